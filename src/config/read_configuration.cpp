@@ -1,0 +1,108 @@
+#include "config/read_configuration.h"
+
+#include <cstdlib>
+
+#include "log/debug_log.h"
+#include "text/bounded_text.h"
+
+static int32_t MissingInt(const char*, const char*, const char*, int32_t fallback) { return fallback; }
+
+static void MissingText(const char*, const char*, const char*, char* buffer, uint32_t size) {
+    if (size > 0)
+        buffer[0] = '\0';
+}
+
+const ProfileReader kMissingProfile = {MissingInt, MissingText};
+
+static int32_t AccountTypeFromText(const char* text) {
+    if (EqualsIgnoringCase(text, "POP"))
+        return kAccountPop;
+    if (EqualsIgnoringCase(text, "IMAP"))
+        return kAccountImap;
+    return kAccountNone;
+}
+
+static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account,
+                        const char* typeText) {
+    WriteDebugLog(instance, "Account %d :", index);
+    WriteDebugLog(instance, "  Type:%d (%s)", account->type, typeText);
+    WriteDebugLog(instance, "  Port:%d", account->port);
+    WriteDebugLog(instance, "  Address:%s", account->address);
+    WriteDebugLog(instance, "  Login:%s", account->login);
+    WriteDebugLog(instance, "  Password:%s", account->password);
+    WriteDebugLog(instance, "  RegKey:%s", account->registryPath);
+    for (int j = 0; j < account->dbxCount; ++j)
+        WriteDebugLog(instance, "  DbxFile%d:%s", j, account->dbxPaths[j]);
+}
+
+static void ReadAccount(const DockletInstance* instance, const ProfileReader* reader,
+                        const char* iniPath, int index, MailAccount* account) {
+    char section[32];
+    FormatText(section, sizeof section, "account%d", index);
+
+    char typeText[20];
+    reader->readText(iniPath, section, "Type", typeText, sizeof typeText);
+    account->type = AccountTypeFromText(typeText);
+    account->port = reader->readInt(iniPath, section, "Port", 143);
+    reader->readText(iniPath, section, "Address", account->address, sizeof account->address);
+    reader->readText(iniPath, section, "Login", account->login, sizeof account->login);
+    reader->readText(iniPath, section, "Password", account->password, sizeof account->password);
+    reader->readText(iniPath, section, "RegKey", account->registryPath,
+                     sizeof account->registryPath);
+
+    account->dbxCount = reader->readInt(iniPath, section, "NbDbxFiles", 1);
+    if (account->dbxCount > kMaxDbxFiles)
+        account->dbxCount = kMaxDbxFiles;
+    for (int j = 0; j < account->dbxCount; ++j) {
+        char key[32];
+        FormatText(key, sizeof key, "DbxFile%d", j);
+        reader->readText(iniPath, section, key, account->dbxPaths[j], sizeof account->dbxPaths[j]);
+    }
+    // The list of DBX files counts only when its first entry names one.
+    if (account->dbxCount <= 0 || account->dbxPaths[0][0] == '\0')
+        account->dbxCount = 0;
+
+    if (instance->debug)
+        DumpAccount(instance, index, account, typeText);
+}
+
+void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const char* relativeFolder,
+                       const ProfileReader* reader) {
+    char iniPath[kPathSize];
+    if (!FormFolderPath(iniPath, sizeof iniPath, rootFolder, relativeFolder, "TidewellDocklet.ini"))
+        reader = &kMissingProfile;
+
+    instance->debug = reader->readInt(iniPath, "common", "Debug", 0) == 1;
+    instance->accountCount = reader->readInt(iniPath, "common", "NbAccount", 1);
+    instance->delaySeconds = reader->readInt(iniPath, "common", "DelaySecond", 180);
+    reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
+    reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
+                     sizeof instance->checkText);
+    reader->readText(iniPath, "Common", "stringNoMsg", instance->noMessageText,
+                     sizeof instance->noMessageText);
+    reader->readText(iniPath, "Common", "stringOneMsg", instance->oneMessageText,
+                     sizeof instance->oneMessageText);
+    reader->readText(iniPath, "Common", "stringHaveMsg", instance->manyMessagesTemplate,
+                     sizeof instance->manyMessagesTemplate);
+    FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
+                   "Debug.log");
+
+    if (instance->debug) {
+        WriteDebugLog(instance, "----------------------------");
+        WriteDebugLog(instance, "NbAccounts:%d", instance->accountCount);
+        WriteDebugLog(instance, "Delay:%d seconds", instance->delaySeconds);
+        WriteDebugLog(instance, "Link:%s", instance->link);
+    }
+
+    if (instance->accountCount <= 0)
+        return;
+    // calloc refuses a count whose size does not fit; the instance then has no
+    // accounts at all, which every check cycle handles as an empty list.
+    instance->accounts = static_cast<MailAccount*>(calloc(instance->accountCount, sizeof(MailAccount)));
+    if (!instance->accounts) {
+        instance->accountCount = 0;
+        return;
+    }
+    for (int i = 0; i < instance->accountCount; ++i)
+        ReadAccount(instance, reader, iniPath, i, &instance->accounts[i]);
+}

@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+
+#include "config/mail_account.h"
+#include "docklet/win_handles.h"
+
+class StatusAnimator;
+
+const int kPathSize = 260;   // every path, terminator included
+const int kLabelSize = 256;  // every configured label text, terminator included
+
+// One per dock item: made zero-filled by OnCreate, handed back by the host to
+// every later entry point, freed by OnDestroy. The configuration fields are
+// written only inside OnCreate, before any worker starts, and only read after.
+struct DockletInstance {
+    HWND itemWindow;            // passed to every host function
+    HINSTANCE moduleInstance;   // this module, as OnCreate received it
+    StatusAnimator* animator;   // owned
+    HANDLE periodicWorker;      // the periodic check worker, or null
+    char logPath[kPathSize];    // Debug.log in the docklet folder; empty when it cannot be named
+    char link[kPathSize];       // command line run on a left click
+    int32_t delaySeconds;       // pause between periodic checks
+    bool debug;                 // Debug was exactly 1
+    int32_t accountCount;       // NbAccount as read; 0 when the accounts could not be allocated
+    MailAccount* accounts;      // owned, accountCount records, or null
+    char checkText[kLabelSize];             // label while a check runs
+    char noMessageText[kLabelSize];         // label after a check found nothing
+    char oneMessageText[kLabelSize];        // label after a check found one message
+    char manyMessagesTemplate[kLabelSize];  // label template for a total above one
+};

@@ -1,0 +1,79 @@
+// The module's five exports, called by the dock host on its own thread.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "config/profile_reader_win.h"
+#include "config/read_configuration.h"
+#include "docklet/docklet_instance.h"
+#include "docklet/host_services_win.h"
+#include "text/bounded_text.h"
+
+static const char kInitialLabel[] = "Aucun message";
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+void __stdcall OnGetInformation(char* name, char* author, int* version, char* notes) {
+    static const char kName[] = "Tidewell Docklet";
+    static const char kAuthor[] = "The Tidewell developers";
+    static const char kNotes[] = "IMAP mail chercker docklet for ObjectDock";
+    memcpy(name, kName, sizeof kName);
+    memcpy(author, kAuthor, sizeof kAuthor);
+    *version = 100;
+    memcpy(notes, kNotes, sizeof kNotes);
+}
+
+void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*iniGroup*/) {
+    DockletInstance* instance = static_cast<DockletInstance*>(calloc(1, sizeof(DockletInstance)));
+    if (!instance)
+        return nullptr;
+    instance->itemWindow = item;
+    instance->moduleInstance = module;
+
+    HostServices::SetLabel(item, kInitialLabel);
+
+    char rootFolder[kPathSize];
+    char relativeFolder[kPathSize];
+    HostServices::GetRootFolder(item, rootFolder);
+    HostServices::GetRelativeFolder(item, relativeFolder);
+
+    ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
+    return instance;
+}
+
+void __stdcall OnDestroy(void* data, HWND /*item*/) {
+    DockletInstance* instance = static_cast<DockletInstance*>(data);
+    if (!instance)
+        return;
+    free(instance->accounts);
+    free(instance);
+}
+
+BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) {
+    DockletInstance* instance = static_cast<DockletInstance*>(data);
+    if (!instance)
+        return TRUE;
+    HostServices::DoAttentionAnimation(instance->itemWindow);
+
+    // CreateProcessA may write into its command line, so it gets a copy.
+    char commandLine[kPathSize];
+    CopyText(commandLine, sizeof commandLine, instance->link);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        // Nothing waits for the program; holding its handles would only leak them.
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return TRUE;
+}
+
+BOOL __stdcall OnLeftButtonHeld(void* /*data*/, POINT* /*cursor*/, SIZE* /*size*/) { return TRUE; }
+
+}  // extern "C"

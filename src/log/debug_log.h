@@ -1,0 +1,9 @@
+#pragma once
+#include "docklet/docklet_instance.h"
+#include "text/bounded_text.h"
+
+// Appends one line, the formatted text and a line end, to the instance's
+// Debug.log. Callers call it only when the instance's debug flag is set. The
+// file is opened and closed for every line, so lines of any thread and any
+// instance interleave whole; a file that cannot be opened drops the line.
+void WriteDebugLog(const DockletInstance* instance, const char* format, ...) TIDEWELL_PRINTF(2, 3);
