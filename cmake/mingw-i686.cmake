@@ -1,10 +1,11 @@
-# Cross-compiles for 32-bit Windows with Debian's mingw-w64 (win32 thread model),
+# Cross-compiles for 32-bit Windows with Debian's mingw-w64 (posix thread model, whose
+# winpthread is linked statically like the rest of the runtime),
 # and runs the test programs it builds under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_OBJDUMP i686-w64-mingw32-objdump)
 

@@ -1,0 +1,232 @@
+// The configuration as read through the Windows profile functions from real
+// INI files, and the start-up dump as it lands in a real Debug.log.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "config/profile_reader_win.h"
+#include "config/read_configuration.h"
+#include "temp_folder_win.h"
+
+namespace {
+
+const char kRelative[] = "Docklets\\Tidewell\\";
+
+class Configuration : public ::testing::Test {
+protected:
+    Configuration() { folder.MakeFolder(kRelative); }
+    ~Configuration() override {
+        free(instance.accounts);
+    }
+
+    void Read(const std::string& ini) {
+        folder.Write(std::string(kRelative) + "TidewellDocklet.ini", ini);
+        ReadAgain();
+    }
+    void ReadAgain() {
+        free(instance.accounts);
+        instance = DockletInstance{};
+        ReadConfiguration(&instance, folder.Path().c_str(), kRelative, &kWindowsProfileReader);
+    }
+    std::string Log() const { return folder.Read(std::string(kRelative) + "Debug.log"); }
+
+    TempFolder folder;
+    DockletInstance instance{};
+};
+
+TEST_F(Configuration, NoFileGivesTheDefaults) {
+    ReadAgain();
+    EXPECT_FALSE(instance.debug);
+    EXPECT_EQ(180, instance.delaySeconds);
+    EXPECT_STREQ("", instance.link);
+    EXPECT_STREQ("", instance.checkText);
+    EXPECT_STREQ("", instance.noMessageText);
+    EXPECT_STREQ("", instance.oneMessageText);
+    EXPECT_STREQ("", instance.manyMessagesTemplate);
+    EXPECT_EQ(folder.Path() + kRelative + "Debug.log", instance.logPath);
+    ASSERT_EQ(1, instance.accountCount);
+    ASSERT_NE(nullptr, instance.accounts);
+    const MailAccount& account = instance.accounts[0];
+    EXPECT_EQ(kAccountNone, account.type);
+    EXPECT_EQ(143, account.port);
+    EXPECT_STREQ("", account.address);
+    EXPECT_STREQ("", account.login);
+    EXPECT_STREQ("", account.password);
+    EXPECT_STREQ("", account.registryPath);
+    EXPECT_EQ(0, account.dbxCount);
+    EXPECT_EQ("<missing>", Log());
+}
+
+TEST_F(Configuration, CommonSectionMatchesInAnyCase) {
+    for (const char* heading : {"[COMMON]", "[common]", "[Common]"}) {
+        Read(std::string(heading) +
+             "\r\nNbAccount=0\r\nDelaySecond=30\r\nLink=mail.exe -check\r\n"
+             "stringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
+             "stringHaveMsg=%d mails\r\n");
+        SCOPED_TRACE(heading);
+        EXPECT_EQ(0, instance.accountCount);
+        EXPECT_EQ(30, instance.delaySeconds);
+        EXPECT_STREQ("mail.exe -check", instance.link);
+        EXPECT_STREQ("Checking", instance.checkText);
+        EXPECT_STREQ("None", instance.noMessageText);
+        EXPECT_STREQ("One", instance.oneMessageText);
+        EXPECT_STREQ("%d mails", instance.manyMessagesTemplate);
+    }
+}
+
+TEST_F(Configuration, OnlyDebugOneTurnsTheLogOn) {
+    Read("[common]\r\nDebug=2\r\nNbAccount=0\r\n");
+    EXPECT_FALSE(instance.debug);
+    EXPECT_EQ("<missing>", Log());
+    Read("[common]\r\nDebug=-1\r\nNbAccount=0\r\n");
+    EXPECT_FALSE(instance.debug);
+    Read("[common]\r\nDebug=1\r\nNbAccount=0\r\n");
+    EXPECT_TRUE(instance.debug);
+    EXPECT_NE("<missing>", Log());
+}
+
+TEST_F(Configuration, StartUpDumpLineForLine) {
+    Read("[common]\r\nDebug=1\r\nNbAccount=2\r\nDelaySecond=60\r\nLink=notepad.exe\r\n"
+         "[account0]\r\nType=Imap\r\nAddress=imap.example.com\r\nLogin=me\r\nPassword=p w\r\n"
+         "[account1]\r\nType=pop\r\nPort=110\r\nAddress=127.0.0.1\r\nLogin=you\r\nPassword=x\r\n"
+         "RegKey=HKEY_CURRENT_USER\\Software\\Mail\\Unread\r\nNbDbxFiles=2\r\n"
+         "DbxFile0=C:\\Mail\\Inbox.dbx\r\nDbxFile1=C:\\Mail\\Old.dbx\r\n");
+    EXPECT_EQ("----------------------------\r\n"
+              "NbAccounts:2\r\n"
+              "Delay:60 seconds\r\n"
+              "Link:notepad.exe\r\n"
+              "Account 0 :\r\n"
+              "  Type:2 (Imap)\r\n"
+              "  Port:143\r\n"
+              "  Address:imap.example.com\r\n"
+              "  Login:me\r\n"
+              "  Password:p w\r\n"
+              "  RegKey:\r\n"
+              "Account 1 :\r\n"
+              "  Type:1 (pop)\r\n"
+              "  Port:110\r\n"
+              "  Address:127.0.0.1\r\n"
+              "  Login:you\r\n"
+              "  Password:x\r\n"
+              "  RegKey:HKEY_CURRENT_USER\\Software\\Mail\\Unread\r\n"
+              "  DbxFile0:C:\\Mail\\Inbox.dbx\r\n"
+              "  DbxFile1:C:\\Mail\\Old.dbx\r\n",
+              Log());
+}
+
+TEST_F(Configuration, SecondCreationAppendsANewDump) {
+    const std::string ini = "[common]\r\nDebug=1\r\nNbAccount=0\r\n";
+    Read(ini);
+    const std::string first = Log();
+    ReadAgain();
+    EXPECT_EQ(first + first, Log());
+    EXPECT_EQ(0u, first.find("----------------------------\r\nNbAccounts:0\r\n"));
+}
+
+TEST_F(Configuration, AccountTypesAndDefaultPort) {
+    struct Case {
+        const char* type;
+        int32_t expected;
+    };
+    const Case cases[] = {{"IMAP", kAccountImap}, {"imap", kAccountImap}, {"Imap", kAccountImap},
+                          {"POP", kAccountPop},   {"pop", kAccountPop},   {"POP3", kAccountNone},
+                          {"IMAP4", kAccountNone}, {"", kAccountNone},    {"SMTP", kAccountNone}};
+    std::string ini = "[common]\r\nNbAccount=9\r\n";
+    for (int i = 0; i < 9; ++i)
+        ini += "[account" + std::to_string(i) + "]\r\nType=" + cases[i].type + "\r\n";
+    Read(ini);
+    ASSERT_EQ(9, instance.accountCount);
+    for (int i = 0; i < 9; ++i) {
+        SCOPED_TRACE(cases[i].type);
+        EXPECT_EQ(cases[i].expected, instance.accounts[i].type);
+        EXPECT_EQ(143, instance.accounts[i].port);  // POP gets no port of its own
+    }
+}
+
+TEST_F(Configuration, AccountCountsAsWritten) {
+    Read("[common]\r\nDebug=1\r\nNbAccount=0\r\n[account0]\r\nType=IMAP\r\n");
+    EXPECT_EQ(0, instance.accountCount);
+    EXPECT_EQ(nullptr, instance.accounts);
+    EXPECT_EQ("----------------------------\r\nNbAccounts:0\r\nDelay:180 seconds\r\nLink:\r\n", Log());
+
+    Read("[common]\r\nNbAccount=-3\r\n");
+    EXPECT_EQ(-3, instance.accountCount);
+    EXPECT_EQ(nullptr, instance.accounts);
+
+    Read("[common]\r\nNbAccount=2\r\n[account0]\r\nType=IMAP\r\nAddress=a\r\n");
+    ASSERT_EQ(2, instance.accountCount);
+    EXPECT_EQ(kAccountImap, instance.accounts[0].type);
+    EXPECT_EQ(kAccountNone, instance.accounts[1].type);
+    EXPECT_STREQ("", instance.accounts[1].address);
+    EXPECT_EQ(143, instance.accounts[1].port);
+}
+
+TEST_F(Configuration, AccountCountTooLargeToHoldLeavesNoAccounts) {
+    Read("[common]\r\nDebug=1\r\nNbAccount=2147483647\r\n");
+    EXPECT_EQ(0, instance.accountCount);
+    EXPECT_EQ(nullptr, instance.accounts);
+    EXPECT_EQ("----------------------------\r\nNbAccounts:2147483647\r\nDelay:180 seconds\r\nLink:\r\n",
+              Log());
+}
+
+TEST_F(Configuration, DbxFileLists) {
+    std::string twelve;
+    for (int j = 0; j < 12; ++j)
+        twelve += "DbxFile" + std::to_string(j) + "=f" + std::to_string(j) + ".dbx\r\n";
+    Read("[common]\r\nDebug=1\r\nNbAccount=4\r\n"
+         "[account0]\r\nNbDbxFiles=12\r\n" + twelve +
+         "[account1]\r\nNbDbxFiles=3\r\nDbxFile0=\r\nDbxFile1=b.dbx\r\n"
+         "[account2]\r\nNbDbxFiles=2\r\nDbxFile0=a.dbx\r\n"
+         "[account3]\r\nDbxFile1=b.dbx\r\n");
+    ASSERT_EQ(4, instance.accountCount);
+    EXPECT_EQ(10, instance.accounts[0].dbxCount);
+    EXPECT_STREQ("f9.dbx", instance.accounts[0].dbxPaths[9]);
+    EXPECT_EQ(0, instance.accounts[1].dbxCount);
+    EXPECT_EQ(2, instance.accounts[2].dbxCount);
+    EXPECT_STREQ("a.dbx", instance.accounts[2].dbxPaths[0]);
+    EXPECT_STREQ("", instance.accounts[2].dbxPaths[1]);
+    EXPECT_EQ(0, instance.accounts[3].dbxCount);
+
+    const std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("  DbxFile9:f9.dbx\r\nAccount 1 :"));
+    EXPECT_EQ(std::string::npos, log.find("DbxFile10"));
+    EXPECT_EQ(std::string::npos, log.find("b.dbx"));
+    EXPECT_NE(std::string::npos, log.find("  DbxFile0:a.dbx\r\n  DbxFile1:\r\nAccount 3 :"));
+}
+
+TEST_F(Configuration, OverLongValuesAreCutToTheirBuffers) {
+    const std::string long600(600, 'x');
+    Read("[common]\r\nDebug=1\r\nNbAccount=1\r\nLink=" + long600 + "\r\nstringCheck=" + long600 +
+         "\r\nstringHaveMsg=" + long600 + "\r\n[account0]\r\nType=" + long600 +
+         "\r\nAddress=" + long600 + "\r\nPassword=" + long600 + "\r\nNbDbxFiles=1\r\nDbxFile0=" +
+         long600 + "\r\n");
+    EXPECT_EQ(std::string(259, 'x'), instance.link);
+    EXPECT_EQ(std::string(255, 'x'), instance.checkText);
+    EXPECT_EQ(std::string(255, 'x'), instance.manyMessagesTemplate);
+    EXPECT_EQ(kAccountNone, instance.accounts[0].type);
+    EXPECT_EQ(std::string(259, 'x'), instance.accounts[0].address);
+    EXPECT_EQ(std::string(259, 'x'), instance.accounts[0].password);
+    EXPECT_EQ(std::string(515, 'x'), instance.accounts[0].dbxPaths[0]);
+    EXPECT_NE(std::string::npos, Log().find("  Type:0 (" + std::string(19, 'x') + ")\r\n"));
+}
+
+TEST_F(Configuration, PathTooLongIsAMissingFileNeverACutOne) {
+    // Root, relative folder and file name come to 260 characters: one too many.
+    const std::string root = folder.Path();
+    const std::string relative = std::string(260 - root.size() - 19 - 1, 'd') + "\\";
+    folder.MakeFolder(relative);
+    const std::string full = root + relative + "TidewellDocklet.ini";
+    ASSERT_EQ(260u, full.size());
+    // The name a cut would produce holds a configuration that must not be read.
+    folder.Write(relative + "TidewellDocklet.in", "[common]\r\nDebug=1\r\nNbAccount=5\r\n");
+
+    ReadConfiguration(&instance, root.c_str(), relative.c_str(), &kWindowsProfileReader);
+    EXPECT_FALSE(instance.debug);
+    EXPECT_EQ(1, instance.accountCount);
+    EXPECT_STREQ(
+        (root + relative + "Debug.log").size() <= 259 ? (root + relative + "Debug.log").c_str() : "",
+        instance.logPath);
+}
+
+}  // namespace
