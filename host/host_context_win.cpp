@@ -1,0 +1,41 @@
+#include "host_context_win.h"
+
+namespace {
+
+HostOptions g_options;
+DWORD g_mainThread;
+CRITICAL_SECTION g_stateLock;
+HANDLE g_labelChanged;
+int g_entryItem;
+LONG g_lateCalls;
+
+}  // namespace
+
+void InitialiseHostContext(const HostOptions& options) {
+    g_options = options;
+    g_mainThread = GetCurrentThreadId();
+    InitializeCriticalSection(&g_stateLock);
+    g_labelChanged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
+
+const HostOptions& Options() { return g_options; }
+
+bool OnMainThread() { return GetCurrentThreadId() == g_mainThread; }
+
+DWORD MainThreadId() { return g_mainThread; }
+
+StateLock::StateLock() { EnterCriticalSection(&g_stateLock); }
+
+StateLock::~StateLock() { LeaveCriticalSection(&g_stateLock); }
+
+HANDLE LabelChangedEvent() { return g_labelChanged; }
+
+void SetEntryItem(int item) { g_entryItem = item; }
+
+std::string EntryItemColumn() { return OnMainThread() ? ItemColumn(g_entryItem) : "-"; }
+
+void CountLateCall() { InterlockedIncrement(&g_lateCalls); }
+
+int LateCallCount() { return static_cast<int>(g_lateCalls); }
+
+std::string ItemColumn(int item) { return item > 0 ? std::to_string(item) : "-"; }

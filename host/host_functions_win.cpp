@@ -1,0 +1,129 @@
+// The six functions the host exports to its docklets. Each journals under the
+// thread that called it, then does its work on the main thread unless --direct.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host_context_win.h"
+#include "host_items_win.h"
+#include "image_objects_win.h"
+#include "journal_text.h"
+#include "journal_win.h"
+
+namespace {
+
+const int kFolderSize = 260;
+
+// Journals the call; for an item already destroyed, also a LATE line. Under StateLock.
+HostItem* NoteItemCall(DWORD caller, HWND window, const char* function, const std::string& details) {
+    HostItem* item = FindItemByWindow(window);
+    std::string column = item ? ItemColumn(item->number) : "?";
+    JournalEventFor(caller, column, function, details);
+    if (item && item->destroyed) {
+        JournalEventFor(caller, column, "LATE", function);
+        CountLateCall();
+    }
+    return item;
+}
+
+void PrintChange(const HostItem& item, const std::string& what) {
+    if (!Options().print)
+        return;
+    printf("item %d %s\n", item.number, what.c_str());
+    fflush(stdout);
+}
+
+std::string TextOrNull(const char* text) { return text ? QuoteJournalText(text) : "null"; }
+
+void GetFolder(HWND window, char* buffer, const char* function,
+               const std::string HostItem::*folder) {
+    DWORD caller = GetCurrentThreadId();
+    RunOnMainThread(window, [&] {
+        StateLock lock;
+        HostItem* item = FindItemByWindow(window);
+        std::string written = item ? item->*folder : std::string();
+        written.resize(std::min(written.size(), static_cast<size_t>(kFolderSize - 1)));
+        NoteItemCall(caller, window, function, buffer ? QuoteJournalText(written) : "null buffer");
+        if (buffer)
+            memcpy(buffer, written.c_str(), written.size() + 1);
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+void __stdcall DockletSetLabel(HWND window, char* text) {
+    DWORD caller = GetCurrentThreadId();
+    std::string copy = text ? text : "";
+    RunOnMainThread(window, [&] {
+        StateLock lock;
+        HostItem* item = NoteItemCall(caller, window, "DockletSetLabel", TextOrNull(text));
+        if (!item || item->label == copy)
+            return;
+        item->label = copy;
+        PrintChange(*item, "label: " + copy);
+        SetEvent(LabelChangedEvent());
+    });
+}
+
+void* __stdcall DockletLoadGDIPlusImage(char* path) {
+    DWORD caller = GetCurrentThreadId();
+    void* image = nullptr;
+    RunOnMainThread(nullptr, [&] {
+        image = path ? LoadImageObject(path, Options().poisonImages) : nullptr;
+        std::string result = image ? DescribeImage(ReadImageFacts(image)) : "none";
+        JournalEventFor(caller, "-", "DockletLoadGDIPlusImage", TextOrNull(path) + " -> " + result);
+    });
+    return image;
+}
+
+void __stdcall DockletSetImage(HWND window, void* image, BOOL autoDelete) {
+    DWORD caller = GetCurrentThreadId();
+    RunOnMainThread(window, [&] {
+        StateLock lock;
+        ImageFacts facts;
+        if (image)
+            facts = ReadImageFacts(image);
+        std::string details = image ? DescribeImage(facts) : "none";
+        details += autoDelete ? " auto=1" : " auto=0";
+        HostItem* item = NoteItemCall(caller, window, "DockletSetImage", details);
+        if (!item)
+            return;
+        if (item->image && item->image != image && item->imageAutoDelete)
+            DeleteImageObject(item->image);
+        bool wasShown = item->image != nullptr;
+        UINT oldWidth = item->imageWidth;
+        UINT oldHeight = item->imageHeight;
+        item->image = image;
+        item->imageAutoDelete = autoDelete != FALSE;
+        item->imageWidth = facts.width;
+        item->imageHeight = facts.height;
+        if (!image && wasShown)
+            PrintChange(*item, "picture: none");
+        else if (image && (!wasShown || oldWidth != facts.width || oldHeight != facts.height))
+            PrintChange(*item, "picture: " + std::to_string(facts.width) + "x" +
+                                   std::to_string(facts.height));
+    });
+}
+
+void __stdcall DockletDoAttentionAnimation(HWND window) {
+    DWORD caller = GetCurrentThreadId();
+    RunOnMainThread(window, [&] {
+        StateLock lock;
+        NoteItemCall(caller, window, "DockletDoAttentionAnimation", "");
+    });
+}
+
+void __stdcall DockletGetRootFolder(HWND window, char* buffer) {
+    GetFolder(window, buffer, "DockletGetRootFolder", &HostItem::rootFolder);
+}
+
+void __stdcall DockletGetRelativeFolder(HWND window, char* buffer) {
+    GetFolder(window, buffer, "DockletGetRelativeFolder", &HostItem::relativeFolder);
+}
+
+}  // extern "C"

@@ -1,0 +1,35 @@
+#include "message_pump_win.h"
+
+#include <windows.h>
+
+#include "host_context_win.h"
+
+namespace {
+
+void DispatchWaitingMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+}  // namespace
+
+bool PumpMessagesUntil(const std::function<bool()>& done, unsigned long ms) {
+    const DWORD start = GetTickCount();
+    while (true) {
+        DispatchWaitingMessages();
+        if (done())
+            return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms)
+            return false;
+        HANDLE labelChanged = LabelChangedEvent();
+        MsgWaitForMultipleObjects(1, &labelChanged, FALSE, ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+void PumpMessagesFor(unsigned long ms) {
+    PumpMessagesUntil([] { return false; }, ms);
+}

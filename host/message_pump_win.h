@@ -1,0 +1,10 @@
+#pragma once
+#include <functional>
+
+// Every wait of the main thread goes through here: it keeps dispatching
+// messages, among them the host calls that worker threads send to it.
+void PumpMessagesFor(unsigned long ms);
+
+// Pumps until done() holds or ms have passed; says whether done() held. done()
+// is asked again whenever a message came or a label changed.
+bool PumpMessagesUntil(const std::function<bool()>& done, unsigned long ms);

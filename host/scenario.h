@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "scenario_words.h"
+
+enum class StepKind { kCreate, kWait, kWaitLabel, kClick, kHold, kDestroy, kInfo, kSave, kStats, kQuit };
+
+struct Step {
+    StepKind kind = StepKind::kQuit;
+    int item = 0;            // create, waitlabel, click, hold, destroy, save
+    unsigned long ms = 0;    // wait, waitlabel
+    std::string root;        // create
+    std::string relative;    // create
+    std::string text;        // waitlabel
+    std::string file;        // save
+    std::string where;       // "step 3" or "FILE:LINE", for messages
+};
+
+const int kMaxItem = 9999;
+const unsigned long kMaxWaitMs = 24UL * 60 * 60 * 1000;
+
+// Steps given as command-line words, one after another.
+bool ParseWordSteps(const std::vector<std::string>& words, bool dllGiven, std::vector<Step>* steps,
+                    std::string* error);
+
+// Steps from a script, exactly one a line.
+bool ParseScriptSteps(const std::string& scriptName, const std::vector<ScriptLine>& lines,
+                      bool dllGiven, std::vector<Step>* steps, std::string* error);
