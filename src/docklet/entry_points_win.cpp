@@ -3,6 +3,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include "animation/status_animator_win.h"
 
 #include "config/profile_reader_win.h"
 #include "config/read_configuration.h"
@@ -32,6 +35,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         return nullptr;
     instance->itemWindow = item;
     instance->moduleInstance = module;
+    instance->animator = new (std::nothrow) StatusAnimator(item, module);
 
     HostServices::SetLabel(item, kInitialLabel);
 
@@ -41,6 +45,14 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
     HostServices::GetRelativeFolder(item, relativeFolder);
 
     ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
+
+    if (instance->animator) {
+        char noMailPath[kPathSize];
+        char newMailPath[kPathSize];
+        FormFolderPath(noMailPath, sizeof noMailPath, rootFolder, relativeFolder, "NoMail.png");
+        FormFolderPath(newMailPath, sizeof newMailPath, rootFolder, relativeFolder, "NewMail.png");
+        instance->animator->Load(noMailPath, newMailPath);
+    }
     return instance;
 }
 
@@ -49,6 +61,7 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     if (!instance)
         return;
     free(instance->accounts);
+    delete instance->animator;
     free(instance);
 }
 

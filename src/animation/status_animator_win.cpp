@@ -1,0 +1,149 @@
+#include "animation/status_animator_win.h"
+
+#include <cstdlib>
+
+#include "animation/frame_geometry.h"
+#include "docklet/host_services_win.h"
+#include "docklet/worker_wait_win.h"
+#include "text/bounded_text.h"
+
+using namespace Gdiplus;
+
+namespace {
+
+const DWORD kFramePauseMs = 75;
+
+// Cuts a set from a strip. Returns false when the strip is unusable (missing,
+// or a side of 0), leaving the set absent. A frame whose copy fails stays
+// null; an array that cannot be allocated leaves the set absent as well.
+bool CutSet(GdiplusImageObject* strip, FrameSet* set) {
+    UINT width = 0;
+    UINT height = 0;
+    if (strip) {
+        DllExports::GdipGetImageWidth(strip->nativeImage, &width);
+        DllExports::GdipGetImageHeight(strip->nativeImage, &height);
+    }
+    int32_t count = FrameCount(width, height);
+    if (count < 0)
+        return false;
+    set->position = 0;
+    // One spare entry keeps an empty set's array apart from an absent one.
+    set->entries = static_cast<void**>(calloc(static_cast<size_t>(count) + 1, sizeof(void*)));
+    if (!set->entries)
+        return false;
+    set->count = count;
+    GpBitmap* source = reinterpret_cast<GpBitmap*>(strip->nativeImage);
+    for (int32_t i = 0; i < count; ++i) {
+        FrameArea area = FrameAreaOf(i, height);
+        if (area.x > INT32_MAX)
+            continue;
+        GpBitmap* copy = nullptr;
+        if (DllExports::GdipCloneBitmapAreaI(static_cast<INT>(area.x), static_cast<INT>(area.y),
+                                             static_cast<INT>(area.size), static_cast<INT>(area.size),
+                                             0, source, &copy) == Ok && copy)
+            set->entries[i] = WrapBitmap(copy);
+    }
+    return true;
+}
+
+void ReleaseSet(FrameSet* set) {
+    if (set->entries) {
+        for (int32_t i = 0; i < set->count; ++i)
+            ReleaseImageObject(static_cast<GdiplusImageObject*>(set->entries[i]));
+        free(set->entries);
+        set->entries = nullptr;
+    }
+    set->count = 0;
+}
+
+}  // namespace
+
+StatusAnimator::StatusAnimator(HWND itemWindow, HINSTANCE moduleInstance)
+    : itemWindow_(itemWindow),
+      moduleInstance_(moduleInstance),
+      animationWorker_(nullptr),
+      stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      noMailPath_(),
+      newMailPath_(),
+      noMailImage_(nullptr),
+      newMailImage_(nullptr),
+      noMail_(),
+      newMail_(),
+      mode_(kNoMailMode) {}
+
+StatusAnimator::~StatusAnimator() {
+    Clear();
+    if (stopEvent_)
+        CloseHandle(stopEvent_);
+}
+
+void StatusAnimator::Load(const char* noMailPath, const char* newMailPath) {
+    Clear();
+    CopyText(noMailPath_, sizeof noMailPath_, noMailPath);
+    CopyText(newMailPath_, sizeof newMailPath_, newMailPath);
+    noMailImage_ = static_cast<GdiplusImageObject*>(HostServices::LoadImage(noMailPath_));
+    newMailImage_ = static_cast<GdiplusImageObject*>(HostServices::LoadImage(newMailPath_));
+    CutFrames();
+    StartAnimation();
+}
+
+void StatusAnimator::Clear() {
+    StopAnimation();
+    ReleaseFrames();
+    ReleaseImageObject(noMailImage_);
+    noMailImage_ = nullptr;
+    ReleaseImageObject(newMailImage_);
+    newMailImage_ = nullptr;
+}
+
+void StatusAnimator::SetMode(int32_t mode) { mode_.store(mode, std::memory_order_relaxed); }
+
+void* StatusAnimator::NextFrame() {
+    return NextFrameOf(&noMail_, &newMail_, mode_.load(std::memory_order_relaxed));
+}
+
+void StatusAnimator::CutFrames() {
+    ReleaseFrames();
+    // The new-mail strip is looked at only when the no-mail strip was usable.
+    if (CutSet(noMailImage_, &noMail_))
+        CutSet(newMailImage_, &newMail_);
+}
+
+void StatusAnimator::ReleaseFrames() {
+    ReleaseSet(&noMail_);
+    ReleaseSet(&newMail_);
+}
+
+void StatusAnimator::StartAnimation() {
+    StopAnimation();
+    if (!stopEvent_)
+        return;
+    animationWorker_ = CreateThread(nullptr, 0, AnimationThread, this, 0, nullptr);
+}
+
+void StatusAnimator::StopAnimation() {
+    if (!animationWorker_)
+        return;
+    SetEvent(stopEvent_);
+    WaitForWorker(animationWorker_);
+    CloseHandle(animationWorker_);
+    animationWorker_ = nullptr;
+    ResetEvent(stopEvent_);
+}
+
+DWORD WINAPI StatusAnimator::AnimationThread(void* parameter) {
+    StatusAnimator* animator = static_cast<StatusAnimator*>(parameter);
+    for (;;) {
+        void* frame = animator->NextFrame();
+        // A stop asked for while the frame was chosen wins over showing it.
+        if (WaitForSingleObject(animator->stopEvent_, 0) == WAIT_OBJECT_0)
+            return 0;
+        if (!frame) {
+            HostServices::SetImage(animator->itemWindow_, nullptr, TRUE);
+            return 0;
+        }
+        HostServices::SetImage(animator->itemWindow_, frame, FALSE);
+        if (WaitForSingleObject(animator->stopEvent_, kFramePauseMs) == WAIT_OBJECT_0)
+            return 0;
+    }
+}

@@ -1,0 +1,56 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "animation/frame_cycle.h"
+#include "animation/gdiplus_object_win.h"
+
+// Shows the mail status on the dock item as an endless animation: the frames
+// of the no-mail strip or of the new-mail strip, one every 75 ms, handed to
+// the host by a worker thread of the animator's own.
+//
+// The host's thread constructs it, calls Load once and destroys it; check
+// workers call SetMode from any thread. Frames are cut once per Load, handed
+// to the host by reference with automatic delete off, and stay the
+// animator's, as do the two images the host loaded.
+class StatusAnimator {
+public:
+    StatusAnimator(HWND itemWindow, HINSTANCE moduleInstance);
+    ~StatusAnimator();  // Clear
+    StatusAnimator(const StatusAnimator&) = delete;
+    StatusAnimator& operator=(const StatusAnimator&) = delete;
+
+    // Loads both strips through the host, cuts them and starts the worker,
+    // which shows frame 0 of the active set at once. Paths under 260 characters.
+    void Load(const char* noMailPath, const char* newMailPath);
+    // Stops the worker and frees frames and images; makes no host call, so
+    // the frame last shown stays with the host, which does not use it after
+    // the item is destroyed.
+    void Clear();
+    // 1 selects the no-mail set, any other value the new-mail set, from the next frame on.
+    void SetMode(int32_t mode);
+
+private:
+    void* NextFrame();
+    void CutFrames();
+    void ReleaseFrames();
+    void StartAnimation();
+    // Signals the worker and waits until it has ended; afterwards it makes no
+    // further call. Returns within one host call, never a whole pause.
+    void StopAnimation();
+    static DWORD WINAPI AnimationThread(void* animator);
+
+    HWND itemWindow_;
+    HINSTANCE moduleInstance_;
+    HANDLE animationWorker_;   // null before the first start and after each stop
+    HANDLE stopEvent_;         // manual reset; set while the worker is asked to stop
+    char noMailPath_[260];
+    char newMailPath_[260];
+    GdiplusImageObject* noMailImage_;   // the strips as the host loaded them, or null
+    GdiplusImageObject* newMailImage_;
+    FrameSet noMail_;          // entries are GdiplusImageObject*
+    FrameSet newMail_;
+    std::atomic<int32_t> mode_;
+};

@@ -1,0 +1,8 @@
+#pragma once
+#include <windows.h>
+
+// Waits for a worker thread to end. A worker may be inside a host call that
+// the host forwards to this (its own) thread with SendMessage, so messages
+// sent to this thread are dispatched while waiting: otherwise the two would
+// wait on each other for ever.
+void WaitForWorker(HANDLE thread);
