@@ -1,0 +1,12 @@
+#pragma once
+
+// Judging IMAP replies. Replies are NUL-terminated server text with their CR LF line ends.
+
+// True when the text "<tag> OK" stands anywhere in the reply (case-sensitive).
+// The greeting is tested with the tag '*'.
+bool HasImapOk(const char* reply, char tag);
+
+// The number of items on the line of the first "* SEARCH ": 0 for a bare
+// "* SEARCH" line, -1 when the reply holds no "* SEARCH" at all. Any run of
+// characters other than space, CR, LF counts as one item.
+int CountSearchResults(const char* reply);

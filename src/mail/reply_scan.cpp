@@ -1,0 +1,22 @@
+#include "mail/reply_scan.h"
+
+ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0}; }
+
+static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
+    if (scan->tag == 0)
+        return true;
+    // RFC 3501 section 2.2.2: the tagged status line closes a command's reply.
+    return lineEnd >= scan->lineStart + 2 && data[scan->lineStart] == scan->tag &&
+           data[scan->lineStart + 1] == ' ';
+}
+
+ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length) {
+    for (; scan->scanned < length; ++scan->scanned) {
+        if (data[scan->scanned] != '\n')
+            continue;
+        if (EndsReply(scan, data, scan->scanned))
+            return kReplyComplete;
+        scan->lineStart = scan->scanned + 1;
+    }
+    return length > kMaxReplyLength ? kReplyTooLong : kReplyNeedsMore;
+}

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstddef>
+
+// Decides, as bytes arrive, whether a server's reply is complete, so that a
+// reply split over many receives or spread over many lines is read whole.
+
+// Longest reply accepted; a check whose reply grows past it fails.
+const size_t kMaxReplyLength = 1024 * 1024;
+
+enum ReplyState {
+    kReplyComplete,
+    kReplyNeedsMore,
+    kReplyTooLong,
+};
+
+struct ReplyScan {
+    char tag;          // 0: the reply is its first line (greetings, POP3); else it
+                       // ends with the line that begins with the tag and a space (IMAP)
+    size_t scanned;    // bytes already looked at
+    size_t lineStart;  // offset of the line being looked at
+};
+
+// A scan for a reply of the given kind, before its first byte.
+ReplyScan StartReplyScan(char tag);
+
+// Looks at the bytes received so far (data[0..length), the same data as at
+// the previous call plus what came since) and tells whether the reply is complete.
+ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length);

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mail/imap_reply.h"
+
+namespace {
+
+TEST(HasImapOk, CaseSensitiveSubstringOfTagSpaceOK) {
+    EXPECT_TRUE(HasImapOk("* OK [CAPABILITY IMAP4rev1] Dovecot ready.\r\n", '*'));
+    EXPECT_FALSE(HasImapOk("* PREAUTH [CAPABILITY IMAP4rev1] Logged in\r\n", '*'));
+    EXPECT_TRUE(HasImapOk("1 OK Logged in\r\n", '1'));
+    EXPECT_FALSE(HasImapOk("1 ok Logged in\r\n", '1'));
+    EXPECT_FALSE(HasImapOk("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n", '1'));
+    EXPECT_FALSE(HasImapOk("2 BAD Error in IMAP command\r\n", '2'));
+    EXPECT_FALSE(HasImapOk("1 OK\r\n", '2'));
+    // Anywhere in the reply counts, even after a line reporting a failure.
+    EXPECT_TRUE(HasImapOk("* NO trouble\r\n3 OK Search completed\r\n", '3'));
+    EXPECT_FALSE(HasImapOk("", '*'));
+}
+
+TEST(CountSearchResults, CountsTheItemsOfTheFirstSearchLine) {
+    struct Case {
+        const char* reply;
+        int expected;
+    };
+    const Case cases[] = {
+        {"* SEARCH\r\n3 OK Search completed.\r\n", 0},
+        {"* SEARCH 4 7 9\r\n3 OK Search completed.\r\n", 3},
+        {"* SEARCH 1 2 \r\n3 OK\r\n", 2},           // a space before the line end adds nothing
+        {"* SEARCH 1  2\r\n3 OK\r\n", 3},           // two spaces: an empty item between
+        {"* SEARCH  \r\n3 OK\r\n", 1},
+        {"* SEARCH 5 6", 2},                        // cut short: counted to its end
+        {"* SEARCH 1\r\n* SEARCH 2 3\r\n3 OK\r\n", 1},  // a second line adds nothing
+        {"* SEARCH a b\nc", 2},
+        {"3 OK Search completed.\r\n", -1},
+        {"", -1},
+        {"* SEARCH", 0},
+        {"* OK x * SEARCH 8 9\r\n", 2},              // wherever it stands
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, CountSearchResults(c.reply)) << c.reply;
+}
+
+TEST(CountSearchResults, ThousandsOfMessages) {
+    std::string reply = "* SEARCH";
+    for (int i = 1; i <= 5000; ++i)
+        reply += " " + std::to_string(i);
+    reply += "\r\n3 OK Search completed (0.001 + 0.000 secs).\r\n";
+    EXPECT_EQ(5000, CountSearchResults(reply.c_str()));
+}
+
+}  // namespace

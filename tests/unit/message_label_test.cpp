@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mail/message_label.h"
+
+namespace {
+
+std::string Label(const char* labelTemplate, int total, size_t size = 1024) {
+    char label[1024];
+    FormatMessageLabel(label, size, labelTemplate, total);
+    return label;
+}
+
+TEST(MessageLabel, TheOneIntegerConversionGetsTheTotal) {
+    EXPECT_EQ("5 new messages", Label("%d new messages", 5));
+    EXPECT_EQ("Mail: 12", Label("Mail: %i", 12));
+    EXPECT_EQ("[  7]", Label("[%3d]", 7));
+    EXPECT_EQ("[7  ]", Label("[%-3d]", 7));
+    EXPECT_EQ("[007]", Label("[%03d]", 7));
+    EXPECT_EQ("+2", Label("%+d", 2));
+    EXPECT_EQ("ff", Label("%x", 255));
+    EXPECT_EQ("no number", Label("no number", 9));
+    EXPECT_EQ("", Label("", 9));
+}
+
+TEST(MessageLabel, EverythingElseShowsAsWritten) {
+    EXPECT_EQ("100% sure: 3", Label("100%% sure: %d", 3));
+    EXPECT_EQ("%s and 3", Label("%s and %d", 3));
+    EXPECT_EQ("3 then %d", Label("%d then %d", 3));
+    EXPECT_EQ("%n%p%f 4", Label("%n%p%f %d", 4));
+    EXPECT_EQ("%ld %.2d %", Label("%ld %.2d %", 4));
+    EXPECT_EQ("%*d", Label("%*d", 4));
+}
+
+TEST(MessageLabel, CutToTheBuffer) {
+    EXPECT_EQ("12 me", Label("12 messages %d", 4, 6));
+    EXPECT_EQ(std::string(1022, ' ') + "1", Label("%99999999999999999999d", 1));
+    EXPECT_EQ("1" + std::string(1022, ' '), Label("%-5000d", 1));
+    EXPECT_EQ("", Label("%d", 1, 1));
+}
+
+}  // namespace
