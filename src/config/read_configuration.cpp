@@ -75,6 +75,7 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     instance->debug = reader->readInt(iniPath, "common", "Debug", 0) == 1;
     instance->accountCount = reader->readInt(iniPath, "common", "NbAccount", 1);
     instance->delaySeconds = reader->readInt(iniPath, "common", "DelaySecond", 180);
+    instance->timeoutSeconds = reader->readInt(iniPath, "common", "TimeoutSecond", 60);
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
     reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
                      sizeof instance->checkText);

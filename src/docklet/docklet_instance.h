@@ -6,6 +6,13 @@
 
 class StatusAnimator;
 
+// The check workers started by holds that may still run.
+struct OneShotWorkers {
+    HANDLE* handles;  // owned array, or null
+    int32_t count;
+    int32_t capacity;
+};
+
 const int kPathSize = 260;   // every path, terminator included
 const int kLabelSize = 256;  // every configured label text, terminator included
 
@@ -27,4 +34,7 @@ struct DockletInstance {
     char noMessageText[kLabelSize];         // label after a check found nothing
     char oneMessageText[kLabelSize];        // label after a check found one message
     char manyMessagesTemplate[kLabelSize];  // label template for a total above one
+    int32_t timeoutSeconds;     // bound on a connect and on each reply
+    HANDLE stopEvent;           // set when the item goes away: every check worker's waits end
+    OneShotWorkers oneShotWorkers;  // touched only on the host's thread
 };

@@ -11,6 +11,7 @@
 #include "config/read_configuration.h"
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
+#include "mail/check_workers_win.h"
 #include "text/bounded_text.h"
 
 static const char kInitialLabel[] = "Aucun message";
@@ -35,6 +36,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         return nullptr;
     instance->itemWindow = item;
     instance->moduleInstance = module;
+    instance->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     instance->animator = new (std::nothrow) StatusAnimator(item, module);
 
     HostServices::SetLabel(item, kInitialLabel);
@@ -53,6 +55,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         FormFolderPath(newMailPath, sizeof newMailPath, rootFolder, relativeFolder, "NewMail.png");
         instance->animator->Load(noMailPath, newMailPath);
     }
+    StartPeriodicWorker(instance);
     return instance;
 }
 
@@ -60,8 +63,12 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     DockletInstance* instance = static_cast<DockletInstance*>(data);
     if (!instance)
         return;
+    StopPeriodicWorker(instance);
+    StopOneShotWorkers(instance);
     free(instance->accounts);
     delete instance->animator;
+    if (instance->stopEvent)
+        CloseHandle(instance->stopEvent);
     free(instance);
 }
 
@@ -87,6 +94,10 @@ BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) 
     return TRUE;
 }
 
-BOOL __stdcall OnLeftButtonHeld(void* /*data*/, POINT* /*cursor*/, SIZE* /*size*/) { return TRUE; }
+BOOL __stdcall OnLeftButtonHeld(void* data, POINT* /*cursor*/, SIZE* /*size*/) {
+    if (DockletInstance* instance = static_cast<DockletInstance*>(data))
+        StartOneShotWorker(instance);
+    return TRUE;
+}
 
 }  // extern "C"

@@ -1,0 +1,101 @@
+#include "mail/check_workers_win.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "docklet/host_services_win.h"
+#include "docklet/worker_wait_win.h"
+#include "log/debug_log.h"
+#include "mail/check_cycle_win.h"
+
+namespace {
+
+DWORD WINAPI TidewellThread(void* parameter) {
+    DockletInstance* instance = static_cast<DockletInstance*>(parameter);
+    for (;;) {
+        if (instance->debug)
+            WriteDebugLog(instance, "TidewellThread");
+        HostServices::DoAttentionAnimation(instance->itemWindow);
+        CheckAllAccounts(instance);
+        // The delay is taken as written: formed modulo 2^32, no bound either way.
+        DWORD pause = static_cast<uint32_t>(instance->delaySeconds) * 1000u;
+        if (WaitForSingleObject(instance->stopEvent, pause) != WAIT_TIMEOUT)
+            return 0;
+    }
+}
+
+DWORD WINAPI TidewellOnce(void* parameter) {
+    DockletInstance* instance = static_cast<DockletInstance*>(parameter);
+    if (instance->debug)
+        WriteDebugLog(instance, "TidewellOnce");
+    CheckAllAccounts(instance);
+    return 0;
+}
+
+void StopWorker(DockletInstance* instance, HANDLE worker) {
+    SetEvent(instance->stopEvent);
+    WaitForWorker(worker);
+    CloseHandle(worker);
+}
+
+void ReleaseEndedOneShotWorkers(OneShotWorkers* workers) {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < workers->count; ++i) {
+        if (WaitForSingleObject(workers->handles[i], 0) == WAIT_OBJECT_0)
+            CloseHandle(workers->handles[i]);
+        else
+            workers->handles[kept++] = workers->handles[i];
+    }
+    workers->count = kept;
+}
+
+bool MakeRoomForOneMore(OneShotWorkers* workers) {
+    if (workers->count < workers->capacity)
+        return true;
+    int32_t capacity = workers->capacity ? workers->capacity * 2 : 4;
+    HANDLE* grown = static_cast<HANDLE*>(realloc(workers->handles, capacity * sizeof(HANDLE)));
+    if (!grown)
+        return false;
+    workers->handles = grown;
+    workers->capacity = capacity;
+    return true;
+}
+
+}  // namespace
+
+void StartPeriodicWorker(DockletInstance* instance) {
+    if (instance->periodicWorker) {
+        StopPeriodicWorker(instance);
+        ResetEvent(instance->stopEvent);
+    }
+    // Without a stop event a worker could not be ended: no checks at all.
+    if (!instance->stopEvent)
+        return;
+    instance->periodicWorker = CreateThread(nullptr, 0, TidewellThread, instance, 0, nullptr);
+}
+
+void StopPeriodicWorker(DockletInstance* instance) {
+    if (!instance->periodicWorker)
+        return;
+    StopWorker(instance, instance->periodicWorker);
+    instance->periodicWorker = nullptr;
+}
+
+void StartOneShotWorker(DockletInstance* instance) {
+    OneShotWorkers* workers = &instance->oneShotWorkers;
+    ReleaseEndedOneShotWorkers(workers);
+    if (!instance->stopEvent || !MakeRoomForOneMore(workers))
+        return;
+    HANDLE worker = CreateThread(nullptr, 0, TidewellOnce, instance, 0, nullptr);
+    if (worker)
+        workers->handles[workers->count++] = worker;
+}
+
+void StopOneShotWorkers(DockletInstance* instance) {
+    OneShotWorkers* workers = &instance->oneShotWorkers;
+    for (int32_t i = 0; i < workers->count; ++i)
+        StopWorker(instance, workers->handles[i]);
+    free(workers->handles);
+    *workers = OneShotWorkers{};
+}

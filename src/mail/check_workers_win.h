@@ -1,0 +1,19 @@
+#pragma once
+#include "docklet/docklet_instance.h"
+
+// The item's check workers: one periodic worker for the item's whole life and
+// one one-shot worker per hold of the button. Started and stopped only on the
+// host's thread. Stopping sets the item's stop event, which ends every wait
+// of every check worker at once, and then waits for the workers to end while
+// dispatching messages sent to the host's thread; afterwards no check worker
+// of the item runs.
+
+// Ends a periodic worker started earlier, then starts one that checks at once
+// and again DelaySecond seconds after the end of each check.
+void StartPeriodicWorker(DockletInstance* instance);
+void StopPeriodicWorker(DockletInstance* instance);
+
+// Starts a worker that runs one check cycle, first releasing the handles of
+// one-shot workers that have ended.
+void StartOneShotWorker(DockletInstance* instance);
+void StopOneShotWorkers(DockletInstance* instance);

@@ -1,0 +1,8 @@
+#pragma once
+#include <cstddef>
+
+// Writes text as an IMAP astring argument (RFC 3501 section 4): as it
+// stands when it is an atom, so ordinary logins and passwords go out byte for
+// byte; otherwise as a quoted string with backslash and double quote escaped.
+// 2 * length + 3 bytes always suffice.
+void FormatImapArgument(char* argument, size_t size, const char* text);

@@ -1,0 +1,40 @@
+#pragma once
+#include <cstdint>
+
+#include "docklet/docklet_instance.h"
+#include "mail/reply.h"
+#include "text/bounded_text.h"
+
+// The one way account checks talk to a mail server: a plain TCP connection,
+// a greeting, then one command and one whole reply at a time. The dialogue is
+// written to the debug log when the instance's debug flag is set; connection
+// errors are printed to standard output. Every wait is bounded by the
+// instance's time-out and ends at once when the instance's stop event is set.
+// Runs on a check worker; each check has its own connection and reply.
+
+// One open connection; a null pointer stands for none (never opened, or closed).
+struct Connection;
+
+// Which reply ends a command: 0 for a one-line reply (every greeting, POP3),
+// else the IMAP tag whose status line closes the reply.
+typedef char ReplyEnd;
+
+// Connects to host (dotted IPv4 address or name) at the low 16 bits of port
+// and reads the greeting into reply, which is empty when no connection could
+// be opened.
+Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const char* host,
+                                 int32_t port);
+
+// Sends the formatted command and reads its whole reply into reply. A failed
+// send, a reply that does not come in time or grows past its bound, and a
+// stop close the connection and leave the reply empty; a server that closes
+// leaves what it sent before.
+void ExchangeCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
+                     ReplyEnd end, const char* format, ...) TIDEWELL_PRINTF(5, 6);
+
+// The normal end, after the sign-off command: logs "Disconnect" and closes.
+void CloseServerConnection(const DockletInstance* instance, Connection** connection);
+
+// Closes without a log line, as a check that gives up does. Safe on a
+// connection already closed.
+void DisconnectFromServer(Connection** connection);
