@@ -1,0 +1,32 @@
+#include "check_bed_win.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "text/bounded_text.h"
+
+CheckBed::CheckBed() : instance() {
+    instance.debug = true;
+    instance.timeoutSeconds = 5;
+    instance.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CopyText(instance.logPath, sizeof instance.logPath, (folder.Path() + "Debug.log").c_str());
+}
+
+CheckBed::~CheckBed() {
+    CloseHandle(instance.stopEvent);
+    free(instance.accounts);
+}
+
+MailAccount& CheckBed::AddAccount(int32_t type, int port, const char* login, const char* password) {
+    instance.accounts = static_cast<MailAccount*>(
+        realloc(instance.accounts, (instance.accountCount + 1) * sizeof(MailAccount)));
+    MailAccount& account = instance.accounts[instance.accountCount++];
+    account = MailAccount();
+    account.type = type;
+    account.port = port;
+    CopyText(account.address, sizeof account.address, "127.0.0.1");
+    CopyText(account.login, sizeof account.login, login);
+    CopyText(account.password, sizeof account.password, password);
+    return account;
+}

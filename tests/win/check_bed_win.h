@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+
+#include "docklet/docklet_instance.h"
+#include "temp_folder_win.h"
+
+// An instance as a check worker sees it, with the debug log on in a
+// temporary folder, a stop event and a short time-out.
+struct CheckBed {
+    CheckBed();
+    ~CheckBed();
+    CheckBed(const CheckBed&) = delete;
+    CheckBed& operator=(const CheckBed&) = delete;
+
+    // Adds an account for 127.0.0.1 at port; the reference lasts until the next one is added.
+    MailAccount& AddAccount(int32_t type, int port, const char* login = "me", const char* password = "secret");
+    std::string Log() const { return folder.Read("Debug.log"); }
+
+    TempFolder folder;
+    DockletInstance instance;
+};

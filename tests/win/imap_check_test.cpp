@@ -1,0 +1,219 @@
+// The IMAP dialogue against scripted servers: what is sent, what is
+// accepted, what is counted and what lands in the debug log.
+#include "scripted_server_win.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check_bed_win.h"
+#include "mail/imap_check.h"
+
+namespace {
+
+const char kGreeting[] = "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] Ready.\r\n";
+const char kExamined[] =
+    "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n* 5 EXISTS\r\n* 0 RECENT\r\n"
+    "* OK [UIDVALIDITY 1700000000] UIDs valid\r\n2 OK [READ-ONLY] Examine completed.\r\n";
+const char kLoggedOut[] = "* BYE Logging out\r\n4 OK Logout completed.\r\n";
+
+std::vector<ServerStep> Dialogue(const std::string& search, size_t piece = 0) {
+    return {Send(kGreeting, piece), ReadLine(), Send("1 OK Logged in\r\n", piece), ReadLine(),
+            Send(kExamined, piece), ReadLine(), Send(search, piece), ReadLine(),
+            Send(kLoggedOut, piece), CloseConnection()};
+}
+
+// How a line reaches Debug.log: indented, and written in text mode, so every
+// LF of the text lands as CR LF.
+std::string Logged(const std::string& text) {
+    std::string line = "    ";
+    for (char c : text)
+        line += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return line + "\r\n";
+}
+
+TEST(ImapCheck, CountsUnseenMessagesAndLogsTheWholeDialogue) {
+    ScriptedServer server(Dialogue("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n"));
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, server.Port());
+    EXPECT_EQ(3, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n4 LOGOUT\r\n",
+              server.Received());
+    EXPECT_EQ(Logged("Connect 127.0.0.1 " + std::to_string(server.Port())) + Logged(kGreeting) +
+                  Logged("1 LOGIN me secret\r\n") + Logged("1 OK Logged in\r\n") +
+                  Logged("2 EXAMINE INBOX\r\n") + Logged(kExamined) + Logged("3 SEARCH UNSEEN\r\n") +
+                  Logged("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n") + Logged("4 LOGOUT\r\n") +
+                  Logged(kLoggedOut) + Logged("Disconnect") + Logged("Nb Messages: 3"),
+              bed.Log());
+}
+
+TEST(ImapCheck, RepliesInPiecesAreReadWhole) {
+    for (size_t piece : {1, 3, 7}) {
+        ScriptedServer server(Dialogue("* SEARCH 1 2\r\n3 OK Search completed.\r\n", piece));
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        EXPECT_EQ(2, CheckImapAccount(&bed.instance, &bed.instance.accounts[0])) << "pieces of " << piece;
+    }
+}
+
+TEST(ImapCheck, ThousandsOfUnseenMessages) {
+    std::string search = "* SEARCH";
+    for (int i = 1; i <= 5000; ++i)
+        search += " " + std::to_string(i);
+    search += "\r\n3 OK Search completed (0.002 + 0.000 secs).\r\n";
+    ScriptedServer server(Dialogue(search, 1000));
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, server.Port());
+    EXPECT_EQ(5000, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+}
+
+TEST(ImapCheck, EachRejectionEndsTheDialogueSilently) {
+    struct Case {
+        const char* name;
+        std::vector<ServerStep> steps;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {"preauth greeting", {Send("* PREAUTH [CAPABILITY IMAP4rev1] Logged in as me\r\n")}, ""},
+        {"bye greeting", {Send("* BYE Too many connections\r\n")}, ""},
+        {"login refused",
+         {Send(kGreeting), ReadLine(), Send("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")},
+         "1 LOGIN me secret\r\n"},
+        {"lower-case ok", {Send(kGreeting), ReadLine(), Send("1 ok Logged in\r\n")}, "1 LOGIN me secret\r\n"},
+        {"examine bad",
+         {Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 BAD Error in IMAP command\r\n")},
+         "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n"},
+        {"search no",
+         {Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 OK\r\n"), ReadLine(),
+          Send("3 NO Mailbox is locked\r\n")},
+         "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n"},
+        {"closed after greeting", {Send(kGreeting), CloseConnection()}, ""},
+        {"reset after login", {Send(kGreeting), ReadLine(), ResetConnection()}, "1 LOGIN me secret\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(c.steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_EQ(c.sent, server.Received());
+        EXPECT_EQ(std::string::npos, bed.Log().find("Disconnect"));
+        EXPECT_EQ(std::string::npos, bed.Log().find("Nb Messages"));
+    }
+}
+
+TEST(ImapCheck, AcceptedSearchWithoutResultsLineFailsAfterANormalEnd) {
+    ScriptedServer server(Dialogue("3 OK Search completed.\r\n"));
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, server.Port());
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_NE(std::string::npos, server.Received().find("4 LOGOUT\r\n"));
+    EXPECT_NE(std::string::npos, bed.Log().find(Logged("Disconnect") + Logged("Nb Messages: -1")));
+}
+
+TEST(ImapCheck, CredentialsThatAreNoAtomsGoOutQuoted) {
+    struct Case {
+        const char* login;
+        const char* password;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {"me", "pass word", "1 LOGIN me \"pass word\"\r\n"},
+        {"me", "a\"b\\c", "1 LOGIN me \"a\\\"b\\\\c\"\r\n"},
+        {"me@example.org", "", "1 LOGIN me@example.org \"\"\r\n"},
+        {"me", "p]w!#", "1 LOGIN me p]w!#\r\n"},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 NO\r\n")});
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port(), c.login, c.password);
+        CheckImapAccount(&bed.instance, &bed.instance.accounts[0]);
+        EXPECT_EQ(c.sent, server.Received());
+        EXPECT_NE(std::string::npos, bed.Log().find(Logged(c.sent)));  // logged as sent
+    }
+}
+
+TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
+    // A port nobody listens on: bind one, then give it back.
+    ScriptedServer* closed = new ScriptedServer({});
+    int port = closed->Port();
+    delete closed;
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, port);
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(Logged("Connect 127.0.0.1 " + std::to_string(port)) + Logged(""), bed.Log());
+
+    CheckBed unnamed;
+    MailAccount& account = unnamed.AddAccount(kAccountImap, 143);
+    account.address[0] = '\0';
+    EXPECT_EQ(-1, CheckImapAccount(&unnamed.instance, &account));
+}
+
+TEST(ImapCheck, HostNamesAreLookedUp) {
+    ScriptedServer server(Dialogue("* SEARCH 9\r\n3 OK\r\n"));
+    CheckBed bed;
+    MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
+    strcpy(account.address, "localhost");
+    EXPECT_EQ(1, CheckImapAccount(&bed.instance, &account));
+}
+
+TEST(ImapCheck, RepliesPastTheBoundFailCleanly) {
+    // More than a mebibyte without the tagged line that would end it.
+    std::string endless = "* SEARCH";
+    while (endless.size() < 1100 * 1024)
+        endless += " 1234567";
+    ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 OK\r\n"),
+                           ReadLine(), Send(endless), StaySilent()});
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, server.Port());
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(std::string::npos, bed.Log().find("LOGOUT"));
+}
+
+TEST(ImapCheck, SilentServersTimeOut) {
+    for (int silentAfter = 0; silentAfter < 2; ++silentAfter) {
+        std::vector<ServerStep> steps;
+        if (silentAfter > 0)
+            steps = {Send(kGreeting), ReadLine()};
+        steps.push_back(StaySilent());
+        ScriptedServer server(steps);
+        CheckBed bed;
+        bed.instance.timeoutSeconds = 1;
+        bed.AddAccount(kAccountImap, server.Port());
+        DWORD start = GetTickCount();
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        DWORD spent = GetTickCount() - start;
+        EXPECT_GE(spent, 900u);
+        EXPECT_LT(spent, 10000u);
+    }
+}
+
+struct StopLater {
+    HANDLE event;
+    DWORD afterMs;
+};
+
+DWORD WINAPI SetEventLater(void* parameter) {
+    StopLater* stop = static_cast<StopLater*>(parameter);
+    Sleep(stop->afterMs);
+    SetEvent(stop->event);
+    return 0;
+}
+
+TEST(ImapCheck, AStopEndsAWaitAtOnce) {
+    ScriptedServer server({Send(kGreeting), ReadLine(), StaySilent()});
+    CheckBed bed;
+    bed.instance.timeoutSeconds = 60;
+    bed.AddAccount(kAccountImap, server.Port());
+    StopLater stop = {bed.instance.stopEvent, 300};
+    HANDLE stopper = CreateThread(nullptr, 0, SetEventLater, &stop, 0, nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_LT(GetTickCount() - start, 5000u);  // nowhere near the minute
+    WaitForSingleObject(stopper, INFINITE);
+    CloseHandle(stopper);
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+#include "scripted_server_win.h"
+
+ServerStep Send(const std::string& text, size_t piece) { return {ServerStep::kSend, text, piece}; }
+ServerStep ReadLine() { return {ServerStep::kReadLine, "", 0}; }
+ServerStep CloseConnection() { return {ServerStep::kClose, "", 0}; }
+ServerStep ResetConnection() { return {ServerStep::kReset, "", 0}; }
+ServerStep StaySilent() { return {ServerStep::kStaySilent, "", 0}; }
+
+ScriptedServer::ScriptedServer(std::vector<ServerStep> steps)
+    : steps_(std::move(steps)), listener_(INVALID_SOCKET), client_(INVALID_SOCKET), port_(0),
+      thread_(nullptr),
+      finish_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    InitializeCriticalSection(&lock_);
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 4);
+    int length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = CreateThread(nullptr, 0, Play, this, 0, nullptr);
+}
+
+ScriptedServer::~ScriptedServer() {
+    SetEvent(finish_);
+    // Closing ends an accept or a receive still waiting.
+    closesocket(listener_);
+    shutdown(client_, SD_BOTH);
+    WaitForSingleObject(thread_, INFINITE);
+    closesocket(client_);
+    CloseHandle(thread_);
+    CloseHandle(finish_);
+    DeleteCriticalSection(&lock_);
+    WSACleanup();
+}
+
+std::string ScriptedServer::Received() {
+    EnterCriticalSection(&lock_);
+    std::string copy = received_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+DWORD WINAPI ScriptedServer::Play(void* parameter) {
+    ScriptedServer* server = static_cast<ScriptedServer*>(parameter);
+    server->client_ = accept(server->listener_, nullptr, nullptr);
+    if (server->client_ != INVALID_SOCKET)
+        server->PlaySteps(server->client_);
+    shutdown(server->client_, SD_BOTH);
+    return 0;
+}
+
+void ScriptedServer::PlaySteps(SOCKET client) {
+    for (const ServerStep& step : steps_) {
+        switch (step.kind) {
+        case ServerStep::kSend: {
+            size_t piece = step.piece ? step.piece : step.text.size();
+            for (size_t at = 0; at < step.text.size(); at += piece) {
+                size_t length = std::min(piece, step.text.size() - at);
+                if (send(client, step.text.data() + at, static_cast<int>(length), 0) <= 0)
+                    return;
+                if (step.piece)
+                    Sleep(1);  // let each piece arrive on its own
+            }
+            break;
+        }
+        case ServerStep::kReadLine: {
+            char c;
+            int got;
+            while ((got = recv(client, &c, 1, 0)) == 1) {
+                EnterCriticalSection(&lock_);
+                received_ += c;
+                LeaveCriticalSection(&lock_);
+                if (c == '\n')
+                    break;
+            }
+            if (got != 1)
+                return;
+            break;
+        }
+        case ServerStep::kClose:
+            return;
+        case ServerStep::kReset: {
+            linger hard = {1, 0};
+            setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&hard), sizeof hard);
+            return;
+        }
+        case ServerStep::kStaySilent:
+            WaitForSingleObject(finish_, INFINITE);
+            return;
+        }
+    }
+    // After the script, read what else comes until the client closes.
+    char buffer[512];
+    int got;
+    while ((got = recv(client, buffer, sizeof buffer, 0)) > 0) {
+        EnterCriticalSection(&lock_);
+        received_.append(buffer, got);
+        LeaveCriticalSection(&lock_);
+    }
+}
