@@ -1,0 +1,337 @@
+#!/usr/bin/env bash
+# A private Dovecot (IMAP and POP3, plain text, 127.0.0.1 only) for the tests
+# and the demo. Everything of an instance lives in the folder it is given:
+# configuration, users, mail, sockets, state and log. The system's own Dovecot
+# configuration and service are never used.
+set -euo pipefail
+# Dovecot's mail processes run as the dovecot user and must read what we write.
+umask 022
+
+usage() {
+  cat >&2 <<'EOF'
+usage: dovecot.sh start DIR                             start a fresh instance in DIR (stops a running one first)
+       dovecot.sh stop DIR                              stop the instance of DIR, if any
+       dovecot.sh user DIR NAME PASSWORD                add a user, or give an existing one a new password
+       dovecot.sh deliver DIR NAME COUNT [unseen|seen]  put COUNT messages into the user's INBOX
+       dovecot.sh empty DIR NAME                        remove every message of the user
+EOF
+  exit 2
+}
+bad_argument() { echo "dovecot.sh: $*" >&2; usage; }
+fail() { echo "dovecot.sh: $*" >&2; exit 1; }
+
+readonly start_wait_tenths=100 stop_wait_tenths=100 max_messages=1000000
+
+check_name() {
+  [[ $1 =~ ^[A-Za-z0-9][A-Za-z0-9._-]{0,63}$ ]] ||
+    bad_argument "user name '$1': use 1 to 64 letters, digits, '.', '_' or '-', starting with a letter or digit"
+}
+
+# --- processes --------------------------------------------------------------
+
+running() { [[ $1 =~ ^[0-9]+$ ]] && [ -d "/proc/$1" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
+
+# Our master is the dovecot binary started with this folder's configuration;
+# a stale pid file must never make us signal anything else.
+is_our_master() {
+  local pid=$1 dir=$2
+  running "$pid" || return 1
+  [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$(readlink -f "$(command -v dovecot)")" ] || return 1
+  local arguments
+  arguments=$(tr '\0' '\n' < "/proc/$pid/cmdline" 2>/dev/null) || return 1
+  grep -qxF -- "$dir/dovecot.conf" <<< "$arguments"
+}
+
+# The pid in the master's pid file, once Dovecot has written it whole: the
+# daemon writes it after `dovecot` returned.
+master_pid() {
+  local pid
+  { read -r pid < "$1/run/master.pid"; } 2>/dev/null && [[ $pid =~ ^[0-9]+$ ]] && echo "$pid"
+}
+
+wait_gone() {
+  local pid=$1 tenths=$2
+  while running "$pid" && [ "$tenths" -gt 0 ]; do sleep 0.1; tenths=$((tenths - 1)); done
+  ! running "$pid"
+}
+
+cmd_stop() {
+  local dir=$1 pid
+  pid=$(master_pid "$dir") || true
+  if [ -n "$pid" ] && is_our_master "$pid" "$dir"; then
+    kill -TERM "$pid" 2>/dev/null || true
+    if ! wait_gone "$pid" "$stop_wait_tenths"; then
+      echo "dovecot.sh: Dovecot (pid $pid) did not stop within 10 s; killing it" >&2
+      kill -KILL "$pid" 2>/dev/null || true
+      wait_gone "$pid" 20 || fail "Dovecot (pid $pid) survived SIGKILL"
+    fi
+  fi
+  rm -f "$dir/run/master.pid"
+}
+
+# --- ports ------------------------------------------------------------------
+
+port_in_use() {
+  awk -v port="$(printf ':%04X' "$1")" '
+    substr($2, length($2) - 4) == port { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+
+free_port() {
+  local port
+  while :; do
+    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+    [ "$port" != "${1:-}" ] && ! port_in_use "$port" && { echo "$port"; return; }
+  done
+}
+
+# The first line a server on 127.0.0.1:PORT sends, or nothing.
+greeting() {
+  local fd line=
+  exec {fd}<> "/dev/tcp/127.0.0.1/$1" || return 0
+  IFS= read -r -t 2 line <&"$fd" || true
+  exec {fd}>&-
+  printf '%s' "$line"
+}
+
+# --- configuration ----------------------------------------------------------
+
+write_config() {
+  local dir=$1 imap=$2 pop3=$3 token=$4 uid
+  uid=$(id -u dovecot)
+  cat > "$dir/dovecot.conf" <<EOF
+# Written by scripts/dovecot.sh for one test instance; rewritten on every start.
+instance_name = tidewell-$token
+base_dir = $dir/run
+state_dir = $dir/state
+log_path = $dir/dovecot.log
+info_log_path = $dir/dovecot.log
+auth_verbose = yes
+
+listen = 127.0.0.1
+protocols = imap pop3
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+login_greeting = Tidewell test server $token ready
+# Tests try wrong passwords on purpose: answer them at once, and never slow
+# down later logins from 127.0.0.1 for them.
+auth_failure_delay = 0
+
+# Running as root: helpers and mail access use the unprivileged users.
+default_login_user = dovenull
+default_internal_user = dovecot
+mail_uid = dovecot
+mail_gid = dovecot
+first_valid_uid = $uid
+last_valid_uid = $uid
+
+# One passwd file per user, so adding a user never rewrites a file another
+# login may be reading, and Dovecot sees new users at once.
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $dir/users/%u
+}
+userdb {
+  driver = static
+  args = home=$dir/mail/%u
+}
+mail_location = maildir:$dir/mail/%u
+
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+service imap-login {
+  inet_listener imap {
+    port = $imap
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = $pop3
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+EOF
+}
+
+write_ports() {
+  local dir=$1 imap=$2 pop3=$3
+  printf 'IMAP_PORT=%s\nPOP3_PORT=%s\n' "$imap" "$pop3" > "$dir/ports.env"
+  printf '[dovecot]\r\nImapPort=%s\r\nPop3Port=%s\r\n' "$imap" "$pop3" > "$dir/ports.ini"
+}
+
+log_tail() { [ -f "$1/dovecot.log" ] && tail -n 20 "$1/dovecot.log" >&2 || true; }
+
+# 0: both ports greet with our token; 1: the master died or another server
+# answers; 2: no answer in time.
+wait_until_ours() {
+  local dir=$1 imap=$2 pop3=$3 token=$4 tenths=$start_wait_tenths pid imap_line pop3_line
+  while [ "$tenths" -gt 0 ]; do
+    pid=$(master_pid "$dir") || true
+    [ -z "$pid" ] || is_our_master "$pid" "$dir" || return 1
+    imap_line=$(greeting "$imap" 2>/dev/null)
+    pop3_line=$(greeting "$pop3" 2>/dev/null)
+    if [ -n "$imap_line" ] && [ -n "$pop3_line" ]; then
+      [[ $imap_line == *"$token"* && $pop3_line == *"$token"* ]] && return 0
+      echo "dovecot.sh: another server answers on port $imap or $pop3" >&2
+      return 1
+    fi
+    sleep 0.1
+    tenths=$((tenths - 1))
+  done
+  return 2
+}
+
+cmd_start() {
+  local dir=$1 token imap pop3 attempt status
+  command -v dovecot >/dev/null || fail "dovecot is not installed (run scripts/setup.sh)"
+  cmd_stop "$dir"
+  rm -rf "$dir/run" "$dir/state" "$dir/users" "$dir/mail" \
+    "$dir/dovecot.log" "$dir/dovecot.conf" "$dir/ports.env" "$dir/ports.ini"
+  mkdir -p "$dir/state" "$dir/users" "$dir/mail"
+  chown dovecot:dovecot "$dir/mail"
+  chmod 0777 "$dir/mail"
+  runuser -u dovecot -- test -w "$dir/mail" ||
+    fail "the dovecot user cannot reach $dir/mail: every folder above it must be searchable by others (chmod o+x)"
+  token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
+  for attempt in 1 2 3 4 5; do
+    imap=$(free_port)
+    pop3=$(free_port "$imap")
+    write_config "$dir" "$imap" "$pop3" "$token"
+    if ! dovecot -c "$dir/dovecot.conf" 2> "$dir/start.err"; then
+      # Another program may take a port between our check and the bind.
+      grep -q 'Address already in use' "$dir/start.err" && continue
+      cat "$dir/start.err" >&2
+      fail "Dovecot did not start"
+    fi
+    status=0
+    wait_until_ours "$dir" "$imap" "$pop3" "$token" || status=$?
+    if [ "$status" -eq 0 ]; then
+      rm -f "$dir/start.err"
+      write_ports "$dir" "$imap" "$pop3"
+      echo "IMAP_PORT=$imap"
+      echo "POP3_PORT=$pop3"
+      return 0
+    fi
+    cmd_stop "$dir"
+    if [ "$status" -eq 2 ]; then
+      log_tail "$dir"
+      fail "Dovecot did not answer on ports $imap and $pop3 within 10 s"
+    fi
+  done
+  cat "$dir/start.err" >&2
+  log_tail "$dir"
+  fail "Dovecot did not start after $attempt attempts"
+}
+
+# --- users and mail ---------------------------------------------------------
+
+instance() {
+  [ -f "$1/dovecot.conf" ] || fail "$1 holds no Dovecot instance: run 'dovecot.sh start $1' first"
+}
+
+maildir_of() {
+  local maildir=$1/mail/$2
+  [ -d "$maildir/new" ] || fail "no user '$2' in $1: add it with 'dovecot.sh user'"
+  printf '%s' "$maildir"
+}
+
+wait_past_second() {
+  while [ "$EPOCHSECONDS" -le "$1" ]; do sleep 0.05; done
+}
+
+cmd_user() {
+  local dir=$1 name=$2 password=$3 file replacing=
+  check_name "$name"
+  [[ -n $password && $password != *[:$'\n\r']* ]] ||
+    bad_argument "password: must not be empty nor hold ':' or line breaks"
+  instance "$dir"
+  file=$dir/users/$name
+  # Dovecot looks at a passwd file at most once a second and rereads it only
+  # when its time stamp (in whole seconds) or size changed. So a new password
+  # gets a time stamp of its own, and counts once the next second began.
+  if [ -f "$file" ]; then
+    replacing=1
+    wait_past_second "$(stat -c %Y "$file")"
+  fi
+  printf '%s:{PLAIN}%s\n' "$name" "$password" > "$file.new"
+  mv -f "$file.new" "$file"
+  [ -z "$replacing" ] || wait_past_second "$(stat -c %Y "$file")"
+  local maildir=$dir/mail/$name
+  mkdir -p "$maildir/cur" "$maildir/new" "$maildir/tmp"
+  chown dovecot:dovecot "$maildir" "$maildir/cur" "$maildir/new" "$maildir/tmp"
+  # Tests under Wine write and remove message files here as root.
+  chmod 0777 "$maildir" "$maildir/cur" "$maildir/new" "$maildir/tmp"
+}
+
+cmd_deliver() {
+  local dir=$1 name=$2 count=$3 kind=${4:-unseen} maildir target suffix stage date now i
+  check_name "$name"
+  [[ $count =~ ^[0-9]{1,7}$ ]] && [ "$((10#$count))" -le "$max_messages" ] ||
+    bad_argument "COUNT '$count': a whole number from 0 to $max_messages"
+  count=$((10#$count))
+  case "$kind" in
+    unseen) target=new suffix= ;;
+    seen) target=cur suffix=':2,S' ;;
+    *) bad_argument "'$kind': say unseen or seen" ;;
+  esac
+  instance "$dir"
+  maildir=$(maildir_of "$dir" "$name")
+  [ "$count" -gt 0 ] || return 0
+  # Written in a private folder and moved in at once, so Dovecot never reads
+  # a message half written.
+  stage=$(mktemp -d "$maildir/tmp/deliver.XXXXXX")
+  date=$(date -R)
+  now=$(date +%s.%N)
+  local base="${now%.*}.M${now#*.}P$$Q"
+  for ((i = 1; i <= count; i++)); do
+    printf 'From: Tidewell tests <sender@tidewell.test>\nTo: %s@tidewell.test\nSubject: Test message %d\nDate: %s\nMessage-ID: <%s%d@tidewell.test>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n\nTest message %d of %d.\n' \
+      "$name" "$i" "$date" "$base" "$i" "$i" "$count" > "$stage/$base$i.tidewell$suffix"
+  done
+  find "$stage" -mindepth 1 -maxdepth 1 -exec mv -t "$maildir/$target" -- {} +
+  rmdir "$stage"
+}
+
+cmd_empty() {
+  local dir=$1 name=$2 maildir
+  check_name "$name"
+  instance "$dir"
+  maildir=$(maildir_of "$dir" "$name")
+  # Dovecot may rename a file (new to cur, or to add a flag) while we remove.
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    find "$maildir/new" "$maildir/cur" "$maildir/tmp" -mindepth 1 -delete 2>/dev/null && return 0
+  done
+  fail "the messages of '$name' kept moving while being removed"
+}
+
+[ $# -ge 2 ] || usage
+command=$1 dir=$2
+case "$command:$#" in
+  start:2 | stop:2 | user:4 | deliver:4 | deliver:5 | empty:3) ;;
+  start:* | stop:* | user:* | deliver:* | empty:*) usage ;;
+  *) bad_argument "unknown command '$command'" ;;
+esac
+[ -n "$dir" ] || bad_argument "DIR must not be empty"
+if [ "$command" = start ]; then
+  # The path goes unquoted into Dovecot's configuration, and its sockets in
+  # DIR/run (the longest is run/token-login/imap-urlauth) must fit the 107
+  # characters of a Unix socket address.
+  full=$dir
+  [[ $full == /* ]] || full=$PWD/$dir
+  [[ $full =~ ^[A-Za-z0-9/._+-]+$ ]] ||
+    bad_argument "DIR '$full': its path may hold only letters, digits and / . _ + -"
+  [ "${#full}" -le 79 ] || bad_argument "DIR '$full': its path may be at most 79 characters long"
+  mkdir -p "$dir"
+fi
+# Dovecot's configuration and our checks of its pid need one absolute path.
+[ ! -d "$dir" ] || dir=$(cd "$dir" && pwd -P)
+shift 2
+"cmd_$command" "$dir" "$@"
