@@ -1,0 +1,228 @@
+#include "dovecot_fixture_win.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <cctype>
+#include <cstdio>
+#include <stdexcept>
+
+namespace dovecot {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error("Dovecot fixture: " + what);
+}
+
+void RequireInstance() {
+    std::string config = Folder() + "dovecot.conf";
+    if (GetFileAttributesA(config.c_str()) == INVALID_FILE_ATTRIBUTES)
+        Fail("no instance in " + Folder() + ": does the test require the ctest fixture 'dovecot'?");
+}
+
+// Names become file names in the instance and user names on the wire.
+void CheckName(const std::string& name) {
+    bool valid = !name.empty() && name.size() <= 64 && std::isalnum(static_cast<unsigned char>(name[0]));
+    for (char c : name)
+        valid = valid && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-');
+    if (!valid)
+        Fail("user name '" + name + "': use 1 to 64 letters, digits, '.', '_' or '-'");
+}
+
+std::string Maildir(const std::string& name) { return Folder() + "mail\\" + name + "\\"; }
+
+std::string ExistingMaildir(const std::string& name) {
+    CheckName(name);
+    RequireInstance();
+    std::string maildir = Maildir(name);
+    if (GetFileAttributesA((maildir + "new").c_str()) == INVALID_FILE_ATTRIBUTES)
+        Fail("no user '" + name + "': add it first");
+    return maildir;
+}
+
+// Dovecot reads and renames mail as the unprivileged dovecot user, while
+// folders made under Wine belong to root with the umask's mode. Wine turns a
+// DACL that grants everyone everything into mode 0777.
+void MakeOpenFolder(const std::string& path) {
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        Fail("cannot create the folder " + path);
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                              &everyone, nullptr))
+        Fail("cannot build a security descriptor");
+    BOOL opened = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, everyone);
+    LocalFree(everyone);
+    if (!opened)
+        Fail("cannot open the folder " + path + " to everyone");
+}
+
+void WriteWholeFile(const std::string& path, const std::string& text) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        Fail("cannot create " + path);
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!wrote || written != text.size())
+        Fail("cannot write " + path);
+}
+
+// Whole seconds, the resolution at which Dovecot compares file times.
+const long long kFileTimeUnitsPerSecond = 10000000;
+const long long kSecondsFrom1601To1970 = 11644473600LL;
+
+long long Seconds(const FILETIME& time) {
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    return static_cast<long long>(value.QuadPart / kFileTimeUnitsPerSecond);
+}
+
+long long NowSeconds() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Seconds(now);
+}
+
+bool FileSeconds(const std::string& path, long long* seconds) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    *seconds = Seconds(data.ftLastWriteTime);
+    return true;
+}
+
+void WaitPastSecond(long long second) {
+    while (NowSeconds() <= second)
+        Sleep(20);
+}
+
+std::string MessageDate() {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char text[64];
+    snprintf(text, sizeof text, "%s, %02u %s %u %02u:%02u:%02u +0000", kDays[now.wDayOfWeek],
+             now.wDay, kMonths[now.wMonth - 1], now.wYear, now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+// Maildir names must be unique across every writer of the folder: the script,
+// other test processes, earlier calls of this one.
+std::string UniqueBaseName() {
+    static unsigned serial;
+    LARGE_INTEGER tick;
+    QueryPerformanceCounter(&tick);
+    char name[96];
+    snprintf(name, sizeof name, "%lld.P%luT%lldS%u", NowSeconds() - kSecondsFrom1601To1970,
+             GetCurrentProcessId(), static_cast<long long>(tick.QuadPart), ++serial);
+    return name;
+}
+
+// True when every file listed was removed; Dovecot may rename a file (new to
+// cur, or to add a flag) between our listing and our delete.
+bool RemoveFilesIn(const std::string& folder) {
+    bool allRemoved = true;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !DeleteFileA((folder + found.cFileName).c_str()))
+            allRemoved = false;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return allRemoved;
+}
+
+}  // namespace
+
+std::string Folder() {
+    std::string path = std::string("Z:") + TIDEWELL_DOVECOT_DIR + "/";
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+Ports ReadPorts() {
+    std::string ini = Folder() + "ports.ini";
+    Ports ports;
+    ports.imap = static_cast<int>(GetPrivateProfileIntA("dovecot", "ImapPort", 0, ini.c_str()));
+    ports.pop3 = static_cast<int>(GetPrivateProfileIntA("dovecot", "Pop3Port", 0, ini.c_str()));
+    if (ports.imap <= 0 || ports.pop3 <= 0)
+        Fail("no ports in " + ini + ": does the test require the ctest fixture 'dovecot'?");
+    return ports;
+}
+
+void AddUser(const std::string& name, const std::string& password) {
+    CheckName(name);
+    if (password.empty() || password.find_first_of(":\r\n") != std::string::npos)
+        Fail("a password must not be empty nor hold ':' or line breaks");
+    RequireInstance();
+    // Dovecot looks at a user's file at most once a second and rereads it only
+    // when its time stamp (in whole seconds) or size changed. So a new password
+    // gets a time stamp of its own, and counts once the next second began.
+    std::string file = Folder() + "users\\" + name;
+    long long stamp = 0;
+    bool replacing = FileSeconds(file, &stamp);
+    if (replacing)
+        WaitPastSecond(stamp);
+    WriteWholeFile(file + ".new", name + ":{PLAIN}" + password + "\n");
+    if (!MoveFileExA((file + ".new").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+        Fail("cannot replace " + file);
+    if (replacing && FileSeconds(file, &stamp))
+        WaitPastSecond(stamp);
+
+    std::string maildir = Maildir(name);
+    MakeOpenFolder(maildir);
+    for (const char* folder : {"cur", "new", "tmp"})
+        MakeOpenFolder(maildir + folder);
+}
+
+void Deliver(const std::string& name, int count, Flag flag) {
+    if (count < 0)
+        Fail("cannot deliver a negative number of messages");
+    std::string maildir = ExistingMaildir(name);
+    std::string target = maildir + (flag == Flag::Seen ? "cur\\" : "new\\");
+    const char* suffix = flag == Flag::Seen ? ":2,S" : "";
+    std::string base = UniqueBaseName();
+    std::string date = MessageDate();
+    for (int i = 1; i <= count; ++i) {
+        std::string file = base + "N" + std::to_string(i) + ".tidewell-win" + suffix;
+        char text[512];
+        snprintf(text, sizeof text,
+                 "From: Tidewell tests <sender@tidewell.test>\n"
+                 "To: %s@tidewell.test\n"
+                 "Subject: Test message %d\n"
+                 "Date: %s\n"
+                 "Message-ID: <%sN%d@tidewell.test>\n"
+                 "MIME-Version: 1.0\n"
+                 "Content-Type: text/plain; charset=us-ascii\n"
+                 "\n"
+                 "Test message %d of %d.\n",
+                 name.c_str(), i, date.c_str(), base.c_str(), i, i, count);
+        // Moved in whole, so Dovecot never reads a message half written.
+        WriteWholeFile(maildir + "tmp\\" + file, text);
+        if (!MoveFileA((maildir + "tmp\\" + file).c_str(), (target + file).c_str()))
+            Fail("cannot move a message into " + target);
+    }
+}
+
+void Empty(const std::string& name) {
+    std::string maildir = ExistingMaildir(name);
+    for (int pass = 0; pass < 5; ++pass) {
+        bool clean = RemoveFilesIn(maildir + "new\\");
+        clean = RemoveFilesIn(maildir + "cur\\") && clean;
+        clean = RemoveFilesIn(maildir + "tmp\\") && clean;
+        if (clean)
+            return;
+    }
+    Fail("the messages of '" + name + "' kept moving while being removed");
+}
+
+}  // namespace dovecot

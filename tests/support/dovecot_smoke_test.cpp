@@ -1,0 +1,191 @@
+// Proves the Dovecot fixture from the Windows side: users and mail written as
+// files under Wine are what a real IMAP and POP3 client then sees.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dovecot_fixture_win.h"
+#include "line_connection_win.h"
+
+namespace {
+
+struct ImapReply {
+    std::vector<std::string> untagged;
+    std::string status;  // the tagged line without its tag
+    bool Ok() const { return status.rfind("OK", 0) == 0; }
+};
+
+class ImapSession {
+  public:
+    ImapSession() : connection_(dovecot::ReadPorts().imap) { connection_.ReadLine(); }
+
+    ImapReply Command(const std::string& command) {
+        std::string tag = "a" + std::to_string(++commands_);
+        connection_.Send(tag + " " + command);
+        ImapReply reply;
+        for (;;) {
+            std::string line = connection_.ReadLine();
+            if (line.rfind(tag + " ", 0) == 0) {
+                reply.status = line.substr(tag.size() + 1);
+                return reply;
+            }
+            reply.untagged.push_back(line);
+        }
+    }
+
+  private:
+    LineConnection connection_;
+    int commands_ = 0;
+};
+
+// Unseen messages of the INBOX as the docklet will ask for them, or -1 when
+// the login fails.
+int ImapUnseen(const std::string& user, const std::string& password) {
+    ImapSession imap;
+    if (!imap.Command("LOGIN " + user + " " + password).Ok())
+        return -1;
+    ImapReply examine = imap.Command("EXAMINE INBOX");
+    EXPECT_TRUE(examine.Ok()) << examine.status;
+    ImapReply search = imap.Command("SEARCH UNSEEN");
+    EXPECT_TRUE(search.Ok()) << search.status;
+    int count = -1;
+    for (const std::string& line : search.untagged) {
+        if (line.rfind("* SEARCH", 0) != 0)
+            continue;
+        std::istringstream numbers(line.substr(8));
+        std::string number;
+        for (count = 0; numbers >> number;)
+            ++count;
+    }
+    imap.Command("LOGOUT");
+    return count;
+}
+
+// The message count of POP3's STAT, or -1 when the login fails.
+int Pop3Count(const std::string& user, const std::string& password) {
+    LineConnection pop3(dovecot::ReadPorts().pop3);
+    pop3.ReadLine();
+    pop3.Send("USER " + user);
+    pop3.ReadLine();
+    pop3.Send("PASS " + password);
+    if (pop3.ReadLine().rfind("+OK", 0) != 0)
+        return -1;
+    pop3.Send("STAT");
+    std::string stat = pop3.ReadLine();
+    EXPECT_EQ(stat.rfind("+OK ", 0), 0u) << stat;
+    pop3.Send("QUIT");
+    pop3.ReadLine();
+    return std::atoi(stat.c_str() + 4);
+}
+
+// A user of this test alone, with an empty INBOX even when the test runs
+// again against the same instance.
+void FreshUser(const std::string& name, const std::string& password) {
+    dovecot::AddUser(name, password);
+    dovecot::Empty(name);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST(TestMailServer, CountsTheMessagesDeliveredAsFiles) {
+    FreshUser("smoke-counts", "pw-counts");
+    EXPECT_EQ(ImapUnseen("smoke-counts", "pw-counts"), 0);
+    EXPECT_EQ(Pop3Count("smoke-counts", "pw-counts"), 0);
+
+    dovecot::Deliver("smoke-counts", 3);
+    dovecot::Deliver("smoke-counts", 2, dovecot::Flag::Seen);
+    EXPECT_EQ(ImapUnseen("smoke-counts", "pw-counts"), 3);
+    EXPECT_EQ(Pop3Count("smoke-counts", "pw-counts"), 5);
+}
+
+TEST(TestMailServer, EmptiedMailboxesStayUsable) {
+    FreshUser("smoke-empty", "pw-empty");
+    dovecot::Deliver("smoke-empty", 4);
+    dovecot::Deliver("smoke-empty", 1, dovecot::Flag::Seen);
+    ASSERT_EQ(Pop3Count("smoke-empty", "pw-empty"), 5);  // now Dovecot has indexed them
+
+    dovecot::Empty("smoke-empty");
+    EXPECT_EQ(ImapUnseen("smoke-empty", "pw-empty"), 0);
+    EXPECT_EQ(Pop3Count("smoke-empty", "pw-empty"), 0);
+
+    dovecot::Deliver("smoke-empty", 2);
+    EXPECT_EQ(ImapUnseen("smoke-empty", "pw-empty"), 2);
+    EXPECT_EQ(Pop3Count("smoke-empty", "pw-empty"), 2);
+}
+
+// Dovecot works as an unprivileged user on files and folders that root made
+// under Wine: it must still move new mail to cur and rename files for flags.
+TEST(TestMailServer, DovecotMayRenameTheFilesTestsWrite) {
+    FreshUser("smoke-rename", "pw-rename");
+    dovecot::Deliver("smoke-rename", 2);
+    {
+        ImapSession imap;
+        ASSERT_TRUE(imap.Command("LOGIN smoke-rename pw-rename").Ok());
+        ASSERT_TRUE(imap.Command("SELECT INBOX").Ok());
+        ImapReply store = imap.Command("STORE 1:* +FLAGS (\\Seen)");
+        EXPECT_TRUE(store.Ok()) << store.status;
+        imap.Command("LOGOUT");
+    }
+    std::string maildir = dovecot::Folder() + "mail\\smoke-rename\\";
+    EXPECT_TRUE(FilesIn(maildir + "new\\").empty());
+    std::vector<std::string> read = FilesIn(maildir + "cur\\");
+    ASSERT_EQ(read.size(), 2u);
+    for (const std::string& name : read)
+        EXPECT_EQ(name.substr(name.size() - 4), ":2,S") << name;
+    EXPECT_EQ(ImapUnseen("smoke-rename", "pw-rename"), 0);
+}
+
+TEST(TestMailServer, ChecksPasswordsAndTakesNewOnesAtOnce) {
+    FreshUser("smoke-password", "first");
+    EXPECT_EQ(ImapUnseen("smoke-password", "first"), 0);
+    EXPECT_EQ(ImapUnseen("smoke-password", "wrong"), -1);
+    EXPECT_EQ(Pop3Count("smoke-password", "wrong"), -1);
+    EXPECT_EQ(ImapUnseen("smoke-nobody", "first"), -1);
+
+    // Right after a login, so Dovecot has just read the user's old file.
+    dovecot::AddUser("smoke-password", "second");
+    EXPECT_EQ(ImapUnseen("smoke-password", "second"), 0);
+    EXPECT_EQ(Pop3Count("smoke-password", "second"), 0);
+    EXPECT_EQ(ImapUnseen("smoke-password", "first"), -1);
+}
+
+TEST(TestMailServer, RejectsNamesThatAreNoPlainFileNames) {
+    EXPECT_THROW(dovecot::AddUser("..\\escape", "pw"), std::runtime_error);
+    EXPECT_THROW(dovecot::AddUser("", "pw"), std::runtime_error);
+    EXPECT_THROW(dovecot::AddUser("smoke-colon", "a:b"), std::runtime_error);
+    EXPECT_THROW(dovecot::Deliver("smoke-never-added", 1), std::runtime_error);
+}
+
+// Figures, not limits: how long a big mailbox takes to set up and clear.
+TEST(TestMailServer, DeliversAndRemovesTwoThousandMessages) {
+    FreshUser("smoke-many", "pw-many");
+    DWORD start = GetTickCount();
+    dovecot::Deliver("smoke-many", 2000);
+    std::printf("delivering 2000 messages under Wine took %lu ms\n", GetTickCount() - start);
+    EXPECT_EQ(ImapUnseen("smoke-many", "pw-many"), 2000);
+
+    start = GetTickCount();
+    dovecot::Empty("smoke-many");
+    std::printf("removing them took %lu ms\n", GetTickCount() - start);
+    EXPECT_EQ(ImapUnseen("smoke-many", "pw-many"), 0);
+}
+
+}  // namespace
