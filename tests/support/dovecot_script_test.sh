@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# scripts/dovecot.sh on an instance of its own: start, users and mail as an
+# IMAP and a POP3 client see them, restart, stop, and bad arguments.
+# Usage: dovecot_script_test.sh SCRIPT DIR
+set -euo pipefail
+script=$1 dir=$2
+failures=0
+trap '"$script" stop "$dir"' EXIT
+
+check() {
+  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
+}
+
+# Reads reply lines up to the one tagged $2 and prints that line; with $3,
+# prints instead how many numbers the "* SEARCH" line held.
+imap_reply() {
+  local fd=$1 tag=$2 line words count=-1
+  while IFS= read -r -t 10 line <&"$fd"; do
+    line=${line%$'\r'}
+    if [[ $line == "* SEARCH"* ]]; then read -ra words <<< "$line"; count=$((${#words[@]} - 2)); fi
+    if [[ $line == "$tag "* ]]; then
+      [ -n "${3:-}" ] && echo "$count" || echo "$line"
+      return
+    fi
+  done
+  echo "no reply"
+}
+
+# Unseen messages in INBOX, or -1 when the login fails.
+imap_unseen() {
+  local fd
+  exec {fd}<> "/dev/tcp/127.0.0.1/$IMAP_PORT"
+  read -r -t 10 _ <&"$fd"
+  printf 'a LOGIN %s %s\r\n' "$1" "$2" >&"$fd"
+  if [[ $(imap_reply "$fd" a) == "a OK"* ]]; then
+    printf 'b EXAMINE INBOX\r\nc SEARCH UNSEEN\r\n' >&"$fd"
+    imap_reply "$fd" b >/dev/null
+    imap_reply "$fd" c count
+    printf 'd LOGOUT\r\n' >&"$fd"
+  else
+    echo -1
+  fi
+  exec {fd}>&-
+}
+
+# The message count of POP3's STAT, or -1 when the login fails.
+pop3_count() {
+  local fd line words
+  exec {fd}<> "/dev/tcp/127.0.0.1/$POP3_PORT"
+  read -r -t 10 _ <&"$fd"
+  printf 'USER %s\r\n' "$1" >&"$fd"; read -r -t 10 _ <&"$fd"
+  printf 'PASS %s\r\n' "$2" >&"$fd"; read -r -t 10 line <&"$fd"
+  if [[ $line == "+OK"* ]]; then
+    printf 'STAT\r\n' >&"$fd"; read -r -t 10 line <&"$fd"
+    read -ra words <<< "$line"
+    echo "${words[1]}"
+    printf 'QUIT\r\n' >&"$fd"
+  else
+    echo -1
+  fi
+  exec {fd}>&-
+}
+
+answers() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2>/dev/null && echo yes || echo no; }
+master() { cat "$dir/run/master.pid"; }
+alive() { [ -d "/proc/$1" ] && ! grep -q ') Z' "/proc/$1/stat" && echo yes || echo no; }
+listen_address() {
+  awk -v port="$(printf ':%04X' "$1")" '$4 == "0A" && substr($2, length($2) - 4) == port { print $2 }' \
+    /proc/net/tcp /proc/net/tcp6
+}
+
+echo "== start"
+printed=$("$script" start "$dir")
+source "$dir/ports.env"
+check "start prints the ports" "IMAP_PORT=$IMAP_PORT POP3_PORT=$POP3_PORT" "$(echo $printed)"
+check "ports.ini holds the IMAP port" "ImapPort=$IMAP_PORT" "$(grep -a ImapPort "$dir/ports.ini" | tr -d '\r')"
+check "ports.ini holds the POP3 port" "Pop3Port=$POP3_PORT" "$(grep -a Pop3Port "$dir/ports.ini" | tr -d '\r')"
+check "IMAP listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "$IMAP_PORT")" "$(listen_address "$IMAP_PORT")"
+check "POP3 listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "$POP3_PORT")" "$(listen_address "$POP3_PORT")"
+
+echo "== users and mail"
+"$script" user "$dir" carol pw1
+check "a new user has no mail (IMAP)" 0 "$(imap_unseen carol pw1)"
+check "a new user has no mail (POP3)" 0 "$(pop3_count carol pw1)"
+"$script" deliver "$dir" carol 3
+"$script" deliver "$dir" carol 2 seen
+check "unseen messages (IMAP)" 3 "$(imap_unseen carol pw1)"
+check "all messages (POP3)" 5 "$(pop3_count carol pw1)"
+check "a wrong password fails" -1 "$(imap_unseen carol nope)"
+check "an unknown user fails" -1 "$(pop3_count dave pw1)"
+"$script" user "$dir" carol pw2
+check "a new password works at once" 3 "$(imap_unseen carol pw2)"
+check "the old password no longer works" -1 "$(imap_unseen carol pw1)"
+"$script" empty "$dir" carol
+check "empty removes every message (IMAP)" 0 "$(imap_unseen carol pw2)"
+check "empty removes every message (POP3)" 0 "$(pop3_count carol pw2)"
+started=$EPOCHREALTIME
+"$script" deliver "$dir" carol 2000
+elapsed=$(( (${EPOCHREALTIME/./} - ${started/./}) / 1000 ))
+echo "     delivering 2000 messages took $elapsed ms"
+check "2000 messages are counted" 2000 "$(imap_unseen carol pw2)"
+check "delivering 2000 messages takes less than 20 s" yes "$([ "$elapsed" -lt 20000 ] && echo yes || echo no)"
+
+echo "== restart and stop"
+first=$(master)
+"$script" start "$dir" >/dev/null
+source "$dir/ports.env"
+check "starting again stops the running instance" no "$(alive "$first")"
+check "the new instance answers" yes "$(answers "$IMAP_PORT")"
+check "starting again begins with no users" -1 "$(imap_unseen carol pw2)"
+second=$(master)
+"$script" stop "$dir"
+check "stop ends the master" no "$(alive "$second")"
+check "stop closes the IMAP port" no "$(answers "$IMAP_PORT")"
+check "stop closes the POP3 port" no "$(answers "$POP3_PORT")"
+check "stopping again is quiet" "0:" "$("$script" stop "$dir" 2>&1 && echo "0:")"
+sleep 60 & bystander=$!
+echo "$bystander" > "$dir/run/master.pid"
+"$script" stop "$dir"
+check "a stale pid file never stops another process" yes "$(alive "$bystander")"
+kill "$bystander"
+
+echo "== bad arguments"
+outcome() { local status=0; "$script" "$@" >/dev/null 2>"$dir/stderr" || status=$?; echo "$status:$(grep -c '^usage:' "$dir/stderr")"; }
+check "no arguments" 2:1 "$(outcome)"
+check "an unknown command" 2:1 "$(outcome restart "$dir")"
+check "a user name with a slash" 2:1 "$(outcome user "$dir" ../x pw)"
+check "a password with a colon" 2:1 "$(outcome user "$dir" erin a:b)"
+check "a count that is no number" 2:1 "$(outcome deliver "$dir" carol many)"
+check "a flag that does not exist" 2:1 "$(outcome deliver "$dir" carol 1 flagged)"
+check "delivering to an unknown user" 1:0 "$(outcome deliver "$dir" nobody 1)"
+check "a folder path with a space" 2:1 "$(outcome start "$dir/a b")"
+check "a folder path too long for Dovecot's sockets" 2:1 "$(outcome start "$dir/$(printf '%080d' 0)")"
+check "a folder without an instance" 1:0 "$(outcome empty "$dir/nothing-here" carol)"
+
+[ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
