@@ -1,0 +1,118 @@
+// Whole check cycles over several accounts, with the labels they show.
+#include "scripted_server_win.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "check_bed_win.h"
+#include "mail/check_cycle_win.h"
+#include "recording_host_win.h"
+#include "text/bounded_text.h"
+
+namespace {
+
+using Labels = std::vector<std::string>;
+
+// An IMAP server whose search finds the given messages ("" for none).
+std::unique_ptr<ScriptedServer> ServerFinding(const std::string& found) {
+    return std::unique_ptr<ScriptedServer>(new ScriptedServer(
+        {Send("* OK ready\r\n"), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 OK\r\n"), ReadLine(),
+         Send("* SEARCH" + found + "\r\n3 OK\r\n"), ReadLine(), Send("4 OK\r\n"), CloseConnection()}));
+}
+
+std::unique_ptr<ScriptedServer> RefusingServer() {
+    return std::unique_ptr<ScriptedServer>(new ScriptedServer({Send("* BYE go away\r\n")}));
+}
+
+class CheckCycle : public ::testing::Test {
+protected:
+    CheckCycle() {
+        RecordingHost::Reset();
+        CopyText(bed.instance.checkText, kLabelSize, "Checking");
+        CopyText(bed.instance.noMessageText, kLabelSize, "None");
+        CopyText(bed.instance.oneMessageText, kLabelSize, "One");
+        CopyText(bed.instance.manyMessagesTemplate, kLabelSize, "%d new");
+    }
+    size_t Count(const std::string& text) const {
+        const std::string log = bed.Log();
+        size_t count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    CheckBed bed;
+};
+
+TEST_F(CheckCycle, NoAccountsEndsWithTheNoMessageText) {
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
+    EXPECT_EQ("  Total mails:0\r\n", bed.Log());
+}
+
+TEST_F(CheckCycle, CountsAboveZeroAddUpAndFailuresAreLogged) {
+    auto three = ServerFinding(" 1 2 3");
+    auto failing = RefusingServer();
+    auto none = ServerFinding("");
+    auto two = ServerFinding(" 8 9");
+    bed.AddAccount(kAccountImap, three->Port());
+    bed.AddAccount(kAccountImap, failing->Port());
+    bed.AddAccount(kAccountNone, 1);  // never asked
+    bed.AddAccount(kAccountImap, none->Port());
+    bed.AddAccount(kAccountImap, two->Port());
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"Checking", "5 new"}), RecordingHost::Labels());
+    EXPECT_EQ(1u, Count("    Failed !\r\n"));
+    EXPECT_NE(std::string::npos, bed.Log().find("  Account 1\r\n    Connect"));
+    EXPECT_NE(std::string::npos, bed.Log().find("    Failed !\r\n  Account 2\r\n  Account 3\r\n"));
+    EXPECT_NE(std::string::npos, bed.Log().find("  Total mails:5\r\n"));
+}
+
+TEST_F(CheckCycle, OneMessageShowsTheOneMessageTextUnformatted) {
+    CopyText(bed.instance.oneMessageText, kLabelSize, "%d message");
+    auto one = ServerFinding(" 4");
+    bed.AddAccount(kAccountImap, one->Port());
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"Checking", "%d message"}), RecordingHost::Labels());
+
+    RecordingHost::Reset();
+    auto two = ServerFinding(" 4 5");
+    bed.instance.accounts[0].port = two->Port();
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"Checking", "2 new"}), RecordingHost::Labels());
+}
+
+TEST_F(CheckCycle, EveryAccountFailingLooksLikeNoMail) {
+    auto first = RefusingServer();
+    auto second = RefusingServer();
+    bed.AddAccount(kAccountImap, first->Port());
+    bed.AddAccount(kAccountImap, second->Port());
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
+    EXPECT_EQ(2u, Count("    Failed !\r\n"));
+}
+
+TEST_F(CheckCycle, EmptyTextsEmptyTheLabel) {
+    bed.instance.checkText[0] = '\0';
+    bed.instance.noMessageText[0] = '\0';
+    bed.instance.manyMessagesTemplate[0] = '\0';
+    CheckAllAccounts(&bed.instance);
+    auto three = ServerFinding(" 1 2 3");
+    bed.AddAccount(kAccountImap, three->Port());
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"", "", "", ""}), RecordingHost::Labels());
+}
+
+TEST_F(CheckCycle, AStoppedCycleLeavesTheItemAlone) {
+    auto three = ServerFinding(" 1 2 3");
+    bed.AddAccount(kAccountImap, three->Port());
+    SetEvent(bed.instance.stopEvent);
+    CheckAllAccounts(&bed.instance);
+    EXPECT_EQ((Labels{"Checking"}), RecordingHost::Labels());
+    EXPECT_EQ("<missing>", bed.Log());  // not even a line
+}
+
+}  // namespace
