@@ -9,6 +9,7 @@
 #include "log/debug_log.h"
 #include "mail/imap_check.h"
 #include "mail/message_label.h"
+#include "mail/pop_check.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ bool Stopping(const DockletInstance* instance) {
 int CheckAccount(const DockletInstance* instance, const MailAccount* account, bool* checked) {
     *checked = true;
     switch (account->type) {
+    case kAccountPop:
+        return CheckPopAccount(instance, account);
     case kAccountImap:
         return CheckImapAccount(instance, account);
     default:

@@ -1,0 +1,75 @@
+#include "png_files_win.h"
+
+#include <windows.h>
+
+#include <gdiplus.h>
+
+#include <cwchar>
+#include <vector>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+class GdiplusSession {
+  public:
+    GdiplusSession() { GdiplusStartup(&token_, &input_, nullptr); }
+    ~GdiplusSession() { GdiplusShutdown(token_); }
+
+  private:
+    GdiplusStartupInput input_;
+    ULONG_PTR token_ = 0;
+};
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+bool FindPngEncoder(CLSID* encoder) {
+    UINT count = 0;
+    UINT size = 0;
+    GdipGetImageEncodersSize(&count, &size);
+    std::vector<char> buffer(size);
+    ImageCodecInfo* codecs = reinterpret_cast<ImageCodecInfo*>(buffer.data());
+    if (size == 0 || GdipGetImageEncoders(count, size, codecs) != Ok)
+        return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (wcscmp(codecs[i].MimeType, L"image/png") == 0) {
+            *encoder = codecs[i].Clsid;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool WriteSolidPng(const std::string& path, int width, int height, uint32_t argb) {
+    GdiplusSession session;
+    CLSID encoder;
+    GpBitmap* bitmap = nullptr;
+    if (!FindPngEncoder(&encoder) ||
+        GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+        return false;
+    GpGraphics* graphics = nullptr;
+    bool saved = GdipGetImageGraphicsContext(bitmap, &graphics) == Ok &&
+                 GdipGraphicsClear(graphics, argb) == Ok;
+    GdipDeleteGraphics(graphics);
+    saved = saved && GdipSaveImageToFile(bitmap, Wide(path).c_str(), &encoder, nullptr) == Ok;
+    GdipDisposeImage(bitmap);
+    return saved;
+}
+
+PngFacts ReadPng(const std::string& path, int probeX, int probeY) {
+    GdiplusSession session;
+    PngFacts facts;
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(Wide(path).c_str(), &bitmap) != Ok)
+        return facts;
+    facts.loaded = GdipGetImageWidth(bitmap, &facts.width) == Ok &&
+                   GdipGetImageHeight(bitmap, &facts.height) == Ok;
+    ARGB pixel = 0;
+    GdipBitmapGetPixel(bitmap, probeX, probeY, &pixel);
+    facts.probedPixel = pixel;
+    GdipDisposeImage(bitmap);
+    return facts;
+}

@@ -1,0 +1,173 @@
+// The POP3 dialogue against scripted servers, with the local corrections
+// from DBX files and the registry.
+#include "scripted_server_win.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check_bed_win.h"
+#include "mail/pop_check.h"
+#include "mail/registry_count_win.h"
+#include "text/bounded_text.h"
+
+namespace {
+
+const char kTestKey[] = "Software\\TidewellTests";
+
+std::vector<ServerStep> Dialogue(const std::string& stat, size_t piece = 0) {
+    return {Send("+OK Dovecot ready.\r\n", piece), ReadLine(), Send("+OK\r\n", piece), ReadLine(),
+            Send("+OK Logged in.\r\n", piece), ReadLine(), Send(stat, piece), ReadLine(),
+            Send("+OK Logging out.\r\n", piece), CloseConnection()};
+}
+
+class PopCheck : public ::testing::Test {
+protected:
+    ~PopCheck() override { RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey); }
+
+    void SetRegistry(const char* name, DWORD type, const void* data, DWORD size) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_WRITE,
+                                                 nullptr, &key, nullptr));
+        RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    }
+    void SetCount(const char* name, DWORD count) { SetRegistry(name, REG_DWORD, &count, sizeof count); }
+    // A DBX file whose header holds count; size bytes long.
+    std::string Dbx(const char* name, int32_t count, size_t size = 208) {
+        std::string bytes(size, '\0');
+        if (size >= 200)
+            memcpy(&bytes[196], &count, 4);
+        bed.folder.Write(name, bytes);
+        return bed.folder.Path() + name;
+    }
+    void UseDbx(MailAccount& account, std::initializer_list<std::string> paths) {
+        account.dbxCount = 0;
+        for (const std::string& path : paths)
+            CopyText(account.dbxPaths[account.dbxCount++], kDbxPathSize, path.c_str());
+    }
+
+    CheckBed bed;
+};
+
+std::string Logged(const std::string& text) {
+    std::string line = "    ";
+    for (char c : text)
+        line += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return line + "\r\n";
+}
+
+TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
+    ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
+    bed.AddAccount(kAccountPop, server.Port());
+    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
+    EXPECT_EQ(Logged("Nb messages in DBX file: 0") +
+                  Logged("Connect 127.0.0.1 " + std::to_string(server.Port())) +
+                  Logged("+OK Dovecot ready.\r\n") + Logged("USER me\r\n") + Logged("+OK\r\n") +
+                  Logged("PASS secret\r\n") + Logged("+OK Logged in.\r\n") + Logged("STAT\r\n") +
+                  Logged("+OK 7 10240\r\n") + Logged("QUIT\r\n") + Logged("+OK Logging out.\r\n") +
+                  Logged("Disconnect") + Logged("Nb messages in the server: 7"),
+              bed.Log());
+}
+
+TEST_F(PopCheck, RepliesInPiecesAreReadWhole) {
+    ScriptedServer server(Dialogue("+OK 12 99\r\n", 1));
+    bed.AddAccount(kAccountPop, server.Port());
+    EXPECT_EQ(12, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+}
+
+TEST_F(PopCheck, EachRejectionEndsTheDialogueSilently) {
+    struct Case {
+        const char* name;
+        std::vector<ServerStep> steps;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {"greeting", {Send("-ERR Too many connections\r\n")}, ""},
+        {"user", {Send("+OK hi\r\n"), ReadLine(), Send("-ERR No such user\r\n")}, "USER me\r\n"},
+        {"pass",
+         {Send("+OK hi\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
+          Send("-ERR [AUTH] Authentication failed.\r\n")},
+         "USER me\r\nPASS secret\r\n"},
+        {"stat in lower case",
+         {Send("+OK hi\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
+          Send("+ok 3 300\r\n")},
+         "USER me\r\nPASS secret\r\nSTAT\r\n"},
+        {"closed", {Send("+OK hi\r\n"), ReadLine(), CloseConnection()}, "USER me\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(c.steps);
+        CheckBed local;
+        local.AddAccount(kAccountPop, server.Port());
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(c.sent, server.Received());
+        EXPECT_EQ(std::string::npos, local.Log().find("Disconnect"));
+    }
+}
+
+TEST_F(PopCheck, LocalMessagesAreSubtractedAndRegistryUnreadAdded) {
+    SetCount("Unread", 2);
+    ScriptedServer server(Dialogue("+OK 10 5000\r\n"));
+    MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
+    UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Old.dbx", 3)});
+    CopyText(account.registryPath, kAccountTextSize, "HKEY_CURRENT_USER\\Software\\TidewellTests\\Unread");
+    EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account));  // 10 - (8 - 2)
+    EXPECT_EQ(0u, bed.Log().find(Logged("Nb messages in DBX file: 8") + Logged("RegUnreadMsg:2") +
+                                 "    Connect "));
+}
+
+TEST_F(PopCheck, MoreLocalThanOnTheServerGivesNegativeResults) {
+    ScriptedServer two(Dialogue("+OK 2 100\r\n"));
+    MailAccount& account = bed.AddAccount(kAccountPop, two.Port());
+    UseDbx(account, {Dbx("Inbox.dbx", 5)});
+    EXPECT_EQ(-3, CheckPopAccount(&bed.instance, &account));
+
+    ScriptedServer four(Dialogue("+OK 4 100\r\n"));
+    bed.instance.accounts[0].port = four.Port();
+    EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+}
+
+TEST_F(PopCheck, UnreadableDbxFileFailsBeforeConnecting) {
+    ScriptedServer server(Dialogue("+OK 10 5000\r\n"));
+    MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
+    UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Short.dbx", 5, 207)});
+    EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &account));
+    EXPECT_EQ(Logged("Nb messages in DBX file: -1"), bed.Log());
+}
+
+TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
+    ScriptedServer server(Dialogue("+OK 6 5000\r\n"));
+    MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
+    CopyText(account.registryPath, kAccountTextSize, "HKCU\\Software\\TidewellTests\\Unread");
+    EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account));
+    EXPECT_NE(std::string::npos, bed.Log().find(Logged("RegUnreadMsg:-1")));
+}
+
+TEST_F(PopCheck, RegistryValues) {
+    SetCount("Three", 3);
+    SetCount("AllBits", 0xFFFFFFFF);
+    SetCount("", 9);
+    const unsigned char two[2] = {0x05, 0x01};
+    SetRegistry("Short", REG_BINARY, two, sizeof two);
+    const std::string big(300, 'x');
+    SetRegistry("Big", REG_BINARY, big.data(), static_cast<DWORD>(big.size()));
+    const std::string exact(256, '\x01');
+    SetRegistry("Exact", REG_BINARY, exact.data(), static_cast<DWORD>(exact.size()));
+
+    EXPECT_EQ(3, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Three"));
+    EXPECT_EQ(3, ReadRegistryCount("hkey_cu\\Software\\TidewellTests\\Three"));
+    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\AllBits"));
+    EXPECT_EQ(9, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\"));
+    EXPECT_EQ(0x105, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Short"));
+    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Big"));
+    EXPECT_EQ(0x01010101, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Exact"));
+    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Missing"));
+    EXPECT_EQ(-1, ReadRegistryCount("HKLM\\Software\\TidewellTests\\Three"));
+    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER"));
+}
+
+}  // namespace
