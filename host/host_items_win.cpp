@@ -26,6 +26,22 @@ HWND MakeHiddenWindow(const std::string& title) {
                            GetModuleHandleA(nullptr), nullptr);
 }
 
+// Without a display, Wine's windows are message-only ones, whose parent a
+// thread learns from the desktop once, on its first use. A process that starts
+// while the desktop is still being made can learn no parent and then fails
+// every window; setting the thread's desktop again makes it ask anew.
+HWND MakeFirstWindow(const std::string& title) {
+    const int kAttempts = 50;
+    const DWORD kPauseMs = 100;
+    HWND window = MakeHiddenWindow(title);
+    for (int attempt = 1; !window && attempt < kAttempts; ++attempt) {
+        Sleep(kPauseMs);
+        SetThreadDesktop(GetThreadDesktop(GetCurrentThreadId()));
+        window = MakeHiddenWindow(title);
+    }
+    return window;
+}
+
 }  // namespace
 
 bool InitialiseHostWindows(std::string* error) {
@@ -37,7 +53,7 @@ bool InitialiseHostWindows(std::string* error) {
         *error = "cannot register the item window class, error " + std::to_string(GetLastError());
         return false;
     }
-    g_hostWindow = MakeHiddenWindow("tidewell-host");
+    g_hostWindow = MakeFirstWindow("tidewell-host");
     if (!g_hostWindow) {
         *error = "cannot create the host window, error " + std::to_string(GetLastError());
         return false;
