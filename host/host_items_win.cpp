@@ -21,13 +21,15 @@ LRESULT CALLBACK HostWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Message-only: a hidden window that Wine can make with no display at all,
+// and that still takes the messages a worker's host calls are sent as.
 HWND MakeHiddenWindow(const std::string& title) {
     return CreateWindowExA(0, kWindowClass, title.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            GetModuleHandleA(nullptr), nullptr);
 }
 
-// Without a display, Wine's windows are message-only ones, whose parent a
-// thread learns from the desktop once, on its first use. A process that starts
+// A thread learns the parent of message-only windows from the desktop once,
+// on its first use. A process that starts
 // while the desktop is still being made can learn no parent and then fails
 // every window; setting the thread's desktop again makes it ask anew.
 HWND MakeFirstWindow(const std::string& title) {
