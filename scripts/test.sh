@@ -12,9 +12,6 @@ export WINEPREFIX=$win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtm
 rm -rf "$WINEPREFIX"
 echo "Creating the Wine prefix for this run"
 "$win/wine-run" cmd /c exit >/dev/null
-# One server for the whole run, so that no Wine program waits for it to start or stop.
-wineserver -k 2>/dev/null || true
-wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 status=0
