@@ -5,10 +5,14 @@ ServerStep ReadLine() { return {ServerStep::kReadLine, "", 0}; }
 ServerStep CloseConnection() { return {ServerStep::kClose, "", 0}; }
 ServerStep ResetConnection() { return {ServerStep::kReset, "", 0}; }
 ServerStep StaySilent() { return {ServerStep::kStaySilent, "", 0}; }
+ServerStep Pause(size_t milliseconds) { return {ServerStep::kPause, "", milliseconds}; }
 
 ScriptedServer::ScriptedServer(std::vector<ServerStep> steps)
-    : steps_(std::move(steps)), listener_(INVALID_SOCKET), client_(INVALID_SOCKET), port_(0),
-      thread_(nullptr),
+    : ScriptedServer(std::vector<std::vector<ServerStep>>{std::move(steps)}) {}
+
+ScriptedServer::ScriptedServer(std::vector<std::vector<ServerStep>> scripts)
+    : scripts_(std::move(scripts)), listener_(INVALID_SOCKET), client_(INVALID_SOCKET),
+      connections_(0), port_(0), thread_(nullptr),
       finish_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     InitializeCriticalSection(&lock_);
     WSADATA data;
@@ -19,7 +23,7 @@ ScriptedServer::ScriptedServer(std::vector<ServerStep> steps)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 4);
+    listen(listener_, 16);
     int length = sizeof address;
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
@@ -30,13 +34,22 @@ ScriptedServer::~ScriptedServer() {
     SetEvent(finish_);
     // Closing ends an accept or a receive still waiting.
     closesocket(listener_);
-    shutdown(client_, SD_BOTH);
+    EnterCriticalSection(&lock_);
+    if (client_ != INVALID_SOCKET)
+        shutdown(client_, SD_BOTH);
+    LeaveCriticalSection(&lock_);
     WaitForSingleObject(thread_, INFINITE);
-    closesocket(client_);
     CloseHandle(thread_);
     CloseHandle(finish_);
     DeleteCriticalSection(&lock_);
     WSACleanup();
+}
+
+int ScriptedServer::Connections() {
+    EnterCriticalSection(&lock_);
+    int count = connections_;
+    LeaveCriticalSection(&lock_);
+    return count;
 }
 
 std::string ScriptedServer::Received() {
@@ -48,15 +61,27 @@ std::string ScriptedServer::Received() {
 
 DWORD WINAPI ScriptedServer::Play(void* parameter) {
     ScriptedServer* server = static_cast<ScriptedServer*>(parameter);
-    server->client_ = accept(server->listener_, nullptr, nullptr);
-    if (server->client_ != INVALID_SOCKET)
-        server->PlaySteps(server->client_);
-    shutdown(server->client_, SD_BOTH);
-    return 0;
+    for (size_t k = 0;; ++k) {
+        SOCKET client = accept(server->listener_, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            return 0;
+        EnterCriticalSection(&server->lock_);
+        server->client_ = client;
+        ++server->connections_;
+        LeaveCriticalSection(&server->lock_);
+        server->PlaySteps(server->scripts_[k % server->scripts_.size()], client);
+        shutdown(client, SD_BOTH);
+        EnterCriticalSection(&server->lock_);
+        server->client_ = INVALID_SOCKET;
+        LeaveCriticalSection(&server->lock_);
+        closesocket(client);
+        if (WaitForSingleObject(server->finish_, 0) == WAIT_OBJECT_0)
+            return 0;
+    }
 }
 
-void ScriptedServer::PlaySteps(SOCKET client) {
-    for (const ServerStep& step : steps_) {
+void ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET client) {
+    for (const ServerStep& step : steps) {
         switch (step.kind) {
         case ServerStep::kSend: {
             size_t piece = step.piece ? step.piece : step.text.size();
@@ -93,6 +118,10 @@ void ScriptedServer::PlaySteps(SOCKET client) {
         case ServerStep::kStaySilent:
             WaitForSingleObject(finish_, INFINITE);
             return;
+        case ServerStep::kPause:
+            if (WaitForSingleObject(finish_, static_cast<DWORD>(step.piece)) == WAIT_OBJECT_0)
+                return;
+            break;
         }
     }
     // After the script, read what else comes until the client closes.

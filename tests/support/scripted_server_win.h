@@ -4,15 +4,18 @@
 #include <string>
 #include <vector>
 
-// A one-connection server on 127.0.0.1 that plays a fixed dialogue from a
-// thread of its own, for tests of the docklet's side of a conversation.
+// A server on 127.0.0.1 that plays fixed dialogues from a thread of its own,
+// for tests of the docklet's side of a conversation. Connections are served
+// one after the other, the k-th with script k modulo the number of scripts,
+// until the server is destroyed.
 struct ServerStep {
     enum Kind {
         kSend,       // send text, in pieces of `piece` bytes (0: at once)
         kReadLine,   // wait for one line from the client
         kClose,      // close the connection
         kReset,      // close with a reset
-        kStaySilent  // keep the connection open, say nothing, until the server is destroyed
+        kStaySilent,  // keep the connection open, say nothing, until the server is destroyed
+        kPause        // wait `piece` milliseconds
     } kind;
     std::string text;
     size_t piece;
@@ -23,25 +26,30 @@ ServerStep ReadLine();
 ServerStep CloseConnection();
 ServerStep ResetConnection();
 ServerStep StaySilent();
+ServerStep Pause(size_t milliseconds);
 
 class ScriptedServer {
 public:
     explicit ScriptedServer(std::vector<ServerStep> steps);
+    explicit ScriptedServer(std::vector<std::vector<ServerStep>> scripts);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     int Port() const { return port_; }
-    // Everything the client sent; call once the client is done.
+    // Everything the clients sent; call once they are done.
     std::string Received();
+    // Connections accepted so far.
+    int Connections();
 
 private:
     static DWORD WINAPI Play(void* server);
-    void PlaySteps(SOCKET client);
+    void PlaySteps(const std::vector<ServerStep>& steps, SOCKET client);
 
-    std::vector<ServerStep> steps_;
+    std::vector<std::vector<ServerStep>> scripts_;
     SOCKET listener_;
-    SOCKET client_;  // the one connection, once accepted
+    SOCKET client_;  // the connection being served
+    int connections_;
     int port_;
     HANDLE thread_;
     HANDLE finish_;  // set by the destructor: silence ends
