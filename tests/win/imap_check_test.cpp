@@ -137,7 +137,7 @@ TEST(ImapCheck, CredentialsThatAreNoAtomsGoOutQuoted) {
 
 TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
     // A port nobody listens on: bind one, then give it back.
-    ScriptedServer* closed = new ScriptedServer({});
+    ScriptedServer* closed = new ScriptedServer(std::vector<ServerStep>{});
     int port = closed->Port();
     delete closed;
     CheckBed bed;
