@@ -8,10 +8,10 @@ ServerStep StaySilent() { return {ServerStep::kStaySilent, "", 0}; }
 ServerStep Pause(size_t milliseconds) { return {ServerStep::kPause, "", milliseconds}; }
 
 ScriptedServer::ScriptedServer(std::vector<ServerStep> steps)
-    : ScriptedServer(std::vector<std::vector<ServerStep>>{std::move(steps)}) {}
+    : ScriptedServer(Scripts{{std::move(steps)}}) {}
 
-ScriptedServer::ScriptedServer(std::vector<std::vector<ServerStep>> scripts)
-    : scripts_(std::move(scripts)), listener_(INVALID_SOCKET), client_(INVALID_SOCKET),
+ScriptedServer::ScriptedServer(Scripts scripts)
+    : scripts_(std::move(scripts.dialogues)), listener_(INVALID_SOCKET), client_(INVALID_SOCKET),
       connections_(0), port_(0), thread_(nullptr),
       finish_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     InitializeCriticalSection(&lock_);

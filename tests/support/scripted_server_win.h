@@ -28,10 +28,15 @@ ServerStep ResetConnection();
 ServerStep StaySilent();
 ServerStep Pause(size_t milliseconds);
 
+// Several dialogues, for a server whose connections are not all alike.
+struct Scripts {
+    std::vector<std::vector<ServerStep>> dialogues;
+};
+
 class ScriptedServer {
 public:
     explicit ScriptedServer(std::vector<ServerStep> steps);
-    explicit ScriptedServer(std::vector<std::vector<ServerStep>> scripts);
+    explicit ScriptedServer(Scripts scripts);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

@@ -1,0 +1,163 @@
+// Whole items counting mail on the private Dovecot: the label and the strip
+// for each count, over IMAP and POP3, and the debug log of one real check.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "dovecot_fixture_win.h"
+#include "host_run_win.h"
+#include "png_files_win.h"
+
+namespace {
+
+// Solid strips whose colour tells the journal which set a frame comes from.
+const uint32_t kNoMailColour = 0xFF2040A0;
+const uint32_t kNewMailColour = 0xFFE04010;
+
+std::string Account(const char* type, int port, const std::string& user, const std::string& extra = "") {
+    return std::string("[account0]\r\nType=") + type + "\r\nAddress=127.0.0.1\r\nPort=" +
+           std::to_string(port) + "\r\nLogin=" + user + "\r\nPassword=" + user + " pass\r\n" + extra;
+}
+
+std::string Settings(const std::string& account, int debug = 0) {
+    return "[Common]\r\nDebug=" + std::to_string(debug) +
+           "\r\nNbAccount=1\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
+           "stringHaveMsg=%d new\r\n" + account;
+}
+
+std::string Expected(int count) {
+    return count == 0 ? "None" : count == 1 ? "One" : std::to_string(count) + " new";
+}
+
+// Creates an item on the folder, waits for the label, and checks the strip
+// shown after it.
+void ExpectItemShows(const DockletFolder& folder, const std::string& label, bool newMail) {
+    ASSERT_TRUE(WriteSolidPng(folder.Path() + "NoMail.png", 32, 32, kNoMailColour));
+    ASSERT_TRUE(WriteSolidPng(folder.Path() + "NewMail.png", 32, 32, kNewMailColour));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", label,
+                           "30000", "wait", "300", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    int shown = run.Find("DockletSetLabel", "1", QuoteJournalText(label));
+    ASSERT_GE(shown, 0) << run.Text();
+    char colour[16];
+    snprintf(colour, sizeof colour, "px=%08x", newMail ? kNewMailColour : kNoMailColour);
+    int frame = run.Find("DockletSetImage", "1", "", shown);
+    ASSERT_GE(frame, 0) << run.Text();
+    EXPECT_NE(std::string::npos, run.At(frame).details.find(colour)) << run.Text();
+    EXPECT_EQ(0, run.Count("LATE"));
+}
+
+TEST(DovecotImap, CountsUnseenMessages) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    for (int count : {0, 1, 3, 2000}) {
+        SCOPED_TRACE(count);
+        const std::string user = "imap" + std::to_string(count);
+        dovecot::AddUser(user, user + " pass");
+        dovecot::Deliver(user, count);
+        dovecot::Deliver(user, 2, dovecot::Flag::Seen);
+        DockletFolder folder("Imap" + std::to_string(count), Settings(Account("IMAP", ports.imap, user)));
+        ExpectItemShows(folder, Expected(count), count > 0);
+        dovecot::Empty(user);
+    }
+}
+
+TEST(DovecotImap, DebugLogOfOneCheck) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("road", "road pass");
+    dovecot::Deliver("road", 3);
+    DockletFolder folder("Road", Settings(Account("IMAP", ports.imap, "road"), 1));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "3 new",
+                           "30000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string port = std::to_string(ports.imap);
+    // Dovecot's own words vary (capabilities, timings); everything of ours is exact.
+    // Commands and replies keep their CR LF, which text mode writes as CR CR LF.
+    const std::string server = "[^\r\n]*";
+    const std::regex expected(
+        "----------------------------\r\nNbAccounts:1\r\nDelay:180 seconds\r\nLink:\r\n"
+        "Account 0 :\r\n  Type:2 \\(IMAP\\)\r\n  Port:" + port + "\r\n  Address:127\\.0\\.0\\.1\r\n"
+        "  Login:road\r\n  Password:road pass\r\n  RegKey:\r\n"
+        "TidewellThread\r\n  Account 0\r\n    Connect 127\\.0\\.0\\.1 " + port + "\r\n"
+        "    \\* OK " + server + "\r\r\n\r\n"
+        "    1 LOGIN road \"road pass\"\r\r\n\r\n"
+        "    1 OK " + server + "Logged in\r\r\n\r\n"
+        "    2 EXAMINE INBOX\r\r\n\r\n"
+        "    (\\* " + server + "\r\r\n)+2 OK \\[READ-ONLY\\] Examine completed" + server + "\r\r\n\r\n"
+        "    3 SEARCH UNSEEN\r\r\n\r\n"
+        "    \\* SEARCH 1 2 3\r\r\n3 OK Search completed" + server + "\r\r\n\r\n"
+        "    4 LOGOUT\r\r\n\r\n"
+        "    \\* BYE Logging out\r\r\n4 OK Logout completed" + server + "\r\r\n\r\n"
+        "    Disconnect\r\n    Nb Messages: 3\r\n  Total mails:3\r\n");
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_TRUE(std::regex_match(log, expected)) << log;
+    dovecot::Empty("road");
+}
+
+class DovecotPop : public ::testing::Test {
+protected:
+    ~DovecotPop() override { RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TidewellDockletTests"); }
+    void SetUnread(DWORD count) {
+        HKEY key;
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TidewellDockletTests", 0, nullptr, 0, KEY_WRITE,
+                        nullptr, &key, nullptr);
+        RegSetValueExA(key, "Unread", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+        RegCloseKey(key);
+    }
+    // A DBX file in the test's folder whose header holds count messages.
+    std::string Dbx(const std::string& name, int32_t count) {
+        std::string header(208, '\0');
+        memcpy(&header[196], &count, 4);
+        const std::string path = TestWorkFolder() + name;
+        FILE* file = fopen(path.c_str(), "wb");
+        fwrite(header.data(), 1, header.size(), file);
+        fclose(file);
+        return path;
+    }
+};
+
+TEST_F(DovecotPop, CountsEveryMessageOnTheServer) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    for (int count : {0, 1, 7}) {
+        SCOPED_TRACE(count);
+        const std::string user = "pop" + std::to_string(count);
+        dovecot::AddUser(user, user + " pass");
+        dovecot::Deliver(user, count);
+        DockletFolder folder("Pop" + std::to_string(count), Settings(Account("POP", ports.pop3, user), 1));
+        ExpectItemShows(folder, Expected(count), count > 0);
+        EXPECT_NE(std::string::npos, folder.Read("Debug.log").find("    PASS " + user + " pass\r\r\n"));
+    }
+}
+
+TEST_F(DovecotPop, LocalMessagesAndTheRegistryCorrectTheCount) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("local", "local pass");
+    dovecot::Deliver("local", 7);
+    const std::string dbx = Dbx("Inbox.dbx", 5);
+    DockletFolder withDbx("Dbx", Settings(Account("POP", ports.pop3, "local",
+                                                  "NbDbxFiles=1\r\nDbxFile0=" + dbx + "\r\n")));
+    ExpectItemShows(withDbx, "2 new", true);  // 7 - 5
+
+    SetUnread(3);
+    DockletFolder both("DbxAndRegistry",
+                       Settings(Account("POP", ports.pop3, "local",
+                                        "NbDbxFiles=1\r\nDbxFile0=" + dbx +
+                                            "\r\nRegKey=HKEY_CURRENT_USER\\Software\\TidewellDockletTests\\Unread\r\n"),
+                                1));
+    ExpectItemShows(both, "5 new", true);  // 7 - (5 - 3)
+    const std::string log = both.Read("Debug.log");
+    EXPECT_NE(std::string::npos, log.find("    Nb messages in DBX file: 5\r\n    RegUnreadMsg:3\r\n"));
+    EXPECT_NE(std::string::npos, log.find("    Nb messages in the server: 7\r\n  Total mails:5\r\n"));
+}
+
+TEST_F(DovecotPop, WithoutAPortAPopAccountAsksPort143) {
+    DockletFolder folder("NoPort", Settings("[account0]\r\nType=POP\r\nAddress=127.0.0.1\r\nLogin=x\r\n", 1));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "None",
+                           "30000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_NE(std::string::npos, folder.Read("Debug.log").find("    Connect 127.0.0.1 143\r\n"));
+}
+
+}  // namespace

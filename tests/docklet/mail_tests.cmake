@@ -1,0 +1,22 @@
+# Whole-docklet tests of checking mail: the workers against scripted servers,
+# and the counts against the private Dovecot of the fixture "dovecot".
+function(add_mail_docklet_tests target)
+  add_executable(${target} ${ARGN} host_run_win.cpp png_files_win.cpp)
+  target_compile_definitions(${target} PRIVATE
+    TIDEWELL_HOST_EXE="$<TARGET_FILE:tidewell-host>"
+    TIDEWELL_DOCKLET_DLL="$<TARGET_FILE:TidewellDocklet>"
+    TIDEWELL_PROBE_DLL="$<TARGET_FILE:probe_docklet>"
+    TIDEWELL_TEST_WORK_DIR="${CMAKE_CURRENT_BINARY_DIR}/work")
+  add_dependencies(${target} tidewell-host TidewellDocklet probe_docklet)
+  target_link_libraries(${target} PRIVATE host_portable scripted_server dovecot_support gdiplus
+                        GTest::gtest_main)
+  target_compile_options(${target} PRIVATE ${TIDEWELL_WARNINGS})
+  target_link_options(${target} PRIVATE -static)
+endfunction()
+
+add_mail_docklet_tests(worker_docklet_tests workers_test.cpp)
+gtest_discover_tests(worker_docklet_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+
+add_mail_docklet_tests(dovecot_docklet_tests mail_counts_test.cpp)
+gtest_discover_tests(dovecot_docklet_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES FIXTURES_REQUIRED dovecot)

@@ -1,0 +1,197 @@
+// The check workers of whole items under the stand-in host: when they check,
+// how they overlap, and that removing an item ends them at once whatever
+// they are waiting for.
+#include "scripted_server_win.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_run_win.h"
+
+namespace {
+
+std::string Settings(int port, int delaySeconds, const std::string& extra = "") {
+    return "[Common]\r\nDebug=1\r\nNbAccount=1\r\nDelaySecond=" + std::to_string(delaySeconds) +
+           "\r\nTimeoutSecond=60\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
+           "stringHaveMsg=%d new\r\n" + extra +
+           "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port) +
+           "\r\nLogin=me\r\nPassword=secret\r\n";
+}
+
+std::vector<ServerStep> Finding(const std::string& found, size_t pauseMs = 0) {
+    std::vector<ServerStep> steps = {Send("* OK ready\r\n"), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                                     Send("2 OK\r\n"), ReadLine()};
+    if (pauseMs)
+        steps.push_back(Pause(pauseMs));
+    steps.insert(steps.end(), {Send("* SEARCH" + found + "\r\n3 OK\r\n"), ReadLine(), Send("4 OK\r\n")});
+    return steps;
+}
+
+// How long OnDestroy of the item took, from the host's journal; -1 when it did not return.
+double DestroyMs(const HostRun& run, const std::string& item = "1") {
+    int returned = run.Find("return", item, "OnDestroy ");
+    if (returned < 0)
+        return -1;
+    return atof(run.At(returned).details.c_str() + strlen("OnDestroy "));
+}
+
+void ExpectPromptTeardown(const HostRun& run, const char* state) {
+    ASSERT_EQ(0, run.exitCode) << state << "\n" << run.Text();
+    double ms = DestroyMs(run);
+    // The goal is well under 100 ms; the bound only catches a wait for a server.
+    EXPECT_GE(ms, 0) << state;
+    EXPECT_LT(ms, 1000) << state << "\n" << run.Text();
+    EXPECT_EQ(0, run.Count("LATE")) << state << "\n" << run.Text();
+    ::testing::Test::RecordProperty(std::string("OnDestroyMs.") + state, std::to_string(ms));
+    printf("OnDestroy while %s: %.1f ms\n", state, ms);
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(Workers, ChecksAtOnceThenAfterEachPause) {
+    ScriptedServer server(Finding(" 3 4"));
+    DockletFolder folder("Tidewell", Settings(server.Port(), 1));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new",
+                           "5000", "wait", "1500", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    int first = run.Find("DockletSetLabel", "1", "\"Checking\"");
+    int result = run.Find("DockletSetLabel", "1", "\"2 new\"", first);
+    ASSERT_GE(first, 0) << run.Text();
+    ASSERT_GT(result, first) << run.Text();
+    EXPECT_NE(run.MainThread(), run.At(first).thread);
+    int attention = run.Find("DockletDoAttentionAnimation", "1");
+    EXPECT_GE(attention, 0);
+    EXPECT_LT(attention, first);
+    // The second cycle starts about a second after the first ended.
+    int second = run.Find("DockletSetLabel", "1", "\"Checking\"", result);
+    ASSERT_GT(second, result) << run.Text();
+    double pause = run.At(second).milliseconds - run.At(result).milliseconds;
+    EXPECT_GT(pause, 900);
+    EXPECT_LT(pause, 3000);
+    EXPECT_EQ(0u, folder.Read("Debug.log").find("----------------------------"));
+    EXPECT_NE(std::string::npos, folder.Read("Debug.log").find("TidewellThread\r\n  Account 0\r\n"));
+}
+
+TEST(Workers, DelayZeroChecksWithoutPause) {
+    DockletFolder folder("Tidewell", "[Common]\r\nNbAccount=0\r\nDelaySecond=0\r\nstringNoMsg=None\r\n");
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "500", "destroy", "1"});
+    ExpectPromptTeardown(run, "checking without pause");
+    EXPECT_GT(run.Count("DockletDoAttentionAnimation", "1"), 10) << run.Text();
+}
+
+TEST(Workers, HoldsStartOverlappingOneShotChecks) {
+    ScriptedServer server(Finding(" 1", 400));
+    DockletFolder folder("Tidewell", Settings(server.Port(), 180));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "hold", "1", "hold", "1",
+                           "wait", "3000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_EQ(1u, Occurrences(log, "TidewellThread\r\n"));
+    EXPECT_EQ(2u, Occurrences(log, "TidewellOnce\r\n"));
+    EXPECT_EQ(3u, Occurrences(log, "  Total mails:1\r\n"));
+    EXPECT_EQ(3, server.Connections());
+    // A hold returns at once, without waiting for its check.
+    int held = run.Find("return", "1", "OnLeftButtonHeld");
+    ASSERT_GE(held, 0);
+    EXPECT_LT(atof(run.At(held).details.c_str() + strlen("OnLeftButtonHeld ")), 100);
+}
+
+TEST(Workers, TwoItemsCheckTheirOwnAccounts) {
+    ScriptedServer two(Finding(" 1 2"));
+    ScriptedServer five(Finding(" 1 2 3 4 5"));
+    DockletFolder first("First", Settings(two.Port(), 1));
+    DockletFolder second("Second", Settings(five.Port(), 1));
+    HostRun run = RunHost({"create", "1", first.Root(), first.Relative(), "create", "2", second.Root(),
+                           second.Relative(), "waitlabel", "1", "2 new", "5000", "waitlabel", "2",
+                           "5 new", "5000", "destroy", "1", "wait", "1500", "destroy", "2"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_EQ(-1, run.Find("DockletSetLabel", "1", "\"5 new\""));
+    EXPECT_EQ(-1, run.Find("DockletSetLabel", "2", "\"2 new\""));
+    // Item 2 goes on checking after item 1 is gone.
+    int gone = run.Find("return", "1", "OnDestroy");
+    EXPECT_GE(run.Find("DockletSetLabel", "2", "\"Checking\"", gone), 0) << run.Text();
+    EXPECT_EQ(0, run.Count("LATE")) << run.Text();
+}
+
+TEST(WorkersTeardown, InThePause) {
+    DockletFolder folder("Tidewell", "[Common]\r\nNbAccount=0\r\nstringNoMsg=None\r\n");
+    ExpectPromptTeardown(RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                                  "None", "5000", "destroy", "1"}),
+                         "in the pause");
+}
+
+TEST(WorkersTeardown, WhileAServerSaysNothing) {
+    ScriptedServer silent({StaySilent()});
+    DockletFolder folder("Tidewell", Settings(silent.Port(), 180));
+    ExpectPromptTeardown(RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                                  "Checking", "5000", "wait", "300", "destroy", "1"}),
+                         "a server says nothing");
+}
+
+TEST(WorkersTeardown, WhileOneShotChecksWait) {
+    ScriptedServer silent({StaySilent()});
+    DockletFolder folder("Tidewell", Settings(silent.Port(), 180));
+    ExpectPromptTeardown(RunHost({"create", "1", folder.Root(), folder.Relative(), "hold", "1", "hold",
+                                  "1", "hold", "1", "wait", "300", "destroy", "1"}),
+                         "one-shot checks wait");
+}
+
+// A listener whose queue of connections waiting to be accepted is full: the
+// system drops further connection requests, so a connect to it hangs.
+class FullListener {
+public:
+    FullListener() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 1);
+        int length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            u_long nonBlocking = 1;
+            ioctlsocket(filler, FIONBIO, &nonBlocking);
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            fillers_.push_back(filler);
+        }
+        Sleep(200);
+    }
+    ~FullListener() {
+        for (SOCKET filler : fillers_)
+            closesocket(filler);
+        closesocket(listener_);
+        WSACleanup();
+    }
+    int Port() const { return port_; }
+
+private:
+    SOCKET listener_;
+    int port_;
+    std::vector<SOCKET> fillers_;
+};
+
+TEST(WorkersTeardown, WhileConnecting) {
+    FullListener full;
+    DockletFolder folder("Tidewell", Settings(full.Port(), 180));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                           "Checking", "5000", "wait", "500", "destroy", "1"});
+    ExpectPromptTeardown(run, "connecting");
+    // The check was still connecting: it had not read a greeting.
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_NE(std::string::npos, log.find("    Connect 127.0.0.1 " + std::to_string(full.Port()) + "\r\n"));
+    EXPECT_EQ(std::string::npos, log.find("Total mails"));
+}
+
+}  // namespace
