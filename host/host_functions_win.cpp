@@ -12,6 +12,7 @@
 #include "image_objects_win.h"
 #include "journal_text.h"
 #include "journal_win.h"
+#include "strip_frames_win.h"
 
 namespace {
 
@@ -75,6 +76,8 @@ void* __stdcall DockletLoadGDIPlusImage(char* path) {
     void* image = nullptr;
     RunOnMainThread(nullptr, [&] {
         image = path ? LoadImageObject(path, Options().poisonImages) : nullptr;
+        if (image)
+            RememberStripFrames(path, image);
         std::string result = image ? DescribeImage(ReadImageFacts(image)) : "none";
         JournalEventFor(caller, "-", "DockletLoadGDIPlusImage", TextOrNull(path) + " -> " + result);
     });
@@ -90,23 +93,27 @@ void __stdcall DockletSetImage(HWND window, void* image, BOOL autoDelete) {
             facts = ReadImageFacts(image);
         std::string details = image ? DescribeImage(facts) : "none";
         details += autoDelete ? " auto=1" : " auto=0";
+        const std::string origin =
+            facts.pixelsRead ? FrameOrigin(facts.fingerprint, facts.width, facts.height) : "";
+        if (!origin.empty())
+            details += " frame=" + origin;
         HostItem* item = NoteItemCall(caller, window, "DockletSetImage", details);
         if (!item)
             return;
         if (item->image && item->image != image && item->imageAutoDelete)
             DeleteImageObject(item->image);
         bool wasShown = item->image != nullptr;
-        UINT oldWidth = item->imageWidth;
-        UINT oldHeight = item->imageHeight;
+        const std::string oldShape = item->imageShape;
         item->image = image;
         item->imageAutoDelete = autoDelete != FALSE;
-        item->imageWidth = facts.width;
-        item->imageHeight = facts.height;
+        // What a watcher would tell apart: the strip the frames come from, and the size.
+        const std::string strip = origin.substr(0, origin.find('#'));
+        item->imageShape = std::to_string(facts.width) + "x" + std::to_string(facts.height) +
+                           (strip.empty() ? "" : " from " + strip);
         if (!image && wasShown)
             PrintChange(*item, "picture: none");
-        else if (image && (!wasShown || oldWidth != facts.width || oldHeight != facts.height))
-            PrintChange(*item, "picture: " + std::to_string(facts.width) + "x" +
-                                   std::to_string(facts.height));
+        else if (image && (!wasShown || oldShape != item->imageShape))
+            PrintChange(*item, "picture: " + item->imageShape);
     });
 }
 

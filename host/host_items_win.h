@@ -16,8 +16,7 @@ struct HostItem {
     std::string label;
     void* image = nullptr;  // the current picture, an image object
     bool imageAutoDelete = false;
-    UINT imageWidth = 0;
-    UINT imageHeight = 0;
+    std::string imageShape;  // size, and the strip its frames come from, as --print tells it
 };
 
 // Registers the window class and makes the host's own hidden window.

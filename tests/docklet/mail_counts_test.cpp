@@ -47,6 +47,8 @@ void ExpectItemShows(const DockletFolder& folder, const std::string& label, bool
     int frame = run.Find("DockletSetImage", "1", "", shown);
     ASSERT_GE(frame, 0) << run.Text();
     EXPECT_NE(std::string::npos, run.At(frame).details.find(colour)) << run.Text();
+    const std::string strip = newMail ? "frame=NewMail.png#0" : "frame=NoMail.png#0";
+    EXPECT_NE(std::string::npos, run.At(frame).details.find(strip)) << run.Text();
     EXPECT_EQ(0, run.Count("LATE"));
 }
 
