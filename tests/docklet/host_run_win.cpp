@@ -80,8 +80,9 @@ DockletFolder::DockletFolder(const std::string& name, const std::string& iniText
                              const std::string& dll)
     : name_(name) {
     std::filesystem::create_directories(Path());
-    std::filesystem::copy_file(dll, Path() + "TidewellDocklet.dll",
-                               std::filesystem::copy_options::overwrite_existing);
+    // Replacing by copy_file's own option fails under Wine with "File exists".
+    std::filesystem::remove(Path() + "TidewellDocklet.dll");
+    std::filesystem::copy_file(dll, Path() + "TidewellDocklet.dll");
     std::ofstream(Path() + "TidewellDocklet.ini", std::ios::binary) << iniText;
 }
 

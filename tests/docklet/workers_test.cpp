@@ -12,11 +12,12 @@
 
 namespace {
 
-std::string Settings(int port, int delaySeconds, const std::string& extra = "") {
+std::string Settings(int port, int delaySeconds, const std::string& extra = "",
+                     const std::string& address = "127.0.0.1") {
     return "[Common]\r\nDebug=1\r\nNbAccount=1\r\nDelaySecond=" + std::to_string(delaySeconds) +
            "\r\nTimeoutSecond=60\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
            "stringHaveMsg=%d new\r\n" + extra +
-           "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port) +
+           "[account0]\r\nType=IMAP\r\nAddress=" + address + "\r\nPort=" + std::to_string(port) +
            "\r\nLogin=me\r\nPassword=secret\r\n";
 }
 
@@ -191,6 +192,20 @@ TEST(WorkersTeardown, WhileConnecting) {
     // The check was still connecting: it had not read a greeting.
     const std::string log = folder.Read("Debug.log");
     EXPECT_NE(std::string::npos, log.find("    Connect 127.0.0.1 " + std::to_string(full.Port()) + "\r\n"));
+    EXPECT_EQ(std::string::npos, log.find("Total mails"));
+}
+
+// Needs silent_dns.sh: anywhere else the lookup would ask the machine's real
+// name server.
+TEST(WorkersTeardown, WhileResolving) {
+    if (!getenv("TIDEWELL_SILENT_DNS"))
+        GTEST_SKIP() << "runs only under silent_dns.sh";
+    DockletFolder folder("Tidewell", Settings(143, 180, "", "mail.tidewell.invalid"));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Checking",
+                           "5000", "wait", "500", "destroy", "1"});
+    ExpectPromptTeardown(run, "resolving");
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_NE(std::string::npos, log.find("    Connect mail.tidewell.invalid 143\r\n"));
     EXPECT_EQ(std::string::npos, log.find("Total mails"));
 }
 
