@@ -30,3 +30,10 @@ MailAccount& CheckBed::AddAccount(int32_t type, int port, const char* login, con
     CopyText(account.password, sizeof account.password, password);
     return account;
 }
+
+std::string ConnectionLogLine(const std::string& text) {
+    std::string line = "    ";
+    for (char c : text)
+        line += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return line + "\r\n";
+}

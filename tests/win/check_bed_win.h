@@ -19,3 +19,7 @@ struct CheckBed {
     TempFolder folder;
     DockletInstance instance;
 };
+
+// How a connection-level line reaches Debug.log: indented by four, and
+// written in text mode, so every LF of the text (a reply's own) lands as CR LF.
+std::string ConnectionLogLine(const std::string& text);

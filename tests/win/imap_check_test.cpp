@@ -25,15 +25,6 @@ std::vector<ServerStep> Dialogue(const std::string& search, size_t piece = 0) {
             Send(kLoggedOut, piece), CloseConnection()};
 }
 
-// How a line reaches Debug.log: indented, and written in text mode, so every
-// LF of the text lands as CR LF.
-std::string Logged(const std::string& text) {
-    std::string line = "    ";
-    for (char c : text)
-        line += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return line + "\r\n";
-}
-
 TEST(ImapCheck, CountsUnseenMessagesAndLogsTheWholeDialogue) {
     ScriptedServer server(Dialogue("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n"));
     CheckBed bed;
@@ -41,11 +32,11 @@ TEST(ImapCheck, CountsUnseenMessagesAndLogsTheWholeDialogue) {
     EXPECT_EQ(3, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
     EXPECT_EQ("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n4 LOGOUT\r\n",
               server.Received());
-    EXPECT_EQ(Logged("Connect 127.0.0.1 " + std::to_string(server.Port())) + Logged(kGreeting) +
-                  Logged("1 LOGIN me secret\r\n") + Logged("1 OK Logged in\r\n") +
-                  Logged("2 EXAMINE INBOX\r\n") + Logged(kExamined) + Logged("3 SEARCH UNSEEN\r\n") +
-                  Logged("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n") + Logged("4 LOGOUT\r\n") +
-                  Logged(kLoggedOut) + Logged("Disconnect") + Logged("Nb Messages: 3"),
+    EXPECT_EQ(ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(server.Port())) + ConnectionLogLine(kGreeting) +
+                  ConnectionLogLine("1 LOGIN me secret\r\n") + ConnectionLogLine("1 OK Logged in\r\n") +
+                  ConnectionLogLine("2 EXAMINE INBOX\r\n") + ConnectionLogLine(kExamined) + ConnectionLogLine("3 SEARCH UNSEEN\r\n") +
+                  ConnectionLogLine("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n") + ConnectionLogLine("4 LOGOUT\r\n") +
+                  ConnectionLogLine(kLoggedOut) + ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: 3"),
               bed.Log());
 }
 
@@ -110,7 +101,7 @@ TEST(ImapCheck, AcceptedSearchWithoutResultsLineFailsAfterANormalEnd) {
     bed.AddAccount(kAccountImap, server.Port());
     EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
     EXPECT_NE(std::string::npos, server.Received().find("4 LOGOUT\r\n"));
-    EXPECT_NE(std::string::npos, bed.Log().find(Logged("Disconnect") + Logged("Nb Messages: -1")));
+    EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: -1")));
 }
 
 TEST(ImapCheck, CredentialsThatAreNoAtomsGoOutQuoted) {
@@ -131,7 +122,7 @@ TEST(ImapCheck, CredentialsThatAreNoAtomsGoOutQuoted) {
         bed.AddAccount(kAccountImap, server.Port(), c.login, c.password);
         CheckImapAccount(&bed.instance, &bed.instance.accounts[0]);
         EXPECT_EQ(c.sent, server.Received());
-        EXPECT_NE(std::string::npos, bed.Log().find(Logged(c.sent)));  // logged as sent
+        EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine(c.sent)));  // logged as sent
     }
 }
 
@@ -143,7 +134,7 @@ TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
     CheckBed bed;
     bed.AddAccount(kAccountImap, port);
     EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
-    EXPECT_EQ(Logged("Connect 127.0.0.1 " + std::to_string(port)) + Logged(""), bed.Log());
+    EXPECT_EQ(ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(port)) + ConnectionLogLine(""), bed.Log());
 
     CheckBed unnamed;
     MailAccount& account = unnamed.AddAccount(kAccountImap, 143);

@@ -52,24 +52,17 @@ protected:
     CheckBed bed;
 };
 
-std::string Logged(const std::string& text) {
-    std::string line = "    ";
-    for (char c : text)
-        line += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return line + "\r\n";
-}
-
 TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
     ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
     bed.AddAccount(kAccountPop, server.Port());
     EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
     EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
-    EXPECT_EQ(Logged("Nb messages in DBX file: 0") +
-                  Logged("Connect 127.0.0.1 " + std::to_string(server.Port())) +
-                  Logged("+OK Dovecot ready.\r\n") + Logged("USER me\r\n") + Logged("+OK\r\n") +
-                  Logged("PASS secret\r\n") + Logged("+OK Logged in.\r\n") + Logged("STAT\r\n") +
-                  Logged("+OK 7 10240\r\n") + Logged("QUIT\r\n") + Logged("+OK Logging out.\r\n") +
-                  Logged("Disconnect") + Logged("Nb messages in the server: 7"),
+    EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: 0") +
+                  ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(server.Port())) +
+                  ConnectionLogLine("+OK Dovecot ready.\r\n") + ConnectionLogLine("USER me\r\n") + ConnectionLogLine("+OK\r\n") +
+                  ConnectionLogLine("PASS secret\r\n") + ConnectionLogLine("+OK Logged in.\r\n") + ConnectionLogLine("STAT\r\n") +
+                  ConnectionLogLine("+OK 7 10240\r\n") + ConnectionLogLine("QUIT\r\n") + ConnectionLogLine("+OK Logging out.\r\n") +
+                  ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb messages in the server: 7"),
               bed.Log());
 }
 
@@ -116,7 +109,7 @@ TEST_F(PopCheck, LocalMessagesAreSubtractedAndRegistryUnreadAdded) {
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Old.dbx", 3)});
     CopyText(account.registryPath, kAccountTextSize, "HKEY_CURRENT_USER\\Software\\TidewellTests\\Unread");
     EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account));  // 10 - (8 - 2)
-    EXPECT_EQ(0u, bed.Log().find(Logged("Nb messages in DBX file: 8") + Logged("RegUnreadMsg:2") +
+    EXPECT_EQ(0u, bed.Log().find(ConnectionLogLine("Nb messages in DBX file: 8") + ConnectionLogLine("RegUnreadMsg:2") +
                                  "    Connect "));
 }
 
@@ -136,7 +129,7 @@ TEST_F(PopCheck, UnreadableDbxFileFailsBeforeConnecting) {
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Short.dbx", 5, 207)});
     EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &account));
-    EXPECT_EQ(Logged("Nb messages in DBX file: -1"), bed.Log());
+    EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: -1"), bed.Log());
 }
 
 TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
@@ -144,7 +137,7 @@ TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     CopyText(account.registryPath, kAccountTextSize, "HKCU\\Software\\TidewellTests\\Unread");
     EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account));
-    EXPECT_NE(std::string::npos, bed.Log().find(Logged("RegUnreadMsg:-1")));
+    EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("RegUnreadMsg:-1")));
 }
 
 TEST_F(PopCheck, RegistryValues) {
