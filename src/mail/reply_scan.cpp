@@ -11,7 +11,10 @@ static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
 }
 
 ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length) {
-    for (; scan->scanned < length; ++scan->scanned) {
+    // Nothing past the bound is looked at, so that a reply whose end lies
+    // beyond it is too long however the receives happened to split it.
+    const size_t end = length < kMaxReplyLength ? length : kMaxReplyLength;
+    for (; scan->scanned < end; ++scan->scanned) {
         if (data[scan->scanned] != '\n')
             continue;
         if (EndsReply(scan, data, scan->scanned))

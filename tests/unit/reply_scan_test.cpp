@@ -55,6 +55,13 @@ TEST(ReplyScan, RepliesPastTheBoundAreTooLong) {
     full += "\r\n3 OK\r\n";
     scan = StartReplyScan('3');
     EXPECT_EQ(kReplyComplete, ScanReply(&scan, full.data(), full.size()));
+    // One that ends just past it is too long, also when its end comes in
+    // the same receive as the bytes that cross the bound.
+    std::string over(kMaxReplyLength - 4, 'x');
+    over += "\r\n3 OK\r\n";
+    EXPECT_EQ("L", Feed('3', over, over.size()));
+    EXPECT_EQ("NL", Feed('3', over, kMaxReplyLength - 8));
+    EXPECT_EQ("L", Feed(0, std::string(kMaxReplyLength, 'x') + "\r\n", kMaxReplyLength + 2));
 }
 
 }  // namespace
