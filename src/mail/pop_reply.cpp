@@ -10,7 +10,7 @@ bool IsPopOk(const char* reply) {
 }
 
 int ParseStatCount(const char* reply) {
-    if (strlen(reply) < 4)
+    if (strncmp(reply, "+OK ", 4) != 0)
         return 0;
     int count = 0;
     for (const char* digit = reply + 4; *digit >= '0' && *digit <= '9'; ++digit) {

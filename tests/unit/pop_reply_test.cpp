@@ -25,6 +25,9 @@ TEST(ParseStatCount, FirstNumberRightAfterTheStatus) {
     EXPECT_EQ(2000, ParseStatCount("+OK 2000 4000000\r\n"));
     EXPECT_EQ(0, ParseStatCount("+OK\r\n"));
     EXPECT_EQ(12, ParseStatCount("+OK 12"));
+    // Digits after a bare status belong to whatever came next, not to it.
+    EXPECT_EQ(0, ParseStatCount("+OK\n25 3120\r\n"));
+    EXPECT_EQ(0, ParseStatCount("+OK\r7"));
     EXPECT_EQ(INT_MAX, ParseStatCount("+OK 2147483647 1\r\n"));
     EXPECT_EQ(INT_MAX, ParseStatCount("+OK 2147483648 1\r\n"));
     EXPECT_EQ(INT_MAX, ParseStatCount("+OK 99999999999999999999999999999999 1\r\n"));
