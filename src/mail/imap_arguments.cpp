@@ -29,9 +29,10 @@ void FormatImapArgument(char* argument, size_t size, const char* text) {
     }
     size_t length = 0;
     argument[length++] = '"';
-    for (const char* p = text; *p && length + 3 < size; ++p) {
+    // Room is kept for the closing quote and the terminator.
+    for (const char* p = text; *p && length + 2 < size; ++p) {
         if (*p == '"' || *p == '\\') {
-            if (length + 4 >= size)
+            if (length + 3 >= size)
                 break;
             argument[length++] = '\\';
         }

@@ -4,5 +4,7 @@
 // Writes text as an IMAP astring argument (RFC 3501 section 4): as it
 // stands when it is an atom, so ordinary logins and passwords go out byte for
 // byte; otherwise as a quoted string with backslash and double quote escaped.
-// 2 * length + 3 bytes always suffice.
+// 2 * length + 3 bytes always suffice. The text holds no CR or LF, which no
+// astring can carry outside a literal: settings texts never do, as the
+// profile functions end a line at either.
 void FormatImapArgument(char* argument, size_t size, const char* text);
