@@ -26,9 +26,9 @@ Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, 
                                  int32_t port);
 
 // Sends the formatted command and reads its whole reply into reply. A failed
-// send, a reply that does not come in time or grows past its bound, and a
-// stop close the connection and leave the reply empty; a server that closes
-// leaves what it sent before.
+// send, a reply that is cut short by the server closing, does not come in
+// time or grows past its bound, and a stop close the connection and leave the
+// reply empty.
 void ExchangeCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* format, ...) TIDEWELL_PRINTF(5, 6);
 

@@ -155,8 +155,8 @@ bool MakeRoom(Reply* reply) {
 }
 
 enum ReceiveEnd {
-    kReceivedWhole,   // the reply is complete, or the server closed after it
-    kReceiveFailed,   // reset, time-out, stop, too long or out of memory
+    kReceivedWhole,   // the reply is complete
+    kReceiveFailed,   // closed or reset before it was, time-out, stop, too long, out of memory
 };
 
 ReceiveEnd ReceiveInto(Connection* connection, Reply* reply, ReplyEnd end, DWORD timeoutMs) {
@@ -167,8 +167,10 @@ ReceiveEnd ReceiveInto(Connection* connection, Reply* reply, ReplyEnd end, DWORD
             return kReceiveFailed;
         size_t room = reply->capacity - 1 - reply->length;
         int received = recv(connection->socket, reply->text + reply->length, static_cast<int>(room), 0);
+        // Closed before the reply was whole: what came is a fragment (say "+OK 2"
+        // of "+OK 25 ..."), and judging it could give a wrong count.
         if (received == 0)
-            return kReceivedWhole;
+            return kReceiveFailed;
         if (received > 0) {
             reply->length += static_cast<size_t>(received);
             reply->text[reply->length] = '\0';

@@ -12,7 +12,7 @@ ScriptedServer::ScriptedServer(std::vector<ServerStep> steps)
 
 ScriptedServer::ScriptedServer(Scripts scripts)
     : scripts_(std::move(scripts.dialogues)), listener_(INVALID_SOCKET), client_(INVALID_SOCKET),
-      connections_(0), port_(0), thread_(nullptr),
+      connections_(0), served_(0), port_(0), thread_(nullptr),
       finish_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     InitializeCriticalSection(&lock_);
     WSADATA data;
@@ -45,6 +45,17 @@ ScriptedServer::~ScriptedServer() {
     WSACleanup();
 }
 
+bool ScriptedServer::WaitServed(int connections, DWORD timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(10)) {
+        EnterCriticalSection(&lock_);
+        bool served = served_ >= connections;
+        LeaveCriticalSection(&lock_);
+        if (served)
+            return true;
+    }
+    return false;
+}
+
 int ScriptedServer::Connections() {
     EnterCriticalSection(&lock_);
     int count = connections_;
@@ -65,22 +76,28 @@ DWORD WINAPI ScriptedServer::Play(void* parameter) {
         SOCKET client = accept(server->listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET)
             return 0;
+        // A client that stops reading must not hold the server in a send for ever.
+        DWORD sendTimeoutMs = 5000;
+        setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&sendTimeoutMs),
+                   sizeof sendTimeoutMs);
         EnterCriticalSection(&server->lock_);
         server->client_ = client;
         ++server->connections_;
         LeaveCriticalSection(&server->lock_);
-        server->PlaySteps(server->scripts_[k % server->scripts_.size()], client);
-        shutdown(client, SD_BOTH);
+        // An orderly end first, unless the script ends with a reset.
+        if (server->PlaySteps(server->scripts_[k % server->scripts_.size()], client))
+            shutdown(client, SD_BOTH);
+        closesocket(client);
         EnterCriticalSection(&server->lock_);
         server->client_ = INVALID_SOCKET;
+        ++server->served_;
         LeaveCriticalSection(&server->lock_);
-        closesocket(client);
         if (WaitForSingleObject(server->finish_, 0) == WAIT_OBJECT_0)
             return 0;
     }
 }
 
-void ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET client) {
+bool ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET client) {
     for (const ServerStep& step : steps) {
         switch (step.kind) {
         case ServerStep::kSend: {
@@ -88,7 +105,7 @@ void ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
             for (size_t at = 0; at < step.text.size(); at += piece) {
                 size_t length = std::min(piece, step.text.size() - at);
                 if (send(client, step.text.data() + at, static_cast<int>(length), 0) <= 0)
-                    return;
+                    return true;
                 if (step.piece)
                     Sleep(1);  // let each piece arrive on its own
             }
@@ -105,22 +122,28 @@ void ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
                     break;
             }
             if (got != 1)
-                return;
+                return true;
             break;
         }
         case ServerStep::kClose:
-            return;
+            return true;
         case ServerStep::kReset: {
+            // Closing at once with a zero linger time sends a reset, not an orderly end.
             linger hard = {1, 0};
             setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&hard), sizeof hard);
-            return;
+            return false;
         }
-        case ServerStep::kStaySilent:
-            WaitForSingleObject(finish_, INFINITE);
-            return;
+        case ServerStep::kStaySilent: {
+            // Whatever comes is swallowed; the client leaving (or the
+            // server's end) lets the next connection be served.
+            char ignored[512];
+            while (recv(client, ignored, sizeof ignored, 0) > 0) {
+            }
+            return true;
+        }
         case ServerStep::kPause:
             if (WaitForSingleObject(finish_, static_cast<DWORD>(step.piece)) == WAIT_OBJECT_0)
-                return;
+                return true;
             break;
         }
     }
@@ -132,4 +155,5 @@ void ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
         received_.append(buffer, got);
         LeaveCriticalSection(&lock_);
     }
+    return true;
 }

@@ -14,7 +14,7 @@ struct ServerStep {
         kReadLine,   // wait for one line from the client
         kClose,      // close the connection
         kReset,      // close with a reset
-        kStaySilent,  // keep the connection open, say nothing, until the server is destroyed
+        kStaySilent,  // say nothing until the client closes or the server is destroyed
         kPause        // wait `piece` milliseconds
     } kind;
     std::string text;
@@ -46,15 +46,19 @@ public:
     std::string Received();
     // Connections accepted so far.
     int Connections();
+    // Waits until this many connections have been served to their end.
+    bool WaitServed(int connections, DWORD timeoutMs);
 
 private:
     static DWORD WINAPI Play(void* server);
-    void PlaySteps(const std::vector<ServerStep>& steps, SOCKET client);
+    // False when the script ended the connection with a reset.
+    bool PlaySteps(const std::vector<ServerStep>& steps, SOCKET client);
 
     std::vector<std::vector<ServerStep>> scripts_;
     SOCKET listener_;
     SOCKET client_;  // the connection being served
     int connections_;
+    int served_;
     int port_;
     HANDLE thread_;
     HANDLE finish_;  // set by the destructor: silence ends
