@@ -1,0 +1,125 @@
+"""The benchmark's floor client against scripted servers: it must say exactly
+what the docklet says, and wait for each whole reply before going on."""
+import os
+import select
+import socket
+import subprocess
+import threading
+import time
+import unittest
+
+FLOOR = os.environ.get("TIDEWELL_FLOOR", "")
+PIECE_PAUSE_S = 0.05
+
+
+class ScriptedServer(threading.Thread):
+    """Serves each connection the same dialogue on 127.0.0.1: the greeting,
+    then one reply for each command received. Replies come in pieces, and a
+    command that arrives before the last piece was sent is noted as early."""
+
+    def __init__(self, greeting, replies):
+        super().__init__(daemon=True)
+        self.greeting = greeting
+        self.replies = replies
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.port = self.listener.getsockname()[1]
+        self.commands = []
+        self.early = []
+        self.start()
+
+    def run(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            with connection:
+                self.serve(connection)
+
+    def serve(self, connection):
+        self.send_in_pieces(connection, self.greeting, None)
+        received = b""
+        for reply in self.replies:
+            while b"\r\n" not in received:
+                data = connection.recv(4096)
+                if not data:
+                    return
+                received += data
+            command, received = received.split(b"\r\n", 1)
+            self.commands.append(command.decode())
+            self.send_in_pieces(connection, reply, command.decode())
+
+    def send_in_pieces(self, connection, pieces, command):
+        for number, piece in enumerate(pieces):
+            connection.sendall(piece.encode())
+            if number + 1 < len(pieces):
+                readable, _, _ = select.select([connection], [], [], PIECE_PAUSE_S)
+                if readable:
+                    self.early.append(command)
+
+    def close(self):
+        self.listener.close()
+
+
+def run_floor(*arguments):
+    return subprocess.run([FLOOR, *arguments], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, timeout=30)
+
+
+IMAP_GREETING = ["* OK [CAPABILITY IMAP4rev1] ", "ready\r\n"]
+IMAP_REPLIES = [
+    # "1 " inside a line ends nothing and judges nothing: only the line that starts with the tag does.
+    ["* CAPABILITY IMAP4rev1 I18NLEVEL=1 CONDSTORE\r\n", "1 OK [CAPABILITY I18NLEVEL=1 NO", "TIFY] Logged in\r\n"],
+    ["* FLAGS (\\Seen)\r\n* 5 EXISTS\r\n", "* OK [UIDNEXT 6]\r\n2 OK [READ-ONLY] done\r", "\n"],
+    ["* SEARCH 1 2 3\r\n", "3 OK Search completed\r\n"],
+    ["* BYE Logging out\r\n", "4 OK Logout completed.\r\n"],
+]
+
+
+@unittest.skipUnless(FLOOR, "TIDEWELL_FLOOR names the floor client")
+class Dialogues(unittest.TestCase):
+    def test_imap_says_what_the_docklet_says_and_waits_for_whole_replies(self):
+        server = ScriptedServer(IMAP_GREETING, IMAP_REPLIES)
+        self.addCleanup(server.close)
+        result = run_floor("imap", str(server.port), "2", "someone:secret")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(2, len(result.stdout.split()))
+        self.assertTrue(all(float(ms) >= 0 for ms in result.stdout.split()))
+        self.assertEqual(["1 LOGIN someone secret", "2 EXAMINE INBOX", "3 SEARCH UNSEEN", "4 LOGOUT"] * 2,
+                         server.commands)
+        self.assertEqual([], server.early)
+
+    def test_pop3_says_what_the_docklet_says_and_waits_for_whole_replies(self):
+        server = ScriptedServer(["+OK ", "ready\r\n"],
+                                [["+OK\r\n"], ["+OK ", "Logged in.\r\n"], ["+OK 3 ", "834\r\n"], ["+OK\r\n"]])
+        self.addCleanup(server.close)
+        result = run_floor("pop3", str(server.port), "1", "someone:secret")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(["USER someone", "PASS secret", "STAT", "QUIT"], server.commands)
+        self.assertEqual([], server.early)
+
+    def test_a_refusal_fails_the_run_and_keeps_the_password_out_of_the_message(self):
+        server = ScriptedServer(IMAP_GREETING, [["* OK almost\r\n1 NO [AUTHENTICATIONFAILED] no\r\n"]])
+        self.addCleanup(server.close)
+        result = run_floor("imap", str(server.port), "1", "someone:secret")
+        self.assertEqual(1, result.returncode)
+        self.assertIn('"1 LOGIN" was answered: * OK almost', result.stderr)
+        self.assertNotIn("secret", result.stderr)
+        self.assertEqual("", result.stdout)
+
+    def test_bad_arguments_get_a_reason_and_the_usage(self):
+        for arguments, reason in ((["smtp", "25", "1", "a:b"], "imap or pop3"),
+                                  (["imap", "70000", "1", "a:b"], "PORT"),
+                                  (["imap", "143", "0", "a:b"], "CYCLES"),
+                                  (["imap", "143", "1", "nopassword"], "LOGIN:PASSWORD"),
+                                  (["imap", "143", "1"], "too few")):
+            result = run_floor(*arguments)
+            self.assertEqual(2, result.returncode, arguments)
+            self.assertIn(reason, result.stderr)
+            self.assertIn("usage:", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
