@@ -1,0 +1,97 @@
+"""Check-cycle time: the docklet in the stand-in host, curl, and the floor
+client, asking the same accounts of the same server. The three take turns
+cycle by cycle, so that a busy moment of the machine falls on all of them."""
+import subprocess
+import time
+from dataclasses import dataclass
+
+from docklet_folder import CHECK_TEXT, final_label, make_docklet_folder
+from host_run import BenchError, HostRun, count
+from journal import check_cycles, quoted
+from mailboxes import UNSEEN_PER_USER, accounts, expected_count
+
+ACCOUNT_TYPES = {"imap": "IMAP", "pop3": "POP"}
+
+
+@dataclass
+class CycleFigures:
+    protocol: str
+    accounts: int
+    docklet: list
+    curl: list
+    floor: list
+    overlaps: int  # rounds in which the docklet's next check began before curl and the floor were done
+
+
+def curl_command(bench, protocol, account):
+    command = ["curl", "-s", "--max-time", "10", "-u", f"{account.login}:{account.password}"]
+    if protocol == "imap":
+        return command + [f"imap://127.0.0.1:{bench.imap_port}/INBOX", "-X", "SEARCH UNSEEN"]
+    # -I: STAT has a one-line reply; without it curl waits for the end of a
+    # multi-line one, until the server gives up on it.
+    return command + ["-I", f"pop3://127.0.0.1:{bench.pop3_port}", "-X", "STAT"]
+
+
+def curl_cycle(bench, protocol, cycle_accounts):
+    start = time.perf_counter()
+    for account in cycle_accounts:
+        result = subprocess.run(curl_command(bench, protocol, account), stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        found = result.stdout.split()
+        if result.returncode != 0 or (protocol == "imap" and len(found) != 2 + UNSEEN_PER_USER):
+            raise BenchError(f"curl failed on {account.login} (status {result.returncode}): {result.stdout!r}")
+    return (time.perf_counter() - start) * 1000
+
+
+def floor_cycle(bench, protocol, cycle_accounts):
+    port = bench.imap_port if protocol == "imap" else bench.pop3_port
+    result = subprocess.run([bench.floor, protocol, str(port), "1"] +
+                            [f"{a.login}:{a.password}" for a in cycle_accounts],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        raise BenchError(f"the floor client failed: {result.stderr.strip()}")
+    return float(result.stdout)
+
+
+def timed_out(event):
+    return event.event == "waitlabel" and " timeout label=" in event.details
+
+
+def measure_cycles(bench, protocol, account_count, rounds):
+    cycle_accounts = accounts(protocol, account_count)
+    port = bench.imap_port if protocol == "imap" else bench.pop3_port
+    name = f"cycle-{protocol}-{account_count}"
+    root, relative = make_docklet_folder(
+        bench, name, [(ACCOUNT_TYPES[protocol], port, a.login, a.password) for a in cycle_accounts])
+    final = final_label(expected_count(protocol, account_count))
+    # Room for one cycle of curl and one of the floor client between two checks.
+    gap_ms = 400 + 80 * account_count
+    steps = [["create", "1", root, relative], ["waitlabel", "1", final, "120000"]]
+    for _ in range(rounds):
+        steps += [["wait", str(gap_ms)], ["hold", "1"], ["waitlabel", "1", CHECK_TEXT, "10000"],
+                  ["waitlabel", "1", final, "120000"]]
+    steps.append(["destroy", "1"])
+
+    host = HostRun(bench, name, steps)
+    curl_ms, floor_ms, overlaps = [], [], 0
+    # The item's first check, right after its creation, warms up all three.
+    for cycle in range(rounds + 1):
+        host.wait_for(lambda events: count(events, "waitlabel", quoted(final)) > cycle or
+                      any(timed_out(e) for e in events), f"check {cycle + 1} of {name}", 180)
+        failed = [e for e in host.events if timed_out(e)]
+        if failed:
+            raise BenchError(f"{name}: the label did not become {failed[0].details} "
+                             f"(journal: {host.journal_path})")
+        curl = curl_cycle(bench, protocol, cycle_accounts)
+        floor = floor_cycle(bench, protocol, cycle_accounts)
+        if count(host.poll_journal(), "call", "OnLeftButtonHeld") > cycle:
+            overlaps += 1
+        if cycle > 0:
+            curl_ms.append(curl)
+            floor_ms.append(floor)
+    events = host.finish()
+    docklet_ms = check_cycles(events, "1", CHECK_TEXT, final)
+    if len(docklet_ms) != rounds + 1:
+        raise BenchError(f"{name}: {len(docklet_ms)} whole checks instead of {rounds + 1} "
+                         f"(journal: {host.journal_path})")
+    return CycleFigures(protocol, account_count, docklet_ms[1:], curl_ms, floor_ms, overlaps)

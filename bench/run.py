@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Runs every measurement of the benchmark against servers that scripts/bench.sh
+started, and prints the table. Progress goes to standard error."""
+import argparse
+import os
+import platform
+import subprocess
+import sys
+import time
+from types import SimpleNamespace
+
+from animation_costs import measure_animation
+from entry_costs import measure_entry_costs
+from host_run import BenchError
+from mail_cycles import measure_cycles
+from mailboxes import fill
+from report import table
+
+CYCLE_SCENARIOS = (("imap", 1), ("imap", 10), ("imap", 50), ("pop3", 1), ("pop3", 10))
+
+
+def progress(text):
+    print(f"bench: {text}", file=sys.stderr, flush=True)
+
+
+def first_line(command):
+    try:
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        return result.stdout.splitlines()[0].strip()
+    except (OSError, IndexError):
+        return "unknown"
+
+
+def cpu_model():
+    with open("/proc/cpuinfo") as cpuinfo:
+        for line in cpuinfo:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return platform.processor() or "unknown"
+
+
+def load_average():
+    return os.getloadavg()[0]
+
+
+def header(started, load_before, load_after):
+    return [f"Tidewell benchmark, {time.strftime('%Y-%m-%d %H:%M', time.localtime(started))}, "
+            f"{time.time() - started:.0f} s",
+            f"machine: {os.cpu_count()} cores, {cpu_model()}, Linux {platform.release()}; "
+            f"load average (1 min) {load_before:.2f} before, {load_after:.2f} after",
+            f"{first_line(['wine', '--version'])}; Dovecot {first_line(['dovecot', '--version'])}; "
+            f"{' '.join(first_line(['curl', '--version']).split()[:2])}"]
+
+
+def positive(text):
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{text} is not a whole number of at least 1")
+    return value
+
+
+def arguments():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--work", required=True, help="folder for docklet folders and journals")
+    parser.add_argument("--host-exe", required=True)
+    parser.add_argument("--dist", required=True, help="the built docklet folder")
+    parser.add_argument("--floor", required=True, help="the floor client")
+    parser.add_argument("--dovecot-script", required=True)
+    parser.add_argument("--dovecot-dir", required=True)
+    parser.add_argument("--imap-port", type=int, required=True)
+    parser.add_argument("--pop3-port", type=int, required=True)
+    parser.add_argument("--silent-port", type=int, required=True)
+    parser.add_argument("--wineprefix", required=True)
+    parser.add_argument("--wineserver-pid", type=int, required=True)
+    parser.add_argument("--rounds", type=positive, default=7)
+    parser.add_argument("--cpu-seconds", type=positive, default=30)
+    return parser.parse_args()
+
+
+def main():
+    options = arguments()
+    bench = SimpleNamespace(**vars(options))
+    bench.wine_environment = dict(os.environ, WINEPREFIX=options.wineprefix, WINEDEBUG="-all",
+                                  WINEDLLOVERRIDES="mscoree,mshtml=")
+    started = time.time()
+    load_before = load_average()
+    try:
+        progress("adding users and mail")
+        fill(bench, "imap", max(n for p, n in CYCLE_SCENARIOS if p == "imap"))
+        fill(bench, "pop3", max(n for p, n in CYCLE_SCENARIOS if p == "pop3"))
+        cycles = []
+        for protocol, count in CYCLE_SCENARIOS:
+            progress(f"check cycles, {protocol} with {count} accounts")
+            cycles.append(measure_cycles(bench, protocol, count, options.rounds))
+        progress("OnCreate and OnDestroy with silent servers")
+        entries = measure_entry_costs(bench, options.rounds + 1)
+        animation = []
+        for items in (0, 1, 10):
+            progress(f"animation, {items} items, {options.cpu_seconds} s")
+            animation.append(measure_animation(bench, items, options.cpu_seconds))
+    except BenchError as error:
+        print(f"bench: {error}", file=sys.stderr)
+        return 1
+    print(table(header(started, load_before, load_average()), cycles, entries, *animation))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

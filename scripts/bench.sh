@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The benchmark: check-cycle time against curl and a floor client, time on the
+# host's thread in OnCreate and OnDestroy, and the processor time, memory and
+# frame pace of animating items. Sets up and builds what it needs, starts a
+# private Dovecot, a silent server and a Wine server of its own (127.0.0.1
+# only), stops them by pid, and prints one table (see docs/performance.md).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+  echo "usage: $0 [--rounds N] [--cpu-seconds S]   (defaults: 7 cycles per figure, 30 s per CPU figure)" >&2
+  exit 2
+}
+options=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --rounds | --cpu-seconds)
+      [ $# -ge 2 ] && [[ $2 =~ ^[1-9][0-9]{0,3}$ ]] || { echo "bench: $1 needs a whole number from 1 to 9999" >&2; usage; }
+      options+=("$1" "$2")
+      shift 2 ;;
+    *) echo "bench: unknown argument '$1'" >&2; usage ;;
+  esac
+done
+
+"$top/scripts/setup.sh"
+if ! output=$("$top/scripts/build.sh" win TidewellDocklet tidewell-host 2>&1) ||
+  ! output=$({ cmake -S "$top/bench" -B "$top/build/bench/native" -G Ninja >/dev/null &&
+               cmake --build "$top/build/bench/native"; } 2>&1); then
+  echo "$output" >&2
+  echo "bench: the build failed" >&2
+  exit 1
+fi
+
+bench=$top/build/bench
+mail=$bench/dovecot
+export WINEPREFIX=$bench/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+wineserver_pid= silent_pid= dovecot_started=
+
+stop() {
+  if [ -n "$silent_pid" ]; then kill "$silent_pid" 2>/dev/null || true; fi
+  if [ -n "$dovecot_started" ]; then "$top/scripts/dovecot.sh" stop "$mail" || true; fi
+  if [ -n "$wineserver_pid" ]; then
+    # Ends the Wine processes of this prefix with their server; the pid is the fallback.
+    wineserver -k 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$wineserver_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$wineserver_pid" 2>/dev/null || true
+  fi
+}
+trap stop EXIT
+trap 'exit 130' INT TERM
+
+rm -rf "$bench/run"
+mkdir -p "$bench/run"
+# A prefix of its own: its Wine server serves the benchmark alone, so its
+# processor time can be read, and tests running meanwhile do not share it.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "bench: making the Wine prefix (once)" >&2
+  wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+fi
+wineserver -f -p >/dev/null 2>&1 </dev/null &
+wineserver_pid=$!
+sleep 0.2
+if ! kill -0 "$wineserver_pid" 2>/dev/null; then
+  wineserver_pid=
+  echo "bench: a Wine server of $WINEPREFIX is already running (a run that was killed?); stop it with" >&2
+  echo "  WINEPREFIX=$WINEPREFIX wineserver -k" >&2
+  exit 1
+fi
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+
+dovecot_started=1
+"$top/scripts/dovecot.sh" start "$mail" >/dev/null
+# shellcheck source=/dev/null
+. "$mail/ports.env"
+
+python3 -B "$top/bench/silent_server.py" > "$bench/run/silent.port" &
+silent_pid=$!
+for _ in $(seq 50); do [ -s "$bench/run/silent.port" ] && break; sleep 0.1; done
+silent_port=$(head -n 1 "$bench/run/silent.port")
+[ -n "$silent_port" ] || { echo "bench: the silent server did not start" >&2; exit 1; }
+
+python3 -B "$top/bench/run.py" "${options[@]}" \
+  --work "$bench/run" --host-exe "$top/build/win/host/tidewell-host.exe" \
+  --dist "$top/dist/TidewellDocklet" --floor "$bench/native/tidewell-floor" \
+  --dovecot-script "$top/scripts/dovecot.sh" --dovecot-dir "$mail" \
+  --imap-port "$IMAP_PORT" --pop3-port "$POP3_PORT" --silent-port "$silent_port" \
+  --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid"

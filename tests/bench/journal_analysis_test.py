@@ -1,0 +1,86 @@
+"""How the benchmark reads the host's journal and sums it up."""
+import unittest
+
+from figures import median, percentile
+from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
+
+
+def journal(text):
+    return [parse_line(line) for line in text.strip("\n").split("\n")]
+
+
+class CheckCycles(unittest.TestCase):
+    def test_pairs_labels_by_the_thread_that_set_them(self):
+        # A periodic check (thread 20) and a one-shot check (thread 30) overlap;
+        # another item's labels and a check that ended otherwise do not count.
+        events = journal(
+            "100.0\t20\t1\tDockletSetLabel\t\"Checking\"\n"
+            "105.0\t30\t1\tDockletSetLabel\t\"Checking\"\n"
+            "107.0\t40\t2\tDockletSetLabel\t\"Checking\"\n"
+            "112.5\t20\t1\tDockletSetLabel\t\"3 new messages\"\n"
+            "120.0\t30\t1\tDockletSetLabel\t\"3 new messages\"\n"
+            "121.0\t40\t2\tDockletSetLabel\t\"3 new messages\"\n"
+            "200.0\t20\t1\tDockletSetLabel\t\"Checking\"\n"
+            "230.0\t20\t1\tDockletSetLabel\t\"No mail\"\n"
+            "300.0\t20\t1\tDockletSetLabel\t\"Checking\"\n"
+            "310.0\t20\t1\tDockletSetLabel\t\"3 new messages\"\n")
+        self.assertEqual([12.5, 15.0, 10.0], check_cycles(events, "1", "Checking", "3 new messages"))
+
+    def test_labels_are_compared_as_the_journal_quotes_them(self):
+        events = journal('1.0\t7\t1\tDockletSetLabel\t"say \\"hi\\""\n'
+                         '4.0\t7\t1\tDockletSetLabel\t"C:\\\\mail"\n')
+        self.assertEqual('"say \\"hi\\""', quoted('say "hi"'))
+        self.assertEqual([3.0], check_cycles(events, "1", 'say "hi"', "C:\\mail"))
+
+
+class Frames(unittest.TestCase):
+    def test_intervals_of_one_item_from_a_given_time(self):
+        events = journal("10.0\t5\t1\tDockletSetImage\t128x128 auto=0\n"
+                         "50.0\t5\t1\tDockletSetImage\t128x128 auto=0\n"
+                         "90.0\t6\t2\tDockletSetImage\t128x128 auto=0\n"
+                         "125.5\t5\t1\tDockletSetImage\t128x128 auto=0\n"
+                         "200.0\t5\t1\tDockletSetImage\t128x128 auto=0\n")
+        self.assertEqual([75.5, 74.5], frame_intervals(events, "1", after_ms=50.0))
+
+
+class EntryCalls(unittest.TestCase):
+    def test_image_loading_is_counted_in_the_call_it_happened_in(self):
+        events = journal(
+            "1.0\t9\t1\tcall\tOnCreate\n"
+            "9.0\t9\t-\tDockletLoadGDIPlusImage\t\"a.png\" -> 64x64 fp=1 px=2 6.5ms\n"
+            "12.0\t9\t-\tDockletLoadGDIPlusImage\t\"b.png\" -> none 2.0ms\n"
+            "15.0\t9\t1\treturn\tOnCreate 14.0ms -> 0x01\n"
+            "20.0\t9\t1\tcall\tOnLeftButtonHeld\n"
+            "20.5\t9\t1\treturn\tOnLeftButtonHeld 0.5ms -> 1\n"
+            "30.0\t9\t1\tcall\tOnDestroy\n"
+            "31.7\t9\t1\treturn\tOnDestroy 1.7ms\n")
+        creates = entry_calls(events, "OnCreate")
+        self.assertEqual([("1", 14.0, 8.5)], [(c.item, c.ms, c.image_loading_ms) for c in creates])
+        destroys = entry_calls(events, "OnDestroy")
+        self.assertEqual([("1", 1.7, 0.0)], [(d.item, d.ms, d.image_loading_ms) for d in destroys])
+
+
+class Lines(unittest.TestCase):
+    def test_lines_that_are_not_events_are_left_out(self):
+        self.assertIsNone(parse_line("12.0\t5\t1\tstats"))
+        self.assertIsNone(parse_line("soon\t5\t1\tstats\thandles=1"))
+        self.assertEqual("a\tb", parse_line("1.5\t5\t-\tinfo\ta\tb\r\n").details)
+
+
+class Figures(unittest.TestCase):
+    def test_median_of_odd_and_even_counts(self):
+        self.assertEqual(3, median([5, 1, 3]))
+        self.assertEqual(2.5, median([4, 1, 3, 2]))
+
+    def test_nearest_rank_percentile(self):
+        self.assertEqual(99, percentile(range(1, 101), 99))
+        self.assertEqual(10, percentile([1, 2, 10], 99))
+        self.assertEqual(1, percentile([3, 1, 2], 1))
+
+    def test_no_values_is_an_error_not_a_figure(self):
+        with self.assertRaises(ValueError):
+            median([])
+
+
+if __name__ == "__main__":
+    unittest.main()
