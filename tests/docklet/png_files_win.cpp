@@ -41,22 +41,52 @@ bool FindPngEncoder(CLSID* encoder) {
     return false;
 }
 
-}  // namespace
+struct Band {
+    int width;
+    uint32_t argb;
+};
 
-bool WriteSolidPng(const std::string& path, int width, int height, uint32_t argb) {
+// The bands side by side, left to right, each the whole height.
+bool WriteBandsPng(const std::string& path, int height, const std::vector<Band>& bands) {
     GdiplusSession session;
     CLSID encoder;
+    int width = 0;
+    for (const Band& band : bands)
+        width += band.width;
     GpBitmap* bitmap = nullptr;
     if (!FindPngEncoder(&encoder) ||
         GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
         return false;
     GpGraphics* graphics = nullptr;
-    bool saved = GdipGetImageGraphicsContext(bitmap, &graphics) == Ok &&
-                 GdipGraphicsClear(graphics, argb) == Ok;
+    bool drawn = GdipGetImageGraphicsContext(bitmap, &graphics) == Ok;
+    int left = 0;
+    for (const Band& band : bands) {
+        GpSolidFill* brush = nullptr;
+        drawn = drawn && GdipCreateSolidFill(band.argb, &brush) == Ok &&
+                GdipFillRectangleI(graphics, brush, left, 0, band.width, height) == Ok;
+        GdipDeleteBrush(brush);
+        left += band.width;
+    }
     GdipDeleteGraphics(graphics);
-    saved = saved && GdipSaveImageToFile(bitmap, Wide(path).c_str(), &encoder, nullptr) == Ok;
+    bool saved = drawn && GdipSaveImageToFile(bitmap, Wide(path).c_str(), &encoder, nullptr) == Ok;
     GdipDisposeImage(bitmap);
     return saved;
+}
+
+}  // namespace
+
+bool WriteSolidPng(const std::string& path, int width, int height, uint32_t argb) {
+    return WriteBandsPng(path, height, {{width, argb}});
+}
+
+bool WriteStripPng(const std::string& path, int height, const std::vector<uint32_t>& frameColours,
+                   int leftoverColumns, uint32_t leftoverColour) {
+    std::vector<Band> bands;
+    for (uint32_t colour : frameColours)
+        bands.push_back({height, colour});
+    if (leftoverColumns > 0)
+        bands.push_back({leftoverColumns, leftoverColour});
+    return WriteBandsPng(path, height, bands);
 }
 
 PngFacts ReadPng(const std::string& path, int probeX, int probeY) {

@@ -3,8 +3,14 @@
 // host a picture to load and to check the pictures it saves.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 bool WriteSolidPng(const std::string& path, int width, int height, uint32_t argb);
+
+// An animation strip `height` tall: one height x height square of each frame
+// colour, left to right, then `leftoverColumns` columns of `leftoverColour`.
+bool WriteStripPng(const std::string& path, int height, const std::vector<uint32_t>& frameColours,
+                   int leftoverColumns = 0, uint32_t leftoverColour = 0);
 
 struct PngFacts {
     bool loaded = false;

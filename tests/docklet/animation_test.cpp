@@ -1,0 +1,337 @@
+// The item's animation as the host sees it: which frames arrive, in what
+// order and how often, what ends the animation, and what teardown leaves.
+// Every frame of a test strip is a solid colour of its own, so the centre
+// pixel the host journals (px=) names the frame.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host_run_win.h"
+#include "png_files_win.h"
+#include "scripted_server_win.h"
+
+namespace {
+
+const std::vector<uint32_t> kNoMailColours = {0xFF1040A0, 0xFF20A040, 0xFFA02010, 0xFFC0C020};
+const std::vector<uint32_t> kNewMailColours = {0xFF000080, 0xFF008000, 0xFF800000, 0xFF808000,
+                                               0xFF800080, 0xFF008080, 0xFF404040, 0xFFF0F0F0};
+const uint32_t kLeftoverColour = 0xFFFF00FF;
+const int kSide = 32;
+
+// One DockletSetImage call as the host journaled it.
+struct Shown {
+    int line;         // index in the journal
+    double ms;
+    bool none;        // no picture: the animation gave up
+    bool autoDelete;
+    std::string size;  // "WxH"
+    uint32_t colour;   // centre pixel
+};
+
+std::vector<Shown> ShownOn(const HostRun& run, const std::string& item) {
+    std::vector<Shown> shown;
+    for (int i = run.Find("DockletSetImage", item); i >= 0;
+         i = run.Find("DockletSetImage", item, "", i + 1)) {
+        const std::string& details = run.At(i).details;
+        Shown entry{i, run.At(i).milliseconds, details.compare(0, 5, "none ") == 0,
+                    details.find(" auto=1") != std::string::npos,
+                    details.substr(0, details.find(' ')), 0};
+        size_t px = details.find("px=");
+        if (px != std::string::npos)
+            entry.colour = static_cast<uint32_t>(std::stoul(details.substr(px + 3, 8), nullptr, 16));
+        shown.push_back(entry);
+    }
+    return shown;
+}
+
+int IndexIn(const std::vector<uint32_t>& colours, uint32_t colour) {
+    for (size_t i = 0; i < colours.size(); ++i) {
+        if (colours[i] == colour)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string Quiet() { return "[Common]\r\nNbAccount=0\r\nstringNoMsg=quiet\r\n"; }
+
+// One IMAP account at a scripted server on this machine.
+std::string ImapSettings(int port, int delaySeconds) {
+    return "[Common]\r\nNbAccount=1\r\nDelaySecond=" + std::to_string(delaySeconds) +
+           "\r\nTimeoutSecond=10\r\nstringCheck=checking\r\nstringNoMsg=none\r\n"
+           "stringOneMsg=one\r\nstringHaveMsg=%d new\r\n"
+           "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port) +
+           "\r\nLogin=me\r\nPassword=secret\r\n";
+}
+
+// A whole IMAP check whose search answer comes after a pause.
+std::vector<ServerStep> ImapDialogue(const std::string& searchLine, size_t pauseMs) {
+    return {Send("* OK [CAPABILITY IMAP4rev1] Ready.\r\n"), ReadLine(), Send("1 OK Logged in\r\n"),
+            ReadLine(), Send("* 5 EXISTS\r\n2 OK [READ-ONLY] Examine completed.\r\n"), ReadLine(),
+            Pause(pauseMs), Send(searchLine + "3 OK Search completed.\r\n"), ReadLine(),
+            Send("* BYE\r\n4 OK Logout completed.\r\n"), CloseConnection()};
+}
+
+std::vector<ServerStep> FindsMail(size_t pauseMs) { return ImapDialogue("* SEARCH 1 2\r\n", pauseMs); }
+std::vector<ServerStep> FindsNone(size_t pauseMs) { return ImapDialogue("* SEARCH\r\n", pauseMs); }
+
+void WriteStrips(const DockletFolder& folder, const std::vector<uint32_t>& noMail,
+                 const std::vector<uint32_t>& newMail) {
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", kSide, noMail));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", kSide, newMail));
+}
+
+void ExpectNoLateCalls(const HostRun& run) {
+    EXPECT_EQ(0, run.Count("LATE")) << run.Text();
+    EXPECT_GE(run.Find("end", "-", "late host calls: 0"), 0) << run.Text();
+}
+
+// Each frame is the one after the frame before it, starting from frame 0.
+void ExpectFramesInOrder(const std::vector<Shown>& shown, const std::vector<uint32_t>& colours,
+                         const HostRun& run) {
+    for (size_t i = 0; i < shown.size(); ++i) {
+        ASSERT_FALSE(shown[i].none) << "frame " << i << "\n" << run.Text();
+        EXPECT_EQ(colours[i % colours.size()], shown[i].colour) << "frame " << i << "\n" << run.Text();
+        EXPECT_EQ(std::to_string(kSide) + "x" + std::to_string(kSide), shown[i].size);
+        EXPECT_FALSE(shown[i].autoDelete) << "frames stay the docklet's";
+    }
+}
+
+double OnDestroyMs(const HostRun& run, const std::string& item) {
+    int line = run.Find("return", item, "OnDestroy ");
+    if (line < 0)
+        return -1;
+    return std::stod(run.At(line).details.substr(sizeof "OnDestroy " - 1));
+}
+
+int CountReturns(const HostRun& run, const std::string& entry) {
+    int count = 0;
+    for (int i = run.Find("return", "", entry); i >= 0; i = run.Find("return", "", entry, i + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(Animation, NoMailFramesCycleLeftToRightEvery75Ms) {
+    DockletFolder folder("Cycle", Quiet());
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", kSide, kNoMailColours, 2, kLeftoverColour));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", kSide, kNewMailColours));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "1200",
+                           "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_GE(run.Find("DockletLoadGDIPlusImage", "-", QuoteJournalText(folder.Path() + "NoMail.png") +
+                                                         " -> 130x32 "),
+              0)
+        << run.Text();
+
+    std::vector<Shown> shown = ShownOn(run, "1");
+    ASSERT_GE(shown.size(), 6u) << run.Text();
+    ExpectFramesInOrder(shown, kNoMailColours, run);
+    double created = run.At(run.Find("call", "1", "OnCreate")).milliseconds;
+    EXPECT_LT(shown[0].ms - created, 500) << "the first frame comes with the item\n" << run.Text();
+    for (size_t i = 1; i < shown.size(); ++i) {
+        double interval = shown[i].ms - shown[i - 1].ms;
+        EXPECT_GT(interval, 30) << "before frame " << i << "\n" << run.Text();
+        EXPECT_LT(interval, 500) << "before frame " << i << "\n" << run.Text();
+    }
+    double mean = (shown.back().ms - shown.front().ms) / static_cast<double>(shown.size() - 1);
+    EXPECT_GT(mean, 50) << run.Text();
+    EXPECT_LT(mean, 200) << run.Text();
+    ExpectNoLateCalls(run);
+
+    DockletFolder square("Square", Quiet());
+    WriteStrips(square, {kNoMailColours[2]}, kNewMailColours);
+    HostRun still = RunHost({"create", "1", square.Root(), square.Relative(), "wait", "500",
+                             "destroy", "1"});
+    ASSERT_EQ(0, still.exitCode) << still.Text();
+    std::vector<Shown> repeated = ShownOn(still, "1");
+    EXPECT_GE(repeated.size(), 3u) << still.Text();
+    ExpectFramesInOrder(repeated, {kNoMailColours[2]}, still);
+    ExpectNoLateCalls(still);
+}
+
+TEST(Animation, AnUnusableStripEndsTheAnimationWithOneEmptyPicture) {
+    struct Case {
+        const char* name;
+        const char* broken;  // the strip that is missing or no picture
+        bool present;
+    };
+    const Case cases[] = {{"NoNewMail", "NewMail.png", false},
+                          {"NoNoMail", "NoMail.png", false},
+                          {"NotAPicture", "NoMail.png", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DockletFolder folder(c.name, Quiet());
+        WriteStrips(folder, kNoMailColours, kNewMailColours);
+        std::remove((folder.Path() + c.broken).c_str());
+        if (c.present)
+            std::ofstream(folder.Path() + c.broken, std::ios::binary) << "not a PNG";
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "600",
+                               "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        EXPECT_GE(run.Find("DockletLoadGDIPlusImage", "-",
+                           QuoteJournalText(folder.Path() + c.broken) + " -> none"),
+                  0)
+            << run.Text();
+        std::vector<Shown> shown = ShownOn(run, "1");
+        ASSERT_EQ(1u, shown.size()) << run.Text();
+        EXPECT_TRUE(shown[0].none);
+        EXPECT_TRUE(shown[0].autoDelete);
+        ExpectNoLateCalls(run);
+    }
+}
+
+TEST(Animation, EmptyNoMailSetEndsAtTheFirstFrameForGood) {
+    ScriptedServer server(FindsMail(0));
+    DockletFolder folder("EmptyNoMail", ImapSettings(server.Port(), 180));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", kSide, {}, 20, kLeftoverColour));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", kSide, kNewMailColours));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                           "2 new", "10000", "wait", "500", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    ASSERT_GE(run.Find("waitlabel", "1", "\"2 new\" reached"), 0) << run.Text();
+    std::vector<Shown> shown = ShownOn(run, "1");
+    ASSERT_EQ(1u, shown.size()) << "found mail does not restart it\n" << run.Text();
+    EXPECT_TRUE(shown[0].none);
+    EXPECT_TRUE(shown[0].autoDelete);
+    ExpectNoLateCalls(run);
+}
+
+TEST(Animation, EmptyNewMailSetEndsTheAnimationWhenMailIsFound) {
+    // The pause lets no-mail frames cycle before the answer comes.
+    ScriptedServer server(FindsMail(600));
+    DockletFolder folder("EmptyNewMail", ImapSettings(server.Port(), 180));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", kSide, kNoMailColours));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", kSide, {}, 20, kLeftoverColour));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                           "2 new", "10000", "wait", "500", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    ASSERT_GE(run.Find("waitlabel", "1", "\"2 new\" reached"), 0) << run.Text();
+
+    std::vector<Shown> shown = ShownOn(run, "1");
+    ASSERT_GE(shown.size(), 3u) << run.Text();
+    std::vector<Shown> frames(shown.begin(), shown.end() - 1);
+    ExpectFramesInOrder(frames, kNoMailColours, run);
+    EXPECT_TRUE(shown.back().none) << run.Text();
+    EXPECT_TRUE(shown.back().autoDelete);
+    EXPECT_GT(shown.back().line, run.Find("DockletSetLabel", "1", "\"checking\"")) << run.Text();
+    ExpectNoLateCalls(run);
+}
+
+TEST(Animation, EachSetTakesUpAgainWhereItStopped) {
+    // Back-to-back checks whose findings change now and then, and sometimes
+    // repeat: a repeated finding must change nothing either.
+    ScriptedServer server(Scripts{{FindsMail(150), FindsMail(100), FindsNone(150), FindsMail(250),
+                                   FindsNone(100), FindsNone(200)}});
+    DockletFolder folder("Resume", ImapSettings(server.Port(), 0));
+    WriteStrips(folder, kNoMailColours, kNewMailColours);
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "4000",
+                           "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_GE(server.Connections(), 6) << run.Text();
+
+    const std::vector<uint32_t>* sets[] = {&kNoMailColours, &kNewMailColours};
+    int last[] = {-1, -1};
+    int switches = 0;
+    int previousSet = 0;
+    for (const Shown& frame : ShownOn(run, "1")) {
+        ASSERT_FALSE(frame.none) << run.Text();
+        int set = IndexIn(kNoMailColours, frame.colour) >= 0 ? 0 : 1;
+        int index = IndexIn(*sets[set], frame.colour);
+        ASSERT_GE(index, 0) << "journal line " << frame.line << "\n" << run.Text();
+        int expected = (last[set] + 1) % static_cast<int>(sets[set]->size());
+        EXPECT_EQ(expected, index) << (set ? "new-mail" : "no-mail") << " set, journal line "
+                                   << frame.line << "\n" << run.Text();
+        last[set] = index;
+        switches += set != previousSet;
+        previousSet = set;
+    }
+    EXPECT_GE(last[0], 0) << "no-mail frames shown";
+    EXPECT_GE(last[1], 0) << "new-mail frames shown";
+    EXPECT_GE(switches, 3) << run.Text();
+    ExpectNoLateCalls(run);
+}
+
+TEST(Animation, DestroyDuringThePauseIsPromptAndFinal) {
+    DockletFolder folder("Pause", Quiet());
+    WriteStrips(folder, kNoMailColours, kNewMailColours);
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "create", "2",
+                           folder.Root(), folder.Relative(), "create", "3", folder.Root(),
+                           folder.Relative(), "wait", "160", "destroy", "1", "wait", "115",
+                           "destroy", "2", "wait", "230", "destroy", "3", "wait", "400"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    for (const std::string item : {"1", "2", "3"}) {
+        SCOPED_TRACE("item " + item);
+        int gone = run.Find("return", item, "OnDestroy ");
+        ASSERT_GE(gone, 0) << run.Text();
+        double spent = OnDestroyMs(run, item);
+        EXPECT_GE(spent, 0);
+        EXPECT_LT(spent, 1000) << run.Text();
+        for (size_t i = static_cast<size_t>(gone) + 1; i < run.journal.size(); ++i)
+            EXPECT_NE(item, run.journal[i].item) << "after OnDestroy: " << run.journal[i].event;
+        std::vector<Shown> shown = ShownOn(run, item);
+        EXPECT_GE(shown.size(), 1u) << run.Text();
+        ExpectFramesInOrder(shown, kNoMailColours, run);
+    }
+    ExpectNoLateCalls(run);
+}
+
+TEST(Animation, PoisonedHostImagesAreNeverCalledThrough) {
+    DockletFolder folder("Poison", Quiet());
+    WriteStrips(folder, kNoMailColours, kNewMailColours);
+    HostRun run = RunHost({"--poison-images", "create", "1", folder.Root(), folder.Relative(),
+                           "wait", "500", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_EQ(0, run.Count("crash")) << run.Text();
+    std::vector<Shown> shown = ShownOn(run, "1");
+    EXPECT_GE(shown.size(), 3u) << run.Text();
+    ExpectFramesInOrder(shown, kNoMailColours, run);
+    ExpectNoLateCalls(run);
+}
+
+TEST(Animation, FiveHundredItemsComeAndGoWithoutLeaking) {
+    DockletFolder folder("Rounds", Quiet());
+    // Frames large enough that keeping those of every round would show.
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", 48, kNoMailColours));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", 48, {kNewMailColours[0], kNewMailColours[1]}));
+    std::string script = TestWorkFolder() + "rounds.txt";
+    {
+        std::ofstream steps(script, std::ios::binary);
+        for (int round = 1; round <= 500; ++round) {
+            steps << "create " << round << " \"" << folder.Root() << "\" \"" << folder.Relative()
+                  << "\"\ndestroy " << round << "\n";
+            if (round == 50 || round == 500)
+                steps << "stats\n";
+        }
+    }
+    HostRun run = RunHost({"--script", script});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_EQ(500, CountReturns(run, "OnCreate ")) << run.Text();
+    EXPECT_EQ(500, CountReturns(run, "OnDestroy ")) << run.Text();
+    ExpectNoLateCalls(run);
+
+    int early = run.Find("stats");
+    int late = run.Find("stats", "-", "", early + 1);
+    ASSERT_GE(late, 0) << run.Text();
+    unsigned long handles[2] = {};
+    unsigned long pagefile[2] = {};
+    int lines[] = {early, late};
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(2, sscanf(run.At(lines[i]).details.c_str(), "handles=%lu pagefile=%lu",
+                            &handles[i], &pagefile[i]))
+            << run.At(lines[i]).details;
+    long handleGrowth = static_cast<long>(handles[1]) - static_cast<long>(handles[0]);
+    long memoryGrowth = static_cast<long>(pagefile[1]) - static_cast<long>(pagefile[0]);
+    printf("after 50 rounds: handles=%lu pagefile=%lu; after 500: handles=%lu pagefile=%lu; "
+           "growth: %ld handles, %ld bytes\n",
+           handles[0], pagefile[0], handles[1], pagefile[1], handleGrowth, memoryGrowth);
+    RecordProperty("handles_after_50", std::to_string(handles[0]));
+    RecordProperty("handles_after_500", std::to_string(handles[1]));
+    RecordProperty("pagefile_after_50", std::to_string(pagefile[0]));
+    RecordProperty("pagefile_after_500", std::to_string(pagefile[1]));
+    EXPECT_LE(handleGrowth, 20);
+    EXPECT_LE(memoryGrowth, 4L * 1024 * 1024);
+}
