@@ -23,6 +23,6 @@ add_test(NAME WorkersTeardown.WhileResolvingOnASilentResolver
 set_tests_properties(WorkersTeardown.WhileResolvingOnASilentResolver PROPERTIES
   TIMEOUT 120 FAIL_REGULAR_EXPRESSION "SKIPPED|FAILED")
 
-add_mail_docklet_tests(dovecot_docklet_tests mail_counts_test.cpp)
+add_mail_docklet_tests(dovecot_docklet_tests mail_counts_test.cpp stress_test.cpp)
 gtest_discover_tests(dovecot_docklet_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES FIXTURES_REQUIRED dovecot)
