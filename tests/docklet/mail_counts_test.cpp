@@ -100,13 +100,16 @@ TEST(DovecotImap, DebugLogOfOneCheck) {
 
 class DovecotPop : public ::testing::Test {
 protected:
-    ~DovecotPop() override { RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TidewellDockletTests"); }
+    // Each test has a key of its own: tests run side by side in one Wine prefix.
+    const std::string key = std::string("Software\\TidewellDockletTests\\") +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ~DovecotPop() override { RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str()); }
     void SetUnread(DWORD count) {
-        HKEY key;
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TidewellDockletTests", 0, nullptr, 0, KEY_WRITE,
-                        nullptr, &key, nullptr);
-        RegSetValueExA(key, "Unread", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
-        RegCloseKey(key);
+        HKEY opened;
+        RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE,
+                        nullptr, &opened, nullptr);
+        RegSetValueExA(opened, "Unread", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+        RegCloseKey(opened);
     }
     // A DBX file in the test's folder whose header holds count messages.
     std::string Dbx(const std::string& name, int32_t count) {
@@ -146,7 +149,7 @@ TEST_F(DovecotPop, LocalMessagesAndTheRegistryCorrectTheCount) {
     DockletFolder both("DbxAndRegistry",
                        Settings(Account("POP", ports.pop3, "local",
                                         "NbDbxFiles=1\r\nDbxFile0=" + dbx +
-                                            "\r\nRegKey=HKEY_CURRENT_USER\\Software\\TidewellDockletTests\\Unread\r\n"),
+                                            "\r\nRegKey=HKEY_CURRENT_USER\\" + key + "\\Unread\r\n"),
                                 1));
     ExpectItemShows(both, "5 new", true);  // 7 - (5 - 3)
     const std::string log = both.Read("Debug.log");

@@ -15,7 +15,11 @@
 
 namespace {
 
-const char kTestKey[] = "Software\\TidewellTests";
+// Each test has a key of its own: tests run side by side in one Wine prefix.
+std::string TestKey() {
+    return std::string("Software\\TidewellTests\\") +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
 
 std::vector<ServerStep> Dialogue(const std::string& stat, size_t piece = 0) {
     return {Send("+OK Dovecot ready.\r\n", piece), ReadLine(), Send("+OK\r\n", piece), ReadLine(),
@@ -25,14 +29,14 @@ std::vector<ServerStep> Dialogue(const std::string& stat, size_t piece = 0) {
 
 class PopCheck : public ::testing::Test {
 protected:
-    ~PopCheck() override { RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey); }
+    ~PopCheck() override { RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str()); }
 
     void SetRegistry(const char* name, DWORD type, const void* data, DWORD size) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_WRITE,
-                                                 nullptr, &key, nullptr));
-        RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-        RegCloseKey(key);
+        HKEY opened;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                                 nullptr, &opened, nullptr));
+        RegSetValueExA(opened, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(opened);
     }
     void SetCount(const char* name, DWORD count) { SetRegistry(name, REG_DWORD, &count, sizeof count); }
     // A DBX file whose header holds count; size bytes long.
@@ -49,6 +53,7 @@ protected:
             CopyText(account.dbxPaths[account.dbxCount++], kDbxPathSize, path.c_str());
     }
 
+    const std::string key = TestKey();
     CheckBed bed;
 };
 
@@ -107,7 +112,7 @@ TEST_F(PopCheck, LocalMessagesAreSubtractedAndRegistryUnreadAdded) {
     ScriptedServer server(Dialogue("+OK 10 5000\r\n"));
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Old.dbx", 3)});
-    CopyText(account.registryPath, kAccountTextSize, "HKEY_CURRENT_USER\\Software\\TidewellTests\\Unread");
+    CopyText(account.registryPath, kAccountTextSize, ("HKEY_CURRENT_USER\\" + key + "\\Unread").c_str());
     EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account));  // 10 - (8 - 2)
     EXPECT_EQ(0u, bed.Log().find(ConnectionLogLine("Nb messages in DBX file: 8") + ConnectionLogLine("RegUnreadMsg:2") +
                                  "    Connect "));
@@ -135,7 +140,7 @@ TEST_F(PopCheck, UnreadableDbxFileFailsBeforeConnecting) {
 TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
     ScriptedServer server(Dialogue("+OK 6 5000\r\n"));
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
-    CopyText(account.registryPath, kAccountTextSize, "HKCU\\Software\\TidewellTests\\Unread");
+    CopyText(account.registryPath, kAccountTextSize, ("HKCU\\" + key + "\\Unread").c_str());
     EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account));
     EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("RegUnreadMsg:-1")));
 }
@@ -151,15 +156,15 @@ TEST_F(PopCheck, RegistryValues) {
     const std::string exact(256, '\x01');
     SetRegistry("Exact", REG_BINARY, exact.data(), static_cast<DWORD>(exact.size()));
 
-    EXPECT_EQ(3, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Three"));
-    EXPECT_EQ(3, ReadRegistryCount("hkey_cu\\Software\\TidewellTests\\Three"));
-    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\AllBits"));
-    EXPECT_EQ(9, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\"));
-    EXPECT_EQ(0x105, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Short"));
-    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Big"));
-    EXPECT_EQ(0x01010101, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Exact"));
-    EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER\\Software\\TidewellTests\\Missing"));
-    EXPECT_EQ(-1, ReadRegistryCount("HKLM\\Software\\TidewellTests\\Three"));
+    EXPECT_EQ(3, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\Three").c_str()));
+    EXPECT_EQ(3, ReadRegistryCount(("hkey_cu\\" + key + "\\Three").c_str()));
+    EXPECT_EQ(-1, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\AllBits").c_str()));
+    EXPECT_EQ(9, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\").c_str()));
+    EXPECT_EQ(0x105, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\Short").c_str()));
+    EXPECT_EQ(-1, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\Big").c_str()));
+    EXPECT_EQ(0x01010101, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\Exact").c_str()));
+    EXPECT_EQ(-1, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\Missing").c_str()));
+    EXPECT_EQ(-1, ReadRegistryCount(("HKLM\\" + key + "\\Three").c_str()));
     EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER"));
 }
 
