@@ -14,12 +14,13 @@
 
 namespace {
 
-std::string Settings(int port, int delaySeconds, int debug) {
+// Each test has a Dovecot user of its own (login and password alike): tests run side by side.
+std::string Settings(int port, int delaySeconds, int debug, const std::string& user) {
     return "[Common]\r\nDebug=" + std::to_string(debug) + "\r\nNbAccount=1\r\nDelaySecond=" +
            std::to_string(delaySeconds) +
            "\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\nstringHaveMsg=%d new\r\n"
            "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port) +
-           "\r\nLogin=stress\r\nPassword=stress\r\n";
+           "\r\nLogin=" + user + "\r\nPassword=" + user + "\r\n";
 }
 
 struct Stats {
@@ -61,11 +62,11 @@ void ExpectNoLateCalls(const HostRun& run) {
 
 TEST(Stress, CreateAndDestroyWhileChecksAreInFlight) {
     const dovecot::Ports ports = dovecot::ReadPorts();
-    dovecot::AddUser("stress", "stress");
-    dovecot::Deliver("stress", 3);
+    dovecot::AddUser("rounds", "rounds");
+    dovecot::Deliver("rounds", 3);
     ScriptedServer silent({StaySilent()});
-    DockletFolder answering("Answering", Settings(ports.imap, 0, 0));
-    DockletFolder quiet("Quiet", Settings(silent.Port(), 0, 0));
+    DockletFolder answering("Answering", Settings(ports.imap, 0, 0, "rounds"));
+    DockletFolder quiet("Quiet", Settings(silent.Port(), 0, 0, "rounds"));
 
     // Rounds alternate between a folder whose checks reach Dovecot and one
     // whose checks wait on a server that never answers.
@@ -87,17 +88,14 @@ TEST(Stress, CreateAndDestroyWhileChecksAreInFlight) {
         destroyed += line.event == "return" && line.details.rfind("OnDestroy", 0) == 0;
     EXPECT_EQ(200, destroyed);
     ExpectBackToBaseline(run, "200 create/destroy rounds");
-    dovecot::Empty("stress");
+    dovecot::Empty("rounds");
 }
 
 TEST(Stress, HundredRapidHolds) {
     const dovecot::Ports ports = dovecot::ReadPorts();
     dovecot::AddUser("holds", "holds");
     dovecot::Deliver("holds", 4);
-    std::string ini = Settings(ports.imap, 180, 1);
-    ini.replace(ini.find("Login=stress\r\nPassword=stress"), strlen("Login=stress\r\nPassword=stress"),
-                "Login=holds\r\nPassword=holds");
-    DockletFolder folder("Holds", ini);
+    DockletFolder folder("Holds", Settings(ports.imap, 180, 1, "holds"));
     // A first item makes the baseline: the module loaded, one check done, the item gone.
     std::vector<std::string> steps = {"create", "2", folder.Root(), folder.Relative(), "waitlabel", "2",
                                       "4 new", "30000", "destroy", "2", "stats",
@@ -128,10 +126,10 @@ TEST(Stress, HundredRapidHolds) {
 
 TEST(Stress, TenItemsCheckTheSameServerAtOnce) {
     const dovecot::Ports ports = dovecot::ReadPorts();
-    dovecot::AddUser("stress", "stress");
-    dovecot::Deliver("stress", 3);
+    dovecot::AddUser("tenitems", "tenitems");
+    dovecot::Deliver("tenitems", 3);
     // One folder for all ten: their log lines meet in one Debug.log.
-    DockletFolder folder("Shared", Settings(ports.imap, 1, 1));
+    DockletFolder folder("Shared", Settings(ports.imap, 1, 1, "tenitems"));
     std::vector<std::string> steps = {"create", "11", folder.Root(), folder.Relative(), "waitlabel", "11",
                                       "3 new", "30000", "destroy", "11", "stats"};
     for (int item = 1; item <= 10; ++item)
@@ -162,7 +160,7 @@ TEST(Stress, TenItemsCheckTheSameServerAtOnce) {
         EXPECT_TRUE(known) << "line: " << line;
         start = end + 1;
     }
-    dovecot::Empty("stress");
+    dovecot::Empty("tenitems");
 }
 
 }  // namespace
