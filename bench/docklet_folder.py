@@ -14,13 +14,14 @@ def final_label(count):
     return {0: "No mail", 1: "1 new message"}.get(count, COUNT_TEMPLATE.replace("%d", str(count)))
 
 
-def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10):
-    """accounts: (type, port, login, password) each. Returns the root folder
-    and the relative folder, as the host's create step takes them."""
+def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pictures=True):
+    """accounts: (type, port, login, password) each. Without pictures the item
+    shows none and runs no animation. Returns the root folder and the relative
+    folder, as the host's create step takes them."""
     root = os.path.join(bench.work, name)
     folder = os.path.join(root, *RELATIVE.strip("\\").split("\\"))
     os.makedirs(folder, exist_ok=True)
-    for file in ("TidewellDocklet.dll", "NoMail.png", "NewMail.png"):
+    for file in ("TidewellDocklet.dll",) + (("NoMail.png", "NewMail.png") if pictures else ()):
         shutil.copy(os.path.join(bench.dist, file), folder)
     lines = ["[Common]", f"NbAccount={len(accounts)}", f"DelaySecond={delay_s}",
              f"TimeoutSecond={timeout_s}", f"stringCheck={CHECK_TEXT}",

@@ -20,6 +20,7 @@ class CycleFigures:
     docklet: list
     curl: list
     floor: list
+    animated: bool
     overlaps: int  # rounds in which the docklet's next check began before curl and the floor were done
 
 
@@ -57,12 +58,15 @@ def timed_out(event):
     return event.event == "waitlabel" and " timeout label=" in event.details
 
 
-def measure_cycles(bench, protocol, account_count, rounds):
+def measure_cycles(bench, protocol, account_count, rounds, animated=True):
+    """animated: the item shows its pictures, as it does for a user; without
+    them it runs no animation, which tells the animation's share."""
     cycle_accounts = accounts(protocol, account_count)
     port = bench.imap_port if protocol == "imap" else bench.pop3_port
-    name = f"cycle-{protocol}-{account_count}"
+    name = f"cycle-{protocol}-{account_count}" + ("" if animated else "-still")
     root, relative = make_docklet_folder(
-        bench, name, [(ACCOUNT_TYPES[protocol], port, a.login, a.password) for a in cycle_accounts])
+        bench, name, [(ACCOUNT_TYPES[protocol], port, a.login, a.password) for a in cycle_accounts],
+        pictures=animated)
     final = final_label(expected_count(protocol, account_count))
     # Room for one cycle of curl and one of the floor client between two checks.
     gap_ms = 400 + 80 * account_count
@@ -94,4 +98,4 @@ def measure_cycles(bench, protocol, account_count, rounds):
     if len(docklet_ms) != rounds + 1:
         raise BenchError(f"{name}: {len(docklet_ms)} whole checks instead of {rounds + 1} "
                          f"(journal: {host.journal_path})")
-    return CycleFigures(protocol, account_count, docklet_ms[1:], curl_ms, floor_ms, overlaps)
+    return CycleFigures(protocol, account_count, docklet_ms[1:], curl_ms, floor_ms, animated, overlaps)

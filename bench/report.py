@@ -12,39 +12,51 @@ def verdict(met):
     return "met" if met else "MISSED"
 
 
+def paired_ratio(numerators, denominators):
+    """The median of cycle-by-cycle ratios: each docklet cycle against the
+    cycle of the other client that ran right after it, under the same load."""
+    return median([n / d for n, d in zip(numerators, denominators)])
+
+
 def cycle_rows(cycles):
-    rows = [f"{'Check cycle, median ms':<26}{'docklet':>9}{'curl':>9}{'floor':>9}"
-            f"  {'docklet/curl':<15}{'docklet/floor':<15}cycles",
-            f"{'':<26}{'':>9}{'':>9}{'':>9}  {'(goal <= %.2f)' % CURL_GOAL:<15}"
-            f"{'(goal <= %.2f)' % FLOOR_GOAL:<15}"]
-    for figures in cycles:
-        docklet, curl, floor = median(figures.docklet), median(figures.curl), median(figures.floor)
-        noun = "account" if figures.accounts == 1 else "accounts"
-        to_curl, to_floor = docklet / curl, docklet / floor
-        note = f"  ({figures.overlaps} overlapped)" if figures.overlaps else ""
-        rows.append(f"{f'{figures.protocol.upper()}, {figures.accounts} {noun}':<26}"
-                    f"{docklet:>9.1f}{curl:>9.1f}{floor:>9.1f}"
-                    f"  {f'{to_curl:.2f} {verdict(to_curl <= CURL_GOAL)}':<15}"
-                    f"{f'{to_floor:.2f} {verdict(to_floor <= FLOOR_GOAL)}':<15}"
-                    f"{len(figures.docklet)}{note}")
+    """cycles: (animated item, still item) figures of each account set."""
+    rows = [f"{'Check cycle, median ms':<24}{'docklet':>8}{'curl':>8}{'floor':>8}"
+            f"  {'docklet/curl':<14}{'docklet/floor':<14}{'still item':>10}{'still/floor':>12}  cycles",
+            f"{'':<48}  {'(goal <= %.2f)' % CURL_GOAL:<14}{'(goal <= %.2f)' % FLOOR_GOAL:<14}"]
+    for animated, still in cycles:
+        noun = "account" if animated.accounts == 1 else "accounts"
+        to_curl = paired_ratio(animated.docklet, animated.curl)
+        to_floor = paired_ratio(animated.docklet, animated.floor)
+        overlaps = animated.overlaps + still.overlaps
+        note = f"  ({overlaps} overlapped)" if overlaps else ""
+        rows.append(f"{f'{animated.protocol.upper()}, {animated.accounts} {noun}':<24}"
+                    f"{median(animated.docklet):>8.1f}{median(animated.curl):>8.1f}{median(animated.floor):>8.1f}"
+                    f"  {f'{to_curl:.2f} {verdict(to_curl <= CURL_GOAL)}':<14}"
+                    f"{f'{to_floor:.2f} {verdict(to_floor <= FLOOR_GOAL)}':<14}"
+                    f"{median(still.docklet):>10.1f}{paired_ratio(still.docklet, still.floor):>12.2f}"
+                    f"  {len(animated.docklet)}{note}")
+    rows += ["(ratios: median of cycle-by-cycle ratios, each docklet cycle against the curl and floor",
+             " cycles right after it; docklet: the item as shipped, animating; still item: the same",
+             " item without its pictures, so without animation, in turns with a floor of its own)"]
     return rows
 
 
 def entry_rows(entries):
     def line(title, values, goal=None):
         warm = values[1:] or values
-        text = f"{title:<34}{median(warm):>8.1f}{values[0]:>10.1f}{max(warm):>8.1f}"
+        text = f"{title:<34}{median(warm):>8.1f}{min(warm):>8.1f}{max(warm):>8.1f}{values[0]:>8.1f}"
         if goal is not None:
             text += f"   <= {goal} ms {verdict(median(warm) <= goal)}"
         return text
 
     creates = entries.creates
-    return [f"{'Host thread, 10 silent accounts, ms':<34}{'median':>8}{'first':>10}{'max':>8}   goal (median)",
+    return [f"{'Host thread, 10 silent accounts, ms':<34}{'median':>8}{'min':>8}{'max':>8}{'first':>8}"
+            "   goal (median)",
             line("OnCreate, total", [c.ms for c in creates], CREATE_GOAL_MS),
             line("  inside the host's image loading", [c.image_loading_ms for c in creates]),
             line("  the docklet's own share", [c.ms - c.image_loading_ms for c in creates]),
             line("OnDestroy, checks blocked", [d.ms for d in entries.destroys], DESTROY_GOAL_MS),
-            f"(median and max over items 2-{len(creates)}; the first item is created in a fresh host)"]
+            f"(median, min and max over items 2-{len(creates)}; first: item 1, created in a fresh host)"]
 
 
 def animation_rows(idle, one, ten):

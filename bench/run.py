@@ -90,8 +90,9 @@ def main():
         fill(bench, "pop3", max(n for p, n in CYCLE_SCENARIOS if p == "pop3"))
         cycles = []
         for protocol, count in CYCLE_SCENARIOS:
-            progress(f"check cycles, {protocol} with {count} accounts")
-            cycles.append(measure_cycles(bench, protocol, count, options.rounds))
+            progress(f"check cycles, {protocol} with {count} accounts, animated item and still item")
+            cycles.append((measure_cycles(bench, protocol, count, options.rounds),
+                           measure_cycles(bench, protocol, count, options.rounds, animated=False)))
         progress("OnCreate and OnDestroy with silent servers")
         entries = measure_entry_costs(bench, options.rounds + 1)
         animation = []

@@ -50,7 +50,10 @@ trap stop EXIT
 trap 'exit 130' INT TERM
 
 rm -rf "$bench/run"
-mkdir -p "$bench/run"
+mkdir -p "$bench/run/built"
+# Others may build in this tree meanwhile: every measurement uses this copy.
+cp "$top/dist/TidewellDocklet/"{TidewellDocklet.dll,NoMail.png,NewMail.png} \
+  "$top/build/win/host/tidewell-host.exe" "$bench/run/built/"
 # A prefix of its own: its Wine server serves the benchmark alone, so its
 # processor time can be read, and tests running meanwhile do not share it.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -81,8 +84,8 @@ silent_port=$(head -n 1 "$bench/run/silent.port")
 [ -n "$silent_port" ] || { echo "bench: the silent server did not start" >&2; exit 1; }
 
 python3 -B "$top/bench/run.py" "${options[@]}" \
-  --work "$bench/run" --host-exe "$top/build/win/host/tidewell-host.exe" \
-  --dist "$top/dist/TidewellDocklet" --floor "$bench/native/tidewell-floor" \
+  --work "$bench/run" --host-exe "$bench/run/built/tidewell-host.exe" \
+  --dist "$bench/run/built" --floor "$bench/native/tidewell-floor" \
   --dovecot-script "$top/scripts/dovecot.sh" --dovecot-dir "$mail" \
   --imap-port "$IMAP_PORT" --pop3-port "$POP3_PORT" --silent-port "$silent_port" \
   --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid"
