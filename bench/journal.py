@@ -54,30 +54,34 @@ def frame_intervals(events, item, after_ms=0.0):
 
 
 _DURATION = re.compile(r"^(\w+) ([0-9.]+)ms")
-_LOAD_DURATION = re.compile(r" ([0-9.]+)ms$")
+_LOAD_DURATION = re.compile(r" ([0-9.]+)ms, decoding ([0-9.]+)ms$")
 
 
 @dataclass
 class EntryCall:
     item: str
     ms: float
-    image_loading_ms: float  # spent inside DockletLoadGDIPlusImage during the call
+    image_loading_ms: float = 0.0   # spent inside DockletLoadGDIPlusImage during the call
+    image_decoding_ms: float = 0.0  # the part of it that decoded the files
 
 
 def entry_calls(events, name):
     """Each call of the entry point, with the time the host spent loading
     images for it (only the main thread calls entry points and loads images)."""
     calls = []
-    loading = None
+    call = None
     for event in events:
         if event.event == "call" and event.details == name:
-            loading = 0.0
-        elif event.event == "DockletLoadGDIPlusImage" and loading is not None:
+            call = EntryCall(event.item, 0.0)
+        elif event.event == "DockletLoadGDIPlusImage" and call:
             found = _LOAD_DURATION.search(event.details)
-            loading += float(found.group(1)) if found else 0.0
+            if found:
+                call.image_loading_ms += float(found.group(1))
+                call.image_decoding_ms += float(found.group(2))
         elif event.event == "return":
             found = _DURATION.match(event.details)
-            if found and found.group(1) == name and loading is not None:
-                calls.append(EntryCall(event.item, float(found.group(2)), loading))
-            loading = None
+            if found and found.group(1) == name and call:
+                call.ms = float(found.group(2))
+                calls.append(call)
+            call = None
     return calls

@@ -47,17 +47,19 @@ class EntryCalls(unittest.TestCase):
     def test_image_loading_is_counted_in_the_call_it_happened_in(self):
         events = journal(
             "1.0\t9\t1\tcall\tOnCreate\n"
-            "9.0\t9\t-\tDockletLoadGDIPlusImage\t\"a.png\" -> 64x64 fp=1 px=2 6.5ms\n"
-            "12.0\t9\t-\tDockletLoadGDIPlusImage\t\"b.png\" -> none 2.0ms\n"
+            "9.0\t9\t-\tDockletLoadGDIPlusImage\t\"a.png\" -> 64x64 fp=1 px=2 6.5ms, decoding 4.0ms\n"
+            "12.0\t9\t-\tDockletLoadGDIPlusImage\t\"b.png\" -> none 2.0ms, decoding 1.5ms\n"
             "15.0\t9\t1\treturn\tOnCreate 14.0ms -> 0x01\n"
             "20.0\t9\t1\tcall\tOnLeftButtonHeld\n"
             "20.5\t9\t1\treturn\tOnLeftButtonHeld 0.5ms -> 1\n"
             "30.0\t9\t1\tcall\tOnDestroy\n"
             "31.7\t9\t1\treturn\tOnDestroy 1.7ms\n")
         creates = entry_calls(events, "OnCreate")
-        self.assertEqual([("1", 14.0, 8.5)], [(c.item, c.ms, c.image_loading_ms) for c in creates])
+        self.assertEqual([("1", 14.0, 8.5, 5.5)],
+                         [(c.item, c.ms, c.image_loading_ms, c.image_decoding_ms) for c in creates])
         destroys = entry_calls(events, "OnDestroy")
-        self.assertEqual([("1", 1.7, 0.0)], [(d.item, d.ms, d.image_loading_ms) for d in destroys])
+        self.assertEqual([("1", 1.7, 0.0, 0.0)],
+                         [(d.item, d.ms, d.image_loading_ms, d.image_decoding_ms) for d in destroys])
 
 
 class Lines(unittest.TestCase):
