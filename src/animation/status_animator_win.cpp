@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "animation/frame_geometry.h"
-#include "animation/frame_pace.h"
 #include "docklet/host_services_win.h"
 #include "docklet/worker_wait_win.h"
 #include "text/bounded_text.h"
@@ -134,7 +133,6 @@ void StatusAnimator::StopAnimation() {
 
 DWORD WINAPI StatusAnimator::AnimationThread(void* parameter) {
     StatusAnimator* animator = static_cast<StatusAnimator*>(parameter);
-    uint32_t due = GetTickCount();
     for (;;) {
         void* frame = animator->NextFrame();
         // A stop asked for while the frame was chosen wins over showing it.
@@ -145,8 +143,7 @@ DWORD WINAPI StatusAnimator::AnimationThread(void* parameter) {
             return 0;
         }
         HostServices::SetImage(animator->itemWindow_, frame, FALSE);
-        DWORD pause = PauseBeforeNextFrame(&due, GetTickCount(), kFramePauseMs);
-        if (WaitForSingleObject(animator->stopEvent_, pause) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(animator->stopEvent_, kFramePauseMs) == WAIT_OBJECT_0)
             return 0;
     }
 }

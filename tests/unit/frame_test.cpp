@@ -2,7 +2,6 @@
 
 #include "animation/frame_cycle.h"
 #include "animation/frame_geometry.h"
-#include "animation/frame_pace.h"
 
 namespace {
 
@@ -66,38 +65,6 @@ TEST(FrameCycle, AbsentEmptyAndUncutFramesGiveNone) {
     EXPECT_EQ(sets.NewMail(0), NextFrameOf(&sets.noMail, &sets.newMail, kNewMailMode));
     EXPECT_EQ(sets.NewMail(1), NextFrameOf(&sets.noMail, &sets.newMail, kNewMailMode));
     EXPECT_EQ(nullptr, NextFrameOf(&sets.noMail, &sets.newMail, kNewMailMode));
-}
-
-// A host that takes 2 ms to show each frame and a timer that wakes 1 ms late
-// still get a frame every 75 ms: neither delay adds up.
-TEST(FramePace, ShowingTimeAndLateWakesDoNotStretchTheInterval) {
-    uint32_t due = 1000;
-    uint32_t start = due + 1;
-    for (int frame = 0; frame < 50; ++frame) {
-        uint32_t shown = start + 2;
-        uint32_t pause = PauseBeforeNextFrame(&due, shown, 75);
-        EXPECT_EQ(72u, pause);
-        uint32_t next = shown + pause + 1;
-        EXPECT_EQ(75u, next - start);
-        start = next;
-    }
-}
-
-TEST(FramePace, HeldLongerThanAPeriodStartsAgainWithoutRushing) {
-    uint32_t due = 1000;
-    EXPECT_EQ(75u, PauseBeforeNextFrame(&due, 1200, 75));
-    EXPECT_EQ(1275u, due);
-    due = 1000;
-    EXPECT_EQ(75u, PauseBeforeNextFrame(&due, 1075, 75));  // the next frame is due this very moment
-    EXPECT_EQ(1150u, due);
-    EXPECT_EQ(1u, PauseBeforeNextFrame(&due, 1224, 75));
-}
-
-TEST(FramePace, TheTickCountWrappingAroundChangesNothing) {
-    uint32_t due = 0xFFFFFFF0u;
-    EXPECT_EQ(73u, PauseBeforeNextFrame(&due, 0xFFFFFFF2u, 75));
-    EXPECT_EQ(59u, due);
-    EXPECT_EQ(74u, PauseBeforeNextFrame(&due, 60, 75));
 }
 
 }  // namespace
