@@ -30,11 +30,12 @@ class HostRun:
         if os.path.exists(self.journal_path):
             os.remove(self.journal_path)
         self.errors_path = os.path.join(self.folder, "host-errors.txt")
-        self.process = subprocess.Popen(
-            ["wine", bench.host_exe, "--journal", windows_path(self.journal_path),
-             "--script", windows_path(script_path)],
-            env=bench.wine_environment, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=open(self.errors_path, "w"))
+        with open(self.errors_path, "w") as errors:
+            self.process = subprocess.Popen(
+                ["wine", bench.host_exe, "--journal", windows_path(self.journal_path),
+                 "--script", windows_path(script_path)],
+                env=bench.wine_environment, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=errors)
         self.events = []
         self._read_up_to = 0
         self._partial = ""
