@@ -34,9 +34,10 @@ fi
 bench=$top/build/bench
 mail=$bench/dovecot
 export WINEPREFIX=$bench/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-wineserver_pid= silent_pid= dovecot_started=
+wineserver_pid= silent_pid= dovecot_started= driver_pid=
 
 stop() {
+  if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null || true; fi
   if [ -n "$silent_pid" ]; then kill "$silent_pid" 2>/dev/null || true; fi
   if [ -n "$dovecot_started" ]; then "$top/scripts/dovecot.sh" stop "$mail" || true; fi
   if [ -n "$wineserver_pid" ]; then
@@ -83,9 +84,16 @@ for _ in $(seq 50); do [ -s "$bench/run/silent.port" ] && break; sleep 0.1; done
 silent_port=$(head -n 1 "$bench/run/silent.port")
 [ -n "$silent_port" ] || { echo "bench: the silent server did not start" >&2; exit 1; }
 
+# In the background, so that a signal reaches the trap at once rather than
+# when the driver ends; the trap stops the driver too.
 python3 -B "$top/bench/run.py" "${options[@]}" \
   --work "$bench/run" --host-exe "$bench/run/built/tidewell-host.exe" \
   --dist "$bench/run/built" --floor "$bench/native/tidewell-floor" \
   --dovecot-script "$top/scripts/dovecot.sh" --dovecot-dir "$mail" \
   --imap-port "$IMAP_PORT" --pop3-port "$POP3_PORT" --silent-port "$silent_port" \
-  --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid"
+  --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid" &
+driver_pid=$!
+status=0
+wait "$driver_pid" || status=$?
+driver_pid=
+exit "$status"
