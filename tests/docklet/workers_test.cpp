@@ -151,14 +151,8 @@ public:
     FullListener() {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 1);
-        int length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        sockaddr_in address;
+        listener_ = ListenOnLoopback(1, &address);
         port_ = ntohs(address.sin_port);
         for (int i = 0; i < 4; ++i) {
             SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

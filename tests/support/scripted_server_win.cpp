@@ -7,6 +7,18 @@ ServerStep ResetConnection() { return {ServerStep::kReset, "", 0}; }
 ServerStep StaySilent() { return {ServerStep::kStaySilent, "", 0}; }
 ServerStep Pause(size_t milliseconds) { return {ServerStep::kPause, "", milliseconds}; }
 
+SOCKET ListenOnLoopback(int backlog, sockaddr_in* address) {
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    *address = sockaddr_in();
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(address), sizeof *address);
+    listen(listener, backlog);
+    int length = sizeof *address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(address), &length);
+    return listener;
+}
+
 ScriptedServer::ScriptedServer(std::vector<ServerStep> steps)
     : ScriptedServer(Scripts{{std::move(steps)}}) {}
 
@@ -17,15 +29,8 @@ ScriptedServer::ScriptedServer(Scripts scripts)
     InitializeCriticalSection(&lock_);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 16);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    sockaddr_in address;
+    listener_ = ListenOnLoopback(16, &address);
     port_ = ntohs(address.sin_port);
     thread_ = CreateThread(nullptr, 0, Play, this, 0, nullptr);
 }

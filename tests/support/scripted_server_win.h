@@ -28,6 +28,9 @@ ServerStep ResetConnection();
 ServerStep StaySilent();
 ServerStep Pause(size_t milliseconds);
 
+// A socket listening on 127.0.0.1 at a free port, which *address receives.
+SOCKET ListenOnLoopback(int backlog, sockaddr_in* address);
+
 // Several dialogues, for a server whose connections are not all alike.
 struct Scripts {
     std::vector<std::vector<ServerStep>> dialogues;
