@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mail/reply_scan.h"
+#include "net/reply_scan.h"
 
 namespace {
 

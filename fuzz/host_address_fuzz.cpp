@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "mail/host_address.h"
+#include "net/host_address.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "mail/message_label.h"
+#include "check/message_label.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/reply_scan.h"
+#include "net/reply_scan.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "config/read_configuration.h"
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
-#include "mail/check_workers_win.h"
+#include "check/check_workers_win.h"
 #include "text/bounded_text.h"
 
 static const char kInitialLabel[] = "Aucun message";

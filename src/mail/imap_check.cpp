@@ -3,7 +3,7 @@
 #include "log/debug_log.h"
 #include "mail/imap_arguments.h"
 #include "mail/imap_reply.h"
-#include "mail/server_connection.h"
+#include "net/server_connection.h"
 
 int CheckImapAccount(const DockletInstance* instance, const MailAccount* account) {
     char login[2 * kAccountTextSize + 3];

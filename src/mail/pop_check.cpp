@@ -4,7 +4,7 @@
 #include "mail/dbx_count.h"
 #include "mail/pop_reply.h"
 #include "mail/registry_count_win.h"
-#include "mail/server_connection.h"
+#include "net/server_connection.h"
 
 int CheckPopAccount(const DockletInstance* instance, const MailAccount* account) {
     int localCount = CountDbxMessages(account);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "mail/message_label.h"
+#include "check/message_label.h"
 
 namespace {
 

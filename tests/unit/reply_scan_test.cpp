@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "mail/reply_scan.h"
+#include "net/reply_scan.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
-#include "mail/check_cycle_win.h"
+#include "check/check_cycle_win.h"
 #include "recording_host_win.h"
 #include "text/bounded_text.h"
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "docklet/docklet_instance.h"
-#include "mail/reply.h"
+#include "net/reply.h"
 #include "text/bounded_text.h"
 
 // The one way account checks talk to a mail server: a plain TCP connection,

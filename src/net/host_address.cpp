@@ -1,4 +1,4 @@
-#include "mail/host_address.h"
+#include "net/host_address.h"
 
 bool ParseDottedIPv4(const char* text, uint32_t* networkOrder) {
     uint8_t parts[4];

@@ -1,4 +1,4 @@
-#include "mail/message_label.h"
+#include "check/message_label.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "mail/check_cycle_win.h"
+#include "check/check_cycle_win.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include "docklet/host_services_win.h"
 #include "log/debug_log.h"
 #include "mail/imap_check.h"
-#include "mail/message_label.h"
+#include "check/message_label.h"
 #include "mail/pop_check.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Winsock's header must come before the one of windows.h that the module's header brings.
 #include <winsock2.h>
 
-#include "mail/name_lookup_win.h"
+#include "net/name_lookup_win.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "mail/reply_scan.h"
+#include "net/reply_scan.h"
 
 ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0}; }
 

@@ -1,4 +1,4 @@
-#include "mail/check_workers_win.h"
+#include "check/check_workers_win.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include "docklet/host_services_win.h"
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
-#include "mail/check_cycle_win.h"
+#include "check/check_cycle_win.h"
 
 namespace {
 

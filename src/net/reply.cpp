@@ -1,4 +1,4 @@
-#include "mail/reply.h"
+#include "net/reply.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -7,10 +7,10 @@
 
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
-#include "mail/host_address.h"
-#include "mail/name_lookup_win.h"
-#include "mail/reply_scan.h"
-#include "mail/server_connection.h"
+#include "net/host_address.h"
+#include "net/name_lookup_win.h"
+#include "net/reply_scan.h"
+#include "net/server_connection.h"
 
 struct Connection {
     SOCKET socket;
