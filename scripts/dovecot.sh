@@ -3,9 +3,18 @@
 # and the demo. Everything of an instance lives in the folder it is given:
 # configuration, users, mail, sockets, state and log. The system's own Dovecot
 # configuration and service are never used.
+#
+# Run by a normal user, Dovecot runs wholly as that user, in DIR. Run by root,
+# Dovecot's helpers and mail access run as the dovecot and dovenull users (its
+# login processes refuse root), which may be unable to enter DIR (a checkout
+# in /root, say): so the instance then lives in a private folder under /tmp
+# made for it, DIR is a link to that folder, and stop removes both.
 set -euo pipefail
-# Dovecot's mail processes run as the dovecot user and must read what we write.
+# As root, Dovecot's mail processes run as the dovecot user and must read what we write.
 umask 022
+as_root=
+[ "$(id -u)" -ne 0 ] || as_root=1
+readonly private_prefix=/tmp/tidewell-dovecot.
 
 usage() {
   cat >&2 <<'EOF'
@@ -20,7 +29,7 @@ EOF
 bad_argument() { echo "dovecot.sh: $*" >&2; usage; }
 fail() { echo "dovecot.sh: $*" >&2; exit 1; }
 
-readonly start_wait_tenths=100 stop_wait_tenths=100 max_messages=1000000
+readonly start_wait_seconds=10 stop_wait_tenths=100 max_messages=1000000
 
 check_name() {
   [[ $1 =~ ^[A-Za-z0-9][A-Za-z0-9._-]{0,63}$ ]] ||
@@ -55,8 +64,27 @@ wait_gone() {
   ! running "$pid"
 }
 
+# The folder under /tmp that start made for DIR as root, or nothing.
+private_folder() {
+  local target
+  [ -n "$as_root" ] && [ -L "$1" ] || return 0
+  target=$(readlink "$1")
+  [[ $target == "$private_prefix"* && ${target#"$private_prefix"} =~ ^[A-Za-z0-9]{10}$ ]] &&
+    [ -d "$target" ] && [ ! -L "$target" ] && [ -O "$target" ] && printf '%s' "$target"
+  return 0
+}
+
+# The instance's real folder: DIR itself, or the private folder it links to.
+real_folder() {
+  local private
+  private=$(private_folder "$1")
+  printf '%s' "${private:-$1}"
+}
+
 cmd_stop() {
-  local dir=$1 pid
+  local link=$1 dir private pid
+  private=$(private_folder "$link")
+  dir=${private:-$link}
   pid=$(master_pid "$dir") || true
   if [ -n "$pid" ] && is_our_master "$pid" "$dir"; then
     kill -TERM "$pid" 2>/dev/null || true
@@ -67,6 +95,10 @@ cmd_stop() {
     fi
   fi
   rm -f "$dir/run/master.pid"
+  if [ -n "$private" ]; then
+    rm -rf "$private"
+    rm -f "$link"
+  fi
 }
 
 # --- ports ------------------------------------------------------------------
@@ -95,9 +127,38 @@ greeting() {
 
 # --- configuration ----------------------------------------------------------
 
+# Who Dovecot's processes run as, and the only owner of mail it accepts.
+write_users() {
+  local user group uid
+  if [ -n "$as_root" ]; then
+    uid=$(id -u dovecot)
+    cat <<EOF
+# Running as root: helpers and mail access use the unprivileged users.
+default_login_user = dovenull
+default_internal_user = dovecot
+mail_uid = dovecot
+mail_gid = dovecot
+EOF
+  else
+    user=$(id -un) group=$(id -gn) uid=$(id -u)
+    cat <<EOF
+# Running as $user: every process stays $user, and none can chroot.
+default_login_user = $user
+default_internal_user = $user
+default_internal_group = $group
+mail_uid = $user
+mail_gid = $group
+EOF
+    local service
+    for service in anvil ipc imap-login pop3-login; do
+      printf 'service %s {\n  chroot =\n}\n' "$service"
+    done
+  fi
+  printf 'first_valid_uid = %s\nlast_valid_uid = %s\n' "$uid" "$uid"
+}
+
 write_config() {
-  local dir=$1 imap=$2 pop3=$3 token=$4 uid
-  uid=$(id -u dovecot)
+  local dir=$1 imap=$2 pop3=$3 token=$4
   cat > "$dir/dovecot.conf" <<EOF
 # Written by scripts/dovecot.sh for one test instance; rewritten on every start.
 instance_name = tidewell-$token
@@ -117,13 +178,7 @@ login_greeting = Tidewell test server $token ready
 # down later logins from 127.0.0.1 for them.
 auth_failure_delay = 0
 
-# Running as root: helpers and mail access use the unprivileged users.
-default_login_user = dovenull
-default_internal_user = dovecot
-mail_uid = dovecot
-mail_gid = dovecot
-first_valid_uid = $uid
-last_valid_uid = $uid
+$(write_users)
 
 # One passwd file per user, so adding a user never rewrites a file another
 # login may be reading, and Dovecot sees new users at once.
@@ -172,8 +227,10 @@ log_tail() { [ -f "$1/dovecot.log" ] && tail -n 20 "$1/dovecot.log" >&2 || true;
 # 0: both ports greet with our token; 1: the master died or another server
 # answers; 2: no answer in time.
 wait_until_ours() {
-  local dir=$1 imap=$2 pop3=$3 token=$4 tenths=$start_wait_tenths pid imap_line pop3_line
-  while [ "$tenths" -gt 0 ]; do
+  local dir=$1 imap=$2 pop3=$3 token=$4 pid imap_line pop3_line
+  # A port that accepts but never greets costs seconds a round: count time, not rounds.
+  local deadline=$((EPOCHSECONDS + start_wait_seconds))
+  while [ "$EPOCHSECONDS" -lt "$deadline" ]; do
     pid=$(master_pid "$dir") || true
     [ -z "$pid" ] || is_our_master "$pid" "$dir" || return 1
     imap_line=$(greeting "$imap" 2>/dev/null)
@@ -184,22 +241,46 @@ wait_until_ours() {
       return 1
     fi
     sleep 0.1
-    tenths=$((tenths - 1))
   done
   return 2
+}
+
+# What start puts into an instance's folder.
+readonly instance_files=(run state users mail dovecot.log dovecot.conf ports.env ports.ini start.err)
+
+# As root, DIR becomes a link to a new private folder; prints the folder.
+make_private_folder() {
+  local link=$1 private
+  if [ -d "$link" ] && [ ! -L "$link" ]; then
+    (cd "$link" && rm -rf -- "${instance_files[@]}")
+    rmdir -- "$link" 2>/dev/null ||
+      fail "$link holds files of its own; as root the instance lives under /tmp and $link becomes a link to it: give a new or empty folder"
+  elif [ -L "$link" ] && [[ $(readlink "$link") == "$private_prefix"* ]]; then
+    rm -f "$link"  # left by an instance whose folder is gone
+  elif [ -e "$link" ] || [ -L "$link" ]; then
+    fail "$link is in the way: it is neither a folder nor an instance's link"
+  fi
+  private=$(mktemp -d "${private_prefix}XXXXXXXXXX") || fail "cannot make a folder under /tmp"
+  chmod 0755 "$private"
+  ln -s "$private" "$link" || { rmdir "$private"; fail "cannot make the link $link"; }
+  printf '%s' "$private"
 }
 
 cmd_start() {
   local dir=$1 token imap pop3 attempt status
   command -v dovecot >/dev/null || fail "dovecot is not installed (run scripts/setup.sh)"
   cmd_stop "$dir"
-  rm -rf "$dir/run" "$dir/state" "$dir/users" "$dir/mail" \
-    "$dir/dovecot.log" "$dir/dovecot.conf" "$dir/ports.env" "$dir/ports.ini"
+  if [ -n "$as_root" ]; then
+    dir=$(make_private_folder "$dir")
+  else
+    mkdir -p "$dir"
+    (cd "$dir" && rm -rf -- "${instance_files[@]}")
+  fi
   mkdir -p "$dir/state" "$dir/users" "$dir/mail"
-  chown dovecot:dovecot "$dir/mail"
-  chmod 0777 "$dir/mail"
-  runuser -u dovecot -- test -w "$dir/mail" ||
-    fail "the dovecot user cannot reach $dir/mail: every folder above it must be searchable by others (chmod o+x)"
+  if [ -n "$as_root" ]; then
+    chown dovecot:dovecot "$dir/mail"
+    chmod 0777 "$dir/mail"
+  fi
   token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
   for attempt in 1 2 3 4 5; do
     imap=$(free_port)
@@ -266,9 +347,11 @@ cmd_user() {
   [ -z "$replacing" ] || wait_past_second "$(stat -c %Y "$file")"
   local maildir=$dir/mail/$name
   mkdir -p "$maildir/cur" "$maildir/new" "$maildir/tmp"
-  chown dovecot:dovecot "$maildir" "$maildir/cur" "$maildir/new" "$maildir/tmp"
-  # Tests under Wine write and remove message files here as root.
-  chmod 0777 "$maildir" "$maildir/cur" "$maildir/new" "$maildir/tmp"
+  if [ -n "$as_root" ]; then
+    chown dovecot:dovecot "$maildir" "$maildir/cur" "$maildir/new" "$maildir/tmp"
+    # Tests under Wine write and remove message files here as root.
+    chmod 0777 "$maildir" "$maildir/cur" "$maildir/new" "$maildir/tmp"
+  fi
 }
 
 cmd_deliver() {
@@ -329,9 +412,16 @@ if [ "$command" = start ]; then
   [[ $full =~ ^[A-Za-z0-9/._+-]+$ ]] ||
     bad_argument "DIR '$full': its path may hold only letters, digits and / . _ + -"
   [ "${#full}" -le 79 ] || bad_argument "DIR '$full': its path may be at most 79 characters long"
-  mkdir -p "$dir"
+  mkdir -p "$(dirname "$full")"
 fi
-# Dovecot's configuration and our checks of its pid need one absolute path.
-[ ! -d "$dir" ] || dir=$(cd "$dir" && pwd -P)
+# Dovecot's configuration and our checks of its pid need one absolute path:
+# the folder above DIR without links, then DIR itself for start and stop
+# (as root, the link they make and remove), its real folder for the others.
+parent=$(dirname "$dir")
+[ ! -d "$parent" ] || dir=$(cd "$parent" && pwd -P)/$(basename "$dir")
+case "$command" in
+  start | stop) ;;
+  *) dir=$(real_folder "$dir") ;;
+esac
 shift 2
 "cmd_$command" "$dir" "$@"

@@ -23,26 +23,38 @@ if [ "${#missing[@]}" -eq 0 ]; then
   exit 0
 fi
 
+# Only the package steps need root: as root they run directly, otherwise
+# through sudo, which asks for the user's password when it needs one.
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: these Debian packages are missing and installing them needs root: ${missing[*]}" >&2
-  exit 1
+  if ! command -v sudo >/dev/null; then
+    echo "setup: these Debian packages are missing: ${missing[*]}" >&2
+    echo "setup: installing them needs root, and sudo is not installed: run scripts/setup.sh as root once" >&2
+    exit 1
+  fi
+  echo "setup: installing the missing Debian packages needs root: asking sudo"
+  if ! sudo -v; then
+    echo "setup: sudo refused; ask an administrator to run scripts/setup.sh as root, or to install: ${missing[*]}" >&2
+    exit 1
+  fi
+  as_root=(sudo)
 fi
 
 echo "setup: installing ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+  "${as_root[@]}" dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 # Services in these packages must not start on their own here: the tests and
 # the demo start their own Dovecot on 127.0.0.1 with a private configuration.
 policy=/usr/sbin/policy-rc.d
 created_policy=
 if [ ! -e "$policy" ]; then
-  printf '#!/bin/sh\nexit 101\n' > "$policy"
-  chmod +x "$policy"
+  printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+  "${as_root[@]}" chmod +x "$policy"
   created_policy=1
 fi
-trap '[ -n "$created_policy" ] && rm -f "$policy"' EXIT
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+trap '[ -z "$created_policy" ] || "${as_root[@]}" rm -f "$policy"' EXIT
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 echo "setup: done"

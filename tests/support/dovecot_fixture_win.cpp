@@ -40,9 +40,10 @@ std::string ExistingMaildir(const std::string& name) {
     return maildir;
 }
 
-// Dovecot reads and renames mail as the unprivileged dovecot user, while
-// folders made under Wine belong to root with the umask's mode. Wine turns a
-// DACL that grants everyone everything into mode 0777.
+// Run by root, Dovecot reads and renames mail as the unprivileged dovecot
+// user, while folders made under Wine belong to root with the umask's mode.
+// Wine turns a DACL that grants everyone everything into mode 0777. (Run by a
+// normal user, Dovecot is that user too, and the mode changes nothing.)
 void MakeOpenFolder(const std::string& path) {
     if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         Fail("cannot create the folder " + path);

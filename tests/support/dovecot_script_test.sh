@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # scripts/dovecot.sh on an instance of its own: start, users and mail as an
-# IMAP and a POP3 client see them, restart, stop, and bad arguments.
-# Usage: dovecot_script_test.sh SCRIPT DIR
+# IMAP and a POP3 client see them, restart, stop, and bad arguments. The
+# instance sits in a folder no other user may enter, as a checkout in a home
+# folder does; the script must cope as root and as a normal user.
+# Usage: dovecot_script_test.sh SCRIPT SCRATCH_DIR
 set -euo pipefail
-script=$1 dir=$2
+script=$1 top=$2
+dir=$top/instance
 failures=0
+mkdir -p "$top"
+chmod 0700 "$top"
 trap '"$script" stop "$dir"' EXIT
 
 check() {
@@ -77,6 +82,11 @@ check "ports.ini holds the IMAP port" "ImapPort=$IMAP_PORT" "$(grep -a ImapPort 
 check "ports.ini holds the POP3 port" "Pop3Port=$POP3_PORT" "$(grep -a Pop3Port "$dir/ports.ini" | tr -d '\r')"
 check "IMAP listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "$IMAP_PORT")" "$(listen_address "$IMAP_PORT")"
 check "POP3 listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "$POP3_PORT")" "$(listen_address "$POP3_PORT")"
+if [ "$(id -u)" -eq 0 ]; then
+  private=$(readlink "$dir")
+  check "as root, the instance lives in a folder of its own under /tmp" yes \
+    "$([[ $private == /tmp/tidewell-dovecot.* && -d $private ]] && echo yes || echo no)"
+fi
 
 echo "== users and mail"
 "$script" user "$dir" carol pw1
@@ -100,6 +110,8 @@ elapsed=$(( (${EPOCHREALTIME/./} - ${started/./}) / 1000 ))
 echo "     delivering 2000 messages took $elapsed ms"
 check "2000 messages are counted" 2000 "$(imap_unseen carol pw2)"
 check "delivering 2000 messages takes less than 20 s" yes "$([ "$elapsed" -lt 20000 ] && echo yes || echo no)"
+# As a normal user, a process that still tries to chroot or chown fails only here.
+check "Dovecot logged no error" "" "$(grep -E '(Error|Fatal|Panic): ' "$dir/dovecot.log")"
 
 echo "== restart and stop"
 first=$(master)
@@ -111,17 +123,36 @@ check "starting again begins with no users" -1 "$(imap_unseen carol pw2)"
 second=$(master)
 "$script" stop "$dir"
 check "stop ends the master" no "$(alive "$second")"
+if [ "$(id -u)" -eq 0 ]; then
+  check "as root, stop removes the folder under /tmp and the link" "no no" \
+    "$([ -e "$private" ] && echo yes || echo no) $([ -L "$dir" ] && echo yes || echo no)"
+fi
 check "stop closes the IMAP port" no "$(answers "$IMAP_PORT")"
 check "stop closes the POP3 port" no "$(answers "$POP3_PORT")"
 check "stopping again is quiet" "0:" "$("$script" stop "$dir" 2>&1 && echo "0:")"
 sleep 60 & bystander=$!
+mkdir -p "$dir/run"
 echo "$bystander" > "$dir/run/master.pid"
 "$script" stop "$dir"
 check "a stale pid file never stops another process" yes "$(alive "$bystander")"
 kill "$bystander"
 
+rm -rf "$dir"
+if [ "$(id -u)" -eq 0 ]; then
+  mkdir "$dir"
+  touch "$dir/keep"
+  check "as root, a folder holding files of its own is left alone" "1 yes" \
+    "$("$script" start "$dir" >/dev/null 2>&1 || echo $?) $([ -f "$dir/keep" ] && echo yes)"
+  rm -rf "$dir"
+  ln -s /tmp/tidewell-dovecot.gone "$dir"
+  "$script" start "$dir" >/dev/null
+  check "as root, a link left by an instance whose folder is gone is replaced" yes \
+    "$([ -f "$dir/ports.env" ] && echo yes || echo no)"
+  "$script" stop "$dir"
+fi
+
 echo "== bad arguments"
-outcome() { local status=0; "$script" "$@" >/dev/null 2>"$dir/stderr" || status=$?; echo "$status:$(grep -c '^usage:' "$dir/stderr")"; }
+outcome() { local status=0; "$script" "$@" >/dev/null 2>"$top/stderr" || status=$?; echo "$status:$(grep -c '^usage:' "$top/stderr")"; }
 check "no arguments" 2:1 "$(outcome)"
 check "an unknown command" 2:1 "$(outcome restart "$dir")"
 check "a user name with a slash" 2:1 "$(outcome user "$dir" ../x pw)"
@@ -129,8 +160,8 @@ check "a password with a colon" 2:1 "$(outcome user "$dir" erin a:b)"
 check "a count that is no number" 2:1 "$(outcome deliver "$dir" carol many)"
 check "a flag that does not exist" 2:1 "$(outcome deliver "$dir" carol 1 flagged)"
 check "delivering to an unknown user" 1:0 "$(outcome deliver "$dir" nobody 1)"
-check "a folder path with a space" 2:1 "$(outcome start "$dir/a b")"
-check "a folder path too long for Dovecot's sockets" 2:1 "$(outcome start "$dir/$(printf '%080d' 0)")"
-check "a folder without an instance" 1:0 "$(outcome empty "$dir/nothing-here" carol)"
+check "a folder path with a space" 2:1 "$(outcome start "$top/a b")"
+check "a folder path too long for Dovecot's sockets" 2:1 "$(outcome start "$top/$(printf '%080d' 0)")"
+check "a folder without an instance" 1:0 "$(outcome empty "$top/nothing-here" carol)"
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
