@@ -6,8 +6,16 @@ HostOptions g_options;
 DWORD g_mainThread;
 CRITICAL_SECTION g_stateLock;
 HANDLE g_labelChanged;
+HANDLE g_stopRequested;
 int g_entryItem;
 LONG g_lateCalls;
+
+BOOL WINAPI RequestStop(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    SetEvent(g_stopRequested);
+    return TRUE;
+}
 
 }  // namespace
 
@@ -16,7 +24,14 @@ void InitialiseHostContext(const HostOptions& options) {
     g_mainThread = GetCurrentThreadId();
     InitializeCriticalSection(&g_stateLock);
     g_labelChanged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
+
+void WatchForStopRequests() { SetConsoleCtrlHandler(RequestStop, TRUE); }
+
+bool StopRequested() { return WaitForSingleObject(g_stopRequested, 0) == WAIT_OBJECT_0; }
+
+HANDLE StopRequestedEvent() { return g_stopRequested; }
 
 const HostOptions& Options() { return g_options; }
 

@@ -23,8 +23,16 @@ class StateLock {
     StateLock& operator=(const StateLock&) = delete;
 };
 
-// Signalled whenever an item's label changes, so a waiting main thread wakes.
+// Signalled whenever an item's label or picture changes, so a waiting main
+// thread wakes.
 HANDLE LabelChangedEvent();
+
+// Ctrl-C or Ctrl-Break (SIGINT under Wine) asks the host to stop: waits end
+// early, no further step runs, and the items are destroyed as after the last.
+void WatchForStopRequests();
+bool StopRequested();
+// Signalled once a stop is requested.
+HANDLE StopRequestedEvent();
 
 // The item whose entry point the main thread is running, or 0: host code
 // reached through the docklet's imports journals under that item.

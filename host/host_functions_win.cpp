@@ -65,6 +65,7 @@ void __stdcall DockletSetLabel(HWND window, char* text) {
         HostItem* item = NoteItemCall(caller, window, "DockletSetLabel", TextOrNull(text));
         if (!item || item->label == copy)
             return;
+        item->previousLabel = item->label;
         item->label = copy;
         PrintChange(*item, "label: " + copy);
         SetEvent(LabelChangedEvent());
@@ -116,12 +117,14 @@ void __stdcall DockletSetImage(HWND window, void* image, BOOL autoDelete) {
         item->imageAutoDelete = autoDelete != FALSE;
         // What a watcher would tell apart: the strip the frames come from, and the size.
         const std::string strip = origin.substr(0, origin.find('#'));
+        item->imageStrip = strip;
         item->imageShape = std::to_string(facts.width) + "x" + std::to_string(facts.height) +
                            (strip.empty() ? "" : " from " + strip);
         if (!image && wasShown)
             PrintChange(*item, "picture: none");
         else if (image && (!wasShown || oldShape != item->imageShape))
             PrintChange(*item, "picture: " + item->imageShape);
+        SetEvent(LabelChangedEvent());
     });
 }
 

@@ -14,9 +14,11 @@ struct HostItem {
     void* data = nullptr;  // what OnCreate returned
     bool destroyed = false;  // OnDestroy has returned
     std::string label;
+    std::string previousLabel;  // the label before the last change
     void* image = nullptr;  // the current picture, an image object
     bool imageAutoDelete = false;
     std::string imageShape;  // size, and the strip its frames come from, as --print tells it
+    std::string imageStrip;  // the file name of the strip the picture is a frame of, or ""
 };
 
 // Registers the window class and makes the host's own hidden window.

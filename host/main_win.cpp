@@ -22,6 +22,7 @@ namespace {
 const int kStepFailedExitCode = 1;
 const int kBadInputExitCode = 2;
 const int kLateCallsExitCode = 3;
+const int kStoppedExitCode = 130;  // as a shell reports a program ended by Ctrl-C
 
 int Fail(int code, const std::string& message) {
     fprintf(stderr, "tidewell-host: %s\n", message.c_str());
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok)
         return Fail(kStepFailedExitCode, "GDI+ does not start");
 
+    WatchForStopRequests();
     ScenarioRunner runner;
     bool allSucceeded = runner.Run(steps);
     runner.Quit();
@@ -71,5 +73,7 @@ int main(int argc, char** argv) {
     CloseJournal();
     if (lateCalls > 0)
         return kLateCallsExitCode;
+    if (StopRequested())
+        return kStoppedExitCode;
     return allSucceeded ? 0 : kStepFailedExitCode;
 }

@@ -23,10 +23,10 @@ bool PumpMessagesUntil(const std::function<bool()>& done, unsigned long ms) {
         if (done())
             return true;
         DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms)
+        if (elapsed >= ms || StopRequested())
             return false;
-        HANDLE labelChanged = LabelChangedEvent();
-        MsgWaitForMultipleObjects(1, &labelChanged, FALSE, ms - elapsed, QS_ALLINPUT);
+        HANDLE wakers[] = {LabelChangedEvent(), StopRequestedEvent()};
+        MsgWaitForMultipleObjects(2, wakers, FALSE, ms - elapsed, QS_ALLINPUT);
     }
 }
 

@@ -10,10 +10,12 @@ struct StepWord {
 };
 
 const StepWord kStepWords[] = {
-    {"create", StepKind::kCreate}, {"wait", StepKind::kWait},       {"waitlabel", StepKind::kWaitLabel},
-    {"click", StepKind::kClick},   {"hold", StepKind::kHold},       {"destroy", StepKind::kDestroy},
-    {"info", StepKind::kInfo},     {"save", StepKind::kSave},       {"stats", StepKind::kStats},
-    {"quit", StepKind::kQuit},
+    {"create", StepKind::kCreate},         {"wait", StepKind::kWait},
+    {"waitlabel", StepKind::kWaitLabel},   {"waitchange", StepKind::kWaitChange},
+    {"waitframe", StepKind::kWaitFrame},   {"click", StepKind::kClick},
+    {"hold", StepKind::kHold},             {"destroy", StepKind::kDestroy},
+    {"info", StepKind::kInfo},             {"save", StepKind::kSave},
+    {"stats", StepKind::kStats},           {"quit", StepKind::kQuit},
 };
 
 bool ParseNumber(const std::string& word, unsigned long low, unsigned long high,
@@ -53,6 +55,12 @@ class StepReader {
         case StepKind::kWaitLabel:
             return Item(keyword, step) && Text(keyword, "a label text", &step->text) &&
                    Milliseconds(keyword, step);
+        case StepKind::kWaitChange:
+            return Item(keyword, step) && Text(keyword, "a label to pass over", &step->text) &&
+                   Milliseconds(keyword, step);
+        case StepKind::kWaitFrame:
+            return Item(keyword, step) && Text(keyword, "a picture file name", &step->file) &&
+                   NotEmpty(keyword, "picture file name", step->file) && Milliseconds(keyword, step);
         case StepKind::kClick:
         case StepKind::kHold:
         case StepKind::kDestroy:
@@ -138,6 +146,8 @@ bool CheckOrder(const std::vector<Step>& steps, bool dllGiven, std::string* erro
             dllLoaded = true;
             break;
         case StepKind::kWaitLabel:
+        case StepKind::kWaitChange:
+        case StepKind::kWaitFrame:
         case StepKind::kSave:
             needsItem = true;
             break;

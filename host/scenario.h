@@ -4,16 +4,18 @@
 
 #include "scenario_words.h"
 
-enum class StepKind { kCreate, kWait, kWaitLabel, kClick, kHold, kDestroy, kInfo, kSave, kStats, kQuit };
+enum class StepKind {
+    kCreate, kWait, kWaitLabel, kWaitChange, kWaitFrame, kClick, kHold, kDestroy, kInfo, kSave, kStats, kQuit
+};
 
 struct Step {
     StepKind kind = StepKind::kQuit;
-    int item = 0;            // create, waitlabel, click, hold, destroy, save
-    unsigned long ms = 0;    // wait, waitlabel
+    int item = 0;            // create, waitlabel, waitchange, waitframe, click, hold, destroy, save
+    unsigned long ms = 0;    // wait, waitlabel, waitchange, waitframe
     std::string root;        // create
     std::string relative;    // create
-    std::string text;        // waitlabel
-    std::string file;        // save
+    std::string text;        // waitlabel; waitchange: the label it passes over
+    std::string file;        // save; waitframe: the strip's file name
     std::string where;       // "step 3" or "FILE:LINE", for messages
 };
 

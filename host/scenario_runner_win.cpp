@@ -37,6 +37,10 @@ bool ScenarioRunner::Run(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
         if (step.kind == StepKind::kQuit)
             break;
+        if (StopRequested()) {
+            JournalEvent("-", "stop-requested", "before " + step.where);
+            break;
+        }
         if (!RunStep(step)) {
             allSucceeded = false;
             if (!docklet_.loaded())
@@ -55,7 +59,26 @@ bool ScenarioRunner::RunStep(const Step& step) {
         PumpMessagesFor(step.ms);
         return true;
     case StepKind::kWaitLabel:
-        WaitLabel(step);
+        WaitFor(step, "waitlabel", QuoteJournalText(step.text),
+                [&](const HostItem& waited) { return waited.label == step.text; });
+        return true;
+    case StepKind::kWaitChange: {
+        // Passing over the check's own label, a change of count is a label
+        // other than the one shown before the check.
+        std::string before;
+        {
+            StateLock lock;
+            before = item->label != step.text ? item->label : item->previousLabel;
+        }
+        WaitFor(step, "waitchange", QuoteJournalText(step.text) + " from " + QuoteJournalText(before),
+                [&](const HostItem& waited) {
+                    return waited.label != step.text && waited.label != before;
+                });
+        return true;
+    }
+    case StepKind::kWaitFrame:
+        WaitFor(step, "waitframe", QuoteJournalText(step.file),
+                [&](const HostItem& waited) { return waited.imageStrip == step.file; });
         return true;
     case StepKind::kClick:
         docklet_.Click(item->number, item->data);
@@ -128,20 +151,19 @@ void ScenarioRunner::Destroy(HostItem& item) {
     item.image = nullptr;
 }
 
-void ScenarioRunner::WaitLabel(const Step& step) {
-    HostItem* item = FindItem(step.item);
-    auto reached = [&] {
-        StateLock lock;
-        return item->label == step.text;
-    };
-    std::string details = QuoteJournalText(step.text);
-    if (PumpMessagesUntil(reached, step.ms)) {
-        details += " reached";
-    } else {
-        StateLock lock;
-        details += " timeout label=" + QuoteJournalText(item->label);
-    }
-    JournalEvent(ItemColumn(step.item), "waitlabel", details);
+void ScenarioRunner::WaitFor(const Step& step, const char* event, const std::string& details,
+                             const std::function<bool(const HostItem&)>& reached) {
+    const HostItem* item = FindItem(step.item);
+    bool held = PumpMessagesUntil(
+        [&] {
+            StateLock lock;
+            return reached(*item);
+        },
+        step.ms);
+    StateLock lock;
+    const char* ending = held ? " reached" : StopRequested() ? " stopped" : " timeout";
+    JournalEvent(ItemColumn(step.item), event,
+                 details + ending + " label=" + QuoteJournalText(item->label));
 }
 
 bool ScenarioRunner::Save(const Step& step) {

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "docklet_module_win.h"
@@ -19,7 +21,10 @@ class ScenarioRunner {
     bool Create(const Step& step);
     bool EnsureLoaded(const std::string& path);
     void Destroy(HostItem& item);
-    void WaitLabel(const Step& step);
+    // Pumps until reached() holds under StateLock, then journals the step's
+    // details and how the wait ended, with the label it ended on.
+    void WaitFor(const Step& step, const char* event, const std::string& details,
+                 const std::function<bool(const HostItem&)>& reached);
     bool Save(const Step& step);
 
     DockletModule docklet_;

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs the docklet in the stand-in dock host against a private mail server
 # (Dovecot on 127.0.0.1) and prints what the dock item shows as it changes.
-# New mail arrives during the run; Ctrl-C ends it and stops the server.
+# New mail arrives during the run; Ctrl-C or TERM ends it as the last steps
+# do: the host removes the item, then the server stops.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 "$top/scripts/setup.sh"
+echo "demo: building the docklet and the stand-in host (a first build takes a few minutes)"
 if ! output=$("$top/scripts/build.sh" win TidewellDocklet tidewell-host 2>&1); then
   echo "$output" >&2
   echo "demo: the build failed" >&2
@@ -17,13 +19,23 @@ folder=$demo/Docklets/TidewellDocklet
 mail=$demo/dovecot
 dovecot=$top/scripts/dovecot.sh
 delivery=
+host=
+interrupted=
 
 stop() {
   [ -n "$delivery" ] && kill "$delivery" 2>/dev/null || true
   "$dovecot" stop "$mail" || true
 }
 trap stop EXIT
-trap 'exit 130' INT TERM
+# While the host runs, a signal asks it to end its steps (it then removes the
+# item); the server stops once it is gone.
+interrupt() {
+  interrupted=1
+  [ -n "$host" ] || exit 130
+  echo "demo: interrupted: removing the item, then stopping the server"
+  kill -INT "$host" 2>/dev/null || true
+}
+trap interrupt INT TERM
 
 rm -rf "$demo"
 mkdir -p "$folder"
@@ -71,18 +83,42 @@ cat <<TEXT
 Mail server: Dovecot on 127.0.0.1, IMAP port $IMAP_PORT (user demo: 2 unread, 3 read),
              POP3 port $POP3_PORT (user pop: 1 message)
 Docklet folder: $folder (checks every 5 s)
-In a while the demo delivers 2 more messages; to deliver more yourself:
+Once the item shows a count, the demo delivers 2 more messages; to deliver more yourself:
   $dovecot deliver $mail demo 1
 TEXT
-(sleep 8 && "$dovecot" deliver "$mail" demo 2 && echo "-- 2 new messages delivered to demo's inbox") &
+# Two more messages a few seconds after the item showed its first count
+# (Wine's first start alone can take longer than a fixed pause).
+(
+  for _ in $(seq 1500); do
+    grep -q 'waitchange.* reached' "$demo/journal.txt" 2>/dev/null && break
+    sleep 0.2
+  done
+  sleep 3
+  "$dovecot" deliver "$mail" demo 2 && echo "-- 2 new messages delivered to demo's inbox"
+) &
 delivery=$!
+[ -f "$top/build/win/wineprefix/system.reg" ] ||
+  echo "demo: starting Wine (its first start makes build/win/wineprefix: a minute)"
 
-"$top/build/win/wine-run" "$top/build/win/host/tidewell-host.exe" --print \
+# Each count is awaited as a change from the one before, passing over the
+# check's own label, so mail delivered by hand never stalls the demo; the
+# picture is saved once it is a frame of the new-mail strip. The host runs in
+# a session of its own, so that Ctrl-C and TERM reach it only as the INT this
+# script sends.
+setsid "$top/build/win/wine-run" "$top/build/win/host/tidewell-host.exe" --print \
   --journal "$(windows "$demo/journal.txt")" \
   create 1 "$(windows "$demo")\\" 'Docklets\TidewellDocklet\' \
-  waitlabel 1 "3 new messages" 30000 save 1 "$picture" \
-  waitlabel 1 "5 new messages" 30000 save 1 "$picture" \
-  hold 1 wait 1500 click 1 wait 1000 destroy 1
+  waitchange 1 "Checking mail..." 30000 \
+  waitchange 1 "Checking mail..." 30000 waitframe 1 NewMail.png 5000 save 1 "$picture" \
+  hold 1 wait 1500 click 1 wait 1000 destroy 1 &
+host=$!
+status=0
+while :; do
+  wait "$host" && status=0 || status=$?
+  kill -0 "$host" 2>/dev/null || break
+done
+host=
+[ -z "$interrupted" ] || exit 130
 wait "$delivery" 2>/dev/null || true
 delivery=
 cat <<TEXT
@@ -91,3 +127,7 @@ The item's picture: $demo/item.png
 Every call between host and docklet: $demo/journal.txt
 The docklet's debug log: $folder/Debug.log
 TEXT
+if [ "$status" -ne 0 ]; then
+  echo "demo: the stand-in host ended with status $status: see the journal" >&2
+  exit "$status"
+fi

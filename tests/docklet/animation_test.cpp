@@ -221,6 +221,34 @@ TEST(Animation, EmptyNewMailSetEndsTheAnimationWhenMailIsFound) {
     ExpectNoLateCalls(run);
 }
 
+// What the demo relies on: a repeated count is no change, the check's own
+// label is passed over, and the new-mail strip is awaited by its origin.
+TEST(Animation, TheHostAwaitsAChangeOfCountAndTheNewMailStrip) {
+    // The pause keeps the third count away until the second wait has begun.
+    ScriptedServer server(
+        Scripts{{FindsMail(0), FindsMail(1500), ImapDialogue("* SEARCH 1 2 3\r\n", 0)}});
+    DockletFolder folder("Change", ImapSettings(server.Port(), 0));
+    WriteStrips(folder, kNoMailColours, kNewMailColours);
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitchange", "1",
+                           "checking", "10000", "waitframe", "1", "NewMail.png", "5000",
+                           "waitchange", "1", "checking", "10000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    int first = run.Find("waitchange", "1", "\"checking\" from ");
+    ASSERT_GE(first, 0) << run.Text();
+    EXPECT_NE(std::string::npos, run.At(first).details.find(" reached label=\"2 new\"")) << run.Text();
+    int frame = run.Find("waitframe", "1", "\"NewMail.png\" reached");
+    ASSERT_GT(frame, first) << run.Text();
+    int shown = run.Find("DockletSetImage", "1");
+    while (shown >= 0 && run.At(shown).details.find(" frame=NewMail.png#") == std::string::npos)
+        shown = run.Find("DockletSetImage", "1", "", shown + 1);
+    ASSERT_GE(shown, 0) << run.Text();
+    EXPECT_GT(frame, shown) << "only once a new-mail frame is shown\n" << run.Text();
+    EXPECT_GE(run.Find("waitchange", "1", "\"checking\" from \"2 new\" reached label=\"3 new\"", frame),
+              0)
+        << run.Text();
+    EXPECT_GE(server.Connections(), 3) << run.Text();
+}
+
 TEST(Animation, EachSetTakesUpAgainWhereItStopped) {
     // Back-to-back checks whose findings change now and then, and sometimes
     // repeat: a repeated finding must change nothing either.

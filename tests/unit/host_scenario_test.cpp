@@ -73,10 +73,11 @@ TEST(ParseWordSteps, ReadsEveryKindOfStep) {
     std::string error;
     ASSERT_TRUE(ParseWordSteps({"create", "2", "C:\\Dock\\", "", "wait", "0", "waitlabel", "2", "",
                                 "86400000", "click", "2", "hold", "2", "info", "save", "2", "p.png",
-                                "stats", "destroy", "2", "save", "2", "after.png", "quit"},
+                                "stats", "waitchange", "2", "Checking...", "500", "waitframe", "2",
+                                "NewMail.png", "0", "destroy", "2", "save", "2", "after.png", "quit"},
                                false, &steps, &error))
         << error;
-    ASSERT_EQ(11u, steps.size());
+    ASSERT_EQ(13u, steps.size());
     EXPECT_EQ(StepKind::kCreate, steps[0].kind);
     EXPECT_EQ(2, steps[0].item);
     EXPECT_EQ("C:\\Dock\\", steps[0].root);
@@ -91,9 +92,15 @@ TEST(ParseWordSteps, ReadsEveryKindOfStep) {
     EXPECT_EQ(StepKind::kSave, steps[6].kind);
     EXPECT_EQ("p.png", steps[6].file);
     EXPECT_EQ(StepKind::kStats, steps[7].kind);
-    EXPECT_EQ(StepKind::kDestroy, steps[8].kind);
-    EXPECT_EQ(StepKind::kQuit, steps[10].kind);
-    EXPECT_EQ("step 11", steps[10].where);
+    EXPECT_EQ(StepKind::kWaitChange, steps[8].kind);
+    EXPECT_EQ("Checking...", steps[8].text);
+    EXPECT_EQ(500ul, steps[8].ms);
+    EXPECT_EQ(StepKind::kWaitFrame, steps[9].kind);
+    EXPECT_EQ("NewMail.png", steps[9].file);
+    EXPECT_EQ(0ul, steps[9].ms);
+    EXPECT_EQ(StepKind::kDestroy, steps[10].kind);
+    EXPECT_EQ(StepKind::kQuit, steps[12].kind);
+    EXPECT_EQ("step 13", steps[12].where);
 }
 
 TEST(ParseWordSteps, RejectsBadWordsWithTheirPlace) {
@@ -108,11 +115,17 @@ TEST(ParseWordSteps, RejectsBadWordsWithTheirPlace) {
     EXPECT_NE(std::string::npos, WordStepsError({"wait", "99999999999999"}).find("milliseconds"));
     EXPECT_NE(std::string::npos, WordStepsError({"create", "1", "root"}).find("relative folder"));
     EXPECT_NE(std::string::npos, WordStepsError({"waitlabel", "1", "text"}).find("milliseconds"));
+    EXPECT_NE(std::string::npos, WordStepsError({"waitchange", "1"}).find("a label to pass over"));
+    EXPECT_NE(std::string::npos, WordStepsError({"waitchange", "1", "text"}).find("milliseconds"));
+    EXPECT_NE(std::string::npos, WordStepsError({"waitframe", "1", "", "10"}).find("non-empty picture"));
+    EXPECT_NE(std::string::npos, WordStepsError({"waitframe", "1", "a.png", "x"}).find("milliseconds"));
 }
 
 TEST(ParseWordSteps, ChecksTheItemsAcrossTheWholeScenario) {
     EXPECT_EQ("step 1: item 3 is not created before this step", WordStepsError({"click", "3"}));
     EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "p.png"}).find("not created"));
+    EXPECT_NE(std::string::npos, WordStepsError({"waitchange", "1", "x", "5"}).find("not created"));
+    EXPECT_NE(std::string::npos, WordStepsError({"waitframe", "1", "x", "5"}).find("not created"));
     EXPECT_NE(std::string::npos,
               WordStepsError({"create", "1", "a", "b", "create", "1", "a", "b"}).find("twice"));
     std::vector<std::string> afterDestroy = {"create", "1", "a", "b", "destroy", "1", "click", "1"};
