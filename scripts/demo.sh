@@ -37,6 +37,9 @@ interrupt() {
 }
 trap interrupt INT TERM
 
+# An instance left by a demo that was killed outright goes first: as root its
+# files live outside $demo.
+"$dovecot" stop "$mail"
 rm -rf "$demo"
 mkdir -p "$folder"
 cp "$top"/dist/TidewellDocklet/{TidewellDocklet.dll,NoMail.png,NewMail.png} "$folder/"
