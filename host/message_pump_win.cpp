@@ -18,6 +18,10 @@ void DispatchWaitingMessages() {
 
 bool PumpMessagesUntil(const std::function<bool()>& done, unsigned long ms) {
     const DWORD start = GetTickCount();
+    // Asked before the first dispatch too: a host call already waiting may
+    // change at once what held when the wait began.
+    if (done())
+        return true;
     while (true) {
         DispatchWaitingMessages();
         if (done())
