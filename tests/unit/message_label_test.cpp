@@ -40,4 +40,31 @@ TEST(MessageLabel, CutToTheBuffer) {
     EXPECT_EQ("", Label("%d", 1, 1));
 }
 
+// Cut labels stay terminated and never exceed their buffer.
+TEST(CycleLabel, CountLabelThenFailureOrTheFailureAlone) {
+    struct Case {
+        const char* countLabel;
+        const char* failedTemplate;
+        int failed;
+        bool anyAnswered;
+        size_t size;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"3 new", "", 2, true, 1024, "3 new"},
+        {"3 new", "%d failed", 0, true, 1024, "3 new"},
+        {"3 new", "%d failed", 1, true, 1024, "3 new, 1 failed"},
+        {"None", "%d failed", 2, false, 1024, "2 failed"},
+        {"", "%d failed", 1, true, 1024, "1 failed"},
+        {"3 new", "check failed %n%s%%", 1, true, 1024, "3 new, check failed %n%s%"},
+        {"3 new", "%d failed", 1, true, 9, "3 new, 1"},
+        {"3 new", "%d failed", 4, false, 3, "4 "},
+    };
+    for (const Case& c : cases) {
+        char label[1024];
+        FormatCycleLabel(label, c.size, c.countLabel, c.failedTemplate, c.failed, c.anyAnswered);
+        EXPECT_EQ(c.label, std::string(label)) << c.countLabel << " / " << c.failedTemplate;
+    }
+}
+
 }  // namespace
