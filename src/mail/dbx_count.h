@@ -14,5 +14,6 @@ typedef bool (*DbxHeaderReader)(const char* path, uint32_t* count, void* context
 
 // The number of messages in the account's local DBX files: the sum of their
 // header counts (0 with no files), read one file at a time with read. Returns
-// -1 as soon as one file cannot be read, and its index in *unreadable.
+// -1 as soon as one file cannot be read, and its index in *unreadable, which
+// is left alone otherwise: headers may well add up to -1 too.
 int CountDbxMessages(const MailAccount* account, DbxHeaderReader read, void* context, int* unreadable);

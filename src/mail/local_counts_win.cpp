@@ -47,13 +47,14 @@ void ReadRegistry(void* data) {
 
 }  // namespace
 
-int CountDbxMessagesUnlessStopped(const DockletInstance* instance, const MailAccount* account,
-                                  int* unreadable) {
+bool CountDbxMessagesUnlessStopped(const DockletInstance* instance, const MailAccount* account, int* count,
+                                   int* unreadable) {
     DbxContext context = {instance, false};
-    int count = CountDbxMessages(account, ReadDbxUnlessStopped, &context, unreadable);
+    *unreadable = -1;
+    *count = CountDbxMessages(account, ReadDbxUnlessStopped, &context, unreadable);
     if (context.stopped)
         *unreadable = -1;
-    return count;
+    return *unreadable == -1 && !context.stopped;
 }
 
 int ReadRegistryCountUnlessStopped(const DockletInstance* instance, const char* path) {

@@ -6,12 +6,15 @@
 #include "net/server_connection.h"
 
 int CheckPopAccount(const DockletInstance* instance, const MailAccount* account) {
-    int unreadable = -1;
-    int localCount = CountDbxMessagesUnlessStopped(instance, account, &unreadable);
+    int localCount;
+    int unreadable;
+    bool counted = CountDbxMessagesUnlessStopped(instance, account, &localCount, &unreadable);
+    if (!counted && unreadable == -1)
+        return -1;  // the item is going away: nothing failed
     if (instance->debug)
         WriteDebugLog(instance, "    Nb messages in DBX file: %d", localCount);
-    if (localCount == -1) {
-        if (instance->debug && unreadable >= 0)
+    if (!counted) {
+        if (instance->debug)
             WriteDebugLog(instance, "    Error: DBX file cannot be read: %s", account->dbxPaths[unreadable]);
         return -1;
     }
