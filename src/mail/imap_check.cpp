@@ -13,34 +13,39 @@ namespace {
 // with every character escaped or sent as a literal with its length.
 const size_t kLoginSize = 2 * (2 * kAccountTextSize + 3) + 32;
 
+// Sends one part of the LOGIN command: the first names the step, the rest
+// continue it.
+void SendPart(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
+              const char* part, bool* first) {
+    if (*first)
+        ExchangeCommand(instance, connection, reply, end, "%s", part);
+    else
+        ContinueCommand(instance, connection, reply, end, part);
+    *first = false;
+}
+
 // Sends "1 LOGIN login password" and tells whether the server accepted it.
 // An argument with 8-bit text goes as a literal: without LITERAL+ the
 // command stops after its length and goes on only once the server has sent
 // its continuation request ("+"); with LITERAL+ the whole command goes at once.
 bool LogIn(const DockletInstance* instance, Connection** connection, Reply* reply,
            const MailAccount* account, bool literalPlus) {
-    const char* arguments[2] = {account->login, account->password};
-    char part[kLoginSize];
-    size_t length = 0;
+    const char* const arguments[2] = {account->login, account->password};
+    char part[kLoginSize] = "1 LOGIN ";
     bool first = true;
-    FormatText(part, sizeof part, "1 LOGIN ");
     for (int i = 0; i < 2; ++i) {
-        length = strlen(part);
         const char* separator = i == 0 ? " " : "\r\n";
+        size_t length = strlen(part);
         if (!NeedsImapLiteral(arguments[i])) {
-            FormatImapArgument(part + length, sizeof part - length, arguments[i]);
-            length = strlen(part);
-            FormatText(part + length, sizeof part - length, "%s", separator);
+            char argument[2 * kAccountTextSize + 3];
+            FormatImapArgument(argument, sizeof argument, arguments[i]);
+            FormatText(part + length, sizeof part - length, "%s%s", argument, separator);
             continue;
         }
         FormatText(part + length, sizeof part - length, "{%u%s}\r\n",
                    static_cast<unsigned>(strlen(arguments[i])), literalPlus ? "+" : "");
         if (!literalPlus) {
-            if (first)
-                ExchangeCommand(instance, connection, reply, 0, "%s", part);
-            else
-                ContinueCommand(instance, connection, reply, 0, part);
-            first = false;
+            SendPart(instance, connection, reply, 0, part, &first);
             if (reply->text[0] != '+')
                 return false;
             part[0] = '\0';
@@ -48,10 +53,7 @@ bool LogIn(const DockletInstance* instance, Connection** connection, Reply* repl
         length = strlen(part);
         FormatText(part + length, sizeof part - length, "%s%s", arguments[i], separator);
     }
-    if (first)
-        ExchangeCommand(instance, connection, reply, '1', "%s", part);
-    else
-        ContinueCommand(instance, connection, reply, '1', part);
+    SendPart(instance, connection, reply, '1', part, &first);
     return HasImapOk(reply->text, '1');
 }
 
