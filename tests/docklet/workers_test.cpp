@@ -81,11 +81,11 @@ TEST(Workers, ChecksAtOnceThenAfterEachPause) {
     EXPECT_NE(std::string::npos, folder.Read("Debug.log").find("TidewellThread\r\n  Account 0\r\n"));
 }
 
-// 0, a negative number, text (read as 0) and a product that overflowed 32
-// bits (4294968 s) once made checks follow each other without pause: a
-// flood of logins that gets an account locked.
+// 0 (also text, read as 0) and a product that overflowed 32 bits (4294968 s)
+// once made checks follow each other without pause: a flood of logins that
+// gets an account locked. The other bounds are the configuration's test.
 TEST(Workers, NoDelayChecksInAFlood) {
-    for (const char* delay : {"0", "-5", "three minutes", "4294968"}) {
+    for (const char* delay : {"0", "4294968"}) {
         SCOPED_TRACE(delay);
         DockletFolder folder("Tidewell", std::string("[Common]\r\nNbAccount=0\r\nDelaySecond=") + delay +
                                              "\r\nstringCheck=Checking\r\nstringNoMsg=None\r\n");

@@ -160,11 +160,6 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
          ConnectionLogLine("1 LOGIN {3+}\r\nj" + eAcute + " {2+}\r\n" + eAcute + "\r\n") +
              ConnectionLogLine("1 OK\r\n"),
          1},
-        {"LITERAL- is not LITERAL+", "* OK [CAPABILITY IMAP4rev1 LITERAL-] Ready.\r\n", "me", eAcute,
-         {plus, "1 OK\r\n"}, "1 LOGIN me {2}\r\n" + eAcute + "\r\n",
-         ConnectionLogLine("1 LOGIN me {2}\r\n") + ConnectionLogLine(plus) + ConnectionLogLine(eAcute + "\r\n") +
-             ConnectionLogLine("1 OK\r\n"),
-         1},
         {"literal refused", kGreeting, "me", eAcute, {"1 BAD No literals here\r\n"}, "1 LOGIN me {2}\r\n",
          ConnectionLogLine("1 LOGIN me {2}\r\n") + ConnectionLogLine("1 BAD No literals here\r\n") +
              ConnectionLogLine("Error: rejected by the server: reply to LOGIN"),
