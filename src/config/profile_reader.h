@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-// The two questions the configuration asks of an INI file, answered as the
+// The questions the configuration asks of an INI file, answered as the
 // Windows profile functions answer them: sections and keys match without
 // regard to case; a missing file, section or key gives the fallback (the empty
 // text for text keys); a text longer than its buffer is cut to size - 1
