@@ -232,17 +232,18 @@ TEST(Animation, EmptyNewMailSetEndsTheAnimationWhenMailIsFound) {
     ExpectNoLateCalls(run);
 }
 
-// What the demo relies on: a repeated count is no change, the check's own
-// label is passed over, and the new-mail strip is awaited by its origin.
+// What the demo relies on: the check's own label is passed over, a count
+// repeated after it is no change, and the new-mail strip is awaited by its
+// origin. The hold's check repeats the count after a pause, so the second
+// wait begins on the check's label; the count changes with the timed check.
 TEST(Animation, TheHostAwaitsAChangeOfCountAndTheNewMailStrip) {
-    // The pause keeps the third count away until the second wait has begun.
     ScriptedServer server(
-        Scripts{{FindsMail(0), FindsMail(1500), ImapDialogue("* SEARCH 1 2 3\r\n", 0)}});
-    DockletFolder folder("Change", ImapSettings(server.Port(), 0));
+        Scripts{{FindsMail(0), FindsMail(1000), ImapDialogue("* SEARCH 1 2 3\r\n", 0)}});
+    DockletFolder folder("Change", ImapSettings(server.Port(), 10));
     WriteStrips(folder, kNoMailColours, kNewMailColours);
     HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitchange", "1",
-                           "checking", "10000", "waitframe", "1", "NewMail.png", "5000",
-                           "waitchange", "1", "checking", "10000", "destroy", "1"});
+                           "checking", "5000", "waitframe", "1", "NewMail.png", "5000", "hold", "1",
+                           "wait", "300", "waitchange", "1", "checking", "20000", "destroy", "1"});
     ASSERT_EQ(0, run.exitCode) << run.Text();
     int first = run.Find("waitchange", "1", "\"checking\" from ");
     ASSERT_GE(first, 0) << run.Text();
