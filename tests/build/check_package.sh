@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
 # Fails unless the zip holds exactly the docklet folder and the read-me, each
 # entry byte for byte the file it was made from, the docklet folder's shipped
-# files as they are in package/, and the read-me as Notepad shows it: CRLF
-# line ends and ASCII only.
+# files as they are in package/, and the text files as Notepad shows them:
+# CRLF line ends and ASCII only.
 set -euo pipefail
 zip=$1 dist=$2 sources=$3 readme=$4
 
-# entry in the zip | the file it must equal | the file that one is copied from
-table="TidewellDocklet/TidewellDocklet.dll|$dist/TidewellDocklet.dll|
-TidewellDocklet/TidewellDocklet.ini|$dist/TidewellDocklet.ini|$sources/TidewellDocklet.ini
-TidewellDocklet/NoMail.png|$dist/NoMail.png|$sources/NoMail.png
-TidewellDocklet/NewMail.png|$dist/NewMail.png|$sources/NewMail.png
-ReadMe.txt|$readme|"
+# entry in the zip | the file it must equal | the file that one comes from | kind
+table="TidewellDocklet/TidewellDocklet.dll|$dist/TidewellDocklet.dll||binary
+TidewellDocklet/TidewellDocklet.ini|$dist/TidewellDocklet.ini|$sources/TidewellDocklet.ini|text
+TidewellDocklet/NoMail.png|$dist/NoMail.png|$sources/NoMail.png|binary
+TidewellDocklet/NewMail.png|$dist/NewMail.png|$sources/NewMail.png|binary
+ReadMe.txt|$readme||text"
 
 listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
 expected=$(cut -d'|' -f1 <<<"$table" | sort)
@@ -25,23 +25,23 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 (cd "$unpacked" && cmake -E tar xf "$zip")
 status=0
-while IFS='|' read -r entry built source; do
-  cmp -s "$unpacked/$entry" "$built" || { echo "$entry differs from $built"; status=1; }
-  if [ -n "$source" ] && ! cmp -s "$built" "$source"; then
-    echo "$built is stale: it differs from $source"
-    status=1
+fail() { echo "$*"; status=1; }
+while IFS='|' read -r entry built source kind; do
+  file=$unpacked/$entry
+  cmp -s "$file" "$built" || fail "$entry differs from $built"
+  if [ "$kind" = binary ]; then
+    [ -z "$source" ] || cmp -s "$built" "$source" || fail "$built is stale: it differs from $source"
+    continue
+  fi
+  # Text is shipped with CRLF line ends whatever the source has.
+  [ -z "$source" ] || cmp -s <(tr -d '\r' <"$built") <(tr -d '\r' <"$source") ||
+    fail "$built is stale: its lines differ from $source"
+  if LC_ALL=C grep -qv $'\r$' "$file" || [ -n "$(tail -c1 "$file")" ]; then
+    fail "$entry has a line that does not end in CRLF"
+  fi
+  if LC_ALL=C grep -q $'[^\t\r -~]' "$file"; then
+    fail "$entry has a character outside printable ASCII: $(LC_ALL=C grep -n -m1 $'[^\t\r -~]' "$file")"
   fi
 done <<<"$table"
-
-text=$unpacked/ReadMe.txt
-if LC_ALL=C grep -qv $'\r$' "$text" || [ -n "$(tail -c1 "$text")" ]; then
-  echo "ReadMe.txt has a line that does not end in CRLF"
-  status=1
-fi
-if LC_ALL=C grep -q $'[^\t\r -~]' "$text"; then
-  echo "ReadMe.txt has a character outside printable ASCII:"
-  LC_ALL=C grep -n $'[^\t\r -~]' "$text" | head -3
-  status=1
-fi
 [ "$status" -eq 0 ] && echo "$(basename "$zip"): $(echo $expected)"
 exit $status
