@@ -13,6 +13,10 @@ namespace {
 
 const DWORD kFramePauseMs = 75;
 
+GdiplusImageObject* LoadStrip(const char* path) {
+    return static_cast<GdiplusImageObject*>(HostServices::LoadImage(path));
+}
+
 // Cuts a set from a strip. Returns false when the strip is unusable (missing,
 // or a side of 0), leaving the set absent. A frame whose copy fails stays
 // null; an array that cannot be allocated leaves the set absent as well.
@@ -65,8 +69,6 @@ StatusAnimator::StatusAnimator(HWND itemWindow, HINSTANCE moduleInstance)
       stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       noMailPath_(),
       newMailPath_(),
-      noMailImage_(nullptr),
-      newMailImage_(nullptr),
       noMail_(),
       newMail_(),
       mode_(kNoMailMode) {}
@@ -81,19 +83,17 @@ void StatusAnimator::Load(const char* noMailPath, const char* newMailPath) {
     Clear();
     CopyText(noMailPath_, sizeof noMailPath_, noMailPath);
     CopyText(newMailPath_, sizeof newMailPath_, newMailPath);
-    noMailImage_ = static_cast<GdiplusImageObject*>(HostServices::LoadImage(noMailPath_));
-    newMailImage_ = static_cast<GdiplusImageObject*>(HostServices::LoadImage(newMailPath_));
-    CutFrames();
+    GdiplusImageObject* noMailStrip = LoadStrip(noMailPath_);
+    GdiplusImageObject* newMailStrip = LoadStrip(newMailPath_);
+    CutFrames(noMailStrip, newMailStrip);
+    ReleaseImageObject(noMailStrip);
+    ReleaseImageObject(newMailStrip);
     StartAnimation();
 }
 
 void StatusAnimator::Clear() {
     StopAnimation();
     ReleaseFrames();
-    ReleaseImageObject(noMailImage_);
-    noMailImage_ = nullptr;
-    ReleaseImageObject(newMailImage_);
-    newMailImage_ = nullptr;
 }
 
 void StatusAnimator::SetMode(int32_t mode) { mode_.store(mode, std::memory_order_relaxed); }
@@ -102,11 +102,11 @@ void* StatusAnimator::NextFrame() {
     return NextFrameOf(&noMail_, &newMail_, mode_.load(std::memory_order_relaxed));
 }
 
-void StatusAnimator::CutFrames() {
+void StatusAnimator::CutFrames(GdiplusImageObject* noMailStrip, GdiplusImageObject* newMailStrip) {
     ReleaseFrames();
     // The new-mail strip is looked at only when the no-mail strip was usable.
-    if (CutSet(noMailImage_, &noMail_))
-        CutSet(newMailImage_, &newMail_);
+    if (CutSet(noMailStrip, &noMail_))
+        CutSet(newMailStrip, &newMail_);
 }
 
 void StatusAnimator::ReleaseFrames() {
