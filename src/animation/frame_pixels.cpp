@@ -11,14 +11,14 @@ const uint8_t* FrameRow(const StripPixels* strip, int32_t index, uint32_t row) {
 
 }  // namespace
 
-uint64_t FrameDigest(const StripPixels* strip, int32_t index) {
-    uint64_t digest = 14695981039346656037ull;  // FNV-1a, a pixel at a time
+uint32_t FrameDigest(const StripPixels* strip, int32_t index) {
+    uint32_t digest = 2166136261u;  // FNV-1a, a pixel at a time: one 32-bit product each
     for (uint32_t row = 0; row < strip->height; ++row) {
         const uint8_t* pixels = FrameRow(strip, index, row);
         for (uint32_t x = 0; x < strip->height; ++x) {
             uint32_t pixel;
             memcpy(&pixel, pixels + x * 4, sizeof pixel);
-            digest = (digest ^ pixel) * 1099511628211ull;
+            digest = (digest ^ pixel) * 16777619u;
         }
     }
     return digest;

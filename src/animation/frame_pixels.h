@@ -12,5 +12,6 @@ struct StripPixels {
     uint32_t height;
 };
 
-uint64_t FrameDigest(const StripPixels* strip, int32_t index);
+// A digest that frames with the same pixels share; others rarely do.
+uint32_t FrameDigest(const StripPixels* strip, int32_t index);
 bool SameFramePixels(const StripPixels* strip, int32_t first, int32_t second);

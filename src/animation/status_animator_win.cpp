@@ -49,8 +49,8 @@ bool LockFrames(GpBitmap* strip, int32_t count, UINT height, BitmapData* locked)
 void FindOriginals(GpBitmap* strip, int32_t count, UINT height, int32_t* originals) {
     for (int32_t i = 0; i < count; ++i)
         originals[i] = i;
-    uint64_t* digests =
-        static_cast<uint64_t*>(calloc(static_cast<size_t>(count) + 1, sizeof *digests));
+    uint32_t* digests =
+        static_cast<uint32_t*>(calloc(static_cast<size_t>(count) + 1, sizeof *digests));
     BitmapData locked = {};
     if (!digests || !LockFrames(strip, count, height, &locked)) {
         free(digests);
