@@ -187,7 +187,8 @@ def new_mail_poses():
     for i in range(HOP_FRAMES):
         # Up and down take the same frames; the crouch before the jump is the landing.
         step = min(i, HOP_FRAMES - i)
-        hop = 0.0 if step <= 1 else 1 - ((HOP_FRAMES / 2 - step) / (HOP_FRAMES / 2 - 1)) ** 2
+        # Out of the water at once, slowing towards the top.
+        hop = 0.0 if step <= 1 else 1 - (1 - (step - 1) / (HOP_FRAMES / 2 - 1)) ** 3
         poses.append((swing_at(step, HOP_FRAMES), hop, 0.1 if step == 1 else 0.0))
     for _ in range(GENTLE_SWINGS):
         poses += [(swing_at(i, GENTLE_SWING), 0.0, 0.0) for i in range(GENTLE_SWING)]
