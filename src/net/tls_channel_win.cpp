@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "net/tls_record.h"
 #include "text/bounded_text.h"
 
 struct TlsChannel {
@@ -29,6 +30,8 @@ namespace {
 // Room for the records of a handshake flight or one record of data (at most
 // 16 KiB of text plus its overhead), with plenty to spare.
 const size_t kRawCapacity = 64 * 1024;
+
+const unsigned char kAlertRecord = 21;  // content type of TLS 1.2 alerts (RFC 5246 6.2.1)
 
 const DWORD kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                        ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
@@ -84,6 +87,11 @@ TlsStart ContinueHandshake(TlsChannel* channel, bool receiveFirst, SECURITY_STAT
                 return received;
             }
         }
+        if (LookAtTlsRecordHeader(reinterpret_cast<unsigned char*>(channel->raw), channel->rawLength) ==
+            kRecordHeaderInvalid) {
+            *status = SEC_E_ILLEGAL_MESSAGE;
+            return kTlsRefused;
+        }
         SecBuffer in[2] = {{static_cast<unsigned long>(channel->rawLength), SECBUFFER_TOKEN, channel->raw},
                            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
@@ -127,6 +135,7 @@ int DecryptNext(TlsChannel* channel) {
                                     {0, SECBUFFER_EMPTY, nullptr},
                                     {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+            const unsigned char recordType = static_cast<unsigned char>(channel->raw[0]);
             SECURITY_STATUS status = DecryptMessage(&channel->context, &desc, 0, nullptr);
             if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
                 const SecBuffer* data = nullptr;
@@ -160,6 +169,12 @@ int DecryptNext(TlsChannel* channel) {
                     channel->plain = static_cast<char*>(data->pvBuffer);
                     channel->plainLength = data->cbBuffer;
                     return 1;
+                }
+                // Some implementations (Wine's) hand a close_notify up as an
+                // alert record without text rather than as the context's end.
+                if (recordType == kAlertRecord) {
+                    channel->closed = true;
+                    return 0;
                 }
                 // A record without text: go on with what follows it.
                 memmove(channel->raw, channel->raw + channel->extraStart, extraLength);
