@@ -129,7 +129,11 @@ int DecryptNext(TlsChannel* channel) {
     for (;;) {
         if (channel->closed)
             return 0;
-        if (channel->rawLength > 0) {
+        TlsRecordHeader header =
+            LookAtTlsRecordHeader(reinterpret_cast<unsigned char*>(channel->raw), channel->rawLength);
+        if (header == kRecordHeaderInvalid)
+            return -1;
+        if (header == kRecordHeaderValid) {
             SecBuffer buffers[4] = {{static_cast<unsigned long>(channel->rawLength), SECBUFFER_DATA, channel->raw},
                                     {0, SECBUFFER_EMPTY, nullptr},
                                     {0, SECBUFFER_EMPTY, nullptr},

@@ -43,13 +43,20 @@ POP_INJECTED = b"+OK Begin TLS negotiation now.\r\n+OK\r\n+OK\r\n+OK 99 0\r\n"
 
 
 class Recorder:
+    """What one connection's client sent, written out whole when it ends."""
+
+    lock = threading.Lock()
+
     def __init__(self, path):
         self.path = path
-        self.lock = threading.Lock()
+        self.lines = []
 
     def write(self, text):
-        with self.lock, open(self.path, "ab") as f:
-            f.write(text)
+        self.lines.append(text)
+
+    def end(self):
+        with Recorder.lock, open(self.path, "ab") as f:
+            f.write(b"".join(self.lines) + b"-- end\n")
 
 
 class Plain:
@@ -225,8 +232,83 @@ def close_notify_after_greeting(sock, contexts, recorder):
         pass
 
 
+# The fault matrix over TLS: the dialogues of tests/win/fault_matrix_test.cpp,
+# with a fault in place of reply `at`; every other connection is well-behaved.
+MATRIX_REPLIES = {
+    "imap": [b"* OK ready\r\n", b"1 OK Logged in\r\n", b"* 2 EXISTS\r\n2 OK [READ-ONLY] done\r\n",
+             b"* SEARCH 1 2\r\n3 OK done\r\n", b"* BYE bye\r\n4 OK done\r\n"],
+    "pop3": [b"+OK ready\r\n", b"+OK\r\n", b"+OK Logged in.\r\n", b"+OK 2 320\r\n", b"+OK bye\r\n"],
+}
+FAULTS = ["close", "reset", "silence", "bytes", "garbage", "nul", "huge", "endless"]
+
+
+def garbage(length):
+    seed, data = 12345, bytearray()
+    for _ in range(length):
+        seed = (seed * 1103515245 + 12345) & 0xFFFFFFFF
+        data.append((seed >> 16) & 0xFF)
+    return bytes(data)
+
+
+def matrix_scene(protocol, at, fault):
+    replies = MATRIX_REPLIES[protocol]
+    served = [0]
+
+    def silent(sock):
+        while sock.recv(4096):
+            pass
+
+    def scene(sock, contexts, recorder):
+        faulty = served[0] % 2 == 0
+        served[0] += 1
+        channel = Tls(sock, contexts["server"], recorder)
+        channel.handshake()
+        for i, reply in enumerate(replies):
+            if i > 0 and channel.read_line() is None:
+                return
+            if not faulty or i < at:
+                channel.send_lines([reply])
+                continue
+            if fault == "close":
+                return
+            if fault == "reset":
+                channel.send_lines([reply[:len(reply) // 2]])
+                time.sleep(0.05)
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\1\0\0\0\0\0\0\0")
+                return
+            if fault == "silence":
+                channel.flush()
+                return silent(sock)
+            if fault == "bytes":
+                channel.piece = 1
+                channel.send_lines([reply])
+                channel.piece = 0
+                continue
+            if fault == "garbage":
+                # Bytes that are no TLS record, in the middle of the stream.
+                channel.flush()
+                sock.sendall(garbage(3000) + b"\r\n")
+            elif fault == "nul":
+                channel.send_lines([b"\0\0* OK\0+OK\r\n"])
+            elif fault == "huge":
+                line = b"* 1 FETCH (FLAGS (\\Seen))\r\n" if protocol == "imap" else None
+                channel.send(line * (3 * 1024 * 1024 // len(line)) + reply if line else
+                             b"+OK " + b"7" * (3 * 1024 * 1024) + b"\r\n")
+                channel.flush()
+            elif fault == "endless":
+                channel.send(b"x" * (2 * 1024 * 1024))
+                channel.flush()
+            return silent(sock)
+        channel.close_notify()
+    return scene
+
+
 SCENES = {
     "imaps": tls_scene("server", IMAP_GREETING, IMAP_REPLIES),
+    # The same as "imaps", for tests that run beside the one that uses it.
+    "imaps-judged": tls_scene("server", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-names": tls_scene("server", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-next": tls_scene("server", IMAP_GREETING, IMAP_REPLIES),
     "imaps-pieces": tls_scene("server", IMAP_GREETING, IMAP_REPLIES, piece=7),
     "pop3s": tls_scene("server", POP_GREETING, POP_REPLIES),
     "imaps-other-name": tls_scene("other-name", IMAP_GREETING, IMAP_REPLIES),
@@ -245,6 +327,10 @@ SCENES = {
     "handshake-garbage": handshake_fault("garbage"),
     "imaps-close-notify": close_notify_after_greeting,
 }
+for _protocol in MATRIX_REPLIES:
+    for _at in range(len(MATRIX_REPLIES[_protocol])):
+        for _fault in FAULTS:
+            SCENES["matrix-%s-%d-%s" % (_protocol, _at, _fault)] = matrix_scene(_protocol, _at, _fault)
 
 
 def contexts_from(certs):
@@ -259,17 +345,17 @@ def contexts_from(certs):
 
 
 def serve(name, listener, contexts, folder):
-    recorder = Recorder(os.path.join(folder, name + ".received"))
     scene = SCENES[name]
 
     def run(sock):
+        recorder = Recorder(os.path.join(folder, name + ".received"))
         try:
             scene(sock, contexts, recorder)
         except (OSError, EOFError, ssl.SSLError):
             pass
         finally:
             sock.close()
-            recorder.write(b"-- end\n")
+            recorder.end()
 
     while True:
         sock, _ = listener.accept()

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,15 @@
 #include "check/check_cycle_win.h"
 #include "recording_host_win.h"
 #include "text/bounded_text.h"
+#include "tls_scenes_win.h"
 
 namespace {
 
 struct Protocol {
     const char* name;
     int32_t type;
+    int32_t security;     // over TLS, the server is a scene of tls_script_server.py
+    const char* scenes;   // its scenes' prefix, which plays the same replies
     // The server's replies in order: the greeting, then one per command.
     std::vector<std::string> replies;
     // Replies after which the count is already known: a fault there still counts.
@@ -27,17 +31,25 @@ struct Protocol {
 
 const Protocol kImap = {"IMAP",
                         kAccountImap,
+                        kSecurityNone,
+                        "",
                         {"* OK ready\r\n", "1 OK Logged in\r\n", "* 2 EXISTS\r\n2 OK [READ-ONLY] done\r\n",
                          "* SEARCH 1 2\r\n3 OK done\r\n", "* BYE bye\r\n4 OK done\r\n"},
                         4};
 const Protocol kPop = {"POP3",
                        kAccountPop,
+                       kSecurityNone,
+                       "",
                        {"+OK ready\r\n", "+OK\r\n", "+OK Logged in.\r\n", "+OK 2 320\r\n", "+OK bye\r\n"},
                        4};
+const Protocol kImapTls = {"IMAPS", kAccountImap, kSecurityTls, "matrix-imap", kImap.replies, 4};
+const Protocol kPopTls = {"POP3S", kAccountPop, kSecurityTls, "matrix-pop3", kPop.replies, 4};
 
 enum Fault { kClose, kResetMidReply, kSilence, kByteByByte, kGarbage, kNulBytes, kHuge, kEndless };
 const char* const kFaultNames[] = {"close",   "reset mid-reply", "silence", "byte by byte",
                                    "garbage", "NUL bytes",       "3 MiB",   "endless"};
+// The same faults as tls_script_server.py names them.
+const char* const kFaultScenes[] = {"close", "reset", "silence", "bytes", "garbage", "nul", "huge", "endless"};
 
 std::string Garbage(size_t length) {
     std::string bytes;
@@ -130,12 +142,20 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             SCOPED_TRACE(std::string(protocol.name) + ", reply " + std::to_string(at) + ": " +
                          kFaultNames[fault]);
             // The first connection meets the fault, the next one a well-behaved server.
-            ScriptedServer server(Scripts{{Faulty(protocol, at, fault), Good(protocol)}});
+            const bool tls = protocol.security == kSecurityTls;
+            const std::string scene =
+                std::string(protocol.scenes) + "-" + std::to_string(at) + "-" + kFaultScenes[fault];
+            std::unique_ptr<ScriptedServer> server;
+            if (!tls)
+                server.reset(new ScriptedServer(Scripts{{Faulty(protocol, at, fault), Good(protocol)}}));
+            const int before = tls ? tls_scenes::EndedConnections(scene) : 0;
             CheckBed bed;
             bed.instance.timeoutSeconds = 1;
             CopyText(bed.instance.noMessageText, kLabelSize, "None");
             CopyText(bed.instance.manyMessagesTemplate, kLabelSize, "%d new");
-            bed.AddAccount(protocol.type, server.Port());
+            MailAccount& account = bed.AddAccount(protocol.type, tls ? tls_scenes::Port(scene) : server->Port());
+            account.security = protocol.security;
+            CopyText(account.caFile, sizeof account.caFile, tls_scenes::CertificatePath("ca.pem").c_str());
             RecordingHost::Reset();
 
             DWORD start = GetTickCount();
@@ -147,7 +167,10 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             EXPECT_EQ(counted ? "2 new" : "None", labels[1]);
 
             // The server may still be busy ending the faulty dialogue.
-            ASSERT_TRUE(server.WaitServed(1, 10000));
+            if (tls)
+                ASSERT_NE("<not ended>", tls_scenes::Sent(scene, before));
+            else
+                ASSERT_TRUE(server->WaitServed(1, 10000));
             RecordingHost::Reset();
             CheckAllAccounts(&bed.instance);
             EXPECT_EQ("2 new", RecordingHost::Labels().back());
@@ -156,7 +179,7 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Protocols, FaultMatrix, ::testing::Values(&kImap, &kPop),
+INSTANTIATE_TEST_SUITE_P(Protocols, FaultMatrix, ::testing::Values(&kImap, &kPop, &kImapTls, &kPopTls),
                          [](const ::testing::TestParamInfo<const Protocol*>& info) {
                              return std::string(info.param->name);
                          });

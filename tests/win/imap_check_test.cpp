@@ -277,17 +277,17 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
         const char* reason;  // null: accepted
     };
     const Case cases[] = {
-        {"imaps", ca, nullptr},
-        {"imaps", tls_scenes::CertificatePath("ca.der"), nullptr},
-        {"imaps", "", "Error: TLS certificate not trusted: localhost\r\n"},
-        {"imaps", files.folder.Path() + "missing.pem",
+        {"imaps-judged", ca, nullptr},
+        {"imaps-judged", tls_scenes::CertificatePath("ca.der"), nullptr},
+        {"imaps-judged", "", "Error: TLS certificate not trusted: localhost\r\n"},
+        {"imaps-judged", files.folder.Path() + "missing.pem",
          "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
-        {"imaps", files.folder.Path() + "garbage.pem",
+        {"imaps-judged", files.folder.Path() + "garbage.pem",
          "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
-        {"imaps", files.folder.Path() + "empty.pem",
+        {"imaps-judged", files.folder.Path() + "empty.pem",
          "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
         // The CA of another server is no CA of this one.
-        {"imaps", tls_scenes::CertificatePath("untrusted-ca.pem"), "Error: TLS certificate not trusted: localhost\r\n"},
+        {"imaps-judged", tls_scenes::CertificatePath("untrusted-ca.pem"), "Error: TLS certificate not trusted: localhost\r\n"},
         {"imaps-other-name", ca, "Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
         {"imaps-expired", ca, "Error: TLS certificate expired or not yet valid: Expired test server\r\n"},
         {"imaps-untrusted", ca, "Error: TLS certificate not trusted: Untrusted test server\r\n"},
@@ -313,7 +313,7 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
 
 TEST(ImapCheck, NamesAreMatchedAsWritten) {
     CheckBed bed;
-    MailAccount& account = AddTlsAccount(bed, "imaps", kSecurityTls);
+    MailAccount& account = AddTlsAccount(bed, "imaps-names", kSecurityTls);
     CopyText(account.address, sizeof account.address, "LocalHost");
     EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account)) << bed.Log();
 }
@@ -340,7 +340,7 @@ TEST(ImapCheck, HandshakeFaultsFailInTimeAndTheNextCheckSucceeds) {
         DWORD spent = GetTickCount() - start;
         EXPECT_LT(spent, 5000u);
         EXPECT_NE(std::string::npos, bed.Log().find(c.reason)) << bed.Log();
-        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, "imaps", kSecurityTls)));
+        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, "imaps-next", kSecurityTls)));
     }
 }
 
