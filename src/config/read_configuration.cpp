@@ -71,8 +71,10 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     if (account->security == kSecurityTls)
         defaultPort = account->type == kAccountPop ? 995 : 993;
     account->port = reader->readInt(iniPath, section, "Port", defaultPort);
-    // Anything but an explicit 0 keeps the check on: a typo must not turn it off.
-    account->acceptAnyCertificate = reader->readInt(iniPath, section, "VerifyCertificate", 1) == 0;
+    // Only an explicit 0 turns the check off: "yes", "true" or a typo keep it.
+    char verify[8];
+    reader->readText(iniPath, section, "VerifyCertificate", verify, sizeof verify);
+    account->acceptAnyCertificate = verify[0] == '0' && verify[1] == '\0';
     char caFile[kAccountTextSize];
     reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
     FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
