@@ -143,27 +143,6 @@ TEST(CertificateVerdict, TrustThenDatesThenName) {
     }
 }
 
-TEST(TlsNames, ProtocolsAndCiphers) {
-    char text[48];
-    const struct {
-        uint32_t protocol;
-        const char* name;
-    } protocols[] = {{0x800, "TLS 1.2"}, {0x400, "TLS 1.2"}, {0x2000, "TLS 1.3"}, {0x200, "TLS 1.1"},
-                     {0x80, "TLS 1.0"},  {0x20, "SSL 3"},     {0, "TLS (0x00000000)"}};
-    for (const auto& p : protocols) {
-        FormatTlsProtocol(text, sizeof text, p.protocol);
-        EXPECT_STREQ(p.name, text);
-    }
-    FormatTlsCipher(text, sizeof text, 0x6610, 256);
-    EXPECT_STREQ("AES-256", text);
-    FormatTlsCipher(text, sizeof text, 0x660E, 128);
-    EXPECT_STREQ("AES-128", text);
-    FormatTlsCipher(text, sizeof text, 0x1234, 256);
-    EXPECT_STREQ("cipher 0x1234, 256 bits", text);
-    EXPECT_STREQ("no TLS version or cipher in common", SspiStatusMeaning(0x80090331));
-    EXPECT_EQ(nullptr, SspiStatusMeaning(0x80090399));
-}
-
 TEST(TlsRecordHeader, WhatCanBeTls) {
     struct Case {
         std::string bytes;
