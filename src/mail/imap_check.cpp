@@ -13,8 +13,16 @@ int CheckImapAccount(const DockletInstance* instance, const MailAccount* account
 
     Reply reply;
     InitReply(&reply);
-    Connection* connection = OpenServerConnection(instance, &reply, account->address, account->port);
+    Connection* connection = OpenServerConnection(instance, &reply, account);
     bool accepted = HasImapOk(reply.text, '*');
+    if (accepted && account->security == kSecurityStartTls) {
+        // Tag 0, so that the commands after it keep the tags they have in clear.
+        ExchangeCommand(instance, &connection, &reply, '0', "0 STARTTLS%c%c", 13, 10);
+        accepted = HasImapOk(reply.text, '0');
+        if (!accepted && reply.length > 0 && instance->debug)
+            WriteDebugLog(instance, "    Error: STARTTLS refused");
+        accepted = accepted && StartTlsOnConnection(instance, &connection, account);
+    }
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, '1', "1 LOGIN %s %s%c%c", login, password, 13, 10);
         accepted = HasImapOk(reply.text, '1');

@@ -7,15 +7,22 @@
 
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
+#include "net/certificate_check_win.h"
 #include "net/host_address.h"
 #include "net/name_lookup_win.h"
 #include "net/reply_scan.h"
 #include "net/server_connection.h"
+#include "net/tls_channel_win.h"
+#include "net/tls_credentials_win.h"
 
 struct Connection {
     SOCKET socket;
     WSAEVENT event;  // network events of the socket, which is non-blocking
     HANDLE stopEvent;
+    TlsChannel* tls;      // null while the connection is plain
+    DWORD stepStart;      // tick count when the send, reply or handshake under way began
+    DWORD stepTimeoutMs;  // its bound
+    WaitOutcome lastWait;  // how the last wait for the network ended
 };
 
 namespace {
@@ -38,8 +45,8 @@ DWORD RemainingMs(DWORD start, DWORD timeoutMs) {
 
 // Waits for the socket's next network events; false on time-out or stop.
 bool WaitForNetwork(Connection* connection, DWORD start, DWORD timeoutMs, WSANETWORKEVENTS* events) {
-    if (WaitUnlessStopped(connection->event, connection->stopEvent, RemainingMs(start, timeoutMs)) !=
-        kWaitSignalled)
+    connection->lastWait = WaitUnlessStopped(connection->event, connection->stopEvent, RemainingMs(start, timeoutMs));
+    if (connection->lastWait != kWaitSignalled)
         return false;
     return WSAEnumNetworkEvents(connection->socket, connection->event, events) == 0;
 }
@@ -52,6 +59,7 @@ bool ResolveHost(const DockletInstance* instance, const char* host, DWORD timeou
 }
 
 void Release(Connection* connection) {
+    FreeTlsChannel(connection->tls);
     closesocket(connection->socket);
     WSACloseEvent(connection->event);
     free(connection);
@@ -118,28 +126,63 @@ Connection* ConnectToServer(const DockletInstance* instance, const char* host, i
     return connection;
 }
 
-// Sends the whole text. On failure the connection is closed.
-bool SendText(const DockletInstance* instance, Connection** connection, const char* text) {
-    if (!*connection)
-        return false;
-    const DWORD start = GetTickCount();
-    size_t length = strlen(text);
+void StartStep(const DockletInstance* instance, Connection* connection) {
+    connection->stepStart = GetTickCount();
+    connection->stepTimeoutMs = TimeoutMs(instance);
+}
+
+// Sends all the bytes as they are, within the step's bound.
+bool SendRaw(Connection* connection, const char* data, size_t length) {
     size_t sent = 0;
     while (sent < length) {
-        int result = send((*connection)->socket, text + sent, static_cast<int>(length - sent), 0);
+        int result = send(connection->socket, data + sent, static_cast<int>(length - sent), 0);
         if (result > 0) {
             sent += static_cast<size_t>(result);
             continue;
         }
         WSANETWORKEVENTS events;
         if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
-            WaitForNetwork(*connection, start, TimeoutMs(instance), &events))
+            WaitForNetwork(connection, connection->stepStart, connection->stepTimeoutMs, &events))
             continue;
-        printf("Error: send()\n\n");
-        DisconnectFromServer(connection);
         return false;
     }
     return true;
+}
+
+// At least one byte as it comes from the socket, within the step's bound: the
+// count, 0 when the server closed, -1 on failure.
+int ReceiveRaw(Connection* connection, char* buffer, size_t room) {
+    for (;;) {
+        int received = recv(connection->socket, buffer, static_cast<int>(room), 0);
+        if (received >= 0)
+            return received;
+        WSANETWORKEVENTS events;
+        if (WSAGetLastError() != WSAEWOULDBLOCK ||
+            !WaitForNetwork(connection, connection->stepStart, connection->stepTimeoutMs, &events))
+            return -1;
+    }
+}
+
+bool SendRawFor(void* connection, const char* data, size_t length) {
+    return SendRaw(static_cast<Connection*>(connection), data, length);
+}
+
+int ReceiveRawFor(void* connection, char* buffer, size_t room) {
+    return ReceiveRaw(static_cast<Connection*>(connection), buffer, room);
+}
+
+// Sends the whole text. On failure the connection is closed.
+bool SendText(const DockletInstance* instance, Connection** connection, const char* text) {
+    if (!*connection)
+        return false;
+    StartStep(instance, *connection);
+    size_t length = strlen(text);
+    bool sent = (*connection)->tls ? SendTls((*connection)->tls, text, length) : SendRaw(*connection, text, length);
+    if (!sent) {
+        printf("Error: send()\n\n");
+        DisconnectFromServer(connection);
+    }
+    return sent;
 }
 
 // Grows the reply so that a receive of up to kReceiveChunk bytes fits,
@@ -159,30 +202,24 @@ enum ReceiveEnd {
     kReceiveFailed,   // closed or reset before it was, time-out, stop, too long, out of memory
 };
 
-ReceiveEnd ReceiveInto(Connection* connection, Reply* reply, ReplyEnd end, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
+ReceiveEnd ReceiveInto(Connection* connection, Reply* reply, ReplyEnd end) {
     ReplyScan scan = StartReplyScan(end);
     for (;;) {
         if (!MakeRoom(reply))
             return kReceiveFailed;
         size_t room = reply->capacity - 1 - reply->length;
-        int received = recv(connection->socket, reply->text + reply->length, static_cast<int>(room), 0);
+        char* into = reply->text + reply->length;
+        int received = connection->tls ? ReceiveTls(connection->tls, into, room) : ReceiveRaw(connection, into, room);
         // Closed before the reply was whole: what came is a fragment (say "+OK 2"
         // of "+OK 25 ..."), and judging it could give a wrong count.
-        if (received == 0)
+        if (received <= 0)
             return kReceiveFailed;
-        if (received > 0) {
-            reply->length += static_cast<size_t>(received);
-            reply->text[reply->length] = '\0';
-            ReplyState state = ScanReply(&scan, reply->text, reply->length);
-            if (state == kReplyComplete)
-                return kReceivedWhole;
-            if (state == kReplyTooLong)
-                return kReceiveFailed;
-            continue;
-        }
-        WSANETWORKEVENTS events;
-        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitForNetwork(connection, start, timeoutMs, &events))
+        reply->length += static_cast<size_t>(received);
+        reply->text[reply->length] = '\0';
+        ReplyState state = ScanReply(&scan, reply->text, reply->length);
+        if (state == kReplyComplete)
+            return kReceivedWhole;
+        if (state == kReplyTooLong)
             return kReceiveFailed;
     }
 }
@@ -192,20 +229,125 @@ size_t ReceiveReply(const DockletInstance* instance, Connection** connection, Re
     EmptyReply(reply);
     if (!*connection)
         return 0;
-    if (ReceiveInto(*connection, reply, end, TimeoutMs(instance)) == kReceiveFailed) {
+    StartStep(instance, *connection);
+    if (ReceiveInto(*connection, reply, end) == kReceiveFailed) {
         EmptyReply(reply);
         DisconnectFromServer(connection);
     }
     return reply->length;
 }
 
+void LogTlsFailure(const DockletInstance* instance, const Connection* connection, TlsStart started,
+                   SECURITY_STATUS status) {
+    if (!instance->debug)
+        return;
+    if (started == kTlsClosed || (started == kTlsTransportFailed && connection->lastWait == kWaitSignalled)) {
+        WriteDebugLog(instance, "    Error: the server closed the connection: TLS handshake");
+    } else if (started == kTlsTransportFailed) {
+        // A stop ends the check without a reason: nothing failed.
+        if (connection->lastWait == kWaitTimedOut)
+            WriteDebugLog(instance, "    Error: no answer within %u s: TLS handshake",
+                          static_cast<unsigned>(connection->stepTimeoutMs / 1000));
+    } else if (const char* meaning = SspiStatusMeaning(static_cast<uint32_t>(status))) {
+        WriteDebugLog(instance, "    Error: TLS handshake failed (%s, SSPI status 0x%08lX)", meaning,
+                      static_cast<unsigned long>(status));
+    } else {
+        WriteDebugLog(instance, "    Error: TLS handshake failed (SSPI status 0x%08lX)", static_cast<unsigned long>(status));
+    }
+}
+
+// Judges the certificate of a channel just opened and writes the connection's
+// TLS line, or the reason it is refused.
+bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, const MailAccount* account) {
+    PCCERT_CONTEXT certificate = TlsServerCertificate(channel);
+    if (!certificate) {
+        if (instance->debug)
+            WriteDebugLog(instance, "    Error: TLS handshake failed (the server sent no certificate)");
+        return false;
+    }
+    char subject[256];
+    CertificateSubject(certificate, subject, sizeof subject);
+    CertificateVerdict verdict = kCertificateAccepted;
+    bool caFileUsable = true;
+    char names[512];
+    if (!account->acceptAnyCertificate)
+        verdict = CheckServerCertificate(certificate, account->address, account->caFile, &caFileUsable, names,
+                                         sizeof names);
+    CertFreeCertificateContext(certificate);
+    if (!instance->debug)
+        return verdict == kCertificateAccepted;
+
+    switch (verdict) {
+    case kCertificateAccepted: {
+        SecPkgContext_ConnectionInfo info = {};
+        char protocol[32] = "TLS";
+        char cipher[48] = "unknown cipher";
+        if (TlsConnectionInfo(channel, &info)) {
+            FormatTlsProtocol(protocol, sizeof protocol, info.dwProtocol);
+            FormatTlsCipher(cipher, sizeof cipher, info.aiCipher, info.dwCipherStrength);
+        }
+        WriteDebugLog(instance, "    %s, %s, certificate of %s %s", protocol, cipher, subject,
+                      account->acceptAnyCertificate ? "not verified (VerifyCertificate=0)" : "accepted");
+        return true;
+    }
+    case kCertificateUntrusted:
+        if (caFileUsable)
+            WriteDebugLog(instance, "    Error: TLS certificate not trusted: %s", subject);
+        else
+            WriteDebugLog(instance, "    Error: TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject,
+                          account->caFile);
+        return false;
+    case kCertificateExpired:
+        WriteDebugLog(instance, "    Error: TLS certificate expired or not yet valid: %s", subject);
+        return false;
+    case kCertificateWrongName:
+        WriteDebugLog(instance, "    Error: TLS certificate is for %s, not %s", names, account->address);
+        return false;
+    }
+    return false;
+}
+
+// Runs the handshake on an open connection and judges the certificate; on
+// failure the connection is closed and the reason logged.
+bool SecureConnection(const DockletInstance* instance, Connection** connection, const MailAccount* account) {
+    CredHandle* credentials = ItemTlsCredentials(instance);
+    if (!credentials) {
+        if (instance->debug)
+            WriteDebugLog(instance, "    Error: TLS handshake failed (SChannel gives no credentials)");
+        DisconnectFromServer(connection);
+        return false;
+    }
+    StartStep(instance, *connection);
+    TlsTransport transport = {*connection, SendRawFor, ReceiveRawFor};
+    SECURITY_STATUS status = SEC_E_OK;
+    TlsStart started = StartTlsChannel(credentials, account->address, &transport, &(*connection)->tls, &status);
+    if (started != kTlsStarted) {
+        LogTlsFailure(instance, *connection, started, status);
+        DisconnectFromServer(connection);
+        return false;
+    }
+    if (!AcceptCertificate(instance, (*connection)->tls, account)) {
+        DisconnectFromServer(connection);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const char* host,
-                                 int32_t port) {
+Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account) {
+    EmptyReply(reply);
+    if (account->security == kSecurityUnknown) {
+        if (instance->debug)
+            WriteDebugLog(instance, "    Error: unknown Security \"%s\"", account->securityText);
+        return nullptr;
+    }
     if (instance->debug)
-        WriteDebugLog(instance, "    Connect %s %d", host, port);
-    Connection* connection = ConnectToServer(instance, host, port);
+        WriteDebugLog(instance, "    Connect %s %d", account->address, account->port);
+    Connection* connection = ConnectToServer(instance, account->address, account->port);
+    // A connection that could not be secured has no greeting to show.
+    if (connection && account->security == kSecurityTls && !SecureConnection(instance, &connection, account))
+        return nullptr;
     ReceiveReply(instance, &connection, reply, 0);
     if (instance->debug)
         WriteDebugLog(instance, "    %s", reply->text);
@@ -227,6 +369,18 @@ void ExchangeCommand(const DockletInstance* instance, Connection** connection, R
     ReceiveReply(instance, connection, reply, end);
     if (instance->debug)
         WriteDebugLog(instance, "    %s", reply->text);
+}
+
+bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, const MailAccount* account) {
+    if (!*connection)
+        return false;
+    // Bytes the server sent after its OK came before the handshake: they are
+    // no part of it nor any reply, and whoever put them there may not be the
+    // server. Whatever is still on its way breaks the handshake instead.
+    char discarded[512];
+    while (recv((*connection)->socket, discarded, sizeof discarded, 0) > 0) {
+    }
+    return SecureConnection(instance, connection, account);
 }
 
 void CloseServerConnection(const DockletInstance* instance, Connection** connection) {
