@@ -108,6 +108,28 @@ greeting() {
 
 # --- configuration ----------------------------------------------------------
 
+# The login services' listeners on ports IMAP POP3 IMAPS POP3S.
+listeners() {
+  cat <<EOF
+service imap-login {
+  inet_listener imap {
+    port = $1
+  }
+  inet_listener imaps {
+    port = $3
+  }
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = $2
+  }
+  inet_listener pop3s {
+    port = $4
+  }
+}
+EOF
+}
+
 write_config() {
   local dir=$1 imap=$2 pop3=$3 imaps=$4 pop3s=$5 token=$6 uid
   uid=$(id -u dovecot)
@@ -159,22 +181,7 @@ service anvil {
     mode = 0
   }
 }
-service imap-login {
-  inet_listener imap {
-    port = $imap
-  }
-  inet_listener imaps {
-    port = $imaps
-  }
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = $pop3
-  }
-  inet_listener pop3s {
-    port = $pop3s
-  }
-}
+$(listeners "$imap" "$pop3" "$imaps" "$pop3s")
 EOF
 }
 
@@ -196,22 +203,7 @@ info_log_path = $dir/$kind/dovecot.log
 login_greeting = Tidewell test server $token ready
 ssl_cert = <$dir/tls/$chain.pem
 ssl_key = <$dir/tls/$kind.key
-service imap-login {
-  inet_listener imap {
-    port = $imap
-  }
-  inet_listener imaps {
-    port = $imaps
-  }
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = $pop3
-  }
-  inet_listener pop3s {
-    port = $pop3s
-  }
-}
+$(listeners "$imap" "$pop3" "$imaps" "$pop3s")
 EOF
 }
 
