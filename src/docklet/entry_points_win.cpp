@@ -12,6 +12,7 @@
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
 #include "check/check_workers_win.h"
+#include "net/tls_credentials_win.h"
 #include "text/bounded_text.h"
 
 static const char kInitialLabel[] = "Aucun message";
@@ -65,6 +66,7 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
         return;
     StopPeriodicWorker(instance);
     StopOneShotWorkers(instance);
+    ReleaseItemTlsCredentials(instance);
     free(instance->accounts);
     delete instance->animator;
     if (instance->stopEvent)
