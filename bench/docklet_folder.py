@@ -14,10 +14,17 @@ def final_label(count):
     return {0: "No mail", 1: "1 new message"}.get(count, COUNT_TEMPLATE.replace("%d", str(count)))
 
 
-def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pictures=True):
-    """accounts: (type, port, login, password) each. Without pictures the item
-    shows none and runs no animation. Returns the root folder and the relative
-    folder, as the host's create step takes them."""
+def tls_lines(bench):
+    """An account's lines for TLS from the first byte, trusting the benchmark
+    Dovecot's test CA."""
+    return ["Security=tls", f"CAFile={windows_path(bench.ca_file)}"]
+
+
+def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pictures=True, account_lines=()):
+    """accounts: (type, port, login, password) each; account_lines: more lines
+    for every account. Without pictures the item shows none and runs no
+    animation. Returns the root folder and the relative folder, as the host's
+    create step takes them."""
     root = os.path.join(bench.work, name)
     folder = os.path.join(root, *RELATIVE.strip("\\").split("\\"))
     os.makedirs(folder, exist_ok=True)
@@ -29,7 +36,7 @@ def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pict
              f"stringHaveMsg={COUNT_TEMPLATE}"]
     for number, (kind, port, login, password) in enumerate(accounts):
         lines += ["", f"[account{number}]", f"Type={kind}", "Address=127.0.0.1",
-                  f"Port={port}", f"Login={login}", f"Password={password}"]
+                  f"Port={port}", f"Login={login}", f"Password={password}", *account_lines]
     with open(os.path.join(folder, "TidewellDocklet.ini"), "w", newline="\r\n") as ini:
         ini.write("\n".join(lines) + "\n")
     return windows_path(root), RELATIVE

@@ -5,7 +5,7 @@ import subprocess
 import time
 from dataclasses import dataclass
 
-from docklet_folder import CHECK_TEXT, final_label, make_docklet_folder
+from docklet_folder import CHECK_TEXT, final_label, make_docklet_folder, tls_lines
 from host_run import BenchError, HostRun, count
 from journal import check_cycles, quoted
 from mailboxes import UNSEEN_PER_USER, accounts, expected_count
@@ -27,21 +27,32 @@ class CycleFigures:
     floor: list
     animated: bool
     overlaps: int  # rounds in which the docklet's next check began before the floor and curl were done
+    tls: bool  # TLS from the first byte, verified against the test CA
+    first_docklet: float  # the item's first cycle, the first of its host process
 
 
-def curl_command(bench, protocol, account):
+def server_port(bench, protocol, tls):
+    return {("imap", False): bench.imap_port, ("pop3", False): bench.pop3_port,
+            ("imap", True): bench.imaps_port, ("pop3", True): bench.pop3s_port}[(protocol, tls)]
+
+
+def curl_command(bench, protocol, account, tls):
     command = ["curl", "-s", "--max-time", "10", "-u", f"{account.login}:{account.password}"]
+    scheme = protocol + ("s" if tls else "")
+    port = server_port(bench, protocol, tls)
+    if tls:
+        command += ["--cacert", bench.ca_file]
     if protocol == "imap":
-        return command + [f"imap://127.0.0.1:{bench.imap_port}/INBOX", "-X", "SEARCH UNSEEN"]
+        return command + [f"{scheme}://127.0.0.1:{port}/INBOX", "-X", "SEARCH UNSEEN"]
     # -I: STAT has a one-line reply; without it curl waits for the end of a
     # multi-line one, until the server gives up on it.
-    return command + ["-I", f"pop3://127.0.0.1:{bench.pop3_port}", "-X", "STAT"]
+    return command + ["-I", f"{scheme}://127.0.0.1:{port}", "-X", "STAT"]
 
 
-def curl_cycle(bench, protocol, cycle_accounts):
+def curl_cycle(bench, protocol, cycle_accounts, tls):
     start = time.perf_counter()
     for account in cycle_accounts:
-        result = subprocess.run(curl_command(bench, protocol, account), stdout=subprocess.PIPE,
+        result = subprocess.run(curl_command(bench, protocol, account, tls), stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         found = result.stdout.split()
         if result.returncode != 0 or (protocol == "imap" and len(found) != 2 + UNSEEN_PER_USER):
@@ -49,9 +60,9 @@ def curl_cycle(bench, protocol, cycle_accounts):
     return (time.perf_counter() - start) * 1000
 
 
-def floor_cycle(bench, protocol, cycle_accounts):
-    port = bench.imap_port if protocol == "imap" else bench.pop3_port
-    result = subprocess.run([bench.floor, protocol, str(port), "1"] +
+def floor_cycle(bench, protocol, cycle_accounts, tls):
+    mode = [protocol + "s", bench.ca_file] if tls else [protocol]
+    result = subprocess.run([bench.floor, *mode, str(server_port(bench, protocol, tls)), "1"] +
                             [f"{a.login}:{a.password}" for a in cycle_accounts],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if result.returncode != 0:
@@ -63,15 +74,16 @@ def timed_out(event):
     return event.event == "waitlabel" and " timeout label=" in event.details
 
 
-def measure_cycles(bench, protocol, account_count, rounds, animated=True):
+def measure_cycles(bench, protocol, account_count, rounds, animated=True, tls=False):
     """animated: the item shows its pictures, as it does for a user; without
-    them it runs no animation, which tells the animation's share."""
+    them it runs no animation, which tells the animation's share. tls: every
+    client over TLS from the first byte (IMAPS, POP3S), trusting the test CA."""
     cycle_accounts = accounts(protocol, account_count)
-    port = bench.imap_port if protocol == "imap" else bench.pop3_port
-    name = f"cycle-{protocol}-{account_count}" + ("" if animated else "-still")
+    port = server_port(bench, protocol, tls)
+    name = f"cycle-{protocol}{'s' if tls else ''}-{account_count}" + ("" if animated else "-still")
     root, relative = make_docklet_folder(
         bench, name, [(ACCOUNT_TYPES[protocol], port, a.login, a.password) for a in cycle_accounts],
-        pictures=animated)
+        pictures=animated, account_lines=tls_lines(bench) if tls else ())
     final = final_label(expected_count(protocol, account_count))
     # Room for a quiet spell and a cycle of the floor client, another and a
     # cycle of curl, and the quiet spell of the docklet, between two checks.
@@ -93,9 +105,9 @@ def measure_cycles(bench, protocol, account_count, rounds, animated=True):
             raise BenchError(f"{name}: the label did not become {failed[0].details} "
                              f"(journal: {host.journal_path})")
         time.sleep(QUIET_BEFORE_MS / 1000)
-        floor = floor_cycle(bench, protocol, cycle_accounts)
+        floor = floor_cycle(bench, protocol, cycle_accounts, tls)
         time.sleep(QUIET_BEFORE_MS / 1000)
-        curl = curl_cycle(bench, protocol, cycle_accounts)
+        curl = curl_cycle(bench, protocol, cycle_accounts, tls)
         if count(host.poll_journal(), "call", "OnLeftButtonHeld") > cycle:
             overlaps += 1
         if cycle > 0:
@@ -106,4 +118,5 @@ def measure_cycles(bench, protocol, account_count, rounds, animated=True):
     if len(docklet_ms) != rounds + 1:
         raise BenchError(f"{name}: {len(docklet_ms)} whole checks instead of {rounds + 1} "
                          f"(journal: {host.journal_path})")
-    return CycleFigures(protocol, account_count, docklet_ms[1:], curl_ms, floor_ms, animated, overlaps)
+    return CycleFigures(protocol, account_count, docklet_ms[1:], curl_ms, floor_ms, animated, overlaps, tls,
+                        docklet_ms[0])

@@ -17,6 +17,7 @@ from mailboxes import fill
 from report import table
 
 CYCLE_SCENARIOS = (("imap", 1), ("imap", 10), ("imap", 50), ("pop3", 1), ("pop3", 10))
+TLS_SCENARIOS = (("imap", 1), ("imap", 10), ("pop3", 1), ("pop3", 10))
 
 
 def progress(text):
@@ -69,6 +70,9 @@ def arguments():
     parser.add_argument("--dovecot-dir", required=True)
     parser.add_argument("--imap-port", type=int, required=True)
     parser.add_argument("--pop3-port", type=int, required=True)
+    parser.add_argument("--imaps-port", type=int, required=True)
+    parser.add_argument("--pop3s-port", type=int, required=True)
+    parser.add_argument("--ca-file", required=True, help="the test CA of the Dovecot's certificates (PEM)")
     parser.add_argument("--silent-port", type=int, required=True)
     parser.add_argument("--wineprefix", required=True)
     parser.add_argument("--wineserver-pid", type=int, required=True)
@@ -93,8 +97,13 @@ def main():
             progress(f"check cycles, {protocol} with {count} accounts, animated item and still item")
             cycles.append((measure_cycles(bench, protocol, count, options.rounds),
                            measure_cycles(bench, protocol, count, options.rounds, animated=False)))
-        progress("OnCreate and OnDestroy with silent servers")
+        tls_cycles = []
+        for protocol, count in TLS_SCENARIOS:
+            progress(f"check cycles over TLS, {protocol} with {count} accounts")
+            tls_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=True))
+        progress("OnCreate and OnDestroy with silent servers, in clear and over TLS")
         entries = measure_entry_costs(bench, options.rounds + 1)
+        tls_entries = measure_entry_costs(bench, options.rounds + 1, tls=True)
         animation = []
         for items in (0, 1, 10):
             progress(f"animation, {items} items, {options.cpu_seconds} s")
@@ -102,7 +111,8 @@ def main():
     except BenchError as error:
         print(f"bench: {error}", file=sys.stderr)
         return 1
-    print(table(header(started, load_before, load_average()), cycles, entries, *animation))
+    print(table(header(started, load_before, load_average()), cycles, tls_cycles, entries, tls_entries,
+                *animation))
     return 0
 
 

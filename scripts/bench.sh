@@ -91,6 +91,7 @@ python3 -B "$top/bench/run.py" "${options[@]}" \
   --dist "$bench/run/built" --floor "$bench/native/tidewell-floor" \
   --dovecot-script "$top/scripts/dovecot.sh" --dovecot-dir "$mail" \
   --imap-port "$IMAP_PORT" --pop3-port "$POP3_PORT" --silent-port "$silent_port" \
+  --imaps-port "$IMAPS_PORT" --pop3s-port "$POP3S_PORT" --ca-file "$mail/tls/ca.pem" \
   --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid" &
 driver_pid=$!
 status=0

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# A private Dovecot (IMAP and POP3, plain text, 127.0.0.1 only) for the tests
-# and the demo. Everything of an instance lives in the folder it is given:
-# configuration, users, mail, sockets, state and log. The system's own Dovecot
-# configuration and service are never used.
+# A private Dovecot (IMAP and POP3, in clear with STARTTLS/STLS and over TLS,
+# 127.0.0.1 only) for the tests, the benchmark and the demo. Everything of an
+# instance lives in the folder it is given: configuration, users, mail,
+# certificates, sockets, state and log. The system's own Dovecot configuration
+# and service are never used.
 #
 # Run by a normal user, Dovecot runs wholly as that user, in DIR. Run by root,
 # Dovecot's helpers and mail access run as the dovecot and dovenull users (its
@@ -30,6 +31,11 @@ bad_argument() { echo "dovecot.sh: $*" >&2; usage; }
 fail() { echo "dovecot.sh: $*" >&2; exit 1; }
 
 readonly start_wait_seconds=10 stop_wait_tenths=100 max_messages=1000000
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# Companion instances serve the same users and mail with a certificate a
+# client must refuse, each on ports of its own (Dovecot picks a certificate by
+# local address or SNI name, never by port, and 127.0.0.1 is our only address).
+readonly refused_kinds=(other-name expired untrusted)
 
 check_name() {
   [[ $1 =~ ^[A-Za-z0-9][A-Za-z0-9._-]{0,63}$ ]] ||
@@ -82,9 +88,19 @@ real_folder() {
 }
 
 cmd_stop() {
-  local link=$1 dir private pid
+  local link=$1 dir private kind
   private=$(private_folder "$link")
   dir=${private:-$link}
+  for kind in "${refused_kinds[@]}"; do stop_instance "$dir/$kind"; done
+  stop_instance "$dir"
+  if [ -n "$private" ]; then
+    rm -rf "$private"
+    rm -f "$link"
+  fi
+}
+
+stop_instance() {
+  local dir=$1 pid
   pid=$(master_pid "$dir") || true
   if [ -n "$pid" ] && is_our_master "$pid" "$dir"; then
     kill -TERM "$pid" 2>/dev/null || true
@@ -94,11 +110,7 @@ cmd_stop() {
       wait_gone "$pid" 20 || fail "Dovecot (pid $pid) survived SIGKILL"
     fi
   fi
-  rm -f "$dir/run/master.pid"
-  if [ -n "$private" ]; then
-    rm -rf "$private"
-    rm -f "$link"
-  fi
+  rm -f "$dir/run/master.pid" 2>/dev/null || true
 }
 
 # --- ports ------------------------------------------------------------------
@@ -108,11 +120,12 @@ port_in_use() {
     substr($2, length($2) - 4) == port { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6 2>/dev/null
 }
 
+# A free port other than the ports given.
 free_port() {
   local port
   while :; do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-    [ "$port" != "${1:-}" ] && ! port_in_use "$port" && { echo "$port"; return; }
+    [[ " $* " != *" $port "* ]] && ! port_in_use "$port" && { echo "$port"; return; }
   done
 }
 
@@ -126,6 +139,28 @@ greeting() {
 }
 
 # --- configuration ----------------------------------------------------------
+
+# The login services' listeners on ports IMAP POP3 IMAPS POP3S.
+listeners() {
+  cat <<EOF
+service imap-login {
+  inet_listener imap {
+    port = $1
+  }
+  inet_listener imaps {
+    port = $3
+  }
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = $2
+  }
+  inet_listener pop3s {
+    port = $4
+  }
+}
+EOF
+}
 
 # Who Dovecot's processes run as, and the only owner of mail it accepts.
 write_users() {
@@ -158,7 +193,7 @@ EOF
 }
 
 write_config() {
-  local dir=$1 imap=$2 pop3=$3 token=$4
+  local dir=$1 imap=$2 pop3=$3 imaps=$4 pop3s=$5 token=$6
   cat > "$dir/dovecot.conf" <<EOF
 # Written by scripts/dovecot.sh for one test instance; rewritten on every start.
 instance_name = tidewell-$token
@@ -170,7 +205,11 @@ auth_verbose = yes
 
 listen = 127.0.0.1
 protocols = imap pop3
-ssl = no
+# TLS on the imaps and pop3s ports, STARTTLS and STLS offered on the plain ones.
+ssl = yes
+ssl_cert = <$dir/tls/server.pem
+ssl_key = <$dir/tls/server.key
+ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 login_greeting = Tidewell test server $token ready
@@ -197,29 +236,40 @@ service anvil {
     mode = 0
   }
 }
-service imap-login {
-  inet_listener imap {
-    port = $imap
-  }
-  inet_listener imaps {
-    port = 0
-  }
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = $pop3
-  }
-  inet_listener pop3s {
-    port = 0
-  }
-}
+$(listeners "$imap" "$pop3" "$imaps" "$pop3s")
 EOF
 }
 
+# A companion: the main configuration with its own folders, certificate and
+# ports.
+write_companion_config() {
+  local dir=$1 kind=$2 imap=$3 pop3=$4 imaps=$5 pop3s=$6 token=$7 chain=$2
+  [ "$kind" != untrusted ] || chain=untrusted-chain
+  mkdir -p "$dir/$kind/state"
+  cat > "$dir/$kind/dovecot.conf" <<EOF
+# Written by scripts/dovecot.sh: serves $dir's users and mail with the
+# certificate $kind.pem; rewritten on every start.
+!include $dir/dovecot.conf
+instance_name = tidewell-$token
+base_dir = $dir/$kind/run
+state_dir = $dir/$kind/state
+log_path = $dir/$kind/dovecot.log
+info_log_path = $dir/$kind/dovecot.log
+login_greeting = Tidewell test server $token ready
+ssl_cert = <$dir/tls/$chain.pem
+ssl_key = <$dir/tls/$kind.key
+$(listeners "$imap" "$pop3" "$imaps" "$pop3s")
+EOF
+}
+
+# Appends one instance's ports: to ports.env as PREFIXIMAP_PORT..., to
+# ports.ini as section [SECTION] with ImapPort....
 write_ports() {
-  local dir=$1 imap=$2 pop3=$3
-  printf 'IMAP_PORT=%s\nPOP3_PORT=%s\n' "$imap" "$pop3" > "$dir/ports.env"
-  printf '[dovecot]\r\nImapPort=%s\r\nPop3Port=%s\r\n' "$imap" "$pop3" > "$dir/ports.ini"
+  local dir=$1 prefix=$2 section=$3 imap=$4 pop3=$5 imaps=$6 pop3s=$7
+  printf '%sIMAP_PORT=%s\n%sPOP3_PORT=%s\n%sIMAPS_PORT=%s\n%sPOP3S_PORT=%s\n' \
+    "$prefix" "$imap" "$prefix" "$pop3" "$prefix" "$imaps" "$prefix" "$pop3s" >> "$dir/ports.env"
+  printf '[%s]\r\nImapPort=%s\r\nPop3Port=%s\r\nImapsPort=%s\r\nPop3sPort=%s\r\n' \
+    "$section" "$imap" "$pop3" "$imaps" "$pop3s" >> "$dir/ports.ini"
 }
 
 log_tail() { [ -f "$1/dovecot.log" ] && tail -n 20 "$1/dovecot.log" >&2 || true; }
@@ -245,8 +295,44 @@ wait_until_ours() {
   return 2
 }
 
+# Starts the instance whose folder is DIR (its dovecot.conf, run/, start.err)
+# with a configuration written by COMMAND..., called with four free ports
+# (IMAP, POP3, IMAPS, POP3S) and TOKEN, the text its greeting holds; tried
+# again on other ports when another program took one meanwhile. Leaves the
+# ports of the running instance in the array `ports`.
+launch() {
+  local dir=$1 token=$2 attempt status i
+  shift 2
+  for attempt in 1 2 3 4 5; do
+    ports=()
+    for i in 1 2 3 4; do ports+=("$(free_port "${ports[@]}")"); done
+    "$@" "${ports[@]}" "$token"
+    if ! dovecot -c "$dir/dovecot.conf" 2> "$dir/start.err"; then
+      # Another program may take a port between our check and the bind.
+      grep -q 'Address already in use' "$dir/start.err" && continue
+      cat "$dir/start.err" >&2
+      fail "Dovecot did not start"
+    fi
+    status=0
+    wait_until_ours "$dir" "${ports[0]}" "${ports[1]}" "$token" || status=$?
+    if [ "$status" -eq 0 ]; then
+      rm -f "$dir/start.err"
+      return 0
+    fi
+    stop_instance "$dir"
+    if [ "$status" -eq 2 ]; then
+      log_tail "$dir"
+      fail "Dovecot did not answer on ports ${ports[0]} and ${ports[1]} within 10 s"
+    fi
+  done
+  cat "$dir/start.err" >&2
+  log_tail "$dir"
+  fail "Dovecot did not start after $attempt attempts"
+}
+
 # What start puts into an instance's folder.
-readonly instance_files=(run state users mail dovecot.log dovecot.conf ports.env ports.ini start.err)
+readonly instance_files=(run state users mail tls "${refused_kinds[@]}" dovecot.log dovecot.conf
+                         ports.env ports.ini start.err)
 
 # As root, DIR becomes a link to a new private folder; prints the folder.
 make_private_folder() {
@@ -267,7 +353,8 @@ make_private_folder() {
 }
 
 cmd_start() {
-  local dir=$1 token imap pop3 attempt status
+  local dir=$1 token kind ports main
+  local -A refused
   command -v dovecot >/dev/null || fail "dovecot is not installed (run scripts/setup.sh)"
   cmd_stop "$dir"
   if [ -n "$as_root" ]; then
@@ -281,35 +368,20 @@ cmd_start() {
     chown dovecot:dovecot "$dir/mail"
     chmod 0777 "$dir/mail"
   fi
+  "$here/certificates.sh" "$dir/tls" || fail "the test certificates could not be made"
   token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
-  for attempt in 1 2 3 4 5; do
-    imap=$(free_port)
-    pop3=$(free_port "$imap")
-    write_config "$dir" "$imap" "$pop3" "$token"
-    if ! dovecot -c "$dir/dovecot.conf" 2> "$dir/start.err"; then
-      # Another program may take a port between our check and the bind.
-      grep -q 'Address already in use' "$dir/start.err" && continue
-      cat "$dir/start.err" >&2
-      fail "Dovecot did not start"
-    fi
-    status=0
-    wait_until_ours "$dir" "$imap" "$pop3" "$token" || status=$?
-    if [ "$status" -eq 0 ]; then
-      rm -f "$dir/start.err"
-      write_ports "$dir" "$imap" "$pop3"
-      echo "IMAP_PORT=$imap"
-      echo "POP3_PORT=$pop3"
-      return 0
-    fi
-    cmd_stop "$dir"
-    if [ "$status" -eq 2 ]; then
-      log_tail "$dir"
-      fail "Dovecot did not answer on ports $imap and $pop3 within 10 s"
-    fi
+  launch "$dir" "$token" write_config "$dir"
+  main=("${ports[@]}")
+  for kind in "${refused_kinds[@]}"; do
+    launch "$dir/$kind" "$token-$kind" write_companion_config "$dir" "$kind"
+    refused[$kind]=${ports[*]}
   done
-  cat "$dir/start.err" >&2
-  log_tail "$dir"
-  fail "Dovecot did not start after $attempt attempts"
+  write_ports "$dir" "" dovecot "${main[@]}"
+  for kind in "${refused_kinds[@]}"; do
+    # shellcheck disable=SC2086 # four port numbers
+    write_ports "$dir" "$(tr a-z- A-Z_ <<< "$kind")_" "$kind" ${refused[$kind]}
+  done
+  printf 'IMAP_PORT=%s\nPOP3_PORT=%s\nIMAPS_PORT=%s\nPOP3S_PORT=%s\n' "${main[@]}"
 }
 
 # --- users and mail ---------------------------------------------------------
@@ -405,13 +477,14 @@ esac
 [ -n "$dir" ] || bad_argument "DIR must not be empty"
 if [ "$command" = start ]; then
   # The path goes unquoted into Dovecot's configuration, and its sockets in
-  # DIR/run (the longest is run/token-login/imap-urlauth) must fit the 107
-  # characters of a Unix socket address.
+  # DIR/run and DIR/other-name/run (the longest is
+  # other-name/run/token-login/imap-urlauth) must fit the 107 characters of a
+  # Unix socket address.
   full=$dir
   [[ $full == /* ]] || full=$PWD/$dir
   [[ $full =~ ^[A-Za-z0-9/._+-]+$ ]] ||
     bad_argument "DIR '$full': its path may hold only letters, digits and / . _ + -"
-  [ "${#full}" -le 79 ] || bad_argument "DIR '$full': its path may be at most 79 characters long"
+  [ "${#full}" -le 68 ] || bad_argument "DIR '$full': its path may be at most 68 characters long"
   mkdir -p "$(dirname "$full")"
 fi
 # Dovecot's configuration and our checks of its pid need one absolute path:

@@ -13,6 +13,7 @@ packages=(
   fonts-dejavu-core
   python3 python3-pil
   curl procps
+  openssl libssl-dev
 )
 
 missing=()

@@ -10,6 +10,15 @@ enum AccountType : int32_t {
 const int kAccountTextSize = 260;
 const int kMaxDbxFiles = 10;
 const int kDbxPathSize = 516;
+const int kSecurityTextSize = 64;
+
+// How the connection to the server is protected.
+enum AccountSecurity : int32_t {
+    kSecurityNone = 0,      // plain TCP, as without the key
+    kSecurityTls = 1,       // TLS from the first byte (IMAPS, POP3S)
+    kSecurityStartTls = 2,  // plain greeting, then STARTTLS (IMAP) or STLS (POP3)
+    kSecurityUnknown = 3,   // any other value: the check fails without connecting
+};
 
 // One configured account, filled from its [account%d] section.
 struct MailAccount {
@@ -22,4 +31,8 @@ struct MailAccount {
     int32_t port;                            // TCP port; only the low 16 bits are used
     int32_t dbxCount;                        // valid entries of dbxPaths, 0 to kMaxDbxFiles
     char dbxPaths[kMaxDbxFiles][kDbxPathSize];  // local DBX mail folder files
+    int32_t security;                        // AccountSecurity
+    char securityText[kSecurityTextSize];    // the Security value as written, for its error line
+    bool acceptAnyCertificate;               // VerifyCertificate=0: the certificate is not checked
+    char caFile[kAccountTextSize];           // full path of the CAFile certificate, or empty
 };

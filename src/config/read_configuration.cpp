@@ -36,6 +36,27 @@ static int32_t AccountTypeFromText(const char* text) {
     return kAccountNone;
 }
 
+static int32_t SecurityFromText(const char* text) {
+    if (text[0] == '\0' || EqualsIgnoringCase(text, "none"))
+        return kSecurityNone;
+    if (EqualsIgnoringCase(text, "tls"))
+        return kSecurityTls;
+    if (EqualsIgnoringCase(text, "starttls"))
+        return kSecurityStartTls;
+    return kSecurityUnknown;
+}
+
+// A drive-letter, UNC or rooted path stands as written; anything else is
+// taken from the docklet folder, where the INI file lies.
+static void FormCaFilePath(char* path, size_t size, const char* rootFolder, const char* relativeFolder,
+                           const char* given) {
+    bool absolute = (given[0] != '\0' && given[1] == ':') || given[0] == '\\' || given[0] == '/';
+    if (given[0] == '\0' || absolute)
+        CopyText(path, size, given);
+    else
+        FormFolderPath(path, size, rootFolder, relativeFolder, given);
+}
+
 static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account) {
     WriteDebugLog(instance, "Account %d :", index);
     WriteDebugLog(instance, "  Type:%d (%s)", account->type, account->typeText);
@@ -49,7 +70,8 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
 }
 
 static void ReadAccount(const DockletInstance* instance, const ProfileReader* reader,
-                        const char* iniPath, int index, MailAccount* account) {
+                        const char* iniPath, const char* rootFolder, const char* relativeFolder, int index,
+                        MailAccount* account) {
     char section[32];
     FormatText(section, sizeof section, "account%d", index);
 
@@ -59,7 +81,19 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
         reader = &kMissingProfile;
     reader->readText(iniPath, section, "Type", account->typeText, sizeof account->typeText);
     account->type = AccountTypeFromText(account->typeText);
-    account->port = reader->readInt(iniPath, section, "Port", 143);
+    reader->readText(iniPath, section, "Security", account->securityText, sizeof account->securityText);
+    account->security = SecurityFromText(account->securityText);
+    int32_t defaultPort = 143;
+    if (account->security == kSecurityTls)
+        defaultPort = account->type == kAccountPop ? 995 : 993;
+    account->port = reader->readInt(iniPath, section, "Port", defaultPort);
+    // Only an explicit 0 turns the check off: "yes", "true" or a typo keep it.
+    char verify[8];
+    reader->readText(iniPath, section, "VerifyCertificate", verify, sizeof verify);
+    account->acceptAnyCertificate = verify[0] == '0' && verify[1] == '\0';
+    char caFile[kAccountTextSize];
+    reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
+    FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
     reader->readText(iniPath, section, "Address", account->address, sizeof account->address);
     reader->readText(iniPath, section, "Login", account->login, sizeof account->login);
     reader->readText(iniPath, section, "Password", account->password, sizeof account->password);
@@ -126,5 +160,5 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
         return;
     }
     for (int i = 0; i < instance->accountCount; ++i)
-        ReadAccount(instance, reader, iniPath, i, &instance->accounts[i]);
+        ReadAccount(instance, reader, iniPath, rootFolder, relativeFolder, i, &instance->accounts[i]);
 }

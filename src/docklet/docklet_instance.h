@@ -5,6 +5,7 @@
 #include "docklet/win_handles.h"
 
 class StatusAnimator;
+struct TlsCredentials;
 
 // The check workers started by holds that may still run.
 struct OneShotWorkers {
@@ -38,4 +39,7 @@ struct DockletInstance {
     int32_t timeoutSeconds;     // bound on a connect and on each reply
     HANDLE stopEvent;           // set when the item goes away: every check worker's waits end
     OneShotWorkers oneShotWorkers;  // touched only on the host's thread
+    // Made by the item's first TLS check, on a worker, then shared by all its
+    // checks; freed by OnDestroy once the workers have ended.
+    mutable TlsCredentials* volatile tlsCredentials;
 };

@@ -12,6 +12,7 @@
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
 #include "check/check_workers_win.h"
+#include "net/tls_credentials_win.h"
 #include "text/bounded_text.h"
 
 static const char kInitialLabel[] = "Aucun message";
@@ -26,7 +27,7 @@ void __stdcall OnGetInformation(char* name, char* author, int* version, char* no
     static const char kNotes[] = "IMAP mail chercker docklet for ObjectDock";
     memcpy(name, kName, sizeof kName);
     memcpy(author, kAuthor, sizeof kAuthor);
-    *version = 100;
+    *version = TIDEWELL_VERSION_NUMBER;
     memcpy(notes, kNotes, sizeof kNotes);
 }
 
@@ -65,6 +66,7 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
         return;
     StopPeriodicWorker(instance);
     StopOneShotWorkers(instance);
+    ReleaseItemTlsCredentials(instance);
     free(instance->accounts);
     delete instance->animator;
     if (instance->stopEvent)

@@ -62,9 +62,20 @@ bool LogIn(const DockletInstance* instance, Connection** connection, Reply* repl
 int CheckImapAccount(const DockletInstance* instance, const MailAccount* account) {
     Reply reply;
     InitReply(&reply);
-    Connection* connection = OpenServerConnection(instance, &reply, account->address, account->port);
-    bool accepted = HasImapOk(reply.text, '*') &&
-                    LogIn(instance, &connection, &reply, account, AnnouncesLiteralPlus(reply.text));
+    Connection* connection = OpenServerConnection(instance, &reply, account);
+    bool accepted = HasImapOk(reply.text, '*');
+    // What a greeting in clear announces may be anyone's word: after STARTTLS
+    // literals wait for the server's go-ahead, which every server gives.
+    bool literalPlus = account->security != kSecurityStartTls && AnnouncesLiteralPlus(reply.text);
+    if (accepted && account->security == kSecurityStartTls) {
+        // Tag 0, so that the commands after it keep the tags they have in clear.
+        ExchangeCommand(instance, &connection, &reply, '0', "0 STARTTLS%c%c", 13, 10);
+        accepted = HasImapOk(reply.text, '0');
+        if (!accepted && reply.length > 0)
+            SetReplyFailure(&reply, "STARTTLS refused");
+        accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
+    }
+    accepted = accepted && LogIn(instance, &connection, &reply, account, literalPlus);
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, '2', "2 EXAMINE INBOX%c%c", 13, 10);
         accepted = HasImapOk(reply.text, '2');

@@ -28,8 +28,15 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
 
     Reply reply;
     InitReply(&reply);
-    Connection* connection = OpenServerConnection(instance, &reply, account->address, account->port);
+    Connection* connection = OpenServerConnection(instance, &reply, account);
     bool accepted = IsPopOk(reply.text);
+    if (accepted && account->security == kSecurityStartTls) {
+        ExchangeCommand(instance, &connection, &reply, 0, "STLS%c%c", 13, 10);
+        accepted = IsPopOk(reply.text);
+        if (!accepted && reply.length > 0)
+            SetReplyFailure(&reply, "STLS refused");
+        accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
+    }
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, 0, "USER %s%c%c", account->login, 13, 10);
         accepted = IsPopOk(reply.text);

@@ -5,8 +5,9 @@
 #include "net/reply.h"
 #include "text/bounded_text.h"
 
-// The one way account checks talk to a mail server: a plain TCP connection,
-// a greeting, then one command and one whole reply at a time. The dialogue is
+// The one way account checks talk to a mail server: a TCP connection, under
+// TLS when the account asks for it, a greeting, then one command and one
+// whole reply at a time; the dialogues see plain text either way. The dialogue is
 // written to the debug log when the instance's debug flag is set; connection
 // errors are printed to standard output. Every wait is bounded by the
 // instance's time-out and ends at once when the instance's stop event is set.
@@ -19,11 +20,19 @@ struct Connection;
 // else the IMAP tag whose status line closes the reply.
 typedef char ReplyEnd;
 
-// Connects to host (dotted IPv4 address or name) at the low 16 bits of port
-// and reads the greeting into reply, which is empty when no connection could
-// be opened.
-Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const char* host,
-                                 int32_t port);
+// Connects to the account's Address (dotted IPv4 address or name) at the low
+// 16 bits of its Port, runs the TLS handshake and judges the certificate when
+// its Security is tls, and reads the greeting into reply, which is empty (and
+// records why) when no connection could be opened. An unknown Security
+// connects to nothing.
+Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account);
+
+// After the server's OK to STARTTLS (IMAP) or STLS (POP3): drops whatever the
+// server sent after that OK, then runs the handshake and judges the
+// certificate as OpenServerConnection does. False, with the connection
+// closed and reply recording why, when the connection could not be secured.
+bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          const MailAccount* account);
 
 // Sends the formatted command and reads its whole reply into reply, which
 // names its step after the command word. A failed send, a reply that is cut

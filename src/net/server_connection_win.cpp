@@ -8,15 +8,22 @@
 #include "docklet/abandonable_call_win.h"
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
+#include "net/certificate_check_win.h"
 #include "net/host_address.h"
 #include "net/name_lookup_win.h"
 #include "net/reply_scan.h"
 #include "net/server_connection.h"
+#include "net/tls_channel_win.h"
+#include "net/tls_credentials_win.h"
 
 struct Connection {
     SOCKET socket;
     WSAEVENT event;  // network events of the socket, which is non-blocking
     HANDLE stopEvent;
+    TlsChannel* tls;       // null while the connection is plain
+    DWORD stepStart;       // tick count when the send, reply or handshake under way began
+    WaitOutcome lastWait;  // how the step's last wait for the network ended
+    const DockletInstance* instance;  // whose time-out bounds each step
 };
 
 namespace {
@@ -101,6 +108,7 @@ void RecordConnectError(Reply* reply, const char* host, int32_t port, int error)
 }
 
 void Release(Connection* connection) {
+    FreeTlsChannel(connection->tls);
     closesocket(connection->socket);
     WSACloseEvent(connection->event);
     free(connection);
@@ -122,6 +130,7 @@ Connection* ConnectToServer(const DockletInstance* instance, Reply* reply, const
         connection->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         connection->event = WSACreateEvent();
         connection->stopEvent = instance->stopEvent;
+        connection->instance = instance;
     }
     if (!connection || connection->socket == INVALID_SOCKET || connection->event == WSA_INVALID_EVENT ||
         WSAEventSelect(connection->socket, connection->event, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
@@ -177,30 +186,69 @@ Connection* ConnectToServer(const DockletInstance* instance, Reply* reply, const
     return connection;
 }
 
-// Sends the whole text. On failure the connection is closed and reply says why.
-bool SendText(const DockletInstance* instance, Connection** connection, Reply* reply, const char* text) {
-    if (!*connection)
-        return false;
-    const DWORD start = GetTickCount();
-    size_t length = strlen(text);
+void StartStep(Connection* connection) {
+    connection->stepStart = GetTickCount();
+    connection->lastWait = kWaitSignalled;
+}
+
+// Waits within the step's bound; false, with the outcome kept, on time-out or stop.
+bool WaitInStep(Connection* connection) {
+    WSANETWORKEVENTS events;
+    connection->lastWait =
+        WaitForNetwork(connection, connection->stepStart, CheckTimeoutMs(connection->instance), &events);
+    return connection->lastWait == kWaitSignalled;
+}
+
+// Sends all the bytes as they are, within the step's bound.
+bool SendRaw(Connection* connection, const char* data, size_t length) {
     size_t sent = 0;
     while (sent < length) {
-        int result = send((*connection)->socket, text + sent, static_cast<int>(length - sent), 0);
+        int result = send(connection->socket, data + sent, static_cast<int>(length - sent), 0);
         if (result > 0) {
             sent += static_cast<size_t>(result);
             continue;
         }
-        WSANETWORKEVENTS events;
-        WaitOutcome outcome = kWaitSignalled;
-        if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
-            (outcome = WaitForNetwork(*connection, start, CheckTimeoutMs(instance), &events)) == kWaitSignalled)
+        if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK && WaitInStep(connection))
             continue;
-        RecordWaitEnd(instance, reply, outcome, reply->step);
-        Print(instance, "Error: send()\n\n");
-        DisconnectFromServer(connection);
         return false;
     }
     return true;
+}
+
+// At least one byte as it comes from the socket, within the step's bound: the
+// count, 0 when the server closed, -1 on failure (lastWait says whether a
+// time-out or a stop ended it).
+int ReceiveRaw(Connection* connection, char* buffer, size_t room) {
+    for (;;) {
+        int received = recv(connection->socket, buffer, static_cast<int>(room), 0);
+        if (received >= 0)
+            return received;
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitInStep(connection))
+            return -1;
+    }
+}
+
+bool SendRawFor(void* connection, const char* data, size_t length) {
+    return SendRaw(static_cast<Connection*>(connection), data, length);
+}
+
+int ReceiveRawFor(void* connection, char* buffer, size_t room) {
+    return ReceiveRaw(static_cast<Connection*>(connection), buffer, room);
+}
+
+// Sends the whole text. On failure the connection is closed and reply says why.
+bool SendText(const DockletInstance* instance, Connection** connection, Reply* reply, const char* text) {
+    if (!*connection)
+        return false;
+    StartStep(*connection);
+    size_t length = strlen(text);
+    bool sent = (*connection)->tls ? SendTls((*connection)->tls, text, length) : SendRaw(*connection, text, length);
+    if (!sent) {
+        RecordWaitEnd(instance, reply, (*connection)->lastWait, reply->step);
+        Print(instance, "Error: send()\n\n");
+        DisconnectFromServer(connection);
+    }
+    return sent;
 }
 
 // Grows the reply so that a receive of up to kReceiveChunk bytes fits,
@@ -218,7 +266,7 @@ bool MakeRoom(Reply* reply) {
 // Reads until the reply is whole; false, with the reason recorded, when it
 // cannot be: closed or reset before, time-out, stop, too long, out of memory.
 bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply* reply, ReplyEnd end) {
-    const DWORD start = GetTickCount();
+    StartStep(connection);
     ReplyScan scan = StartReplyScan(end);
     for (;;) {
         // Room runs out only short of the bound: the reply outgrew what can be held.
@@ -227,31 +275,22 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
             return false;
         }
         size_t room = reply->capacity - 1 - reply->length;
-        int received = recv(connection->socket, reply->text + reply->length, static_cast<int>(room), 0);
+        char* into = reply->text + reply->length;
+        int received = connection->tls ? ReceiveTls(connection->tls, into, room) : ReceiveRaw(connection, into, room);
         // Closed before the reply was whole: what came is a fragment (say "+OK 2"
-        // of "+OK 25 ..."), and judging it could give a wrong count.
-        if (received == 0) {
-            RecordWaitEnd(instance, reply, kWaitSignalled, reply->step);
+        // of "+OK 25 ..."), and judging it could give a wrong count. A TLS
+        // record that cannot be read ends the connection as surely.
+        if (received <= 0) {
+            RecordWaitEnd(instance, reply, received == 0 ? kWaitSignalled : connection->lastWait, reply->step);
             return false;
         }
-        if (received > 0) {
-            reply->length += static_cast<size_t>(received);
-            reply->text[reply->length] = '\0';
-            ReplyState state = ScanReply(&scan, reply->text, reply->length);
-            if (state == kReplyComplete)
-                return true;
-            if (state == kReplyTooLong) {
-                SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength),
-                                reply->step);
-                return false;
-            }
-            continue;
-        }
-        WSANETWORKEVENTS events;
-        WaitOutcome outcome = kWaitSignalled;
-        if (WSAGetLastError() != WSAEWOULDBLOCK ||
-            (outcome = WaitForNetwork(connection, start, CheckTimeoutMs(instance), &events)) != kWaitSignalled) {
-            RecordWaitEnd(instance, reply, outcome, reply->step);
+        reply->length += static_cast<size_t>(received);
+        reply->text[reply->length] = '\0';
+        ReplyState state = ScanReply(&scan, reply->text, reply->length);
+        if (state == kReplyComplete)
+            return true;
+        if (state == kReplyTooLong) {
+            SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
             return false;
         }
     }
@@ -278,14 +317,106 @@ void NameStep(Reply* reply, const char* command) {
     FormatText(reply->step, sizeof reply->step, "reply to %.*s", static_cast<int>(length < 16 ? length : 16), word);
 }
 
+// Records why a handshake did not complete.
+void RecordHandshakeFailure(const DockletInstance* instance, const Connection* connection, Reply* reply,
+                            TlsStart started, SECURITY_STATUS status) {
+    const unsigned long code = static_cast<unsigned long>(status);
+    if (started == kTlsClosed)
+        RecordWaitEnd(instance, reply, kWaitSignalled, "TLS handshake");
+    else if (started == kTlsTransportFailed)
+        RecordWaitEnd(instance, reply, connection->lastWait, "TLS handshake");
+    else if (const char* meaning = SspiStatusMeaning(static_cast<uint32_t>(status)))
+        SetReplyFailure(reply, "TLS handshake failed (%s, SSPI status 0x%08lX)", meaning, code);
+    else
+        SetReplyFailure(reply, "TLS handshake failed (SSPI status 0x%08lX)", code);
+}
+
+// Judges the certificate of a channel just opened and writes the connection's
+// TLS line; false, with the reason recorded, when the certificate is refused.
+bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Reply* reply,
+                       const MailAccount* account) {
+    PCCERT_CONTEXT certificate = TlsServerCertificate(channel);
+    if (!certificate) {
+        SetReplyFailure(reply, "TLS handshake failed (the server sent no certificate)");
+        return false;
+    }
+    char subject[256];
+    CertificateSubject(certificate, subject, sizeof subject);
+    CertificateVerdict verdict = kCertificateAccepted;
+    bool caFileUsable = true;
+    char names[512];
+    if (!account->acceptAnyCertificate)
+        verdict = CheckServerCertificate(certificate, account->address, account->caFile, &caFileUsable, names,
+                                         sizeof names);
+    CertFreeCertificateContext(certificate);
+
+    switch (verdict) {
+    case kCertificateAccepted:
+        if (instance->debug) {
+            SecPkgContext_ConnectionInfo info = {};
+            char protocol[32] = "TLS";
+            char cipher[48] = "unknown cipher";
+            if (TlsConnectionInfo(channel, &info)) {
+                FormatTlsProtocol(protocol, sizeof protocol, info.dwProtocol);
+                FormatTlsCipher(cipher, sizeof cipher, info.aiCipher, info.dwCipherStrength);
+            }
+            WriteDebugLog(instance, "    %s, %s, certificate of %s %s", protocol, cipher, subject,
+                          account->acceptAnyCertificate ? "not verified (VerifyCertificate=0)" : "accepted");
+        }
+        return true;
+    case kCertificateUntrusted:
+        if (caFileUsable)
+            SetReplyFailure(reply, "TLS certificate not trusted: %s", subject);
+        else
+            SetReplyFailure(reply, "TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject,
+                            account->caFile);
+        return false;
+    case kCertificateExpired:
+        SetReplyFailure(reply, "TLS certificate expired or not yet valid: %s", subject);
+        return false;
+    case kCertificateWrongName:
+        SetReplyFailure(reply, "TLS certificate is for %s, not %s", names, account->address);
+        return false;
+    }
+    return false;
+}
+
+// Runs the handshake on an open connection and judges the certificate; on
+// failure the connection is closed and reply says why.
+bool SecureConnection(const DockletInstance* instance, Connection** connection, Reply* reply,
+                      const MailAccount* account) {
+    CredHandle* credentials = ItemTlsCredentials(instance);
+    bool secured = false;
+    if (!credentials) {
+        SetReplyFailure(reply, "TLS handshake failed (SChannel gives no credentials)");
+    } else {
+        StartStep(*connection);
+        TlsTransport transport = {*connection, SendRawFor, ReceiveRawFor};
+        SECURITY_STATUS status = SEC_E_OK;
+        TlsStart started = StartTlsChannel(credentials, account->address, &transport, &(*connection)->tls, &status);
+        if (started != kTlsStarted)
+            RecordHandshakeFailure(instance, *connection, reply, started, status);
+        else
+            secured = AcceptCertificate(instance, (*connection)->tls, reply, account);
+    }
+    if (!secured)
+        DisconnectFromServer(connection);
+    return secured;
+}
+
 }  // namespace
 
-Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const char* host,
-                                 int32_t port) {
+Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account) {
+    if (account->security == kSecurityUnknown) {
+        SetReplyFailure(reply, "unknown Security \"%s\"", account->securityText);
+        return nullptr;
+    }
     if (instance->debug)
-        WriteDebugLog(instance, "    Connect %s %d", host, port);
+        WriteDebugLog(instance, "    Connect %s %d", account->address, account->port);
     CopyText(reply->step, sizeof reply->step, "greeting");
-    Connection* connection = ConnectToServer(instance, reply, host, port);
+    Connection* connection = ConnectToServer(instance, reply, account->address, account->port);
+    if (connection && account->security == kSecurityTls)
+        SecureConnection(instance, &connection, reply, account);
     ReceiveReply(instance, &connection, reply, 0);
     if (instance->debug)
         WriteDebugLog(instance, "    %s", reply->text);
@@ -313,6 +444,19 @@ void ContinueCommand(const DockletInstance* instance, Connection** connection, R
     ReceiveReply(instance, connection, reply, end);
     if (instance->debug)
         WriteDebugLog(instance, "    %s", reply->text);
+}
+
+bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          const MailAccount* account) {
+    if (!*connection)
+        return false;
+    // Bytes the server sent after its OK came before the handshake: they are
+    // no part of it nor any reply, and whoever put them there may not be the
+    // server. Whatever is still on its way breaks the handshake instead.
+    char discarded[512];
+    while (recv((*connection)->socket, discarded, sizeof discarded, 0) > 0) {
+    }
+    return SecureConnection(instance, connection, reply, account);
 }
 
 void CloseServerConnection(const DockletInstance* instance, Connection** connection) {

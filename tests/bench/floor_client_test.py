@@ -3,12 +3,15 @@ what the docklet says, and wait for each whole reply before going on."""
 import os
 import select
 import socket
+import ssl
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
 
 FLOOR = os.environ.get("TIDEWELL_FLOOR", "")
+CERTIFICATES_SCRIPT = os.environ.get("TIDEWELL_CERTIFICATES_SCRIPT", "")
 PIECE_PAUSE_S = 0.05
 
 
@@ -17,8 +20,10 @@ class ScriptedServer(threading.Thread):
     then one reply for each command received. Replies come in pieces, and a
     command that arrives before the last piece was sent is noted as early."""
 
-    def __init__(self, greeting, replies):
+    def __init__(self, greeting, replies, tls=None):
+        """tls: an ssl.SSLContext to serve TLS from the first byte."""
         super().__init__(daemon=True)
+        self.tls = tls
         self.greeting = greeting
         self.replies = replies
         self.listener = socket.socket()
@@ -35,6 +40,12 @@ class ScriptedServer(threading.Thread):
                 connection, _ = self.listener.accept()
             except OSError:
                 return
+            if self.tls:
+                try:
+                    connection = self.tls.wrap_socket(connection, server_side=True)
+                except (OSError, ssl.SSLError):
+                    connection.close()
+                    continue
             with connection:
                 self.serve(connection)
 
@@ -55,7 +66,9 @@ class ScriptedServer(threading.Thread):
         for number, piece in enumerate(pieces):
             connection.sendall(piece.encode())
             if number + 1 < len(pieces):
-                readable, _, _ = select.select([connection], [], [], PIECE_PAUSE_S)
+                readable = self.tls and connection.pending()
+                if not readable:
+                    readable, _, _ = select.select([connection], [], [], PIECE_PAUSE_S)
                 if readable:
                     self.early.append(command)
 
@@ -110,7 +123,8 @@ class Dialogues(unittest.TestCase):
         self.assertEqual("", result.stdout)
 
     def test_bad_arguments_get_a_reason_and_the_usage(self):
-        for arguments, reason in ((["smtp", "25", "1", "a:b"], "imap or pop3"),
+        for arguments, reason in ((["smtp", "25", "1", "a:b"], "imap, pop3, imaps or pop3s"),
+                                  (["imaps", "ca.pem", "993", "1"], "too few"),
                                   (["imap", "70000", "1", "a:b"], "PORT"),
                                   (["imap", "143", "0", "a:b"], "CYCLES"),
                                   (["imap", "143", "1", "nopassword"], "LOGIN:PASSWORD"),
@@ -119,6 +133,55 @@ class Dialogues(unittest.TestCase):
             self.assertEqual(2, result.returncode, arguments)
             self.assertIn(reason, result.stderr)
             self.assertIn("usage:", result.stderr)
+
+
+@unittest.skipUnless(FLOOR and CERTIFICATES_SCRIPT, "TIDEWELL_FLOOR and TIDEWELL_CERTIFICATES_SCRIPT name the programs")
+class OverTls(unittest.TestCase):
+    """The same dialogues with TLS from the first byte, verified as the docklet verifies."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        subprocess.run([CERTIFICATES_SCRIPT, cls.folder.name], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def file(self, name):
+        return os.path.join(self.folder.name, name)
+
+    def server(self, certificate, chain=None):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(self.file(chain or f"{certificate}.pem"), self.file(f"{certificate}.key"))
+        server = ScriptedServer(IMAP_GREETING, IMAP_REPLIES, context)
+        self.addCleanup(server.close)
+        return server
+
+    def test_a_verified_server_gets_the_whole_dialogue(self):
+        server = self.server("server")
+        result = run_floor("imaps", self.file("ca.pem"), str(server.port), "2", "someone:secret")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(2, len(result.stdout.split()))
+        self.assertEqual(["1 LOGIN someone secret", "2 EXAMINE INBOX", "3 SEARCH UNSEEN", "4 LOGOUT"] * 2,
+                         server.commands)
+        self.assertEqual([], server.early)
+
+    def test_a_certificate_the_docklet_refuses_fails_the_run_before_any_command(self):
+        for certificate, chain, reason in (("other-name", None, "IP address mismatch"),
+                                           ("expired", None, "certificate has expired"),
+                                           ("untrusted", "untrusted-chain.pem", "self-signed certificate in certificate chain")):
+            with self.subTest(certificate):
+                server = self.server(certificate, chain)
+                result = run_floor("imaps", self.file("ca.pem"), str(server.port), "1", "someone:secret")
+                self.assertEqual(1, result.returncode)
+                self.assertIn(f"TLS certificate refused: {reason}", result.stderr)
+                self.assertEqual([], server.commands)
+
+    def test_a_ca_file_that_cannot_be_read_fails_before_connecting(self):
+        result = run_floor("pop3s", self.file("missing.pem"), "1", "1", "someone:secret")
+        self.assertEqual(1, result.returncode)
+        self.assertIn("the CA file", result.stderr)
 
 
 if __name__ == "__main__":

@@ -46,6 +46,11 @@ void ExpectItemShows(const DockletFolder& folder, const std::string& label, bool
     snprintf(colour, sizeof colour, "px=%08x", newMail ? kNewMailColour : kNoMailColour);
     int frame = run.Find("DockletSetImage", "1", "", shown);
     ASSERT_GE(frame, 0) << run.Text();
+    // The animation may have chosen one frame of the other set just before the
+    // cycle switched the mode; that one frame can reach the host after the label.
+    if (run.At(frame).details.find(colour) == std::string::npos)
+        frame = run.Find("DockletSetImage", "1", "", frame + 1);
+    ASSERT_GE(frame, 0) << run.Text();
     EXPECT_NE(std::string::npos, run.At(frame).details.find(colour)) << run.Text();
     const std::string strip = newMail ? "frame=NewMail.png#0" : "frame=NoMail.png#0";
     EXPECT_NE(std::string::npos, run.At(frame).details.find(strip)) << run.Text();
@@ -178,12 +183,162 @@ TEST_F(DovecotPop, LocalMessagesAndTheRegistryCorrectTheCount) {
     EXPECT_NE(std::string::npos, log.find("    Nb messages in the server: 7\r\n  Total mails:5\r\n"));
 }
 
-TEST_F(DovecotPop, WithoutAPortAPopAccountAsksPort143) {
-    DockletFolder folder("NoPort", Settings("[account0]\r\nType=POP\r\nAddress=127.0.0.1\r\nLogin=x\r\n", 1));
-    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "None",
-                           "30000", "destroy", "1"});
-    ASSERT_EQ(0, run.exitCode) << run.Text();
-    EXPECT_NE(std::string::npos, folder.Read("Debug.log").find("    Connect 127.0.0.1 143\r\n"));
+TEST_F(DovecotPop, WithoutAPortAnAccountAsksTheUsualPortOfItsSecurity) {
+    const struct {
+        const char* type;
+        const char* security;  // the Security line, or nothing
+        const char* port;
+    } kCases[] = {
+        {"POP", "", "143"},
+        {"POP", "Security=tls\r\n", "995"},
+        {"IMAP", "Security=TLS\r\n", "993"},
+        {"IMAP", "Security=starttls\r\n", "143"},
+        {"POP", "Security=none\r\n", "143"},
+    };
+    int number = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.security);
+        DockletFolder folder("NoPort" + std::to_string(++number),
+                             Settings(std::string("[account0]\r\nType=") + c.type +
+                                          "\r\nAddress=127.0.0.1\r\nLogin=x\r\n" + c.security, 1));
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "None",
+                               "30000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        EXPECT_NE(std::string::npos, folder.Read("Debug.log").find(std::string("    Connect 127.0.0.1 ") + c.port + "\r\n"));
+    }
+}
+
+// Accounts over TLS on the private Dovecot, whose certificates come from a
+// test CA made when it started: the accounts trust it through CAFile.
+class DovecotTls : public ::testing::Test {
+protected:
+    static std::string TlsAccount(const char* type, const char* security, int port, const std::string& user,
+                                  const std::string& extra, const char* address = "127.0.0.1") {
+        return std::string("[account0]\r\nType=") + type + "\r\nSecurity=" + security + "\r\nAddress=" +
+               address + "\r\nPort=" + std::to_string(port) + "\r\nLogin=" + user + "\r\nPassword=" + user +
+               " pass\r\n" + extra;
+    }
+    static int PortFor(const dovecot::Ports& ports, const std::string& type, const std::string& security) {
+        if (security == "tls")
+            return type == "IMAP" ? ports.imaps : ports.pop3s;
+        return type == "IMAP" ? ports.imap : ports.pop3;
+    }
+    static std::string CaFileLine() { return "CAFile=" + dovecot::CaFile() + "\r\n"; }
+    static HostRun CheckOnce(const DockletFolder& folder, const std::string& label) {
+        return RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", label, "30000",
+                        "destroy", "1"});
+    }
+};
+
+// Encryption must change nothing of what is counted: 3 unseen and 2 seen
+// messages give IMAP's 3 and POP3's 5 whichever way they are reached.
+TEST_F(DovecotTls, CountsAsInClear) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("secure", "secure pass");
+    dovecot::Deliver("secure", 3);
+    dovecot::Deliver("secure", 2, dovecot::Flag::Seen);
+    const struct {
+        const char* type;
+        const char* security;
+        const char* address;
+        const char* caFile;  // copied into the docklet folder and named relative to it; "": the absolute path
+        int count;
+    } kCases[] = {
+        {"IMAP", "none", "127.0.0.1", "", 3},
+        {"IMAP", "tls", "127.0.0.1", "", 3},
+        {"IMAP", "starttls", "localhost", "ca.pem", 3},
+        {"POP", "none", "127.0.0.1", "", 5},
+        {"POP", "tls", "localhost", "ca.der", 5},
+        {"POP", "starttls", "127.0.0.1", "", 5},
+    };
+    int number = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.security + " " + c.address + " " + c.caFile);
+        std::string caLine = CaFileLine();
+        if (c.caFile[0] != '\0')
+            caLine = std::string("CAFile=") + c.caFile + "\r\n";
+        DockletFolder folder("Tls" + std::to_string(++number),
+                             Settings(TlsAccount(c.type, c.security, PortFor(ports, c.type, c.security), "secure",
+                                                 caLine, c.address), 1));
+        if (c.caFile[0] != '\0') {
+            ASSERT_TRUE(CopyFileA((dovecot::Folder() + "tls\\" + c.caFile).c_str(),
+                                  (folder.Path() + c.caFile).c_str(), FALSE));
+        }
+        ExpectItemShows(folder, Expected(c.count), true);
+        const std::string log = folder.Read("Debug.log");
+        // Over TLS right after connecting; with STARTTLS right after the server's OK to it, before any login.
+        const std::string before = std::string(c.security) == "tls" ? "    Connect [^\r\n]*\r\n"
+                                   : std::string(c.type) == "IMAP" ? "    0 OK [^\r\n]*\r\r\n\r\n"
+                                                                    : "    \\+OK [^\r\n]*\r\r\n\r\n";
+        const std::regex accepted(before + "    TLS 1\\.[23], [^,\r\n]+, certificate of localhost accepted\r\n");
+        EXPECT_EQ(std::string(c.security) != "none", std::regex_search(log, accepted)) << log;
+        EXPECT_NE(std::string::npos, log.find("  Total mails:" + std::to_string(c.count) + "\r\n")) << log;
+    }
+    dovecot::Empty("secure");
+}
+
+// Certificates a careful mail program refuses: the check fails before any
+// login is sent, Debug.log says why, and VerifyCertificate=0 lets it count.
+TEST_F(DovecotTls, RefusedCertificatesFailWithTheirReasonAndCountWithoutVerification) {
+    dovecot::AddUser("refused", "refused pass");
+    dovecot::Deliver("refused", 4);
+    const struct {
+        dovecot::Certificate served;
+        const char* type;
+        const char* security;
+        const char* reason;
+    } kCases[] = {
+        {dovecot::Certificate::OtherName, "IMAP", "tls", "    Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
+        {dovecot::Certificate::OtherName, "POP", "starttls", "    Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
+        {dovecot::Certificate::Expired, "IMAP", "starttls", "    Error: TLS certificate expired or not yet valid: "},
+        {dovecot::Certificate::Expired, "POP", "tls", "    Error: TLS certificate expired or not yet valid: "},
+        // Sent with its own root: trusted only were that root the account's CAFile.
+        {dovecot::Certificate::Untrusted, "IMAP", "tls", "    Error: TLS certificate not trusted: "},
+        {dovecot::Certificate::Untrusted, "POP", "starttls", "    Error: TLS certificate not trusted: "},
+    };
+    int number = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.security + " " + c.reason);
+        const int port = PortFor(dovecot::ReadPorts(c.served), c.type, c.security);
+        const std::string account = TlsAccount(c.type, c.security, port, "refused", CaFileLine());
+        DockletFolder verified("Refused" + std::to_string(++number), Settings(account, 1));
+        HostRun run = CheckOnce(verified, "None");
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        std::string log = verified.Read("Debug.log");
+        const size_t reason = log.find(c.reason);
+        EXPECT_NE(std::string::npos, reason) << log;
+        EXPECT_EQ(reason, log.find("    Error: ")) << "one reason only: " << log;
+        EXPECT_NE(std::string::npos, log.find("    Failed !", reason)) << log;
+        for (const char* command : {" LOGIN ", "    USER ", "    PASS "})
+            EXPECT_EQ(std::string::npos, log.find(command)) << "sent" << command << "\n" << log;
+
+        DockletFolder unverified("Unverified" + std::to_string(number),
+                                 Settings(account + "VerifyCertificate=0\r\n", 1));
+        ExpectItemShows(unverified, Expected(4), true);
+        log = unverified.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find(" not verified (VerifyCertificate=0)\r\n")) << log;
+        EXPECT_EQ(std::string::npos, log.find("    Error: ")) << log;
+    }
+    dovecot::Empty("refused");
+}
+
+// An unknown Security never falls back to a connection in clear.
+TEST_F(DovecotTls, AnUnknownSecurityFailsWithoutConnecting) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("bogus", "bogus pass");
+    dovecot::Deliver("bogus", 2);
+    for (const char* type : {"IMAP", "POP"}) {
+        SCOPED_TRACE(type);
+        DockletFolder folder(std::string("Bogus") + type,
+                             Settings(TlsAccount(type, "bogus", PortFor(ports, type, "none"), "bogus", ""), 1));
+        HostRun run = CheckOnce(folder, "None");
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find("    Error: unknown Security \"bogus\"\r\n    Failed !")) << log;
+        EXPECT_EQ(std::string::npos, log.find("Connect ")) << log;
+        EXPECT_EQ(std::string::npos, log.find("bogus pass\r\r\n")) << log;
+    }
+    dovecot::Empty("bogus");
 }
 
 }  // namespace

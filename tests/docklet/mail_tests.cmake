@@ -8,14 +8,15 @@ function(add_mail_docklet_tests target)
     TIDEWELL_PROBE_DLL="$<TARGET_FILE:probe_docklet>"
     TIDEWELL_TEST_WORK_DIR="${CMAKE_CURRENT_BINARY_DIR}/work")
   add_dependencies(${target} tidewell-host TidewellDocklet probe_docklet)
-  target_link_libraries(${target} PRIVATE host_portable scripted_server dovecot_support gdiplus
+  target_link_libraries(${target} PRIVATE host_portable scripted_server dovecot_support tls_scenes gdiplus
                         GTest::gtest_main)
   target_compile_options(${target} PRIVATE ${TIDEWELL_WARNINGS})
   target_link_options(${target} PRIVATE -static)
 endfunction()
 
 add_mail_docklet_tests(worker_docklet_tests workers_test.cpp)
-gtest_discover_tests(worker_docklet_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+gtest_discover_tests(worker_docklet_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES FIXTURES_REQUIRED tls_servers)
 # A name lookup that blocks, made safe by a resolver of our own that never answers.
 add_test(NAME WorkersTeardown.WhileResolvingOnASilentResolver
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/silent_dns.sh ${CMAKE_CROSSCOMPILING_EMULATOR}

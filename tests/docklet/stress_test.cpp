@@ -15,13 +15,17 @@
 namespace {
 
 // Each test has a Dovecot user of its own (login and password alike): tests run side by side.
-std::string Settings(int port, int delaySeconds, int debug, const std::string& user) {
+// `security`: the account's Security and CAFile lines, or nothing.
+std::string Settings(int port, int delaySeconds, int debug, const std::string& user,
+                     const std::string& security = "") {
     return "[Common]\r\nDebug=" + std::to_string(debug) + "\r\nNbAccount=1\r\nDelaySecond=" +
            std::to_string(delaySeconds) +
            "\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\nstringHaveMsg=%d new\r\n"
            "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port) +
-           "\r\nLogin=" + user + "\r\nPassword=" + user + "\r\n";
+           "\r\nLogin=" + user + "\r\nPassword=" + user + "\r\n" + security;
 }
+
+std::string OverTls() { return "Security=tls\r\nCAFile=" + dovecot::CaFile() + "\r\n"; }
 
 struct Stats {
     long handles = -1;
@@ -67,14 +71,18 @@ TEST(Stress, CreateAndDestroyWhileChecksAreInFlight) {
     ScriptedServer silent({StaySilent()});
     DockletFolder answering("Answering", Settings(ports.imap, 0, 0, "rounds"));
     DockletFolder quiet("Quiet", Settings(silent.Port(), 0, 0, "rounds"));
+    DockletFolder encrypted("Encrypted", Settings(ports.imaps, 0, 0, "rounds", OverTls()));
+    DockletFolder stalled("Stalled", Settings(silent.Port(), 0, 0, "rounds", OverTls()));
 
-    // Rounds alternate between a folder whose checks reach Dovecot and one
-    // whose checks wait on a server that never answers.
+    // Rounds take turns between folders whose checks reach Dovecot, in clear
+    // and over TLS, and folders whose checks wait on a server that never
+    // answers: its greeting, or the handshake.
     const std::string script = TestWorkFolder() + "rounds.txt";
     {
         std::ofstream out(script, std::ios::binary);
         for (int round = 1; round <= 200; ++round) {
-            const DockletFolder& folder = round % 2 ? answering : quiet;
+            const DockletFolder* folders[] = {&answering, &quiet, &encrypted, &stalled};
+            const DockletFolder& folder = *folders[round % 4];
             out << "create " << round << " \"" << folder.Root() << "\" \"" << folder.Relative() << "\"\n"
                 << "wait " << (round % 7) * 3 << "\ndestroy " << round << "\n";
             if (round == 20 || round == 200)
@@ -124,12 +132,17 @@ TEST(Stress, HundredRapidHolds) {
     dovecot::Empty("holds");
 }
 
-TEST(Stress, TenItemsCheckTheSameServerAtOnce) {
+class StressTenItems : public ::testing::TestWithParam<bool> {};
+
+TEST_P(StressTenItems, CheckTheSameServerAtOnce) {
+    const bool tls = GetParam();
     const dovecot::Ports ports = dovecot::ReadPorts();
-    dovecot::AddUser("tenitems", "tenitems");
-    dovecot::Deliver("tenitems", 3);
+    const std::string user = tls ? "tenitemstls" : "tenitems";
+    dovecot::AddUser(user, user);
+    dovecot::Deliver(user, 3);
     // One folder for all ten: their log lines meet in one Debug.log.
-    DockletFolder folder("Shared", Settings(ports.imap, 1, 1, "tenitems"));
+    DockletFolder folder(tls ? "SharedTls" : "Shared",
+                         tls ? Settings(ports.imaps, 1, 1, user, OverTls()) : Settings(ports.imap, 1, 1, user));
     std::vector<std::string> steps = {"create", "11", folder.Root(), folder.Relative(), "waitlabel", "11",
                                       "3 new", "30000", "destroy", "11", "stats"};
     for (int item = 1; item <= 10; ++item)
@@ -142,7 +155,7 @@ TEST(Stress, TenItemsCheckTheSameServerAtOnce) {
     steps.push_back("stats");
     HostRun run = RunHost(steps);
     ExpectNoLateCalls(run);
-    ExpectBackToBaseline(run, "10 items at once");
+    ExpectBackToBaseline(run, tls ? "10 items at once over TLS" : "10 items at once");
     for (int item = 1; item <= 10; ++item)
         EXPECT_GE(run.Find("waitlabel", std::to_string(item), "\"3 new\" reached"), 0) << item;
     // Lines written at the same moment by twenty workers stay whole.
@@ -160,7 +173,15 @@ TEST(Stress, TenItemsCheckTheSameServerAtOnce) {
         EXPECT_TRUE(known) << "line: " << line;
         start = end + 1;
     }
-    dovecot::Empty("tenitems");
+    if (tls) {
+        EXPECT_EQ(std::string::npos, log.find("    Error: ")) << log;
+    }
+    dovecot::Empty(user);
 }
+
+INSTANTIATE_TEST_SUITE_P(InClearAndOverTls, StressTenItems, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "OverTls" : "InClear";
+                         });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host_run_win.h"
+#include "tls_scenes_win.h"
 
 namespace {
 
@@ -147,6 +148,14 @@ TEST(WorkersTeardown, WhileAServerSaysNothing) {
     ExpectPromptTeardown(RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
                                   "Checking", "5000", "wait", "300", "destroy", "1"}),
                          "a server says nothing");
+}
+
+TEST(WorkersTeardown, DuringAStalledTlsHandshake) {
+    // The server sends half its first flight, then nothing.
+    DockletFolder folder("Tidewell", Settings(tls_scenes::Port("handshake-stall"), 180) + "Security=tls\r\n");
+    ExpectPromptTeardown(RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                                  "Checking", "5000", "wait", "300", "destroy", "1"}),
+                         "a TLS handshake stalls");
 }
 
 TEST(WorkersTeardown, WhileOneShotChecksWait) {

@@ -150,15 +150,25 @@ std::string Folder() {
     return path;
 }
 
-Ports ReadPorts() {
+Ports ReadPorts(Certificate served) {
+    static const char* const kSections[] = {"dovecot", "other-name", "expired", "untrusted"};
+    const char* section = kSections[static_cast<int>(served)];
     std::string ini = Folder() + "ports.ini";
+    auto read = [&](const char* key) {
+        return static_cast<int>(GetPrivateProfileIntA(section, key, 0, ini.c_str()));
+    };
     Ports ports;
-    ports.imap = static_cast<int>(GetPrivateProfileIntA("dovecot", "ImapPort", 0, ini.c_str()));
-    ports.pop3 = static_cast<int>(GetPrivateProfileIntA("dovecot", "Pop3Port", 0, ini.c_str()));
-    if (ports.imap <= 0 || ports.pop3 <= 0)
-        Fail("no ports in " + ini + ": does the test require the ctest fixture 'dovecot'?");
+    ports.imap = read("ImapPort");
+    ports.pop3 = read("Pop3Port");
+    ports.imaps = read("ImapsPort");
+    ports.pop3s = read("Pop3sPort");
+    if (ports.imap <= 0 || ports.pop3 <= 0 || ports.imaps <= 0 || ports.pop3s <= 0)
+        Fail("no ports in [" + std::string(section) + "] of " + ini +
+             ": does the test require the ctest fixture 'dovecot'?");
     return ports;
 }
+
+std::string CaFile() { return Folder() + "tls\\ca.pem"; }
 
 void AddUser(const std::string& name, const std::string& password) {
     CheckName(name);

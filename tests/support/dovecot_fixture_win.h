@@ -8,8 +8,19 @@
 namespace dovecot {
 
 struct Ports {
-    int imap = 0;
-    int pop3 = 0;
+    int imap = 0;   // in clear, STARTTLS offered
+    int pop3 = 0;   // in clear, STLS offered
+    int imaps = 0;  // TLS from the first byte
+    int pop3s = 0;
+};
+
+// The certificate a set of ports serves. Every set serves the same users and
+// mail; only Good verifies against the test CA for 127.0.0.1 and localhost.
+enum class Certificate {
+    Good,       // for 127.0.0.1 and localhost, signed by the test CA
+    OtherName,  // for mail.example.com only
+    Expired,    // valid in 2020 only
+    Untrusted,  // signed by a CA no one trusts, sent with that CA
 };
 
 enum class Flag { Unseen, Seen };
@@ -17,8 +28,11 @@ enum class Flag { Unseen, Seen };
 // The instance's folder as Windows sees it, ending with a backslash.
 std::string Folder();
 
-// The ports the instance listens on, on 127.0.0.1.
-Ports ReadPorts();
+// The ports the instance listens on, on 127.0.0.1, for the certificate given.
+Ports ReadPorts(Certificate served = Certificate::Good);
+
+// The test CA's certificate (PEM), made afresh when the instance started.
+std::string CaFile();
 
 // Adds a user with an empty INBOX, or gives an existing user a new password
 // (its mail stays). Names: letters, digits, '.', '_' and '-'. Replacing a

@@ -6,7 +6,7 @@
 # Usage: dovecot_script_test.sh SCRIPT SCRATCH_DIR
 set -euo pipefail
 script=$1 top=$2
-dir=$top/instance
+dir=$top/dir  # short: a longer path leaves too little room for the sockets
 failures=0
 mkdir -p "$top"
 chmod 0700 "$top"
@@ -66,6 +66,22 @@ pop3_count() {
   exec {fd}>&-
 }
 
+# What curl sees of user carol's mail over TLS: the unseen count over IMAP or
+# the message count over POP3, or curl's exit status as "error N".
+# Usage: over_tls imaps|pop3s|imap|pop3 PORT [CURL OPTIONS...]; imap and pop3
+# ask for STARTTLS/STLS and refuse to go on without it. The server's name is
+# $tls_host (default 127.0.0.1).
+over_tls() {
+  local scheme=$1 port=$2 host=${tls_host:-127.0.0.1} output status=0 request
+  shift 2
+  [[ $scheme == imap* ]] && request=(-X 'SEARCH UNSEEN' --url "$scheme://$host:$port/INBOX") ||
+    request=(--url "$scheme://$host:$port/")
+  output=$(curl -s --ssl-reqd --max-time 10 -u carol:pw2 "${request[@]}" "$@") || status=$?
+  if [ "$status" -ne 0 ]; then echo "error $status"
+  elif [[ $scheme == imap* ]]; then echo $(($(wc -w <<< "${output#\* SEARCH}")))
+  else grep -c . <<< "$output"; fi
+}
+
 answers() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2>/dev/null && echo yes || echo no; }
 master() { cat "$dir/run/master.pid"; }
 alive() { [ -d "/proc/$1" ] && ! grep -q ') Z' "/proc/$1/stat" && echo yes || echo no; }
@@ -77,11 +93,19 @@ listen_address() {
 echo "== start"
 printed=$("$script" start "$dir")
 source "$dir/ports.env"
-check "start prints the ports" "IMAP_PORT=$IMAP_PORT POP3_PORT=$POP3_PORT" "$(echo $printed)"
-check "ports.ini holds the IMAP port" "ImapPort=$IMAP_PORT" "$(grep -a ImapPort "$dir/ports.ini" | tr -d '\r')"
-check "ports.ini holds the POP3 port" "Pop3Port=$POP3_PORT" "$(grep -a Pop3Port "$dir/ports.ini" | tr -d '\r')"
-check "IMAP listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "$IMAP_PORT")" "$(listen_address "$IMAP_PORT")"
-check "POP3 listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "$POP3_PORT")" "$(listen_address "$POP3_PORT")"
+check "start prints the ports" "IMAP_PORT=$IMAP_PORT POP3_PORT=$POP3_PORT IMAPS_PORT=$IMAPS_PORT POP3S_PORT=$POP3S_PORT" "$(echo $printed)"
+all_ports=$(grep -o '[0-9]*$' "$dir/ports.env" | sort -u | wc -l)
+check "16 ports, none twice (4 of the instance, 4 for each refused certificate)" 16 "$all_ports"
+for section in dovecot other-name expired untrusted; do
+  prefix=$(tr a-z- A-Z_ <<< "$section")_
+  [ "$section" = dovecot ] && prefix=
+  for key in Imap Pop3 Imaps Pop3s; do
+    variable=$prefix${key^^}_PORT
+    check "ports.ini [$section] $key""Port is $variable" "${!variable}" \
+      "$(sed -n "/^\[$section\]/,/^\[/p" "$dir/ports.ini" | tr -d '\r' | sed -n "s/^${key}Port=//p")"
+    check "$variable listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "${!variable}")" "$(listen_address "${!variable}")"
+  done
+done
 if [ "$(id -u)" -eq 0 ]; then
   private=$(readlink "$dir")
   check "as root, the instance lives in a folder of its own under /tmp" yes \
@@ -113,6 +137,39 @@ check "delivering 2000 messages takes less than 20 s" yes "$([ "$elapsed" -lt 20
 # As a normal user, a process that still tries to chroot or chown fails only here.
 check "Dovecot logged no error" "" "$(grep -E '(Error|Fatal|Panic): ' "$dir/dovecot.log")"
 
+echo "== TLS"
+"$script" deliver "$dir" carol 3 seen
+# scheme, port, the count that user carol's mail gives
+while read -r scheme port count; do
+  check "$scheme on the test CA: the same count as in clear" "$count" "$(over_tls "$scheme" "${!port}" --cacert "$dir/tls/ca.pem")"
+  check "$scheme without the test CA is refused" "error 60" "$(over_tls "$scheme" "${!port}")"
+done <<'TABLE'
+imaps IMAPS_PORT 2000
+pop3s POP3S_PORT 2003
+imap IMAP_PORT 2000
+pop3 POP3_PORT 2003
+TABLE
+check "the certificate names localhost too" 2003 \
+  "$(tls_host=localhost over_tls pop3s "$POP3S_PORT" --cacert "$dir/tls/ca.pem" --resolve "localhost:$POP3S_PORT:127.0.0.1")"
+# Port variable, scheme, the count: refused with the test CA (curl's 60),
+# counted without verification.
+while read -r port scheme count; do
+  check "$port with the test CA is refused" "error 60" "$(over_tls "$scheme" "${!port}" --cacert "$dir/tls/ca.pem")"
+  check "$port without verification counts" "$count" "$(over_tls "$scheme" "${!port}" --insecure)"
+done <<'TABLE'
+OTHER_NAME_IMAPS_PORT imaps 2000
+OTHER_NAME_POP3_PORT pop3 2003
+EXPIRED_IMAP_PORT imap 2000
+EXPIRED_POP3S_PORT pop3s 2003
+UNTRUSTED_IMAPS_PORT imaps 2000
+UNTRUSTED_POP3_PORT pop3 2003
+TABLE
+check "the untrusted certificate comes with its own root" 2 "$(grep -c BEGIN "$dir/tls/untrusted-chain.pem")"
+check "server keys are readable by their owner only" "600 600 600 600" \
+  "$(stat -c %a "$dir"/tls/{server,other-name,expired,untrusted}.key | tr '\n' ' ' | sed 's/ $//')"
+check "no CA key is kept" 0 "$(find "$dir/tls" -name '*ca*.key' | wc -l)"
+old_ca=$(openssl x509 -in "$dir/tls/ca.pem" -noout -fingerprint)
+
 echo "== restart and stop"
 first=$(master)
 "$script" start "$dir" >/dev/null
@@ -120,6 +177,8 @@ source "$dir/ports.env"
 check "starting again stops the running instance" no "$(alive "$first")"
 check "the new instance answers" yes "$(answers "$IMAP_PORT")"
 check "starting again begins with no users" -1 "$(imap_unseen carol pw2)"
+check "starting again makes a new test CA" yes "$([ "$old_ca" != "$(openssl x509 -in "$dir/tls/ca.pem" -noout -fingerprint)" ] && echo yes || echo no)"
+companions=$(cat "$dir"/{other-name,expired,untrusted}/run/master.pid)
 second=$(master)
 "$script" stop "$dir"
 check "stop ends the master" no "$(alive "$second")"
@@ -129,6 +188,8 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 check "stop closes the IMAP port" no "$(answers "$IMAP_PORT")"
 check "stop closes the POP3 port" no "$(answers "$POP3_PORT")"
+check "stop ends the companions' masters" "no no no" "$(for pid in $companions; do alive "$pid"; done | tr '\n' ' ' | sed 's/ $//')"
+check "stop closes the refused certificates' ports" no "$(answers "$EXPIRED_IMAPS_PORT")"
 check "stopping again is quiet" "0:" "$("$script" stop "$dir" 2>&1 && echo "0:")"
 sleep 60 & bystander=$!
 mkdir -p "$dir/run"

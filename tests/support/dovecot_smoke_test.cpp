@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -23,7 +25,7 @@ struct ImapReply {
 
 class ImapSession {
   public:
-    ImapSession() : connection_(dovecot::ReadPorts().imap) { connection_.ReadLine(); }
+    explicit ImapSession(int port = dovecot::ReadPorts().imap) : connection_(port) { connection_.ReadLine(); }
 
     ImapReply Command(const std::string& command) {
         std::string tag = "a" + std::to_string(++commands_);
@@ -46,8 +48,9 @@ class ImapSession {
 
 // Unseen messages of the INBOX as the docklet will ask for them, or -1 when
 // the login fails.
-int ImapUnseen(const std::string& user, const std::string& password) {
-    ImapSession imap;
+int ImapUnseen(const std::string& user, const std::string& password,
+               int port = dovecot::ReadPorts().imap) {
+    ImapSession imap(port);
     if (!imap.Command("LOGIN " + user + " " + password).Ok())
         return -1;
     ImapReply examine = imap.Command("EXAMINE INBOX");
@@ -68,8 +71,9 @@ int ImapUnseen(const std::string& user, const std::string& password) {
 }
 
 // The message count of POP3's STAT, or -1 when the login fails.
-int Pop3Count(const std::string& user, const std::string& password) {
-    LineConnection pop3(dovecot::ReadPorts().pop3);
+int Pop3Count(const std::string& user, const std::string& password,
+              int port = dovecot::ReadPorts().pop3) {
+    LineConnection pop3(port);
     pop3.ReadLine();
     pop3.Send("USER " + user);
     pop3.ReadLine();
@@ -172,6 +176,54 @@ TEST(TestMailServer, RejectsNamesThatAreNoPlainFileNames) {
     EXPECT_THROW(dovecot::AddUser("", "pw"), std::runtime_error);
     EXPECT_THROW(dovecot::AddUser("smoke-colon", "a:b"), std::runtime_error);
     EXPECT_THROW(dovecot::Deliver("smoke-never-added", 1), std::runtime_error);
+}
+
+// What the TLS tests rely on: each set of ports offers STARTTLS and STLS in
+// clear and serves the same users and mail, so a count over TLS can be held
+// against the count in clear.
+TEST(TestMailServer, EveryCertificateServesTheSameMailAndOffersStartTls) {
+    FreshUser("smoke-tls", "pw-tls");
+    dovecot::Deliver("smoke-tls", 2);
+    dovecot::Deliver("smoke-tls", 1, dovecot::Flag::Seen);
+    const struct {
+        dovecot::Certificate served;
+        const char* name;
+    } kSets[] = {
+        {dovecot::Certificate::Good, "good"},
+        {dovecot::Certificate::OtherName, "other name"},
+        {dovecot::Certificate::Expired, "expired"},
+        {dovecot::Certificate::Untrusted, "untrusted"},
+    };
+    std::vector<int> seen;
+    for (const auto& set : kSets) {
+        SCOPED_TRACE(set.name);
+        dovecot::Ports ports = dovecot::ReadPorts(set.served);
+        for (int port : {ports.imap, ports.pop3, ports.imaps, ports.pop3s}) {
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), port), 0) << "port " << port << " twice";
+            seen.push_back(port);
+        }
+        EXPECT_EQ(ImapUnseen("smoke-tls", "pw-tls", ports.imap), 2);
+        EXPECT_EQ(Pop3Count("smoke-tls", "pw-tls", ports.pop3), 3);
+
+        ImapSession imap(ports.imap);
+        ImapReply capability = imap.Command("CAPABILITY");
+        ASSERT_FALSE(capability.untagged.empty());
+        EXPECT_NE(capability.untagged[0].find(" STARTTLS"), std::string::npos) << capability.untagged[0];
+        LineConnection pop3(ports.pop3);
+        pop3.ReadLine();
+        pop3.Send("CAPA");
+        bool stls = false;
+        for (std::string line = pop3.ReadLine(); line != "."; line = pop3.ReadLine())
+            stls = stls || line == "STLS";
+        EXPECT_TRUE(stls);
+    }
+}
+
+TEST(TestMailServer, TheTestCaIsAPemCertificate) {
+    std::ifstream file(dovecot::CaFile(), std::ios::binary);
+    std::string first;
+    std::getline(file, first);
+    EXPECT_EQ(first, "-----BEGIN CERTIFICATE-----") << dovecot::CaFile();
 }
 
 // Figures, not limits: how long a big mailbox takes to set up and clear.

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "net/tls_credentials_win.h"
 #include "text/bounded_text.h"
 
 CheckBed::CheckBed() : instance() {
@@ -14,6 +15,7 @@ CheckBed::CheckBed() : instance() {
 }
 
 CheckBed::~CheckBed() {
+    ReleaseItemTlsCredentials(&instance);
     CloseHandle(instance.stopEvent);
     free(instance.accounts);
 }

@@ -146,6 +146,69 @@ TEST_F(Configuration, AccountTypesAndDefaultPort) {
     }
 }
 
+TEST_F(Configuration, SecurityKeysAndTheirPortDefaults) {
+    struct Case {
+        const char* keys;
+        int32_t security;
+        int32_t port;
+        bool acceptAny;
+    };
+    const Case cases[] = {
+        {"Type=IMAP\r\n", kSecurityNone, 143, false},
+        {"Type=IMAP\r\nSecurity=none\r\n", kSecurityNone, 143, false},
+        {"Type=IMAP\r\nSecurity=TLS\r\n", kSecurityTls, 993, false},
+        {"Type=Pop\r\nSecurity=tls\r\n", kSecurityTls, 995, false},
+        {"Type=IMAP\r\nSecurity=tls\r\nPort=1993\r\n", kSecurityTls, 1993, false},
+        {"Type=IMAP\r\nSecurity=StartTLS\r\n", kSecurityStartTls, 143, false},
+        {"Type=POP\r\nSecurity=starttls\r\n", kSecurityStartTls, 143, false},
+        {"Type=IMAP\r\nSecurity=ssl\r\n", kSecurityUnknown, 143, false},
+        {"Type=IMAP\r\nSecurity=tls \r\nVerifyCertificate=0\r\n", kSecurityTls, 993, true},
+        {"Type=IMAP\r\nVerifyCertificate=1\r\n", kSecurityNone, 143, false},
+        {"Type=IMAP\r\nVerifyCertificate=yes\r\n", kSecurityNone, 143, false},
+        {"Type=IMAP\r\nVerifyCertificate=00\r\n", kSecurityNone, 143, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        Read(std::string("[common]\r\nNbAccount=1\r\n[account0]\r\n") + c.keys);
+        const MailAccount& account = instance.accounts[0];
+        EXPECT_EQ(c.security, account.security);
+        EXPECT_EQ(c.port, account.port);
+        EXPECT_EQ(c.acceptAny, account.acceptAnyCertificate);
+    }
+    Read("[common]\r\nNbAccount=1\r\n[account0]\r\nSecurity=Tls1.3\r\n");
+    EXPECT_STREQ("Tls1.3", instance.accounts[0].securityText);
+}
+
+TEST_F(Configuration, CaFileIsFoundFromTheDockletFolder) {
+    struct Case {
+        const char* written;
+        std::string path;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"myca.pem", folder.Path() + kRelative + "myca.pem"},
+        {"certs\\ca.der", folder.Path() + kRelative + "certs\\ca.der"},
+        {"D:\\certs\\ca.pem", "D:\\certs\\ca.pem"},
+        {"\\\\server\\share\\ca.pem", "\\\\server\\share\\ca.pem"},
+        {"/etc/ssl/ca.pem", "/etc/ssl/ca.pem"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        Read(std::string("[common]\r\nNbAccount=1\r\n[account0]\r\nType=IMAP\r\nCAFile=") + c.written + "\r\n");
+        EXPECT_EQ(c.path, instance.accounts[0].caFile);
+    }
+}
+
+TEST_F(Configuration, TheNewKeysLeaveTheDumpAsItWas) {
+    const std::string account = "[common]\r\nDebug=1\r\nNbAccount=1\r\n[account0]\r\nType=IMAP\r\nPort=993\r\n"
+                                "Address=mail.example.com\r\nLogin=me\r\nPassword=pw\r\n";
+    Read(account);
+    const std::string plain = Log();
+    folder.Write(std::string(kRelative) + "Debug.log", "");
+    Read(account + "Security=tls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n");
+    EXPECT_EQ(plain, Log());
+}
+
 TEST_F(Configuration, AccountCountsAsWritten) {
     Read("[common]\r\nDebug=1\r\nNbAccount=0\r\n[account0]\r\nType=IMAP\r\n");
     EXPECT_EQ(0, instance.accountCount);

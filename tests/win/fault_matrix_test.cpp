@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,15 @@
 #include "check/check_cycle_win.h"
 #include "recording_host_win.h"
 #include "text/bounded_text.h"
+#include "tls_scenes_win.h"
 
 namespace {
 
 struct Protocol {
     const char* name;
     int32_t type;
+    int32_t security;     // over TLS, the server is a scene of tls_script_server.py
+    const char* scenes;   // its scenes' prefix, which plays the same replies
     // The server's replies in order: the greeting, then one per command.
     std::vector<std::string> replies;
     // Replies after which the count is already known: a fault there still counts.
@@ -29,19 +33,27 @@ struct Protocol {
 
 const Protocol kImap = {"IMAP",
                         kAccountImap,
+                        kSecurityNone,
+                        "",
                         {"* OK ready\r\n", "1 OK Logged in\r\n", "* 2 EXISTS\r\n2 OK [READ-ONLY] done\r\n",
                          "* SEARCH 1 2\r\n3 OK done\r\n", "* BYE bye\r\n4 OK done\r\n"},
                         4,
                         {"greeting", "reply to LOGIN", "reply to EXAMINE", "reply to SEARCH", "reply to LOGOUT"}};
 const Protocol kPop = {"POP3",
                        kAccountPop,
+                       kSecurityNone,
+                       "",
                        {"+OK ready\r\n", "+OK\r\n", "+OK Logged in.\r\n", "+OK 2 320\r\n", "+OK bye\r\n"},
                        4,
                        {"greeting", "reply to USER", "reply to PASS", "reply to STAT", "reply to QUIT"}};
+const Protocol kImapTls = {"IMAPS", kAccountImap, kSecurityTls, "matrix-imap", kImap.replies, 4, kImap.steps};
+const Protocol kPopTls = {"POP3S", kAccountPop, kSecurityTls, "matrix-pop3", kPop.replies, 4, kPop.steps};
 
 enum Fault { kClose, kResetMidReply, kSilence, kByteByByte, kGarbage, kNulBytes, kHuge, kEndless };
 const char* const kFaultNames[] = {"close",   "reset mid-reply", "silence", "byte by byte",
                                    "garbage", "NUL bytes",       "3 MiB",   "endless"};
+// The same faults as tls_script_server.py names them.
+const char* const kFaultScenes[] = {"close", "reset", "silence", "bytes", "garbage", "nul", "huge", "endless"};
 
 std::string Garbage(size_t length) {
     std::string bytes;
@@ -118,6 +130,9 @@ std::string Reason(const Protocol& protocol, size_t at, Fault fault) {
     // A greeting and every POP3 reply end with their first line; an IMAP
     // reply only with its tagged line, which garbage never brings.
     const bool oneLine = at == 0 || protocol.type == kAccountPop;
+    // Over TLS, bytes that are no record end the channel as a close does.
+    if (protocol.security == kSecurityTls && fault == kGarbage)
+        return "the server closed the connection: " + step;
     switch (fault) {
     case kClose:
     case kResetMidReply:
@@ -169,12 +184,20 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             SCOPED_TRACE(std::string(protocol.name) + ", reply " + std::to_string(at) + ": " +
                          kFaultNames[fault]);
             // The first connection meets the fault, the next one a well-behaved server.
-            ScriptedServer server(Scripts{{Faulty(protocol, at, fault), Good(protocol)}});
+            const bool tls = protocol.security == kSecurityTls;
+            const std::string scene =
+                std::string(protocol.scenes) + "-" + std::to_string(at) + "-" + kFaultScenes[fault];
+            std::unique_ptr<ScriptedServer> server;
+            if (!tls)
+                server.reset(new ScriptedServer(Scripts{{Faulty(protocol, at, fault), Good(protocol)}}));
+            const int before = tls ? tls_scenes::EndedConnections(scene) : 0;
             CheckBed bed;
             bed.instance.timeoutSeconds = 1;
             CopyText(bed.instance.noMessageText, kLabelSize, "None");
             CopyText(bed.instance.manyMessagesTemplate, kLabelSize, "%d new");
-            bed.AddAccount(protocol.type, server.Port());
+            MailAccount& account = bed.AddAccount(protocol.type, tls ? tls_scenes::Port(scene) : server->Port());
+            account.security = protocol.security;
+            CopyText(account.caFile, sizeof account.caFile, tls_scenes::CertificatePath("ca.pem").c_str());
             RecordingHost::Reset();
 
             DWORD start = GetTickCount();
@@ -193,7 +216,10 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             }
 
             // The server may still be busy ending the faulty dialogue.
-            ASSERT_TRUE(server.WaitServed(1, 10000));
+            if (tls)
+                ASSERT_NE("<not ended>", tls_scenes::Sent(scene, before));
+            else
+                ASSERT_TRUE(server->WaitServed(1, 10000));
             RecordingHost::Reset();
             CheckAllAccounts(&bed.instance);
             EXPECT_EQ("2 new", RecordingHost::Labels().back());
@@ -202,7 +228,7 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Protocols, FaultMatrix, ::testing::Values(&kImap, &kPop),
+INSTANTIATE_TEST_SUITE_P(Protocols, FaultMatrix, ::testing::Values(&kImap, &kPop, &kImapTls, &kPopTls),
                          [](const ::testing::TestParamInfo<const Protocol*>& info) {
                              return std::string(info.param->name);
                          });

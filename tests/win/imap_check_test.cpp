@@ -10,6 +10,8 @@
 
 #include "check_bed_win.h"
 #include "mail/imap_check.h"
+#include "text/bounded_text.h"
+#include "tls_scenes_win.h"
 
 namespace {
 
@@ -305,6 +307,166 @@ TEST(ImapCheck, AStopEndsAWaitAtOnce) {
     EXPECT_EQ(std::string::npos, bed.Log().find("Error: "));  // a stop is no failure
     WaitForSingleObject(stopper, INFINITE);
     CloseHandle(stopper);
+}
+
+// TLS: the scenes of tls_script_server.py, whose dialogue finds 3 unseen messages.
+const char kClearDialogue[] = "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n4 LOGOUT\r\n";
+
+MailAccount& AddTlsAccount(CheckBed& bed, const std::string& scene, int32_t security,
+                           const std::string& caFile = tls_scenes::CertificatePath("ca.pem")) {
+    MailAccount& account = bed.AddAccount(kAccountImap, tls_scenes::Port(scene));
+    account.security = security;
+    CopyText(account.caFile, sizeof account.caFile, caFile.c_str());
+    return account;
+}
+
+TEST(ImapCheck, OverTlsTheDialogueIsTheSameAsInClear) {
+    struct Case {
+        const char* scene;
+        int32_t security;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {"imaps", kSecurityTls, kClearDialogue},
+        // Records split into 7-byte pieces, handshake included.
+        {"imaps-pieces", kSecurityTls, kClearDialogue},
+        // Replies injected after the OK would say one unseen message and a login done.
+        {"imap-starttls", kSecurityStartTls, "0 STARTTLS\r\n1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n"
+                                             "3 SEARCH UNSEEN\r\n4 LOGOUT\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scene);
+        int before = tls_scenes::EndedConnections(c.scene);
+        CheckBed bed;
+        MailAccount& account = AddTlsAccount(bed, c.scene, c.security);
+        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account));
+        EXPECT_EQ(c.sent, tls_scenes::Sent(c.scene, before));
+        std::string log = bed.Log();
+        // The TLS line follows the connect line, or the OK to STARTTLS.
+        std::string tlsLineAfter = c.security == kSecurityTls
+                                       ? ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(account.port))
+                                       : ConnectionLogLine("0 OK Begin TLS negotiation now.\r\n1 OK Logged in\r\n* SEARCH 1\r\n");
+        EXPECT_NE(std::string::npos, log.find(tlsLineAfter + "    TLS 1.")) << log;
+        EXPECT_NE(std::string::npos, log.find(", certificate of localhost accepted\r\n")) << log;
+        EXPECT_NE(std::string::npos, log.find(ConnectionLogLine("1 LOGIN me secret\r\n") + ConnectionLogLine("1 OK Logged in\r\n"))) << log;
+        EXPECT_NE(std::string::npos, log.find(ConnectionLogLine("Nb Messages: 3")));
+    }
+}
+
+TEST(ImapCheck, RefusedStartTlsEndsTheCheckBeforeAnyLogin) {
+    for (const char* scene : {"imap-starttls-bad", "imap-starttls-no"}) {
+        SCOPED_TRACE(scene);
+        int before = tls_scenes::EndedConnections(scene);
+        CheckBed bed;
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, scene, kSecurityStartTls)));
+        EXPECT_EQ("0 STARTTLS\r\n", tls_scenes::Sent(scene, before));
+        std::string log = bed.Log();
+        EXPECT_NE(std::string::npos, log.find("    Error: STARTTLS refused\r\n")) << log;
+        EXPECT_EQ(std::string::npos, log.find("LOGIN"));
+    }
+}
+
+TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
+    CheckBed files;
+    files.folder.Write("garbage.pem", "-----BEGIN CERTIFICATE-----\nnot base64 at all!\n-----END CERTIFICATE-----\n");
+    files.folder.Write("empty.pem", "");
+    const std::string ca = tls_scenes::CertificatePath("ca.pem");
+    struct Case {
+        const char* scene;
+        std::string caFile;
+        const char* reason;  // null: accepted
+    };
+    const Case cases[] = {
+        {"imaps-judged", ca, nullptr},
+        {"imaps-judged", tls_scenes::CertificatePath("ca.der"), nullptr},
+        {"imaps-judged", "", "Error: TLS certificate not trusted: localhost\r\n"},
+        {"imaps-judged", files.folder.Path() + "missing.pem",
+         "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
+        {"imaps-judged", files.folder.Path() + "garbage.pem",
+         "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
+        {"imaps-judged", files.folder.Path() + "empty.pem",
+         "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
+        // The CA of another server is no CA of this one.
+        {"imaps-judged", tls_scenes::CertificatePath("untrusted-ca.pem"), "Error: TLS certificate not trusted: localhost\r\n"},
+        {"imaps-other-name", ca, "Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
+        {"imaps-expired", ca, "Error: TLS certificate expired or not yet valid: Expired test server\r\n"},
+        {"imaps-untrusted", ca, "Error: TLS certificate not trusted: Untrusted test server\r\n"},
+    };
+    for (const Case& c : cases) {
+        for (bool acceptAny : {false, true}) {
+            SCOPED_TRACE(std::string(c.scene) + " with CAFile " + c.caFile + (acceptAny ? ", not verified" : ""));
+            int before = tls_scenes::EndedConnections(c.scene);
+            CheckBed bed;
+            MailAccount& account = AddTlsAccount(bed, c.scene, kSecurityTls, c.caFile);
+            account.acceptAnyCertificate = acceptAny;
+            bool accepted = acceptAny || !c.reason;
+            EXPECT_EQ(accepted ? 3 : -1, CheckImapAccount(&bed.instance, &account));
+            std::string log = bed.Log();
+            std::string expected = acceptAny ? "not verified (VerifyCertificate=0)\r\n"
+                                             : c.reason ? std::string("    ") + c.reason : "accepted\r\n";
+            EXPECT_NE(std::string::npos, log.find(expected)) << log;
+            // Nothing reaches a server whose certificate was refused, not even the greeting's reader.
+            EXPECT_EQ(accepted ? kClearDialogue : "", tls_scenes::Sent(c.scene, before));
+        }
+    }
+}
+
+TEST(ImapCheck, NamesAreMatchedAsWritten) {
+    CheckBed bed;
+    MailAccount& account = AddTlsAccount(bed, "imaps-names", kSecurityTls);
+    CopyText(account.address, sizeof account.address, "LocalHost");
+    EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account)) << bed.Log();
+}
+
+TEST(ImapCheck, HandshakeFaultsFailInTimeAndTheNextCheckSucceeds) {
+    struct Case {
+        const char* scene;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"handshake-close", "    Error: the server closed the connection: TLS handshake\r\n"},
+        {"handshake-stall", "    Error: no answer within 1 s: TLS handshake\r\n"},
+        {"handshake-garbage", "    Error: TLS handshake failed (the server's answer is not TLS or is damaged, SSPI status 0x80090326)\r\n"},
+        // close_notify in place of the LOGIN reply: closed, never a time-out.
+        {"imaps-close-notify", ConnectionLogLine("1 LOGIN me secret\r\n") + ConnectionLogLine("")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scene);
+        CheckBed bed;
+        // Only the stall waits for the time-out; the others end long before a minute.
+        bed.instance.timeoutSeconds = std::string(c.scene) == "handshake-stall" ? 1 : 60;
+        DWORD start = GetTickCount();
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, c.scene, kSecurityTls)));
+        DWORD spent = GetTickCount() - start;
+        EXPECT_LT(spent, 5000u);
+        EXPECT_NE(std::string::npos, bed.Log().find(c.reason)) << bed.Log();
+        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, "imaps-next", kSecurityTls)));
+    }
+}
+
+TEST(ImapCheck, AStopEndsAStalledHandshakeAtOnce) {
+    CheckBed bed;
+    bed.instance.timeoutSeconds = 60;
+    MailAccount& account = AddTlsAccount(bed, "handshake-stall", kSecurityTls);
+    StopLater stop = {bed.instance.stopEvent, 300};
+    HANDLE stopper = CreateThread(nullptr, 0, SetEventLater, &stop, 0, nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account));
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(std::string::npos, bed.Log().find("Error:"));  // a stop is no failure
+    WaitForSingleObject(stopper, INFINITE);
+    CloseHandle(stopper);
+}
+
+TEST(ImapCheck, AnUnknownSecurityConnectsToNothing) {
+    ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n")});
+    CheckBed bed;
+    MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
+    account.security = kSecurityUnknown;
+    CopyText(account.securityText, sizeof account.securityText, "ssl");
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account));
+    EXPECT_EQ(ConnectionLogLine("Error: unknown Security \"ssl\""), bed.Log());
+    EXPECT_EQ(0, server.Connections());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "mail/pop_check.h"
 #include "mail/registry_count_win.h"
 #include "text/bounded_text.h"
+#include "tls_scenes_win.h"
 
 namespace {
 
@@ -175,6 +176,35 @@ TEST_F(PopCheck, RegistryValues) {
     EXPECT_EQ(-1, ReadRegistryCount(("HKEY_CURRENT_USER\\" + key + "\\Missing").c_str()));
     EXPECT_EQ(-1, ReadRegistryCount(("HKLM\\" + key + "\\Three").c_str()));
     EXPECT_EQ(-1, ReadRegistryCount("HKEY_CURRENT_USER"));
+}
+
+// The POP3 scenes of tls_script_server.py: STAT says 7.
+TEST_F(PopCheck, OverTlsAndAfterStlsTheDialogueIsTheSameAsInClear) {
+    struct Case {
+        const char* scene;
+        int32_t security;
+        int result;
+        const char* sent;
+        const char* logged;  // a line the log must hold
+    };
+    const Case cases[] = {
+        {"pop3s", kSecurityTls, 7, "USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", ", certificate of localhost accepted\r\n"},
+        // Replies injected after the OK would log in and count 99.
+        {"pop3-stls", kSecurityStartTls, 7, "STLS\r\nUSER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+         ", certificate of localhost accepted\r\n"},
+        {"pop3-stls-refused", kSecurityStartTls, -1, "STLS\r\n", "    Error: STLS refused\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scene);
+        int before = tls_scenes::EndedConnections(c.scene);
+        CheckBed local;
+        MailAccount& account = local.AddAccount(kAccountPop, tls_scenes::Port(c.scene));
+        account.security = c.security;
+        CopyText(account.caFile, sizeof account.caFile, tls_scenes::CertificatePath("ca.pem").c_str());
+        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &account));
+        EXPECT_EQ(c.sent, tls_scenes::Sent(c.scene, before));
+        EXPECT_NE(std::string::npos, local.Log().find(c.logged)) << local.Log();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Makes a fresh set of test certificates in the folder it is given, for the
+# private Dovecot, the tests' scripted TLS servers, the benchmark and the demo.
+# Keys are made anew on every run and never leave the folder.
+#
+#   ca.pem ca.der              the test CA (the one accounts name in CAFile)
+#   server.*                   for 127.0.0.1 and localhost, signed by the test CA
+#   other-name.*               for mail.example.com only, signed by the test CA
+#   expired.*                  for 127.0.0.1 and localhost, signed by the test CA, valid in 2020 only
+#   untrusted.*                for 127.0.0.1 and localhost, signed by a CA no one trusts
+#   untrusted-ca.pem           that CA
+#   untrusted-chain.pem        untrusted.pem followed by untrusted-ca.pem (a chain to a root no one trusts)
+# where * is .pem (certificate), .key (its private key, PEM, unencrypted) and
+# .p12 (both, PKCS#12 with the password "tidewell"). The four server
+# certificates share one key: making RSA keys is most of the run's time.
+set -euo pipefail
+
+[ $# -eq 1 ] && [ -n "$1" ] || { echo "usage: certificates.sh DIR" >&2; exit 2; }
+command -v openssl >/dev/null || { echo "certificates.sh: openssl is not installed (run scripts/setup.sh)" >&2; exit 1; }
+dir=$1
+mkdir -p "$dir"
+cd "$dir"
+umask 077
+work=$(mktemp -d ./.making.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+readonly local_names='IP:127.0.0.1,DNS:localhost'
+
+new_key() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1" 2>/dev/null; }
+
+# A self-signed CA: NAME SUBJECT
+make_ca() {
+  new_key "$work/$1.key"
+  openssl req -x509 -new -key "$work/$1.key" -subj "$2" -days 3650 -sha256 \
+    -addext 'basicConstraints=critical,CA:true' -addext 'keyUsage=critical,keyCertSign,cRLSign' \
+    -out "$work/$1.pem"
+}
+
+# A server certificate: NAME SUBJECT SANS CA START END (dates as YYYYMMDDHHMMSSZ).
+# `openssl ca` is the one signer that takes any validity dates, past ones too.
+make_server() {
+  local name=$1 subject=$2 sans=$3 ca=$4 start=$5 end=$6 db=$work/$4-db
+  mkdir -p "$db"
+  [ -f "$db/serial" ] || { : > "$db/index.txt"; od -An -N8 -tx1 /dev/urandom | tr -d ' \n' > "$db/serial"; }
+  cat > "$work/$name.cnf" <<EOF
+[ca]
+default_ca = signer
+[signer]
+database = $db/index.txt
+new_certs_dir = $db
+serial = $db/serial
+default_md = sha256
+policy = anything
+unique_subject = no
+[anything]
+commonName = supplied
+[server]
+basicConstraints = critical,CA:false
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = $sans
+EOF
+  [ -f "$work/server-key" ] || new_key "$work/server-key"
+  cp "$work/server-key" "$work/$name.key"
+  openssl req -new -key "$work/$name.key" -subj "$subject" -out "$work/$name.csr"
+  openssl ca -batch -notext -config "$work/$name.cnf" -extensions server \
+    -cert "$work/$ca.pem" -keyfile "$work/$ca.key" -startdate "$start" -enddate "$end" \
+    -in "$work/$name.csr" -out "$work/$name.pem" 2>/dev/null
+  openssl pkcs12 -export -in "$work/$name.pem" -inkey "$work/$name.key" -name "$name" \
+    -passout pass:tidewell -out "$work/$name.p12"
+}
+
+now() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
+yesterday=$(now '1 day ago')
+next_year=$(now '1 year')
+
+make_ca ca '/O=Tidewell tests/CN=Tidewell test CA'
+make_ca untrusted-ca '/O=Nobody/CN=Untrusted test CA'
+make_server server '/O=Tidewell tests/CN=localhost' "$local_names" ca "$yesterday" "$next_year"
+make_server other-name '/O=Tidewell tests/CN=mail.example.com' 'DNS:mail.example.com' ca "$yesterday" "$next_year"
+make_server expired '/O=Tidewell tests/CN=Expired test server' "$local_names" ca 20200101000000Z 20201231000000Z
+make_server untrusted '/O=Nobody/CN=Untrusted test server' "$local_names" untrusted-ca "$yesterday" "$next_year"
+openssl x509 -in "$work/ca.pem" -outform DER -out "$work/ca.der"
+cat "$work/untrusted.pem" "$work/untrusted-ca.pem" > "$work/untrusted-chain.pem"
+
+# Certificates are public; keys stay readable by their owner only. The CAs'
+# keys are not kept: nothing is signed after this run.
+chmod 0644 "$work"/*.pem "$work"/*.der
+for name in ca.pem ca.der untrusted-ca.pem untrusted-chain.pem \
+  server.{pem,key,p12} other-name.{pem,key,p12} expired.{pem,key,p12} untrusted.{pem,key,p12}; do
+  mv -f "$work/$name" "./$name"
+done
