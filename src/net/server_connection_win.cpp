@@ -14,6 +14,7 @@
 #include "net/server_connection.h"
 #include "net/tls_channel_win.h"
 #include "net/tls_credentials_win.h"
+#include "text/bounded_text.h"
 
 struct Connection {
     SOCKET socket;
@@ -237,32 +238,35 @@ size_t ReceiveReply(const DockletInstance* instance, Connection** connection, Re
     return reply->length;
 }
 
-void LogTlsFailure(const DockletInstance* instance, const Connection* connection, TlsStart started,
-                   SECURITY_STATUS status) {
-    if (!instance->debug)
-        return;
-    if (started == kTlsClosed || (started == kTlsTransportFailed && connection->lastWait == kWaitSignalled)) {
-        WriteDebugLog(instance, "    Error: the server closed the connection: TLS handshake");
-    } else if (started == kTlsTransportFailed) {
-        // A stop ends the check without a reason: nothing failed.
-        if (connection->lastWait == kWaitTimedOut)
-            WriteDebugLog(instance, "    Error: no answer within %u s: TLS handshake",
-                          static_cast<unsigned>(connection->stepTimeoutMs / 1000));
-    } else if (const char* meaning = SspiStatusMeaning(static_cast<uint32_t>(status))) {
-        WriteDebugLog(instance, "    Error: TLS handshake failed (%s, SSPI status 0x%08lX)", meaning,
-                      static_cast<unsigned long>(status));
-    } else {
-        WriteDebugLog(instance, "    Error: TLS handshake failed (SSPI status 0x%08lX)", static_cast<unsigned long>(status));
-    }
+// A failure's reason as its Error line gives it, or none for a stop: the
+// check then ends without having failed.
+struct Failure {
+    char text[640];
+};
+
+void DescribeHandshakeFailure(const Connection* connection, TlsStart started, SECURITY_STATUS status,
+                              Failure* failure) {
+    const unsigned long code = static_cast<unsigned long>(status);
+    if (started == kTlsClosed || (started == kTlsTransportFailed && connection->lastWait == kWaitSignalled))
+        CopyText(failure->text, sizeof failure->text, "the server closed the connection: TLS handshake");
+    else if (started == kTlsTransportFailed && connection->lastWait == kWaitTimedOut)
+        FormatText(failure->text, sizeof failure->text, "no answer within %u s: TLS handshake",
+                   static_cast<unsigned>(connection->stepTimeoutMs / 1000));
+    else if (started == kTlsTransportFailed)
+        failure->text[0] = '\0';
+    else if (const char* meaning = SspiStatusMeaning(static_cast<uint32_t>(status)))
+        FormatText(failure->text, sizeof failure->text, "TLS handshake failed (%s, SSPI status 0x%08lX)", meaning, code);
+    else
+        FormatText(failure->text, sizeof failure->text, "TLS handshake failed (SSPI status 0x%08lX)", code);
 }
 
 // Judges the certificate of a channel just opened and writes the connection's
-// TLS line, or the reason it is refused.
-bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, const MailAccount* account) {
+// TLS line; false, with the reason, when the certificate is refused.
+bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, const MailAccount* account,
+                       Failure* failure) {
     PCCERT_CONTEXT certificate = TlsServerCertificate(channel);
     if (!certificate) {
-        if (instance->debug)
-            WriteDebugLog(instance, "    Error: TLS handshake failed (the server sent no certificate)");
+        CopyText(failure->text, sizeof failure->text, "TLS handshake failed (the server sent no certificate)");
         return false;
     }
     char subject[256];
@@ -274,34 +278,33 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, con
         verdict = CheckServerCertificate(certificate, account->address, account->caFile, &caFileUsable, names,
                                          sizeof names);
     CertFreeCertificateContext(certificate);
-    if (!instance->debug)
-        return verdict == kCertificateAccepted;
 
     switch (verdict) {
-    case kCertificateAccepted: {
-        SecPkgContext_ConnectionInfo info = {};
-        char protocol[32] = "TLS";
-        char cipher[48] = "unknown cipher";
-        if (TlsConnectionInfo(channel, &info)) {
-            FormatTlsProtocol(protocol, sizeof protocol, info.dwProtocol);
-            FormatTlsCipher(cipher, sizeof cipher, info.aiCipher, info.dwCipherStrength);
+    case kCertificateAccepted:
+        if (instance->debug) {
+            SecPkgContext_ConnectionInfo info = {};
+            char protocol[32] = "TLS";
+            char cipher[48] = "unknown cipher";
+            if (TlsConnectionInfo(channel, &info)) {
+                FormatTlsProtocol(protocol, sizeof protocol, info.dwProtocol);
+                FormatTlsCipher(cipher, sizeof cipher, info.aiCipher, info.dwCipherStrength);
+            }
+            WriteDebugLog(instance, "    %s, %s, certificate of %s %s", protocol, cipher, subject,
+                          account->acceptAnyCertificate ? "not verified (VerifyCertificate=0)" : "accepted");
         }
-        WriteDebugLog(instance, "    %s, %s, certificate of %s %s", protocol, cipher, subject,
-                      account->acceptAnyCertificate ? "not verified (VerifyCertificate=0)" : "accepted");
         return true;
-    }
     case kCertificateUntrusted:
         if (caFileUsable)
-            WriteDebugLog(instance, "    Error: TLS certificate not trusted: %s", subject);
+            FormatText(failure->text, sizeof failure->text, "TLS certificate not trusted: %s", subject);
         else
-            WriteDebugLog(instance, "    Error: TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject,
-                          account->caFile);
+            FormatText(failure->text, sizeof failure->text,
+                       "TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject, account->caFile);
         return false;
     case kCertificateExpired:
-        WriteDebugLog(instance, "    Error: TLS certificate expired or not yet valid: %s", subject);
+        FormatText(failure->text, sizeof failure->text, "TLS certificate expired or not yet valid: %s", subject);
         return false;
     case kCertificateWrongName:
-        WriteDebugLog(instance, "    Error: TLS certificate is for %s, not %s", names, account->address);
+        FormatText(failure->text, sizeof failure->text, "TLS certificate is for %s, not %s", names, account->address);
         return false;
     }
     return false;
@@ -310,27 +313,27 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, con
 // Runs the handshake on an open connection and judges the certificate; on
 // failure the connection is closed and the reason logged.
 bool SecureConnection(const DockletInstance* instance, Connection** connection, const MailAccount* account) {
+    Failure failure = {};
     CredHandle* credentials = ItemTlsCredentials(instance);
+    bool secured = false;
     if (!credentials) {
-        if (instance->debug)
-            WriteDebugLog(instance, "    Error: TLS handshake failed (SChannel gives no credentials)");
-        DisconnectFromServer(connection);
-        return false;
+        CopyText(failure.text, sizeof failure.text, "TLS handshake failed (SChannel gives no credentials)");
+    } else {
+        StartStep(instance, *connection);
+        TlsTransport transport = {*connection, SendRawFor, ReceiveRawFor};
+        SECURITY_STATUS status = SEC_E_OK;
+        TlsStart started = StartTlsChannel(credentials, account->address, &transport, &(*connection)->tls, &status);
+        if (started != kTlsStarted)
+            DescribeHandshakeFailure(*connection, started, status, &failure);
+        else
+            secured = AcceptCertificate(instance, (*connection)->tls, account, &failure);
     }
-    StartStep(instance, *connection);
-    TlsTransport transport = {*connection, SendRawFor, ReceiveRawFor};
-    SECURITY_STATUS status = SEC_E_OK;
-    TlsStart started = StartTlsChannel(credentials, account->address, &transport, &(*connection)->tls, &status);
-    if (started != kTlsStarted) {
-        LogTlsFailure(instance, *connection, started, status);
+    if (!secured) {
+        if (instance->debug && failure.text[0] != '\0')
+            WriteDebugLog(instance, "    Error: %s", failure.text);
         DisconnectFromServer(connection);
-        return false;
     }
-    if (!AcceptCertificate(instance, (*connection)->tls, account)) {
-        DisconnectFromServer(connection);
-        return false;
-    }
-    return true;
+    return secured;
 }
 
 }  // namespace
