@@ -42,7 +42,9 @@ void AnswerText(const char* iniPath, const char*, const char*, char* buffer, uin
     buffer[length] = '\0';
 }
 
-const ProfileReader kFuzzedProfile = {AnswerInt, AnswerText};
+bool AnswerHasKeys(const char*, const char*) { return answers->ConsumeBool(); }
+
+const ProfileReader kFuzzedProfile = {AnswerInt, AnswerText, AnswerHasKeys};
 
 template <size_t size>
 bool Terminated(const char (&text)[size]) {
@@ -52,7 +54,7 @@ bool Terminated(const char (&text)[size]) {
 bool Sound(const DockletInstance& instance) {
     if (!Terminated(instance.logPath) || !Terminated(instance.link) || !Terminated(instance.checkText) ||
         !Terminated(instance.noMessageText) || !Terminated(instance.oneMessageText) ||
-        !Terminated(instance.manyMessagesTemplate))
+        !Terminated(instance.manyMessagesTemplate) || !Terminated(instance.failedTemplate))
         return false;
     if ((instance.accounts != nullptr) != (instance.accountCount > 0))
         return false;

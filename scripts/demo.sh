@@ -42,7 +42,7 @@ cat > "$folder/TidewellDocklet.ini" <<INI
 [Common]
 Debug=1
 NbAccount=2
-DelaySecond=5
+DelaySecond=10
 TimeoutSecond=10
 Link=cmd.exe /c echo The click runs the Link command: this is where the mail program would start.
 stringCheck=Checking mail...
@@ -70,7 +70,7 @@ picture=$(windows "$demo/item.png")
 cat <<TEXT
 Mail server: Dovecot on 127.0.0.1, IMAP port $IMAP_PORT (user demo: 2 unread, 3 read),
              POP3 port $POP3_PORT (user pop: 1 message)
-Docklet folder: $folder (checks every 5 s)
+Docklet folder: $folder (checks every 10 s)
 In a while the demo delivers 2 more messages; to deliver more yourself:
   $dovecot deliver $mail demo 1
 TEXT

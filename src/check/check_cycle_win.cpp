@@ -17,16 +17,18 @@ bool Stopping(const DockletInstance* instance) {
     return instance->stopEvent && WaitForSingleObject(instance->stopEvent, 0) == WAIT_OBJECT_0;
 }
 
-int CheckAccount(const DockletInstance* instance, const MailAccount* account, bool* checked) {
-    *checked = true;
+// The account's count, or -1 when its check failed; an account of no known
+// type cannot be checked, which is a failure the user should see.
+int CheckAccount(const DockletInstance* instance, const MailAccount* account) {
     switch (account->type) {
     case kAccountPop:
         return CheckPopAccount(instance, account);
     case kAccountImap:
         return CheckImapAccount(instance, account);
     default:
-        *checked = false;
-        return 0;
+        if (instance->debug)
+            WriteDebugLog(instance, "    Error: unknown Type \"%s\": account skipped", account->typeText);
+        return -1;
     }
 }
 
@@ -35,34 +37,40 @@ int CheckAccount(const DockletInstance* instance, const MailAccount* account, bo
 void CheckAllAccounts(DockletInstance* instance) {
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
     int32_t total = 0;
+    int32_t failed = 0;
+    int32_t answered = 0;
     for (int32_t i = 0; i < instance->accountCount; ++i) {
         if (Stopping(instance))
             return;
         if (instance->debug)
             WriteDebugLog(instance, "  Account %d", i);
-        bool checked;
-        int result = CheckAccount(instance, &instance->accounts[i], &checked);
-        if (!checked)
+        int result = CheckAccount(instance, &instance->accounts[i]);
+        if (Stopping(instance))
+            return;
+        if (result == -1) {
+            ++failed;
+            if (instance->debug)
+                WriteDebugLog(instance, "    Failed !");
             continue;
-        if (result == -1 && instance->debug)
-            WriteDebugLog(instance, "    Failed !");
+        }
+        ++answered;
         if (result > 0)
             total = result > INT32_MAX - total ? INT32_MAX : total + result;
     }
-    if (Stopping(instance))
-        return;
 
-    char label[1024];
-    const char* finalLabel = instance->noMessageText;
+    char counted[1024];
+    const char* countLabel = instance->noMessageText;
     if (total > 1) {
-        FormatMessageLabel(label, sizeof label, instance->manyMessagesTemplate, total);
-        finalLabel = label;
+        FormatMessageLabel(counted, sizeof counted, instance->manyMessagesTemplate, total);
+        countLabel = counted;
     } else if (total == 1) {
-        finalLabel = instance->oneMessageText;
+        countLabel = instance->oneMessageText;
     }
+    char label[1024];
+    FormatCycleLabel(label, sizeof label, countLabel, instance->failedTemplate, failed, answered > 0);
     if (instance->animator)
         instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
-    HostServices::SetLabel(instance->itemWindow, finalLabel);
+    HostServices::SetLabel(instance->itemWindow, label);
     if (instance->debug)
         WriteDebugLog(instance, "  Total mails:%d", total);
 }

@@ -18,8 +18,7 @@ DWORD WINAPI TidewellThread(void* parameter) {
             WriteDebugLog(instance, "TidewellThread");
         HostServices::DoAttentionAnimation(instance->itemWindow);
         CheckAllAccounts(instance);
-        // The delay is taken as written: formed modulo 2^32, no bound either way.
-        DWORD pause = static_cast<uint32_t>(instance->delaySeconds) * 1000u;
+        DWORD pause = static_cast<DWORD>(instance->delaySeconds) * 1000u;
         if (WaitForSingleObject(instance->stopEvent, pause) != WAIT_TIMEOUT)
             return 0;
     }

@@ -80,3 +80,17 @@ void FormatMessageLabel(char* label, size_t size, const char* labelTemplate, int
         p = end;
     }
 }
+
+void FormatCycleLabel(char* label, size_t size, const char* countLabel, const char* failedTemplate,
+                      int32_t failed, bool anyAnswered) {
+    if (failed == 0 || failedTemplate[0] == '\0') {
+        CopyText(label, size, countLabel);
+        return;
+    }
+    char failure[1024];
+    FormatMessageLabel(failure, sizeof failure, failedTemplate, failed);
+    if (!anyAnswered || countLabel[0] == '\0')
+        CopyText(label, size, failure);
+    else
+        FormatText(label, size, "%s, %s", countLabel, failure);
+}

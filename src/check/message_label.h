@@ -8,3 +8,11 @@
 // conversion is shown as written, so that no template can read or write
 // beyond the one number it is given. The result is cut to the buffer.
 void FormatMessageLabel(char* label, size_t size, const char* labelTemplate, int32_t total);
+
+// Fills label[size] with what a cycle ends with when `failed` accounts could
+// not be checked: the count label as it stands when none failed or the
+// failure template is empty; the failure text alone (the template formatted
+// with `failed`, as above) when no account answered, as there is no count to
+// show; else the count label, ", " and the failure text.
+void FormatCycleLabel(char* label, size_t size, const char* countLabel, const char* failedTemplate,
+                      int32_t failed, bool anyAnswered);

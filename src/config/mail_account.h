@@ -23,6 +23,7 @@ enum AccountSecurity : int32_t {
 // One configured account, filled from its [account%d] section.
 struct MailAccount {
     int32_t type;                            // AccountType
+    char typeText[20];                       // Type as written, for the log
     char address[kAccountTextSize];          // server host name or dotted IPv4 address
     char login[kAccountTextSize];            // user name sent to the server
     char password[kAccountTextSize];         // sent as written

@@ -12,4 +12,10 @@ static void ReadProfileText(const char* iniPath, const char* section, const char
     GetPrivateProfileStringA(section, key, "", buffer, size, iniPath);
 }
 
-const ProfileReader kWindowsProfileReader = {ReadProfileInt, ReadProfileText};
+static bool ProfileSectionHasKeys(const char* iniPath, const char* section) {
+    // A key is at least "k=" and its terminator: any of it shows one is there.
+    char start[4];
+    return GetPrivateProfileSectionA(section, start, sizeof start, iniPath) > 0;
+}
+
+const ProfileReader kWindowsProfileReader = {ReadProfileInt, ReadProfileText, ProfileSectionHasKeys};

@@ -12,7 +12,21 @@ static void MissingText(const char*, const char*, const char*, char* buffer, uin
         buffer[0] = '\0';
 }
 
-const ProfileReader kMissingProfile = {MissingInt, MissingText};
+static bool MissingHasKeys(const char*, const char*) { return false; }
+
+const ProfileReader kMissingProfile = {MissingInt, MissingText, MissingHasKeys};
+
+// Far beyond any dock item; a larger NbAccount reads only this many sections,
+// so that OnCreate stays short whatever the file says.
+const int32_t kMaxAccounts = 100;
+// The pause between periodic checks: never a flood of logins, never a check
+// that waits for weeks.
+const int32_t kMinDelaySeconds = 10;
+const int32_t kMaxDelaySeconds = 24 * 60 * 60;
+
+static int32_t Bounded(int32_t value, int32_t lowest, int32_t highest) {
+    return value < lowest ? lowest : value > highest ? highest : value;
+}
 
 static int32_t AccountTypeFromText(const char* text) {
     if (EqualsIgnoringCase(text, "POP"))
@@ -43,10 +57,9 @@ static void FormCaFilePath(char* path, size_t size, const char* rootFolder, cons
         FormFolderPath(path, size, rootFolder, relativeFolder, given);
 }
 
-static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account,
-                        const char* typeText) {
+static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account) {
     WriteDebugLog(instance, "Account %d :", index);
-    WriteDebugLog(instance, "  Type:%d (%s)", account->type, typeText);
+    WriteDebugLog(instance, "  Type:%d (%s)", account->type, account->typeText);
     WriteDebugLog(instance, "  Port:%d", account->port);
     WriteDebugLog(instance, "  Address:%s", account->address);
     WriteDebugLog(instance, "  Login:%s", account->login);
@@ -62,9 +75,12 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     char section[32];
     FormatText(section, sizeof section, "account%d", index);
 
-    char typeText[20];
-    reader->readText(iniPath, section, "Type", typeText, sizeof typeText);
-    account->type = AccountTypeFromText(typeText);
+    // A section without keys answers every key with its fallback: not asking
+    // for them one by one keeps a large NbAccount over a small file quick.
+    if (!reader->hasKeys(iniPath, section))
+        reader = &kMissingProfile;
+    reader->readText(iniPath, section, "Type", account->typeText, sizeof account->typeText);
+    account->type = AccountTypeFromText(account->typeText);
     reader->readText(iniPath, section, "Security", account->securityText, sizeof account->securityText);
     account->security = SecurityFromText(account->securityText);
     int32_t defaultPort = 143;
@@ -97,7 +113,7 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
         account->dbxCount = 0;
 
     if (instance->debug)
-        DumpAccount(instance, index, account, typeText);
+        DumpAccount(instance, index, account);
 }
 
 void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const char* relativeFolder,
@@ -107,8 +123,10 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
         reader = &kMissingProfile;
 
     instance->debug = reader->readInt(iniPath, "common", "Debug", 0) == 1;
-    instance->accountCount = reader->readInt(iniPath, "common", "NbAccount", 1);
-    instance->delaySeconds = reader->readInt(iniPath, "common", "DelaySecond", 180);
+    const int32_t accountsWritten = reader->readInt(iniPath, "common", "NbAccount", 1);
+    const int32_t delayWritten = reader->readInt(iniPath, "common", "DelaySecond", 180);
+    instance->accountCount = accountsWritten > kMaxAccounts ? kMaxAccounts : accountsWritten;
+    instance->delaySeconds = Bounded(delayWritten, kMinDelaySeconds, kMaxDelaySeconds);
     instance->timeoutSeconds = reader->readInt(iniPath, "common", "TimeoutSecond", 60);
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
     reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
@@ -119,20 +137,23 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
                      sizeof instance->oneMessageText);
     reader->readText(iniPath, "Common", "stringHaveMsg", instance->manyMessagesTemplate,
                      sizeof instance->manyMessagesTemplate);
+    reader->readText(iniPath, "Common", "stringFailed", instance->failedTemplate,
+                     sizeof instance->failedTemplate);
     FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
                    "Debug.log");
 
     if (instance->debug) {
         WriteDebugLog(instance, "----------------------------");
-        WriteDebugLog(instance, "NbAccounts:%d", instance->accountCount);
-        WriteDebugLog(instance, "Delay:%d seconds", instance->delaySeconds);
+        // As written: the bounds are the user guide's to tell.
+        WriteDebugLog(instance, "NbAccounts:%d", accountsWritten);
+        WriteDebugLog(instance, "Delay:%d seconds", delayWritten);
         WriteDebugLog(instance, "Link:%s", instance->link);
     }
 
     if (instance->accountCount <= 0)
         return;
-    // calloc refuses a count whose size does not fit; the instance then has no
-    // accounts at all, which every check cycle handles as an empty list.
+    // Without memory for them the instance has no accounts at all, which
+    // every check cycle handles as an empty list.
     instance->accounts = static_cast<MailAccount*>(calloc(instance->accountCount, sizeof(MailAccount)));
     if (!instance->accounts) {
         instance->accountCount = 0;

@@ -27,14 +27,15 @@ struct DockletInstance {
     HANDLE periodicWorker;      // the periodic check worker, or null
     char logPath[kPathSize];    // Debug.log in the docklet folder; empty when it cannot be named
     char link[kPathSize];       // command line run on a left click
-    int32_t delaySeconds;       // pause between periodic checks
+    int32_t delaySeconds;       // pause between periodic checks, 10 to 86400
     bool debug;                 // Debug was exactly 1
-    int32_t accountCount;       // NbAccount as read; 0 when the accounts could not be allocated
+    int32_t accountCount;       // NbAccount, at most 100; 0 when the accounts could not be allocated
     MailAccount* accounts;      // owned, accountCount records, or null
     char checkText[kLabelSize];             // label while a check runs
     char noMessageText[kLabelSize];         // label after a check found nothing
     char oneMessageText[kLabelSize];        // label after a check found one message
     char manyMessagesTemplate[kLabelSize];  // label template for a total above one
+    char failedTemplate[kLabelSize];        // added to the label when checks failed; empty: nothing
     int32_t timeoutSeconds;     // bound on a connect and on each reply
     HANDLE stopEvent;           // set when the item goes away: every check worker's waits end
     OneShotWorkers oneShotWorkers;  // touched only on the host's thread

@@ -1,6 +1,5 @@
 #include "mail/dbx_count.h"
 
-#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -8,8 +7,9 @@ namespace {
 const size_t kHeaderSize = 208;
 const size_t kCountOffset = 196;  // 32-bit little-endian message count
 
-// The header's count, or false when the file cannot be read that far.
-bool ReadHeaderCount(const char* path, uint32_t* count) {
+}  // namespace
+
+bool ReadDbxHeaderCount(const char* path, uint32_t* count) {
     FILE* file = fopen(path, "rb");
     if (!file)
         return false;
@@ -25,15 +25,15 @@ bool ReadHeaderCount(const char* path, uint32_t* count) {
     return true;
 }
 
-}  // namespace
-
-int CountDbxMessages(const MailAccount* account) {
+int CountDbxMessages(const MailAccount* account, DbxHeaderReader read, void* context, int* unreadable) {
     // Summed as the 32-bit two's complement numbers the headers hold.
     uint32_t total = 0;
     for (int j = 0; j < account->dbxCount; ++j) {
         uint32_t count;
-        if (!ReadHeaderCount(account->dbxPaths[j], &count))
+        if (!read(account->dbxPaths[j], &count, context)) {
+            *unreadable = j;
             return -1;
+        }
         total += count;
     }
     return static_cast<int>(total);

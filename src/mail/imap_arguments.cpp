@@ -41,3 +41,10 @@ void FormatImapArgument(char* argument, size_t size, const char* text) {
     argument[length++] = '"';
     argument[length] = '\0';
 }
+
+bool NeedsImapLiteral(const char* text) {
+    for (const char* p = text; *p; ++p)
+        if (static_cast<unsigned char>(*p) >= 0x80)
+            return true;
+    return false;
+}

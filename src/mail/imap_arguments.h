@@ -8,3 +8,7 @@
 // astring can carry outside a literal: settings texts never do, as the
 // profile functions end a line at either.
 void FormatImapArgument(char* argument, size_t size, const char* text);
+
+// True when text holds a byte outside 7-bit ASCII, which neither an atom nor
+// a quoted string may carry (RFC 3501 section 4.3): it goes as a literal.
+bool NeedsImapLiteral(const char* text);

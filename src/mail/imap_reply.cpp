@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/bounded_text.h"
+
 bool HasImapOk(const char* reply, char tag) {
     const char acceptance[] = {tag, ' ', 'O', 'K', '\0'};
     return strstr(reply, acceptance) != nullptr;
@@ -26,4 +28,25 @@ int CountSearchResults(const char* reply) {
         ++item;  // exactly one separator: a second space starts an empty item
     }
     return count;
+}
+
+bool AnnouncesLiteralPlus(const char* reply) {
+    for (const char* list = strstr(reply, "CAPABILITY "); list; list = strstr(list, "CAPABILITY ")) {
+        list += strlen("CAPABILITY ");
+        for (;;) {
+            size_t length = strcspn(list, " ]\r\n");
+            char name[16];
+            if (length < sizeof name) {
+                memcpy(name, list, length);
+                name[length] = '\0';
+                if (EqualsIgnoringCase(name, "LITERAL+"))
+                    return true;
+            }
+            list += length;
+            if (*list != ' ')
+                break;
+            ++list;
+        }
+    }
+    return false;
 }

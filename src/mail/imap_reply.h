@@ -10,3 +10,7 @@ bool HasImapOk(const char* reply, char tag);
 // "* SEARCH" line, -1 when the reply holds no "* SEARCH" at all. Any run of
 // characters other than space, CR, LF counts as one item.
 int CountSearchResults(const char* reply);
+
+// True when a capability list in the reply (a "[CAPABILITY ...]" response
+// code or a "* CAPABILITY" line) names LITERAL+ (RFC 7888), in any case.
+bool AnnouncesLiteralPlus(const char* reply);

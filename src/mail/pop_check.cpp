@@ -1,19 +1,25 @@
 #include "mail/pop_check.h"
 
 #include "log/debug_log.h"
-#include "mail/dbx_count.h"
+#include "mail/local_counts_win.h"
 #include "mail/pop_reply.h"
-#include "mail/registry_count_win.h"
 #include "net/server_connection.h"
 
 int CheckPopAccount(const DockletInstance* instance, const MailAccount* account) {
-    int localCount = CountDbxMessages(account);
+    int localCount;
+    int unreadable;
+    bool counted = CountDbxMessagesUnlessStopped(instance, account, &localCount, &unreadable);
+    if (!counted && unreadable == -1)
+        return -1;  // the item is going away: nothing failed
     if (instance->debug)
         WriteDebugLog(instance, "    Nb messages in DBX file: %d", localCount);
-    if (localCount == -1)
+    if (!counted) {
+        if (instance->debug)
+            WriteDebugLog(instance, "    Error: DBX file cannot be read: %s", account->dbxPaths[unreadable]);
         return -1;
+    }
     if (account->registryPath[0] != '\0') {
-        int unread = ReadRegistryCount(account->registryPath);
+        int unread = ReadRegistryCountUnlessStopped(instance, account->registryPath);
         if (instance->debug)
             WriteDebugLog(instance, "    RegUnreadMsg:%d", unread);
         if (unread != -1)
@@ -27,9 +33,9 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
     if (accepted && account->security == kSecurityStartTls) {
         ExchangeCommand(instance, &connection, &reply, 0, "STLS%c%c", 13, 10);
         accepted = IsPopOk(reply.text);
-        if (!accepted && reply.length > 0 && instance->debug)
-            WriteDebugLog(instance, "    Error: STLS refused");
-        accepted = accepted && StartTlsOnConnection(instance, &connection, account);
+        if (!accepted && reply.length > 0)
+            SetReplyFailure(&reply, "STLS refused");
+        accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
     }
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, 0, "USER %s%c%c", account->login, 13, 10);
@@ -53,7 +59,11 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
         if (instance->debug)
             WriteDebugLog(instance, "    Nb messages in the server: %d", serverCount);
         result = static_cast<int>(static_cast<unsigned>(serverCount) - static_cast<unsigned>(localCount));
+        // More messages kept locally than on the server is no failure: nothing new.
+        if (result < 0)
+            result = 0;
     } else {
+        LogReplyFailure(instance, &reply);
         DisconnectFromServer(&connection);
     }
     FreeReply(&reply);

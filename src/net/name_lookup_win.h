@@ -3,9 +3,14 @@
 
 #include <cstdint>
 
-// Looks a host name up (gethostbyname) on a thread of its own, because the
-// call cannot be interrupted: when stopEvent is set or timeoutMs runs out the
-// caller stops waiting and the lookup is abandoned. An abandoned lookup ends
-// by itself, touches nothing but its own record and keeps this module loaded
-// until it has. The first IPv4 address found is stored in network order.
-bool LookUpHostName(const char* name, HANDLE stopEvent, DWORD timeoutMs, uint32_t* address);
+enum LookupOutcome {
+    kNameFound,
+    kNameNotFound,
+    kLookupTimedOut,
+    kLookupStopped,
+};
+
+// Looks a host name up (gethostbyname), which cannot be interrupted, as an
+// abandonable call: when stopEvent is set or timeoutMs runs out the caller
+// stops waiting. The first IPv4 address found is stored in network order.
+LookupOutcome LookUpHostName(const char* name, HANDLE stopEvent, DWORD timeoutMs, uint32_t* address);

@@ -22,25 +22,36 @@ typedef char ReplyEnd;
 
 // Connects to the account's Address (dotted IPv4 address or name) at the low
 // 16 bits of its Port, runs the TLS handshake and judges the certificate when
-// its Security is tls, and reads the greeting into reply, which is empty when
-// no connection could be opened. An unknown Security connects to nothing.
+// its Security is tls, and reads the greeting into reply, which is empty (and
+// records why) when no connection could be opened. An unknown Security
+// connects to nothing.
 Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account);
 
 // After the server's OK to STARTTLS (IMAP) or STLS (POP3): drops whatever the
 // server sent after that OK, then runs the handshake and judges the
 // certificate as OpenServerConnection does. False, with the connection
-// closed and the reason in the log, when the connection could not be secured.
-bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, const MailAccount* account);
+// closed and reply recording why, when the connection could not be secured.
+bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          const MailAccount* account);
 
-// Sends the formatted command and reads its whole reply into reply. A failed
-// send, a reply that is cut short by the server closing, does not come in
-// time or grows past its bound, and a stop close the connection and leave the
-// reply empty.
+// Sends the formatted command and reads its whole reply into reply, which
+// names its step after the command word. A failed send, a reply that is cut
+// short by the server closing, does not come in time or grows past its bound,
+// and a stop close the connection, leave the reply empty and record why.
 void ExchangeCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* format, ...) TIDEWELL_PRINTF(5, 6);
 
+// The same for the rest of a command sent in parts (after an IMAP literal's
+// continuation request): text goes as it stands, and the step stays the command's.
+void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
+                     ReplyEnd end, const char* text);
+
 // The normal end, after the sign-off command: logs "Disconnect" and closes.
 void CloseServerConnection(const DockletInstance* instance, Connection** connection);
+
+// The bound on each wait of a check, in milliseconds: TimeoutSecond, or a
+// minute when it is 0 or less.
+uint32_t CheckTimeoutMs(const DockletInstance* instance);
 
 // Closes without a log line, as a check that gives up does. Safe on a
 // connection already closed.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "docklet/abandonable_call_win.h"
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
 #include "net/certificate_check_win.h"
@@ -14,16 +15,15 @@
 #include "net/server_connection.h"
 #include "net/tls_channel_win.h"
 #include "net/tls_credentials_win.h"
-#include "text/bounded_text.h"
 
 struct Connection {
     SOCKET socket;
     WSAEVENT event;  // network events of the socket, which is non-blocking
     HANDLE stopEvent;
-    TlsChannel* tls;      // null while the connection is plain
-    DWORD stepStart;      // tick count when the send, reply or handshake under way began
-    DWORD stepTimeoutMs;  // its bound
-    WaitOutcome lastWait;  // how the last wait for the network ended
+    TlsChannel* tls;       // null while the connection is plain
+    DWORD stepStart;       // tick count when the send, reply or handshake under way began
+    WaitOutcome lastWait;  // how the step's last wait for the network ended
+    const DockletInstance* instance;  // whose time-out bounds each step
 };
 
 namespace {
@@ -32,11 +32,23 @@ const DWORD kDefaultTimeoutMs = 60 * 1000;
 // Room asked of the reply before each receive.
 const size_t kReceiveChunk = 4096;
 
-DWORD TimeoutMs(const DockletInstance* instance) {
-    if (instance->timeoutSeconds <= 0)
-        return kDefaultTimeoutMs;
-    return instance->timeoutSeconds > 0x7FFFFFFF / 1000 ? 0x7FFFFFFF
-                                                        : static_cast<DWORD>(instance->timeoutSeconds) * 1000;
+// The time-out as the log states it.
+int32_t TimeoutSeconds(const DockletInstance* instance) {
+    return static_cast<int32_t>(CheckTimeoutMs(instance) / 1000);
+}
+
+struct ConsoleText {
+    char text[64];
+};
+
+void PrintText(void* data) { printf("%s", static_cast<ConsoleText*>(data)->text); }
+
+// Standard output may be a pipe that nobody reads: a full one would hold the
+// check, so the write is a call the check can abandon.
+void Print(const DockletInstance* instance, const char* text) {
+    ConsoleText console;
+    CopyText(console.text, sizeof console.text, text);
+    CallUnlessStopped(PrintText, &console, sizeof console, instance->stopEvent, CheckTimeoutMs(instance));
 }
 
 DWORD RemainingMs(DWORD start, DWORD timeoutMs) {
@@ -44,19 +56,55 @@ DWORD RemainingMs(DWORD start, DWORD timeoutMs) {
     return spent >= timeoutMs ? 0 : timeoutMs - spent;
 }
 
-// Waits for the socket's next network events; false on time-out or stop.
-bool WaitForNetwork(Connection* connection, DWORD start, DWORD timeoutMs, WSANETWORKEVENTS* events) {
-    connection->lastWait = WaitUnlessStopped(connection->event, connection->stopEvent, RemainingMs(start, timeoutMs));
-    if (connection->lastWait != kWaitSignalled)
-        return false;
-    return WSAEnumNetworkEvents(connection->socket, connection->event, events) == 0;
+// Waits for the socket's next network events, which are then in events.
+WaitOutcome WaitForNetwork(Connection* connection, DWORD start, DWORD timeoutMs, WSANETWORKEVENTS* events) {
+    WaitOutcome outcome =
+        WaitUnlessStopped(connection->event, connection->stopEvent, RemainingMs(start, timeoutMs));
+    if (outcome == kWaitSignalled && WSAEnumNetworkEvents(connection->socket, connection->event, events) != 0)
+        events->lNetworkEvents = FD_CLOSE;
+    return outcome;
 }
 
-bool ResolveHost(const DockletInstance* instance, const char* host, DWORD timeoutMs, uint32_t* address) {
+// Records in reply why a wait ended without what it waited for.
+void RecordWaitEnd(const DockletInstance* instance, Reply* reply, WaitOutcome outcome, const char* step) {
+    if (outcome == kWaitStopped)
+        reply->stopped = true;
+    else if (outcome == kWaitTimedOut)
+        SetReplyFailure(reply, "no answer within %d s: %s", TimeoutSeconds(instance), step);
+    else
+        SetReplyFailure(reply, "the server closed the connection: %s", step);
+}
+
+bool ResolveHost(const DockletInstance* instance, Reply* reply, const char* host, DWORD timeoutMs,
+                 uint32_t* address) {
     if (ParseDottedIPv4(host, address))
         return true;
     // An empty text names no host; a lookup of it would find this machine.
-    return host[0] != '\0' && LookUpHostName(host, instance->stopEvent, timeoutMs, address);
+    if (host[0] == '\0') {
+        SetReplyFailure(reply, "no Address set");
+        return false;
+    }
+    switch (LookUpHostName(host, instance->stopEvent, timeoutMs, address)) {
+    case kNameFound:
+        return true;
+    case kNameNotFound:
+        SetReplyFailure(reply, "name not found: %s", host);
+        break;
+    case kLookupTimedOut:
+        RecordWaitEnd(instance, reply, kWaitTimedOut, "name lookup");
+        break;
+    case kLookupStopped:
+        reply->stopped = true;
+        break;
+    }
+    return false;
+}
+
+void RecordConnectError(Reply* reply, const char* host, int32_t port, int error) {
+    if (error == WSAECONNREFUSED)
+        SetReplyFailure(reply, "connection refused: %s port %d", host, port);
+    else
+        SetReplyFailure(reply, "cannot connect to %s port %d (Winsock error %d)", host, port, error);
 }
 
 void Release(Connection* connection) {
@@ -69,10 +117,12 @@ void Release(Connection* connection) {
 
 // Each connection holds one WSAStartup of its own, so that the pairs of
 // overlapping checks on several workers never undo each other.
-Connection* ConnectToServer(const DockletInstance* instance, const char* host, int32_t port) {
+Connection* ConnectToServer(const DockletInstance* instance, Reply* reply, const char* host, int32_t port) {
     WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-        printf("Error: WSAStartup()\n\n");
+    int started = WSAStartup(MAKEWORD(2, 2), &data);
+    if (started != 0) {
+        RecordConnectError(reply, host, port, started);
+        Print(instance, "Error: WSAStartup()\n\n");
         return nullptr;
     }
     Connection* connection = static_cast<Connection*>(calloc(1, sizeof(Connection)));
@@ -80,10 +130,12 @@ Connection* ConnectToServer(const DockletInstance* instance, const char* host, i
         connection->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         connection->event = WSACreateEvent();
         connection->stopEvent = instance->stopEvent;
+        connection->instance = instance;
     }
     if (!connection || connection->socket == INVALID_SOCKET || connection->event == WSA_INVALID_EVENT ||
         WSAEventSelect(connection->socket, connection->event, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-        printf("Error: socket()\n\n");
+        RecordConnectError(reply, host, port, WSAGetLastError());
+        Print(instance, "Error: socket()\n\n");
         if (connection) {
             if (connection->socket != INVALID_SOCKET)
                 closesocket(connection->socket);
@@ -96,10 +148,10 @@ Connection* ConnectToServer(const DockletInstance* instance, const char* host, i
     }
 
     const DWORD start = GetTickCount();
-    const DWORD timeoutMs = TimeoutMs(instance);
+    const DWORD timeoutMs = CheckTimeoutMs(instance);
     uint32_t address = 0;
-    if (!ResolveHost(instance, host, timeoutMs, &address)) {
-        printf("Error: Target not found\n\n");
+    if (!ResolveHost(instance, reply, host, timeoutMs, &address)) {
+        Print(instance, "Error: Target not found\n\n");
         Release(connection);
         return nullptr;
     }
@@ -110,26 +162,41 @@ Connection* ConnectToServer(const DockletInstance* instance, const char* host, i
     server.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     memcpy(&server.sin_addr, &address, sizeof address);
     bool connected = connect(connection->socket, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
-    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+    int error = connected ? 0 : WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
         WSANETWORKEVENTS events;
-        while (WaitForNetwork(connection, start, timeoutMs, &events)) {
-            if (events.lNetworkEvents & FD_CONNECT) {
-                connected = events.iErrorCode[FD_CONNECT_BIT] == 0;
-                break;
-            }
+        WaitOutcome outcome;
+        while ((outcome = WaitForNetwork(connection, start, timeoutMs, &events)) == kWaitSignalled &&
+               !(events.lNetworkEvents & (FD_CONNECT | FD_CLOSE))) {
+        }
+        if (outcome != kWaitSignalled) {
+            RecordWaitEnd(instance, reply, outcome, "connecting");
+        } else {
+            error = events.lNetworkEvents & FD_CONNECT ? events.iErrorCode[FD_CONNECT_BIT] : WSAECONNRESET;
+            connected = error == 0;
         }
     }
+    if (!connected && error != WSAEWOULDBLOCK)
+        RecordConnectError(reply, host, port, error);
     if (!connected) {
-        printf("Failed to connect.\n");
+        Print(instance, "Failed to connect.\n");
         Release(connection);
         return nullptr;
     }
     return connection;
 }
 
-void StartStep(const DockletInstance* instance, Connection* connection) {
+void StartStep(Connection* connection) {
     connection->stepStart = GetTickCount();
-    connection->stepTimeoutMs = TimeoutMs(instance);
+    connection->lastWait = kWaitSignalled;
+}
+
+// Waits within the step's bound; false, with the outcome kept, on time-out or stop.
+bool WaitInStep(Connection* connection) {
+    WSANETWORKEVENTS events;
+    connection->lastWait =
+        WaitForNetwork(connection, connection->stepStart, CheckTimeoutMs(connection->instance), &events);
+    return connection->lastWait == kWaitSignalled;
 }
 
 // Sends all the bytes as they are, within the step's bound.
@@ -141,9 +208,7 @@ bool SendRaw(Connection* connection, const char* data, size_t length) {
             sent += static_cast<size_t>(result);
             continue;
         }
-        WSANETWORKEVENTS events;
-        if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
-            WaitForNetwork(connection, connection->stepStart, connection->stepTimeoutMs, &events))
+        if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK && WaitInStep(connection))
             continue;
         return false;
     }
@@ -151,15 +216,14 @@ bool SendRaw(Connection* connection, const char* data, size_t length) {
 }
 
 // At least one byte as it comes from the socket, within the step's bound: the
-// count, 0 when the server closed, -1 on failure.
+// count, 0 when the server closed, -1 on failure (lastWait says whether a
+// time-out or a stop ended it).
 int ReceiveRaw(Connection* connection, char* buffer, size_t room) {
     for (;;) {
         int received = recv(connection->socket, buffer, static_cast<int>(room), 0);
         if (received >= 0)
             return received;
-        WSANETWORKEVENTS events;
-        if (WSAGetLastError() != WSAEWOULDBLOCK ||
-            !WaitForNetwork(connection, connection->stepStart, connection->stepTimeoutMs, &events))
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitInStep(connection))
             return -1;
     }
 }
@@ -172,15 +236,16 @@ int ReceiveRawFor(void* connection, char* buffer, size_t room) {
     return ReceiveRaw(static_cast<Connection*>(connection), buffer, room);
 }
 
-// Sends the whole text. On failure the connection is closed.
-bool SendText(const DockletInstance* instance, Connection** connection, const char* text) {
+// Sends the whole text. On failure the connection is closed and reply says why.
+bool SendText(const DockletInstance* instance, Connection** connection, Reply* reply, const char* text) {
     if (!*connection)
         return false;
-    StartStep(instance, *connection);
+    StartStep(*connection);
     size_t length = strlen(text);
     bool sent = (*connection)->tls ? SendTls((*connection)->tls, text, length) : SendRaw(*connection, text, length);
     if (!sent) {
-        printf("Error: send()\n\n");
+        RecordWaitEnd(instance, reply, (*connection)->lastWait, reply->step);
+        Print(instance, "Error: send()\n\n");
         DisconnectFromServer(connection);
     }
     return sent;
@@ -198,30 +263,36 @@ bool MakeRoom(Reply* reply) {
     return GrowReply(reply, grown < largest ? grown : largest);
 }
 
-enum ReceiveEnd {
-    kReceivedWhole,   // the reply is complete
-    kReceiveFailed,   // closed or reset before it was, time-out, stop, too long, out of memory
-};
-
-ReceiveEnd ReceiveInto(Connection* connection, Reply* reply, ReplyEnd end) {
+// Reads until the reply is whole; false, with the reason recorded, when it
+// cannot be: closed or reset before, time-out, stop, too long, out of memory.
+bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply* reply, ReplyEnd end) {
+    StartStep(connection);
     ReplyScan scan = StartReplyScan(end);
     for (;;) {
-        if (!MakeRoom(reply))
-            return kReceiveFailed;
+        // Room runs out only short of the bound: the reply outgrew what can be held.
+        if (!MakeRoom(reply)) {
+            SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
+            return false;
+        }
         size_t room = reply->capacity - 1 - reply->length;
         char* into = reply->text + reply->length;
         int received = connection->tls ? ReceiveTls(connection->tls, into, room) : ReceiveRaw(connection, into, room);
         // Closed before the reply was whole: what came is a fragment (say "+OK 2"
-        // of "+OK 25 ..."), and judging it could give a wrong count.
-        if (received <= 0)
-            return kReceiveFailed;
+        // of "+OK 25 ..."), and judging it could give a wrong count. A TLS
+        // record that cannot be read ends the connection as surely.
+        if (received <= 0) {
+            RecordWaitEnd(instance, reply, received == 0 ? kWaitSignalled : connection->lastWait, reply->step);
+            return false;
+        }
         reply->length += static_cast<size_t>(received);
         reply->text[reply->length] = '\0';
         ReplyState state = ScanReply(&scan, reply->text, reply->length);
         if (state == kReplyComplete)
-            return kReceivedWhole;
-        if (state == kReplyTooLong)
-            return kReceiveFailed;
+            return true;
+        if (state == kReplyTooLong) {
+            SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
+            return false;
+        }
     }
 }
 
@@ -230,43 +301,43 @@ size_t ReceiveReply(const DockletInstance* instance, Connection** connection, Re
     EmptyReply(reply);
     if (!*connection)
         return 0;
-    StartStep(instance, *connection);
-    if (ReceiveInto(*connection, reply, end) == kReceiveFailed) {
+    if (!ReceiveInto(instance, *connection, reply, end)) {
         EmptyReply(reply);
         DisconnectFromServer(connection);
     }
     return reply->length;
 }
 
-// A failure's reason as its Error line gives it, or none for a stop: the
-// check then ends without having failed.
-struct Failure {
-    char text[640];
-};
+// The step a command's reply answers, named by the command word alone (never
+// its arguments, which may hold a password), after an IMAP tag of digits.
+void NameStep(Reply* reply, const char* command) {
+    size_t tag = strspn(command, "0123456789");
+    const char* word = tag > 0 && command[tag] == ' ' ? command + tag + 1 : command;
+    size_t length = strcspn(word, " \r\n");
+    FormatText(reply->step, sizeof reply->step, "reply to %.*s", static_cast<int>(length < 16 ? length : 16), word);
+}
 
-void DescribeHandshakeFailure(const Connection* connection, TlsStart started, SECURITY_STATUS status,
-                              Failure* failure) {
+// Records why a handshake did not complete.
+void RecordHandshakeFailure(const DockletInstance* instance, const Connection* connection, Reply* reply,
+                            TlsStart started, SECURITY_STATUS status) {
     const unsigned long code = static_cast<unsigned long>(status);
-    if (started == kTlsClosed || (started == kTlsTransportFailed && connection->lastWait == kWaitSignalled))
-        CopyText(failure->text, sizeof failure->text, "the server closed the connection: TLS handshake");
-    else if (started == kTlsTransportFailed && connection->lastWait == kWaitTimedOut)
-        FormatText(failure->text, sizeof failure->text, "no answer within %u s: TLS handshake",
-                   static_cast<unsigned>(connection->stepTimeoutMs / 1000));
+    if (started == kTlsClosed)
+        RecordWaitEnd(instance, reply, kWaitSignalled, "TLS handshake");
     else if (started == kTlsTransportFailed)
-        failure->text[0] = '\0';
+        RecordWaitEnd(instance, reply, connection->lastWait, "TLS handshake");
     else if (const char* meaning = SspiStatusMeaning(static_cast<uint32_t>(status)))
-        FormatText(failure->text, sizeof failure->text, "TLS handshake failed (%s, SSPI status 0x%08lX)", meaning, code);
+        SetReplyFailure(reply, "TLS handshake failed (%s, SSPI status 0x%08lX)", meaning, code);
     else
-        FormatText(failure->text, sizeof failure->text, "TLS handshake failed (SSPI status 0x%08lX)", code);
+        SetReplyFailure(reply, "TLS handshake failed (SSPI status 0x%08lX)", code);
 }
 
 // Judges the certificate of a channel just opened and writes the connection's
-// TLS line; false, with the reason, when the certificate is refused.
-bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, const MailAccount* account,
-                       Failure* failure) {
+// TLS line; false, with the reason recorded, when the certificate is refused.
+bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Reply* reply,
+                       const MailAccount* account) {
     PCCERT_CONTEXT certificate = TlsServerCertificate(channel);
     if (!certificate) {
-        CopyText(failure->text, sizeof failure->text, "TLS handshake failed (the server sent no certificate)");
+        SetReplyFailure(reply, "TLS handshake failed (the server sent no certificate)");
         return false;
     }
     char subject[256];
@@ -295,62 +366,57 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, con
         return true;
     case kCertificateUntrusted:
         if (caFileUsable)
-            FormatText(failure->text, sizeof failure->text, "TLS certificate not trusted: %s", subject);
+            SetReplyFailure(reply, "TLS certificate not trusted: %s", subject);
         else
-            FormatText(failure->text, sizeof failure->text,
-                       "TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject, account->caFile);
+            SetReplyFailure(reply, "TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject,
+                            account->caFile);
         return false;
     case kCertificateExpired:
-        FormatText(failure->text, sizeof failure->text, "TLS certificate expired or not yet valid: %s", subject);
+        SetReplyFailure(reply, "TLS certificate expired or not yet valid: %s", subject);
         return false;
     case kCertificateWrongName:
-        FormatText(failure->text, sizeof failure->text, "TLS certificate is for %s, not %s", names, account->address);
+        SetReplyFailure(reply, "TLS certificate is for %s, not %s", names, account->address);
         return false;
     }
     return false;
 }
 
 // Runs the handshake on an open connection and judges the certificate; on
-// failure the connection is closed and the reason logged.
-bool SecureConnection(const DockletInstance* instance, Connection** connection, const MailAccount* account) {
-    Failure failure = {};
+// failure the connection is closed and reply says why.
+bool SecureConnection(const DockletInstance* instance, Connection** connection, Reply* reply,
+                      const MailAccount* account) {
     CredHandle* credentials = ItemTlsCredentials(instance);
     bool secured = false;
     if (!credentials) {
-        CopyText(failure.text, sizeof failure.text, "TLS handshake failed (SChannel gives no credentials)");
+        SetReplyFailure(reply, "TLS handshake failed (SChannel gives no credentials)");
     } else {
-        StartStep(instance, *connection);
+        StartStep(*connection);
         TlsTransport transport = {*connection, SendRawFor, ReceiveRawFor};
         SECURITY_STATUS status = SEC_E_OK;
         TlsStart started = StartTlsChannel(credentials, account->address, &transport, &(*connection)->tls, &status);
         if (started != kTlsStarted)
-            DescribeHandshakeFailure(*connection, started, status, &failure);
+            RecordHandshakeFailure(instance, *connection, reply, started, status);
         else
-            secured = AcceptCertificate(instance, (*connection)->tls, account, &failure);
+            secured = AcceptCertificate(instance, (*connection)->tls, reply, account);
     }
-    if (!secured) {
-        if (instance->debug && failure.text[0] != '\0')
-            WriteDebugLog(instance, "    Error: %s", failure.text);
+    if (!secured)
         DisconnectFromServer(connection);
-    }
     return secured;
 }
 
 }  // namespace
 
 Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account) {
-    EmptyReply(reply);
     if (account->security == kSecurityUnknown) {
-        if (instance->debug)
-            WriteDebugLog(instance, "    Error: unknown Security \"%s\"", account->securityText);
+        SetReplyFailure(reply, "unknown Security \"%s\"", account->securityText);
         return nullptr;
     }
     if (instance->debug)
         WriteDebugLog(instance, "    Connect %s %d", account->address, account->port);
-    Connection* connection = ConnectToServer(instance, account->address, account->port);
-    // A connection that could not be secured has no greeting to show.
-    if (connection && account->security == kSecurityTls && !SecureConnection(instance, &connection, account))
-        return nullptr;
+    CopyText(reply->step, sizeof reply->step, "greeting");
+    Connection* connection = ConnectToServer(instance, reply, account->address, account->port);
+    if (connection && account->security == kSecurityTls)
+        SecureConnection(instance, &connection, reply, account);
     ReceiveReply(instance, &connection, reply, 0);
     if (instance->debug)
         WriteDebugLog(instance, "    %s", reply->text);
@@ -366,15 +432,22 @@ void ExchangeCommand(const DockletInstance* instance, Connection** connection, R
     va_start(arguments, format);
     FormatTextV(command, sizeof command, format, arguments);
     va_end(arguments);
+    NameStep(reply, command);
+    ContinueCommand(instance, connection, reply, end, command);
+}
+
+void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
+                     ReplyEnd end, const char* text) {
     if (instance->debug)
-        WriteDebugLog(instance, "    %s", command);
-    SendText(instance, connection, command);
+        WriteDebugLog(instance, "    %s", text);
+    SendText(instance, connection, reply, text);
     ReceiveReply(instance, connection, reply, end);
     if (instance->debug)
         WriteDebugLog(instance, "    %s", reply->text);
 }
 
-bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, const MailAccount* account) {
+bool StartTlsOnConnection(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          const MailAccount* account) {
     if (!*connection)
         return false;
     // Bytes the server sent after its OK came before the handshake: they are
@@ -383,13 +456,20 @@ bool StartTlsOnConnection(const DockletInstance* instance, Connection** connecti
     char discarded[512];
     while (recv((*connection)->socket, discarded, sizeof discarded, 0) > 0) {
     }
-    return SecureConnection(instance, connection, account);
+    return SecureConnection(instance, connection, reply, account);
 }
 
 void CloseServerConnection(const DockletInstance* instance, Connection** connection) {
     if (instance->debug)
         WriteDebugLog(instance, "    Disconnect");
     DisconnectFromServer(connection);
+}
+
+uint32_t CheckTimeoutMs(const DockletInstance* instance) {
+    if (instance->timeoutSeconds <= 0)
+        return kDefaultTimeoutMs;
+    return instance->timeoutSeconds > 0x7FFFFFFF / 1000 ? 0x7FFFFFFF
+                                                        : static_cast<DWORD>(instance->timeoutSeconds) * 1000;
 }
 
 void DisconnectFromServer(Connection** connection) {

@@ -4,6 +4,7 @@
 // pixel the host journals (px=) names the frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -119,7 +120,7 @@ TEST(Animation, NoMailFramesCycleLeftToRightEvery75Ms) {
     DockletFolder folder("Cycle", Quiet());
     ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", kSide, kNoMailColours, 2, kLeftoverColour));
     ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", kSide, kNewMailColours));
-    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "1200",
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "3200",
                            "destroy", "1"});
     ASSERT_EQ(0, run.exitCode) << run.Text();
     EXPECT_GE(run.Find("DockletLoadGDIPlusImage", "-", QuoteJournalText(folder.Path() + "NoMail.png") +
@@ -128,18 +129,28 @@ TEST(Animation, NoMailFramesCycleLeftToRightEvery75Ms) {
         << run.Text();
 
     std::vector<Shown> shown = ShownOn(run, "1");
-    ASSERT_GE(shown.size(), 6u) << run.Text();
+    ASSERT_GE(shown.size(), 20u) << run.Text();
     ExpectFramesInOrder(shown, kNoMailColours, run);
     double created = run.At(run.Find("call", "1", "OnCreate")).milliseconds;
     EXPECT_LT(shown[0].ms - created, 500) << "the first frame comes with the item\n" << run.Text();
-    for (size_t i = 1; i < shown.size(); ++i) {
-        double interval = shown[i].ms - shown[i - 1].ms;
-        EXPECT_GT(interval, 30) << "before frame " << i << "\n" << run.Text();
-        EXPECT_LT(interval, 500) << "before frame " << i << "\n" << run.Text();
-    }
-    double mean = (shown.back().ms - shown.front().ms) / static_cast<double>(shown.size() - 1);
-    EXPECT_GT(mean, 50) << run.Text();
-    EXPECT_LT(mean, 200) << run.Text();
+    // The pace is judged on many gaps: their median tells the pause (Wine's
+    // timers keep a 75 ms wait within a few ms; a busy machine stretches some
+    // gaps, seldom shortens one), their quartiles that it is no average of
+    // short and long ones. A pause of 40 or 150 ms fails both.
+    std::vector<double> gaps;
+    for (size_t i = 1; i < shown.size(); ++i)
+        gaps.push_back(shown[i].ms - shown[i - 1].ms);
+    std::sort(gaps.begin(), gaps.end());
+    const double lower = gaps[gaps.size() / 4];
+    const double median = gaps[gaps.size() / 2];
+    const double upper = gaps[gaps.size() * 3 / 4];
+    printf("Frame gaps of %u: quartiles %.1f, %.1f, %.1f ms\n", static_cast<unsigned>(gaps.size()), lower, median,
+           upper);
+    EXPECT_GT(median, 65) << run.Text();
+    EXPECT_LT(median, 100) << run.Text();
+    EXPECT_GT(lower, 55) << run.Text();
+    EXPECT_LT(upper, 125) << run.Text();
+    EXPECT_GT(gaps.front(), 30) << run.Text();
     ExpectNoLateCalls(run);
 
     DockletFolder square("Square", Quiet());
@@ -226,10 +237,14 @@ TEST(Animation, EachSetTakesUpAgainWhereItStopped) {
     // repeat: a repeated finding must change nothing either.
     ScriptedServer server(Scripts{{FindsMail(150), FindsMail(100), FindsNone(150), FindsMail(250),
                                    FindsNone(100), FindsNone(200)}});
-    DockletFolder folder("Resume", ImapSettings(server.Port(), 0));
+    DockletFolder folder("Resume", ImapSettings(server.Port(), 180));
     WriteStrips(folder, kNoMailColours, kNewMailColours);
-    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "4000",
-                           "destroy", "1"});
+    // A check at once, then one a hold starts every 600 ms.
+    std::vector<std::string> steps = {"create", "1", folder.Root(), folder.Relative()};
+    for (int hold = 0; hold < 6; ++hold)
+        steps.insert(steps.end(), {"wait", "600", "hold", "1"});
+    steps.insert(steps.end(), {"wait", "600", "destroy", "1"});
+    HostRun run = RunHost(steps);
     ASSERT_EQ(0, run.exitCode) << run.Text();
     EXPECT_GE(server.Connections(), 6) << run.Text();
 

@@ -98,6 +98,27 @@ TEST(DovecotImap, DebugLogOfOneCheck) {
     dovecot::Empty("road");
 }
 
+// A password with 8-bit characters (UTF-8 bytes, which the profile functions
+// pass on unchanged in Wine's ANSI code page) goes as a literal; Dovecot
+// announces LITERAL+ in its greeting, so the whole LOGIN goes at once.
+TEST(DovecotImap, EightBitPasswordGoesAsALiteral) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    const std::string password = "caf\xC3\xA9 cr\xC3\xA8me";
+    dovecot::AddUser("eightbit", password);
+    dovecot::Deliver("eightbit", 2);
+    DockletFolder folder("EightBit", "[Common]\r\nDebug=1\r\nNbAccount=1\r\nstringNoMsg=None\r\n"
+                                     "stringHaveMsg=%d new\r\nstringFailed=%d failed\r\n[account0]\r\nType=IMAP\r\n"
+                                     "Address=127.0.0.1\r\nPort=" + std::to_string(ports.imap) +
+                                         "\r\nLogin=eightbit\r\nPassword=" + password + "\r\n");
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new",
+                           "30000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_NE(std::string::npos, log.find("    1 LOGIN eightbit {12+}\r\r\n" + password + "\r\r\n\r\n    1 OK ")) << log;
+    EXPECT_GE(run.Find("DockletSetLabel", "1", "\"2 new\""), 0) << run.Text() << log;
+    dovecot::Empty("eightbit");
+}
+
 class DovecotPop : public ::testing::Test {
 protected:
     // Each test has a key of its own: tests run side by side in one Wine prefix.

@@ -57,11 +57,12 @@ size_t Occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
+// DelaySecond=1 is below the least pause: the next check comes 10 s after.
 TEST(Workers, ChecksAtOnceThenAfterEachPause) {
     ScriptedServer server(Finding(" 3 4"));
     DockletFolder folder("Tidewell", Settings(server.Port(), 1));
     HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new",
-                           "5000", "wait", "1500", "destroy", "1"});
+                           "5000", "wait", "11500", "destroy", "1"});
     ASSERT_EQ(0, run.exitCode) << run.Text();
     int first = run.Find("DockletSetLabel", "1", "\"Checking\"");
     int result = run.Find("DockletSetLabel", "1", "\"2 new\"", first);
@@ -71,21 +72,33 @@ TEST(Workers, ChecksAtOnceThenAfterEachPause) {
     int attention = run.Find("DockletDoAttentionAnimation", "1");
     EXPECT_GE(attention, 0);
     EXPECT_LT(attention, first);
-    // The second cycle starts about a second after the first ended.
+    // The second cycle starts ten seconds after the first ended.
     int second = run.Find("DockletSetLabel", "1", "\"Checking\"", result);
     ASSERT_GT(second, result) << run.Text();
     double pause = run.At(second).milliseconds - run.At(result).milliseconds;
-    EXPECT_GT(pause, 900);
-    EXPECT_LT(pause, 3000);
+    EXPECT_GT(pause, 9900);
+    EXPECT_LT(pause, 11500);
     EXPECT_EQ(0u, folder.Read("Debug.log").find("----------------------------"));
     EXPECT_NE(std::string::npos, folder.Read("Debug.log").find("TidewellThread\r\n  Account 0\r\n"));
 }
 
-TEST(Workers, DelayZeroChecksWithoutPause) {
-    DockletFolder folder("Tidewell", "[Common]\r\nNbAccount=0\r\nDelaySecond=0\r\nstringNoMsg=None\r\n");
-    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "500", "destroy", "1"});
-    ExpectPromptTeardown(run, "checking without pause");
-    EXPECT_GT(run.Count("DockletDoAttentionAnimation", "1"), 10) << run.Text();
+// 0 (also text, read as 0) and a product that overflowed 32 bits (4294968 s)
+// once made checks follow each other without pause: a flood of logins that
+// gets an account locked. The other bounds are the configuration's test.
+TEST(Workers, NoDelayChecksInAFlood) {
+    for (const char* delay : {"0", "4294968"}) {
+        SCOPED_TRACE(delay);
+        DockletFolder folder("Tidewell", std::string("[Common]\r\nNbAccount=0\r\nDelaySecond=") + delay +
+                                             "\r\nstringCheck=Checking\r\nstringNoMsg=None\r\n");
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "1500", "hold", "1",
+                               "wait", "300", "destroy", "1"});
+        ExpectPromptTeardown(run, "in the least pause");
+        EXPECT_EQ(1, run.Count("DockletDoAttentionAnimation", "1")) << run.Text();
+        // A hold still checks at once.
+        int held = run.Find("call", "1", "OnLeftButtonHeld");
+        ASSERT_GE(held, 0);
+        EXPECT_GE(run.Find("DockletSetLabel", "1", "\"Checking\"", held), 0) << run.Text();
+    }
 }
 
 TEST(Workers, HoldsStartOverlappingOneShotChecks) {
@@ -112,7 +125,7 @@ TEST(Workers, TwoItemsCheckTheirOwnAccounts) {
     DockletFolder second("Second", Settings(five.Port(), 1));
     HostRun run = RunHost({"create", "1", first.Root(), first.Relative(), "create", "2", second.Root(),
                            second.Relative(), "waitlabel", "1", "2 new", "5000", "waitlabel", "2",
-                           "5 new", "5000", "destroy", "1", "wait", "1500", "destroy", "2"});
+                           "5 new", "5000", "destroy", "1", "hold", "2", "wait", "1500", "destroy", "2"});
     ASSERT_EQ(0, run.exitCode) << run.Text();
     EXPECT_EQ(-1, run.Find("DockletSetLabel", "1", "\"5 new\""));
     EXPECT_EQ(-1, run.Find("DockletSetLabel", "2", "\"2 new\""));
@@ -151,6 +164,48 @@ TEST(WorkersTeardown, WhileOneShotChecksWait) {
     ExpectPromptTeardown(RunHost({"create", "1", folder.Root(), folder.Relative(), "hold", "1", "hold",
                                   "1", "hold", "1", "wait", "300", "destroy", "1"}),
                          "one-shot checks wait");
+}
+
+// A named pipe that accepts a client and then says nothing, as a DBX file on
+// a network share that hangs: a read of it never ends.
+class SilentPipe {
+public:
+    SilentPipe() : name_("\\\\.\\pipe\\tidewell-silent-" + std::to_string(GetCurrentProcessId())) {
+        pipe_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                 nullptr);
+        thread_ = CreateThread(nullptr, 0, Accept, pipe_, 0, nullptr);
+    }
+    ~SilentPipe() {
+        CloseHandle(pipe_);
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+    }
+    const std::string& Name() const { return name_; }
+
+private:
+    static DWORD WINAPI Accept(void* pipe) {
+        ConnectNamedPipe(pipe, nullptr);
+        return 0;
+    }
+    std::string name_;
+    HANDLE pipe_;
+    HANDLE thread_;
+};
+
+TEST(WorkersTeardown, WhileReadingADbxFileThatNeverAnswers) {
+    SilentPipe pipe;
+    ScriptedServer server(Finding(" 1"));
+    DockletFolder folder("Tidewell", "[Common]\r\nDebug=1\r\nNbAccount=1\r\nstringCheck=Checking\r\n"
+                                     "[account0]\r\nType=POP\r\nAddress=127.0.0.1\r\nPort=" +
+                                         std::to_string(server.Port()) + "\r\nDbxFile0=" + pipe.Name() + "\r\n");
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Checking",
+                           "5000", "wait", "500", "destroy", "1"});
+    ExpectPromptTeardown(run, "a DBX file never answers");
+    // The check was still reading: it had not counted the file.
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_NE(std::string::npos, log.find("  Account 0\r\n")) << log;
+    EXPECT_EQ(std::string::npos, log.find("Nb messages in DBX file")) << log;
+    EXPECT_EQ(0, server.Connections());
 }
 
 // A listener whose queue of connections waiting to be accepted is full: the

@@ -270,6 +270,8 @@ def matrix_scene(protocol, at, fault):
                 channel.send_lines([reply])
                 continue
             if fault == "close":
+                # The handshake's last flight goes first: the close is the reply's.
+                channel.flush()
                 return
             if fault == "reset":
                 channel.send_lines([reply[:len(reply) // 2]])

@@ -32,4 +32,12 @@ TEST(FormatImapArgument, TwiceTheLengthAndThreeAlwaysSuffice) {
     EXPECT_EQ("", Argument("a b", 2));
 }
 
+TEST(NeedsImapLiteral, AnyByteOutsideSevenBitAscii) {
+    EXPECT_FALSE(NeedsImapLiteral(""));
+    EXPECT_FALSE(NeedsImapLiteral("pass word\"\\\x7F\x01"));
+    EXPECT_TRUE(NeedsImapLiteral("caf\xC3\xA9"));
+    EXPECT_TRUE(NeedsImapLiteral("\x80"));
+    EXPECT_TRUE(NeedsImapLiteral("abc\xFF"));
+}
+
 }  // namespace

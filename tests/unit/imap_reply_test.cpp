@@ -50,4 +50,23 @@ TEST(CountSearchResults, ThousandsOfMessages) {
     EXPECT_EQ(5000, CountSearchResults(reply.c_str()));
 }
 
+TEST(AnnouncesLiteralPlus, OnlyAsACapabilityOfItsOwn) {
+    const struct {
+        const char* reply;
+        bool announced;
+    } cases[] = {
+        {"* OK [CAPABILITY IMAP4rev1 SASL-IR LITERAL+ ID] Dovecot ready.\r\n", true},
+        {"* OK [CAPABILITY IMAP4rev1 literal+] ready\r\n", true},
+        {"* OK [CAPABILITY IMAP4rev1 LITERAL+]\r\n", true},
+        {"* CAPABILITY IMAP4rev1 LITERAL+\r\n1 OK done\r\n", true},
+        {"* OK [CAPABILITY IMAP4rev1 LITERAL-] ready\r\n", false},
+        {"* OK [CAPABILITY IMAP4rev1 LITERAL++ XLITERAL+] ready\r\n", false},
+        {"* OK ready, LITERAL+ welcome\r\n", false},
+        {"* OK [CAPABILITY IMAP4rev1]\r\n* OK LITERAL+\r\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.announced, AnnouncesLiteralPlus(c.reply)) << c.reply;
+}
+
 }  // namespace

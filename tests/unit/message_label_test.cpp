@@ -40,4 +40,27 @@ TEST(MessageLabel, CutToTheBuffer) {
     EXPECT_EQ("", Label("%d", 1, 1));
 }
 
+// The rule itself is the check cycle's test; here the cuts: labels stay
+// terminated and never exceed their buffer.
+TEST(CycleLabel, CutToItsBuffer) {
+    struct Case {
+        const char* countLabel;
+        const char* failedTemplate;
+        int failed;
+        bool anyAnswered;
+        size_t size;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"3 new", "%d failed", 1, true, 9, "3 new, 1"},
+        {"3 new", "", 1, true, 3, "3 "},
+        {"3 new", "%d failed", 4, false, 3, "4 "},
+    };
+    for (const Case& c : cases) {
+        char label[1024];
+        FormatCycleLabel(label, c.size, c.countLabel, c.failedTemplate, c.failed, c.anyAnswered);
+        EXPECT_EQ(c.label, std::string(label)) << c.countLabel << " / " << c.failedTemplate;
+    }
+}
+
 }  // namespace

@@ -65,9 +65,12 @@ TEST_F(CheckCycle, CountsAboveZeroAddUpAndFailuresAreLogged) {
     bed.AddAccount(kAccountImap, two->Port());
     CheckAllAccounts(&bed.instance);
     EXPECT_EQ((Labels{"Checking", "5 new"}), RecordingHost::Labels());
-    EXPECT_EQ(1u, Count("    Failed !\r\n"));
+    EXPECT_EQ(2u, Count("    Failed !\r\n"));
+    EXPECT_EQ(2u, Count("    Error: "));
     EXPECT_NE(std::string::npos, bed.Log().find("  Account 1\r\n    Connect"));
-    EXPECT_NE(std::string::npos, bed.Log().find("    Failed !\r\n  Account 2\r\n  Account 3\r\n"));
+    EXPECT_NE(std::string::npos, bed.Log().find("    Error: rejected by the server: greeting\r\n    Failed !\r\n"
+                                                "  Account 2\r\n    Error: unknown Type \"\": account skipped\r\n"
+                                                "    Failed !\r\n  Account 3\r\n"));
     EXPECT_NE(std::string::npos, bed.Log().find("  Total mails:5\r\n"));
 }
 
@@ -93,6 +96,50 @@ TEST_F(CheckCycle, EveryAccountFailingLooksLikeNoMail) {
     CheckAllAccounts(&bed.instance);
     EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
     EXPECT_EQ(2u, Count("    Failed !\r\n"));
+}
+
+// What the label says with stringFailed set: the count the other accounts
+// gave, then the failure; the failure alone when no account answered.
+TEST_F(CheckCycle, FailuresShowOnTheLabelWhenStringFailedIsSet) {
+    enum Account { kThree, kOne, kNothing, kRefusing, kUnknownType };
+    struct Case {
+        const char* failedTemplate;
+        const char* noMessageText;
+        std::vector<Account> accounts;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"", "None", {kThree, kRefusing}, "3 new"},
+        {"", "None", {kRefusing}, "None"},
+        {"%d failed", "None", {kThree, kRefusing}, "3 new, 1 failed"},
+        {"%d failed", "None", {kOne, kUnknownType, kRefusing}, "One, 2 failed"},
+        {"%d failed", "None", {kNothing, kRefusing}, "None, 1 failed"},
+        {"%d failed", "None", {kRefusing, kUnknownType}, "2 failed"},
+        {"%d failed", "None", {kUnknownType}, "1 failed"},
+        {"%d failed", "", {kNothing, kRefusing}, "1 failed"},
+        {"%d failed", "None", {kThree, kNothing}, "3 new"},
+        {"%d failed", "None", {}, "None"},
+        {"no check %s%n%%", "None", {kRefusing}, "no check %s%n%"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CheckBed local;
+        CopyText(local.instance.noMessageText, kLabelSize, c.noMessageText);
+        CopyText(local.instance.oneMessageText, kLabelSize, "One");
+        CopyText(local.instance.manyMessagesTemplate, kLabelSize, "%d new");
+        CopyText(local.instance.failedTemplate, kLabelSize, c.failedTemplate);
+        std::vector<std::unique_ptr<ScriptedServer>> servers;
+        for (Account account : c.accounts) {
+            servers.push_back(account == kThree     ? ServerFinding(" 1 2 3")
+                              : account == kOne     ? ServerFinding(" 7")
+                              : account == kNothing ? ServerFinding("")
+                                                    : RefusingServer());
+            local.AddAccount(account == kUnknownType ? kAccountNone : kAccountImap, servers.back()->Port());
+        }
+        RecordingHost::Reset();
+        CheckAllAccounts(&local.instance);
+        EXPECT_EQ((Labels{"", c.label}), RecordingHost::Labels());
+    }
 }
 
 TEST_F(CheckCycle, EmptyTextsEmptyTheLabel) {

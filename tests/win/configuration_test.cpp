@@ -44,6 +44,7 @@ TEST_F(Configuration, NoFileGivesTheDefaults) {
     EXPECT_STREQ("", instance.noMessageText);
     EXPECT_STREQ("", instance.oneMessageText);
     EXPECT_STREQ("", instance.manyMessagesTemplate);
+    EXPECT_STREQ("", instance.failedTemplate);
     EXPECT_EQ(folder.Path() + kRelative + "Debug.log", instance.logPath);
     ASSERT_EQ(1, instance.accountCount);
     ASSERT_NE(nullptr, instance.accounts);
@@ -63,7 +64,7 @@ TEST_F(Configuration, CommonSectionMatchesInAnyCase) {
         Read(std::string(heading) +
              "\r\nNbAccount=0\r\nDelaySecond=30\r\nLink=mail.exe -check\r\n"
              "stringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
-             "stringHaveMsg=%d mails\r\n");
+             "stringHaveMsg=%d mails\r\nstringFailed=%d failed\r\n");
         SCOPED_TRACE(heading);
         EXPECT_EQ(0, instance.accountCount);
         EXPECT_EQ(30, instance.delaySeconds);
@@ -72,6 +73,7 @@ TEST_F(Configuration, CommonSectionMatchesInAnyCase) {
         EXPECT_STREQ("None", instance.noMessageText);
         EXPECT_STREQ("One", instance.oneMessageText);
         EXPECT_STREQ("%d mails", instance.manyMessagesTemplate);
+        EXPECT_STREQ("%d failed", instance.failedTemplate);
     }
 }
 
@@ -225,12 +227,38 @@ TEST_F(Configuration, AccountCountsAsWritten) {
     EXPECT_EQ(143, instance.accounts[1].port);
 }
 
-TEST_F(Configuration, AccountCountTooLargeToHoldLeavesNoAccounts) {
-    Read("[common]\r\nDebug=1\r\nNbAccount=2147483647\r\n");
-    EXPECT_EQ(0, instance.accountCount);
-    EXPECT_EQ(nullptr, instance.accounts);
-    EXPECT_EQ("----------------------------\r\nNbAccounts:2147483647\r\nDelay:180 seconds\r\nLink:\r\n",
-              Log());
+// Values past their bounds take the nearest one; the dump shows what was written.
+TEST_F(Configuration, AccountCountAndDelayWithinTheirBounds) {
+    struct Case {
+        const char* nbAccount;
+        const char* delaySecond;
+        int32_t accounts;
+        int32_t delay;
+        const char* dumped;  // the dump's header lines after the hyphens
+    };
+    const Case cases[] = {
+        {"100", "10", 100, 10, "NbAccounts:100\r\nDelay:10 seconds\r\n"},
+        {"101", "86400", 100, 86400, "NbAccounts:101\r\nDelay:86400 seconds\r\n"},
+        {"20000", "0", 100, 10, "NbAccounts:20000\r\nDelay:0 seconds\r\n"},
+        {"2147483647", "9", 100, 10, "NbAccounts:2147483647\r\nDelay:9 seconds\r\n"},
+        {"3", "-5", 3, 10, "NbAccounts:3\r\nDelay:-5 seconds\r\n"},
+        {"1", "three minutes", 1, 10, "NbAccounts:1\r\nDelay:0 seconds\r\n"},
+        {"1", "86401", 1, 86400, "NbAccounts:1\r\nDelay:86401 seconds\r\n"},
+        {"1", "4294968", 1, 86400, "NbAccounts:1\r\nDelay:4294968 seconds\r\n"},
+        {"1", "-2147483648", 1, 10, "NbAccounts:1\r\nDelay:-2147483648 seconds\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.nbAccount) + " " + c.delaySecond);
+        folder.Write(std::string(kRelative) + "Debug.log", "");
+        Read(std::string("[common]\r\nDebug=1\r\nNbAccount=") + c.nbAccount + "\r\nDelaySecond=" +
+             c.delaySecond + "\r\n[account99]\r\nType=IMAP\r\n[account100]\r\nType=IMAP\r\n");
+        EXPECT_EQ(c.accounts, instance.accountCount);
+        EXPECT_EQ(c.delay, instance.delaySeconds);
+        EXPECT_EQ(0u, Log().find(std::string("----------------------------\r\n") + c.dumped)) << Log();
+        // The hundredth section is the last one read.
+        EXPECT_EQ(c.accounts == 100, instance.accounts[c.accounts - 1].type == kAccountImap);
+        EXPECT_EQ(std::string::npos, Log().find("Account 100 :"));
+    }
 }
 
 TEST_F(Configuration, DbxFileLists) {
@@ -260,13 +288,15 @@ TEST_F(Configuration, DbxFileLists) {
 
 TEST_F(Configuration, OverLongValuesAreCutToTheirBuffers) {
     const std::string long600(600, 'x');
-    Read("[common]\r\nDebug=1\r\nNbAccount=1\r\nLink=" + long600 + "\r\nstringCheck=" + long600 +
+    Read("[common]\r\nDebug=1\r\nNbAccount=1\r\nLink=" + long600 + "\r\nstringFailed=" + long600 +
+         "\r\nstringCheck=" + long600 +
          "\r\nstringHaveMsg=" + long600 + "\r\n[account0]\r\nType=" + long600 +
          "\r\nAddress=" + long600 + "\r\nPassword=" + long600 + "\r\nNbDbxFiles=1\r\nDbxFile0=" +
          long600 + "\r\n");
     EXPECT_EQ(std::string(259, 'x'), instance.link);
     EXPECT_EQ(std::string(255, 'x'), instance.checkText);
     EXPECT_EQ(std::string(255, 'x'), instance.manyMessagesTemplate);
+    EXPECT_EQ(std::string(255, 'x'), instance.failedTemplate);
     EXPECT_EQ(kAccountNone, instance.accounts[0].type);
     EXPECT_EQ(std::string(259, 'x'), instance.accounts[0].address);
     EXPECT_EQ(std::string(259, 'x'), instance.accounts[0].password);

@@ -27,6 +27,8 @@ struct Protocol {
     std::vector<std::string> replies;
     // Replies after which the count is already known: a fault there still counts.
     size_t countKnownAfter;
+    // What each reply answers, as the log's reason line names it.
+    std::vector<std::string> steps;
 };
 
 const Protocol kImap = {"IMAP",
@@ -35,15 +37,17 @@ const Protocol kImap = {"IMAP",
                         "",
                         {"* OK ready\r\n", "1 OK Logged in\r\n", "* 2 EXISTS\r\n2 OK [READ-ONLY] done\r\n",
                          "* SEARCH 1 2\r\n3 OK done\r\n", "* BYE bye\r\n4 OK done\r\n"},
-                        4};
+                        4,
+                        {"greeting", "reply to LOGIN", "reply to EXAMINE", "reply to SEARCH", "reply to LOGOUT"}};
 const Protocol kPop = {"POP3",
                        kAccountPop,
                        kSecurityNone,
                        "",
                        {"+OK ready\r\n", "+OK\r\n", "+OK Logged in.\r\n", "+OK 2 320\r\n", "+OK bye\r\n"},
-                       4};
-const Protocol kImapTls = {"IMAPS", kAccountImap, kSecurityTls, "matrix-imap", kImap.replies, 4};
-const Protocol kPopTls = {"POP3S", kAccountPop, kSecurityTls, "matrix-pop3", kPop.replies, 4};
+                       4,
+                       {"greeting", "reply to USER", "reply to PASS", "reply to STAT", "reply to QUIT"}};
+const Protocol kImapTls = {"IMAPS", kAccountImap, kSecurityTls, "matrix-imap", kImap.replies, 4, kImap.steps};
+const Protocol kPopTls = {"POP3S", kAccountPop, kSecurityTls, "matrix-pop3", kPop.replies, 4, kPop.steps};
 
 enum Fault { kClose, kResetMidReply, kSilence, kByteByByte, kGarbage, kNulBytes, kHuge, kEndless };
 const char* const kFaultNames[] = {"close",   "reset mid-reply", "silence", "byte by byte",
@@ -120,6 +124,44 @@ std::vector<ServerStep> Faulty(const Protocol& protocol, size_t at, Fault fault)
 
 std::vector<ServerStep> Good(const Protocol& protocol) { return Faulty(protocol, 99, kClose); }
 
+// The reason line of a check that fails with `fault` in place of reply `at`.
+std::string Reason(const Protocol& protocol, size_t at, Fault fault) {
+    const std::string& step = protocol.steps[at];
+    // A greeting and every POP3 reply end with their first line; an IMAP
+    // reply only with its tagged line, which garbage never brings.
+    const bool oneLine = at == 0 || protocol.type == kAccountPop;
+    // Over TLS, bytes that are no record end the channel as a close does.
+    if (protocol.security == kSecurityTls && fault == kGarbage)
+        return "the server closed the connection: " + step;
+    switch (fault) {
+    case kClose:
+    case kResetMidReply:
+        return "the server closed the connection: " + step;
+    case kSilence:
+        return "no answer within 1 s: " + step;
+    case kGarbage:
+    case kNulBytes:
+        return (oneLine ? "rejected by the server: " : "no answer within 1 s: ") + step;
+    case kHuge:
+        // The greeting's first line is an untagged FETCH: judged and refused.
+        if (protocol.type == kAccountImap && at == 0)
+            return "rejected by the server: greeting";
+        return "reply past 1048576 bytes: " + step;
+    case kEndless:
+        return "reply past 1048576 bytes: " + step;
+    case kByteByByte:
+        break;
+    }
+    return "";
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 // Whole lines only: the log ends with a line end, and every line is one of ours.
 void ExpectLineStructured(const std::string& log) {
     ASSERT_FALSE(log.empty());
@@ -165,6 +207,13 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             const std::vector<std::string> labels = RecordingHost::Labels();
             ASSERT_EQ(2u, labels.size());
             EXPECT_EQ(counted ? "2 new" : "None", labels[1]);
+            const std::string firstCycle = bed.Log();
+            EXPECT_EQ(counted ? 0u : 1u, Occurrences(firstCycle, "    Error: ")) << firstCycle;
+            if (!counted) {
+                EXPECT_NE(std::string::npos,
+                          firstCycle.find("    Error: " + Reason(protocol, at, fault) + "\r\n    Failed !\r\n"))
+                    << firstCycle;
+            }
 
             // The server may still be busy ending the faulty dialogue.
             if (tls)

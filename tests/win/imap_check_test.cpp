@@ -21,6 +21,17 @@ const char kExamined[] =
     "* OK [UIDVALIDITY 1700000000] UIDs valid\r\n2 OK [READ-ONLY] Examine completed.\r\n";
 const char kLoggedOut[] = "* BYE Logging out\r\n4 OK Logout completed.\r\n";
 
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 std::vector<ServerStep> Dialogue(const std::string& search, size_t piece = 0) {
     return {Send(kGreeting, piece), ReadLine(), Send("1 OK Logged in\r\n", piece), ReadLine(),
             Send(kExamined, piece), ReadLine(), Send(search, piece), ReadLine(),
@@ -62,28 +73,34 @@ TEST(ImapCheck, ThousandsOfUnseenMessages) {
     EXPECT_EQ(5000, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
 }
 
-TEST(ImapCheck, EachRejectionEndsTheDialogueSilently) {
+TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
     struct Case {
         const char* name;
         std::vector<ServerStep> steps;
         const char* sent;
+        const char* reason;  // the log's last line
     };
     const Case cases[] = {
-        {"preauth greeting", {Send("* PREAUTH [CAPABILITY IMAP4rev1] Logged in as me\r\n")}, ""},
-        {"bye greeting", {Send("* BYE Too many connections\r\n")}, ""},
+        {"preauth greeting", {Send("* PREAUTH [CAPABILITY IMAP4rev1] Logged in as me\r\n")}, "",
+         "rejected by the server: greeting"},
+        {"bye greeting", {Send("* BYE Too many connections\r\n")}, "", "rejected by the server: greeting"},
         {"login refused",
          {Send(kGreeting), ReadLine(), Send("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")},
-         "1 LOGIN me secret\r\n"},
-        {"lower-case ok", {Send(kGreeting), ReadLine(), Send("1 ok Logged in\r\n")}, "1 LOGIN me secret\r\n"},
+         "1 LOGIN me secret\r\n", "rejected by the server: reply to LOGIN"},
+        {"lower-case ok", {Send(kGreeting), ReadLine(), Send("1 ok Logged in\r\n")}, "1 LOGIN me secret\r\n",
+         "rejected by the server: reply to LOGIN"},
         {"examine bad",
          {Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 BAD Error in IMAP command\r\n")},
-         "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n"},
+         "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n", "rejected by the server: reply to EXAMINE"},
         {"search no",
          {Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 OK\r\n"), ReadLine(),
           Send("3 NO Mailbox is locked\r\n")},
-         "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n"},
-        {"closed after greeting", {Send(kGreeting), CloseConnection()}, ""},
-        {"reset after login", {Send(kGreeting), ReadLine(), ResetConnection()}, "1 LOGIN me secret\r\n"},
+         "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n", "rejected by the server: reply to SEARCH"},
+        {"closed after greeting", {Send(kGreeting), CloseConnection()}, "",
+         "the server closed the connection: reply to LOGIN"},
+        {"closed before greeting", {CloseConnection()}, "", "the server closed the connection: greeting"},
+        {"reset after login", {Send(kGreeting), ReadLine(), ResetConnection()}, "1 LOGIN me secret\r\n",
+         "the server closed the connection: reply to LOGIN"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,6 +111,8 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilently) {
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, bed.Log().find("Disconnect"));
         EXPECT_EQ(std::string::npos, bed.Log().find("Nb Messages"));
+        EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine(std::string("Error: ") + c.reason))) << bed.Log();
+        EXPECT_EQ(1u, Occurrences(bed.Log(), "Error: "));
     }
 }
 
@@ -103,7 +122,71 @@ TEST(ImapCheck, AcceptedSearchWithoutResultsLineFailsAfterANormalEnd) {
     bed.AddAccount(kAccountImap, server.Port());
     EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
     EXPECT_NE(std::string::npos, server.Received().find("4 LOGOUT\r\n"));
-    EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: -1")));
+    EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: -1") +
+                                        ConnectionLogLine("Error: rejected by the server: reply to SEARCH")));
+}
+
+// RFC 3501 section 4.3: 8-bit text goes as a literal, whose text follows the
+// server's continuation request, or at once when the server has LITERAL+.
+TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
+    const std::string eAcute = "\xC3\xA9";  // as UTF-8 bytes in the INI
+    struct Case {
+        const char* name;
+        std::string greeting;
+        std::string login, password;
+        std::vector<std::string> replies;  // after each line the client sends
+        std::string sent;                  // the lines the server read
+        std::string logged;                // what the log shows after the greeting
+        int result;
+    };
+    const std::string plus = "+ Ready for literal data\r\n";
+    const Case cases[] = {
+        {"password", kGreeting, "me", "caf" + eAcute, {plus, "1 OK Logged in\r\n"},
+         "1 LOGIN me {5}\r\ncaf" + eAcute + "\r\n",
+         ConnectionLogLine("1 LOGIN me {5}\r\n") + ConnectionLogLine(plus) +
+             ConnectionLogLine("caf" + eAcute + "\r\n") + ConnectionLogLine("1 OK Logged in\r\n"),
+         1},
+        {"login and password", kGreeting, "j" + eAcute, "p w" + eAcute, {plus, plus, "1 OK\r\n"},
+         "1 LOGIN {3}\r\nj" + eAcute + " {5}\r\np w" + eAcute + "\r\n",
+         ConnectionLogLine("1 LOGIN {3}\r\n") + ConnectionLogLine(plus) +
+             ConnectionLogLine("j" + eAcute + " {5}\r\n") + ConnectionLogLine(plus) +
+             ConnectionLogLine("p w" + eAcute + "\r\n") + ConnectionLogLine("1 OK\r\n"),
+         1},
+        {"login only, quoted password", kGreeting, "j" + eAcute, "a b", {plus, "1 OK\r\n"},
+         "1 LOGIN {3}\r\nj" + eAcute + " \"a b\"\r\n",
+         ConnectionLogLine("1 LOGIN {3}\r\n") + ConnectionLogLine(plus) +
+             ConnectionLogLine("j" + eAcute + " \"a b\"\r\n") + ConnectionLogLine("1 OK\r\n"),
+         1},
+        {"LITERAL+ in the greeting", "* OK [CAPABILITY IMAP4rev1 literal+ IDLE] Ready.\r\n", "j" + eAcute,
+         eAcute, {"", "", "1 OK\r\n"}, "1 LOGIN {3+}\r\nj" + eAcute + " {2+}\r\n" + eAcute + "\r\n",
+         ConnectionLogLine("1 LOGIN {3+}\r\nj" + eAcute + " {2+}\r\n" + eAcute + "\r\n") +
+             ConnectionLogLine("1 OK\r\n"),
+         1},
+        {"literal refused", kGreeting, "me", eAcute, {"1 BAD No literals here\r\n"}, "1 LOGIN me {2}\r\n",
+         ConnectionLogLine("1 LOGIN me {2}\r\n") + ConnectionLogLine("1 BAD No literals here\r\n") +
+             ConnectionLogLine("Error: rejected by the server: reply to LOGIN"),
+         -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = {Send(c.greeting)};
+        for (const std::string& reply : c.replies) {
+            steps.push_back(ReadLine());
+            if (!reply.empty())
+                steps.push_back(Send(reply));
+        }
+        if (c.result >= 0)
+            steps.insert(steps.end(), {ReadLine(), Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 7\r\n3 OK\r\n"),
+                                       ReadLine(), Send("4 OK\r\n")});
+        ScriptedServer server(steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port(), c.login.c_str(), c.password.c_str());
+        EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_EQ(0u, server.Received().find(c.sent)) << server.Received();
+        const std::string log = bed.Log();
+        size_t afterGreeting = log.find(ConnectionLogLine(c.greeting)) + ConnectionLogLine(c.greeting).size();
+        EXPECT_EQ(0u, log.compare(afterGreeting, c.logged.size(), c.logged)) << log;
+    }
 }
 
 TEST(ImapCheck, CredentialsThatAreNoAtomsGoOutQuoted) {
@@ -136,12 +219,25 @@ TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
     CheckBed bed;
     bed.AddAccount(kAccountImap, port);
     EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
-    EXPECT_EQ(ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(port)) + ConnectionLogLine(""), bed.Log());
+    EXPECT_EQ(ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(port)) + ConnectionLogLine("") +
+                  ConnectionLogLine("Error: connection refused: 127.0.0.1 port " + std::to_string(port)),
+              bed.Log());
 
     CheckBed unnamed;
     MailAccount& account = unnamed.AddAccount(kAccountImap, 143);
     account.address[0] = '\0';
     EXPECT_EQ(-1, CheckImapAccount(&unnamed.instance, &account));
+    EXPECT_TRUE(EndsWith(unnamed.Log(), ConnectionLogLine("") + ConnectionLogLine("Error: no Address set")));
+
+    // Names that cannot exist (RFC 6761), and text taken for a name as it is no address.
+    for (const char* name : {"mail.tidewell.invalid", "999.1.2.3"}) {
+        CheckBed lookup;
+        MailAccount& named = lookup.AddAccount(kAccountImap, 143);
+        strcpy(named.address, name);
+        EXPECT_EQ(-1, CheckImapAccount(&lookup.instance, &named));
+        EXPECT_TRUE(EndsWith(lookup.Log(), ConnectionLogLine(std::string("Error: name not found: ") + name)))
+            << lookup.Log();
+    }
 }
 
 TEST(ImapCheck, HostNamesAreLookedUp) {
@@ -163,6 +259,7 @@ TEST(ImapCheck, RepliesPastTheBoundFailCleanly) {
     bed.AddAccount(kAccountImap, server.Port());
     EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
     EXPECT_EQ(std::string::npos, bed.Log().find("LOGOUT"));
+    EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("Error: reply past 1048576 bytes: reply to SEARCH")));
 }
 
 TEST(ImapCheck, SilentServersTimeOut) {
@@ -180,6 +277,8 @@ TEST(ImapCheck, SilentServersTimeOut) {
         DWORD spent = GetTickCount() - start;
         EXPECT_GE(spent, 900u);
         EXPECT_LT(spent, 10000u);
+        EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine(std::string("Error: no answer within 1 s: ") +
+                                                          (silentAfter ? "reply to LOGIN" : "greeting"))));
     }
 }
 
@@ -205,6 +304,7 @@ TEST(ImapCheck, AStopEndsAWaitAtOnce) {
     DWORD start = GetTickCount();
     EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
     EXPECT_LT(GetTickCount() - start, 5000u);  // nowhere near the minute
+    EXPECT_EQ(std::string::npos, bed.Log().find("Error: "));  // a stop is no failure
     WaitForSingleObject(stopper, INFINITE);
     CloseHandle(stopper);
 }
