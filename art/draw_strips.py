@@ -5,8 +5,14 @@ Usage: art/draw_strips.py [OUTPUT_FOLDER]    (default: package/ in the repositor
 Needs Debian's python3 with python3-pil, hence /usr/bin/python3 rather than env.
 
 A strip is a row of 128 x 128 RGBA frames, shown left to right one every 75 ms
-and looping. Both show an envelope afloat in a well: with no mail it bobs on a
-slow tide; with new mail it leaps out of the water under a pulsing badge.
+and looping. Both show an envelope afloat in a well, rocking on the water as it
+sloshes from side to side. With new mail the envelope is lit, a badge is up,
+and once a loop it hops out of the water, then rocks gently for the rest.
+
+The motions swing back and forth, so the way back repeats the frames of the
+way out pixel for pixel, and the new-mail strip repeats its gentle rocking:
+the docklet keeps one copy of each repeated frame, so the long new-mail loop
+costs little memory.
 """
 import argparse
 import math
@@ -19,11 +25,19 @@ SIZE = 128
 SCALE = 4  # drawn at 4x, then downsampled: anti-aliased edges
 CENTER = SIZE / 2
 WELL_RADIUS = 58
-WATER_LEVEL = 80
+WATER_LEVEL = 84
+ENVELOPE_WIDTH, ENVELOPE_HEIGHT = 70, 46
+# How far the envelope's bottom lies under the water: deeper than the ripple
+# and the rounded corners rise, so no gap opens between envelope and water.
+DEPTH = 6
+SLOPE = 0.06       # the water's tilt at the height of a swing (about 3.5 degrees)
+RIPPLE = 0.8       # height of the small wave riding on the tilt
+BADGE_CENTER, BADGE_RADIUS = (108, 20), 16
+HOP_HEIGHT, HOP_DRIFT = 14, 8  # the hop's top keeps the envelope inside the rim and off the badge
 
 CALM = {
     "well_top": (58, 74, 92), "well_bottom": (30, 40, 54), "rim": (132, 152, 172),
-    "water": (74, 112, 142, 225), "crest": (160, 190, 212),
+    "water": (74, 112, 142, 236), "crest": (160, 190, 212),
     "paper": (196, 208, 221), "flap": (160, 176, 195), "ink": (38, 50, 64),
 }
 ALERT = dict(CALM, paper=(255, 255, 255), flap=(226, 233, 242), crest=(255, 214, 150))
@@ -69,13 +83,14 @@ def draw_rim(colours):
     return image
 
 
-def draw_water(colours, t, height):
-    """Two waves at whole multiples of the loop's phase, so frame N equals frame 0."""
-    def surface(x):
-        return (WATER_LEVEL + height * math.sin(2 * math.pi * (x / 64 - t))
-                + height * 0.5 * math.sin(2 * math.pi * (x / 37 + 2 * t)))
+def surface(x, swing):
+    """The water's height at x; swing in [-1, 1] is the slosh's phase as cos()."""
+    return (WATER_LEVEL + swing * SLOPE * (x - CENTER)
+            + RIPPLE * (2 * swing * swing - 1) * math.cos(2 * math.pi * (x - CENTER) / 40))
 
-    points = [(x, surface(x)) for x in range(0, SIZE + 1, 2)]
+
+def draw_water(colours, swing):
+    points = [(x, surface(x, swing)) for x in range(0, SIZE + 1, 2)]
     image = layer()
     draw = ImageDraw.Draw(image)
     draw.polygon([tuple(px(*p)) for p in points + [(SIZE, SIZE), (0, SIZE)]],
@@ -85,33 +100,37 @@ def draw_water(colours, t, height):
     return clip_to_well(image)
 
 
-def draw_glow(strength):
+def draw_glow(strength, center_x, center_y):
     image = layer()
-    ImageDraw.Draw(image).ellipse(px(20, 14, 108, 84), fill=GLOW + (round(235 * strength),))
+    ImageDraw.Draw(image).ellipse(px(center_x - 44, center_y - 34, center_x + 44, center_y + 34),
+                                  fill=GLOW + (round(235 * strength),))
     return clip_to_well(image.filter(ImageFilter.GaussianBlur(thick(9))))
 
 
-def draw_envelope(colours, center_y, tilt, squash=0.0):
-    w, h = 70 * (1 + squash * 0.6), 46 * (1 - squash)
-    bottom = center_y + 23  # squash keeps the envelope's bottom where it was
-    x0, x1, y0, y1 = CENTER - w / 2, CENTER + w / 2, bottom - h, bottom
+def draw_envelope(colours, pivot, lift, tilt, squash=0.0):
+    """The envelope with its bottom DEPTH under the pivot, raised by lift and
+    turned by tilt degrees about the pivot; squash keeps its bottom in place."""
+    w, h = ENVELOPE_WIDTH * (1 + squash * 0.6), ENVELOPE_HEIGHT * (1 - squash)
+    center_x, waterline = pivot
+    bottom = waterline + DEPTH - lift
+    x0, x1, y0, y1 = center_x - w / 2, center_x + w / 2, bottom - h, bottom
     image = layer()
     draw = ImageDraw.Draw(image)
     ink = thick(2.5)
     draw.rounded_rectangle(px(x0, y0, x1, y1), radius=thick(5), fill=colours["paper"],
                            outline=colours["ink"], width=ink)
-    tip = (CENTER, y0 + h * 0.58)
+    tip = (center_x, y0 + h * 0.58)
     draw.polygon([tuple(px(x0 + 2, y0 + 2)), tuple(px(x1 - 2, y0 + 2)), tuple(px(*tip))],
                  fill=colours["flap"])
     draw.line([tuple(px(x0 + 1.5, y0 + 1.5)), tuple(px(*tip)), tuple(px(x1 - 1.5, y0 + 1.5))],
               fill=colours["ink"], width=ink, joint="curve")
-    return image.rotate(tilt, resample=Image.BICUBIC, center=px(CENTER, center_y))
+    return image.rotate(tilt, resample=Image.BICUBIC, center=px(center_x, waterline - lift))
 
 
 def draw_badge(scale):
     image = layer()
     draw = ImageDraw.Draw(image)
-    cx, cy, r = 100, 28, 19 * scale
+    (cx, cy), r = BADGE_CENTER, BADGE_RADIUS * scale
     draw.ellipse(px(cx - r, cy - r, cx + r, cy + r), fill=BADGE, outline=WHITE, width=thick(3))
     bar, dot = 3.2 * scale, 2.6 * scale
     draw.rounded_rectangle(px(cx - bar / 2, cy - 11 * scale, cx + bar / 2, cy + 3 * scale),
@@ -120,36 +139,77 @@ def draw_badge(scale):
     return image
 
 
-# A frame is its layers, bottom first, for the time t in [0, 1) within the loop.
-def no_mail_frame(t):
-    angle = 2 * math.pi * t
+def floating_tilt(swing):
+    """The envelope lies along the water: it turns with the slope under it."""
+    return -math.degrees(math.atan(swing * SLOPE))
+
+
+# A frame is its layers, bottom first, for a pose: the pose's values decide
+# every pixel, so poses that repeat give frames alike pixel for pixel.
+def no_mail_frame(swing):
     return [draw_well(CALM),
-            draw_envelope(CALM, 60 + 1.5 * math.sin(angle), 3 * math.sin(angle + 1)),
-            draw_water(CALM, t, 2.2), draw_rim(CALM)]
+            draw_envelope(CALM, (CENTER, surface(CENTER, swing)), 0, floating_tilt(swing)),
+            draw_water(CALM, swing), draw_rim(CALM)]
 
 
-def new_mail_frame(t):
-    # The envelope hops on |sin|, so it lands (and squashes) at the loop's seam.
-    lift = math.sin(math.pi * t)
-    squash = 0.14 * math.cos(math.pi * t) ** 16
-    pulse = math.cos(2 * math.pi * t)
-    return [draw_well(ALERT), draw_glow(0.75 + 0.25 * pulse),
-            draw_envelope(ALERT, 58 - 22 * lift, 6 * math.sin(2 * math.pi * t), squash),
-            draw_water(ALERT, t, 3.5 * (1 - 0.6 * lift)), draw_rim(ALERT),
-            draw_badge(1 + 0.12 * pulse)]
+def new_mail_frame(swing, hop, squash):
+    """hop in [0, 1]: how far up the hop the envelope is."""
+    lift = HOP_HEIGHT * hop
+    center_x = CENTER - HOP_DRIFT * hop
+    # Afloat it turns with the water; in the air it leans a little into the hop.
+    tilt = floating_tilt(swing) * (1 - hop) - 3 * math.sin(math.pi * hop)
+    waterline = surface(CENTER, swing)
+    glow = min(1.0, 0.78 + 0.12 * swing + 0.3 * hop)
+    return [draw_well(ALERT),
+            draw_glow(glow, center_x, waterline + DEPTH - lift - ENVELOPE_HEIGHT / 2),
+            draw_envelope(ALERT, (center_x, waterline), lift, tilt, squash),
+            draw_water(ALERT, swing), draw_rim(ALERT), draw_badge(1 + 0.1 * hop)]
 
 
-def draw_strip(frame_layers, frames):
-    strip = Image.new("RGBA", (SIZE * frames, SIZE), (0, 0, 0, 0))
-    for i in range(frames):
-        frame = layer()
-        for part in frame_layers(i / frames):
-            frame = Image.alpha_composite(frame, part)
-        strip.paste(frame.resize((SIZE, SIZE), Image.LANCZOS), (i * SIZE, 0))
-    return strip
+def swing_at(step, steps):
+    """The slosh's phase after step of a back-and-forth of steps frames; the
+    way back (steps - step) gives exactly the same value as the way out."""
+    return math.cos(2 * math.pi * min(step, steps - step) / steps)
 
 
-STRIPS = [("NoMail.png", no_mail_frame, 20), ("NewMail.png", new_mail_frame, 12)]
+NO_MAIL_SWING = 20  # frames of one rock: 1.5 s
+HOP_FRAMES = 12     # 0.9 s: crouch, rise, top, fall, land
+GENTLE_SWING = 18   # 1.35 s
+GENTLE_SWINGS = 2   # after the hop: 2.7 s of gentle rocking, a loop of 3.6 s
+
+
+def no_mail_poses():
+    return [(swing_at(i, NO_MAIL_SWING),) for i in range(NO_MAIL_SWING)]
+
+
+def new_mail_poses():
+    poses = []
+    for i in range(HOP_FRAMES):
+        # Up and down take the same frames; the crouch before the jump is the landing.
+        step = min(i, HOP_FRAMES - i)
+        # Out of the water at once, slowing towards the top.
+        hop = 0.0 if step <= 1 else 1 - (1 - (step - 1) / (HOP_FRAMES / 2 - 1)) ** 3
+        poses.append((swing_at(step, HOP_FRAMES), hop, 0.1 if step == 1 else 0.0))
+    for _ in range(GENTLE_SWINGS):
+        poses += [(swing_at(i, GENTLE_SWING), 0.0, 0.0) for i in range(GENTLE_SWING)]
+    return poses
+
+
+def draw_strip(frame_layers, poses):
+    strip = Image.new("RGBA", (SIZE * len(poses), SIZE), (0, 0, 0, 0))
+    drawn = {}
+    for i, pose in enumerate(poses):
+        if pose not in drawn:
+            frame = layer()
+            for part in frame_layers(*pose):
+                frame = Image.alpha_composite(frame, part)
+            drawn[pose] = frame.resize((SIZE, SIZE), Image.LANCZOS)
+        strip.paste(drawn[pose], (i * SIZE, 0))
+    return strip, len(drawn)
+
+
+STRIPS = [("NoMail.png", no_mail_frame, no_mail_poses),
+          ("NewMail.png", new_mail_frame, new_mail_poses)]
 
 
 def main(argv):
@@ -168,12 +228,13 @@ def main(argv):
     except OSError as error:
         parser.error(f"cannot create folder {folder}: {error.strerror}")
 
-    for name, frame_layers, frames in STRIPS:
+    for name, frame_layers, poses in STRIPS:
         path = folder / name
-        strip = draw_strip(frame_layers, frames)
+        strip, different = draw_strip(frame_layers, poses())
         strip.save(path, optimize=True)
+        frames = strip.width // SIZE
         print(f"wrote {path}: {strip.width}x{strip.height}, {frames} frames of {SIZE}x{SIZE}"
-              f" ({frames * 75} ms loop)")
+              f" ({frames * 75} ms loop), {different} of them different")
 
 
 if __name__ == "__main__":

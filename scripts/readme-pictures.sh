@@ -37,16 +37,16 @@ cp "$top"/dist/TidewellDocklet/{TidewellDocklet.dll,NoMail.png,NewMail.png} "$fo
 
 windows() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Shows one item with the given settings until its label reads LABEL, then
-# saves its picture; fails when the label never comes or the frame saved is
-# not one of STRIP.
+# Shows one item with the given settings until its label reads LABEL, waits
+# WAIT ms, then saves its picture; fails when the label never comes or the
+# frame saved is not one of STRIP.
 picture() {
-  local name=$1 label=$2 strip=$3 settings=$4
+  local name=$1 label=$2 wait=$3 strip=$4 settings=$5
   printf '%s' "$settings" > "$folder/TidewellDocklet.ini"
   local journal=$work/$name.journal.txt
   "$build/wine-run" "$build/host/tidewell-host.exe" --journal "$(windows "$journal")" \
     create 1 "$(windows "$work")\\" "TidewellDocklet\\" \
-    waitlabel 1 "$label" 20000 wait 300 save 1 "$(windows "$top/docs/$name.png")" destroy 1
+    waitlabel 1 "$label" 20000 wait "$wait" save 1 "$(windows "$top/docs/$name.png")" destroy 1
   if ! grep -q "waitlabel.*reached" "$journal"; then
     echo "readme-pictures: the item never showed \"$label\"; see $journal" >&2
     exit 1
@@ -60,7 +60,7 @@ picture() {
   echo "docs/$name.png"
 }
 
-picture item-no-mail "No new mail" NoMail.png "$(printf '%s\r\n' '[Common]' 'NbAccount=0' \
+picture item-no-mail "No new mail" 300 NoMail.png "$(printf '%s\r\n' '[Common]' 'NbAccount=0' \
   'stringNoMsg=No new mail')"
 
 # Answers every check with three unseen messages. It prints its port once it
@@ -102,7 +102,8 @@ if [ -z "$port" ]; then
   exit 1
 fi
 
-picture item-new-mail "3 new messages" NewMail.png "$(printf '%s\r\n' '[Common]' 'NbAccount=1' \
+# The new-mail strip opens with the envelope's hop: 450 ms in, it is at the top.
+picture item-new-mail "3 new messages" 450 NewMail.png "$(printf '%s\r\n' '[Common]' 'NbAccount=1' \
   'stringCheck=Checking mail...' 'stringNoMsg=No new mail' 'stringOneMsg=1 new message' \
   'stringHaveMsg=%d new messages' '[account0]' 'Type=IMAP' 'Address=127.0.0.1' "Port=$port" \
   'Login=someone' 'Password=secret')"

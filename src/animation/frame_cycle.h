@@ -5,7 +5,9 @@
 // entries, from a strip narrower than tall) are different states: either set
 // being absent stops the animation whatever the mode.
 struct FrameSet {
-    void** entries;    // count frames, an entry null where cutting it failed; null when absent
+    // count frames, an entry null where cutting it failed; null when absent.
+    // Frames with the same pixels may share one entry value.
+    void** entries;
     int32_t count;     // 0 when absent
     int32_t position;  // index of the next frame to show
 };
@@ -18,3 +20,11 @@ const int32_t kNewMailMode = 2;
 // each set takes up again where it stopped. Null when either set is absent,
 // the selected one is empty, or its next frame could not be cut.
 void* NextFrameOf(FrameSet* noMail, FrameSet* newMail, int32_t mode);
+
+// Entries at most this far apart may share a frame; farther ones are never
+// compared, which bounds the work for strips of very many frames.
+const int32_t kFrameLookBack = 256;
+
+// True when an entry up to kFrameLookBack before index holds the same
+// non-null frame: the frame is released with the first entry that holds it.
+bool SharesEarlierEntry(const FrameSet* set, int32_t index);

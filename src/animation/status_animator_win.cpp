@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "animation/frame_geometry.h"
+#include "animation/frame_pixels.h"
 #include "docklet/host_services_win.h"
 #include "docklet/worker_wait_win.h"
 #include "text/bounded_text.h"
@@ -13,9 +14,68 @@ namespace {
 
 const DWORD kFramePauseMs = 75;
 
+GdiplusImageObject* LoadStrip(const char* path) {
+    return static_cast<GdiplusImageObject*>(HostServices::LoadImage(path));
+}
+
+// Copies one frame out of the strip into a bitmap of its own; null when the
+// copy fails.
+GdiplusImageObject* CopyFrame(GpBitmap* source, int32_t index, UINT height) {
+    FrameArea area = FrameAreaOf(index, height);
+    if (area.x > INT32_MAX)
+        return nullptr;
+    GpBitmap* copy = nullptr;
+    if (DllExports::GdipCloneBitmapAreaI(static_cast<INT>(area.x), static_cast<INT>(area.y),
+                                         static_cast<INT>(area.size), static_cast<INT>(area.size),
+                                         0, source, &copy) != Ok || !copy)
+        return nullptr;
+    return WrapBitmap(copy);
+}
+
+// Locks the strip's frames for reading as 32-bit ARGB pixels.
+bool LockFrames(GpBitmap* strip, int32_t count, UINT height, BitmapData* locked) {
+    int64_t width = FrameAreaOf(count, height).x;
+    if (count == 0 || width > INT32_MAX)
+        return false;
+    GpRect frames(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    return DllExports::GdipBitmapLockBits(strip, &frames, ImageLockModeRead, PixelFormat32bppARGB,
+                                          locked) == Ok;
+}
+
+// For each frame, the first frame up to kFrameLookBack before it with the
+// same pixels, or itself; every frame is its own when the pixels cannot be
+// read. Copies are made only after the strip is unlocked, as GDI+ copies
+// nothing out of a locked bitmap.
+void FindOriginals(GpBitmap* strip, int32_t count, UINT height, int32_t* originals) {
+    for (int32_t i = 0; i < count; ++i)
+        originals[i] = i;
+    uint32_t* digests =
+        static_cast<uint32_t*>(calloc(static_cast<size_t>(count) + 1, sizeof *digests));
+    BitmapData locked = {};
+    if (!digests || !LockFrames(strip, count, height, &locked)) {
+        free(digests);
+        return;
+    }
+    StripPixels pixels{static_cast<const uint8_t*>(locked.Scan0), locked.Stride, height};
+    for (int32_t i = 0; i < count; ++i) {
+        digests[i] = FrameDigest(&pixels, i);
+        int32_t first = i > kFrameLookBack ? i - kFrameLookBack : 0;
+        for (int32_t earlier = first; earlier < i; ++earlier) {
+            if (originals[earlier] == earlier && digests[earlier] == digests[i] &&
+                SameFramePixels(&pixels, earlier, i)) {
+                originals[i] = earlier;
+                break;
+            }
+        }
+    }
+    DllExports::GdipBitmapUnlockBits(strip, &locked);
+    free(digests);
+}
+
 // Cuts a set from a strip. Returns false when the strip is unusable (missing,
-// or a side of 0), leaving the set absent. A frame whose copy fails stays
-// null; an array that cannot be allocated leaves the set absent as well.
+// or a side of 0), leaving the set absent. Frames with the same pixels share
+// one copy. A frame whose copy fails stays null; an array that cannot be
+// allocated leaves the set absent as well.
 bool CutSet(GdiplusImageObject* strip, FrameSet* set) {
     UINT width = 0;
     UINT height = 0;
@@ -29,27 +89,32 @@ bool CutSet(GdiplusImageObject* strip, FrameSet* set) {
     set->position = 0;
     // One spare entry keeps an empty set's array apart from an absent one.
     set->entries = static_cast<void**>(calloc(static_cast<size_t>(count) + 1, sizeof(void*)));
-    if (!set->entries)
+    int32_t* originals =
+        static_cast<int32_t*>(calloc(static_cast<size_t>(count) + 1, sizeof *originals));
+    if (!set->entries || !originals) {
+        free(set->entries);
+        set->entries = nullptr;
+        free(originals);
         return false;
+    }
     set->count = count;
     GpBitmap* source = reinterpret_cast<GpBitmap*>(strip->nativeImage);
+    FindOriginals(source, count, height, originals);
     for (int32_t i = 0; i < count; ++i) {
-        FrameArea area = FrameAreaOf(i, height);
-        if (area.x > INT32_MAX)
-            continue;
-        GpBitmap* copy = nullptr;
-        if (DllExports::GdipCloneBitmapAreaI(static_cast<INT>(area.x), static_cast<INT>(area.y),
-                                             static_cast<INT>(area.size), static_cast<INT>(area.size),
-                                             0, source, &copy) == Ok && copy)
-            set->entries[i] = WrapBitmap(copy);
+        set->entries[i] = set->entries[originals[i]];
+        if (!set->entries[i])
+            set->entries[i] = CopyFrame(source, i, height);
     }
+    free(originals);
     return true;
 }
 
 void ReleaseSet(FrameSet* set) {
     if (set->entries) {
-        for (int32_t i = 0; i < set->count; ++i)
-            ReleaseImageObject(static_cast<GdiplusImageObject*>(set->entries[i]));
+        for (int32_t i = 0; i < set->count; ++i) {
+            if (!SharesEarlierEntry(set, i))
+                ReleaseImageObject(static_cast<GdiplusImageObject*>(set->entries[i]));
+        }
         free(set->entries);
         set->entries = nullptr;
     }
@@ -65,8 +130,6 @@ StatusAnimator::StatusAnimator(HWND itemWindow, HINSTANCE moduleInstance)
       stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       noMailPath_(),
       newMailPath_(),
-      noMailImage_(nullptr),
-      newMailImage_(nullptr),
       noMail_(),
       newMail_(),
       mode_(kNoMailMode) {}
@@ -81,19 +144,17 @@ void StatusAnimator::Load(const char* noMailPath, const char* newMailPath) {
     Clear();
     CopyText(noMailPath_, sizeof noMailPath_, noMailPath);
     CopyText(newMailPath_, sizeof newMailPath_, newMailPath);
-    noMailImage_ = static_cast<GdiplusImageObject*>(HostServices::LoadImage(noMailPath_));
-    newMailImage_ = static_cast<GdiplusImageObject*>(HostServices::LoadImage(newMailPath_));
-    CutFrames();
+    GdiplusImageObject* noMailStrip = LoadStrip(noMailPath_);
+    GdiplusImageObject* newMailStrip = LoadStrip(newMailPath_);
+    CutFrames(noMailStrip, newMailStrip);
+    ReleaseImageObject(noMailStrip);
+    ReleaseImageObject(newMailStrip);
     StartAnimation();
 }
 
 void StatusAnimator::Clear() {
     StopAnimation();
     ReleaseFrames();
-    ReleaseImageObject(noMailImage_);
-    noMailImage_ = nullptr;
-    ReleaseImageObject(newMailImage_);
-    newMailImage_ = nullptr;
 }
 
 void StatusAnimator::SetMode(int32_t mode) { mode_.store(mode, std::memory_order_relaxed); }
@@ -102,11 +163,11 @@ void* StatusAnimator::NextFrame() {
     return NextFrameOf(&noMail_, &newMail_, mode_.load(std::memory_order_relaxed));
 }
 
-void StatusAnimator::CutFrames() {
+void StatusAnimator::CutFrames(GdiplusImageObject* noMailStrip, GdiplusImageObject* newMailStrip) {
     ReleaseFrames();
     // The new-mail strip is looked at only when the no-mail strip was usable.
-    if (CutSet(noMailImage_, &noMail_))
-        CutSet(newMailImage_, &newMail_);
+    if (CutSet(noMailStrip, &noMail_))
+        CutSet(newMailStrip, &newMail_);
 }
 
 void StatusAnimator::ReleaseFrames() {

@@ -14,7 +14,8 @@
 // The host's thread constructs it, calls Load once and destroys it; check
 // workers call SetMode from any thread. Frames are cut once per Load, handed
 // to the host by reference with automatic delete off, and stay the
-// animator's, as do the two images the host loaded.
+// animator's. The two images the host loaded are released as soon as they
+// are cut: a frame is a copy with pixels of its own.
 class StatusAnimator {
 public:
     StatusAnimator(HWND itemWindow, HINSTANCE moduleInstance);
@@ -25,7 +26,7 @@ public:
     // Loads both strips through the host, cuts them and starts the worker,
     // which shows frame 0 of the active set at once. Paths under 260 characters.
     void Load(const char* noMailPath, const char* newMailPath);
-    // Stops the worker and frees frames and images; makes no host call, so
+    // Stops the worker and frees the frames; makes no host call, so
     // the frame last shown stays with the host, which does not use it after
     // the item is destroyed.
     void Clear();
@@ -34,7 +35,7 @@ public:
 
 private:
     void* NextFrame();
-    void CutFrames();
+    void CutFrames(GdiplusImageObject* noMailStrip, GdiplusImageObject* newMailStrip);
     void ReleaseFrames();
     void StartAnimation();
     // Signals the worker and waits until it has ended; afterwards it makes no
@@ -48,8 +49,6 @@ private:
     HANDLE stopEvent_;         // manual reset; set while the worker is asked to stop
     char noMailPath_[260];
     char newMailPath_[260];
-    GdiplusImageObject* noMailImage_;   // the strips as the host loaded them, or null
-    GdiplusImageObject* newMailImage_;
     FrameSet noMail_;          // entries are GdiplusImageObject*
     FrameSet newMail_;
     std::atomic<int32_t> mode_;

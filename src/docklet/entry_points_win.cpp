@@ -27,7 +27,7 @@ void __stdcall OnGetInformation(char* name, char* author, int* version, char* no
     static const char kNotes[] = "IMAP mail chercker docklet for ObjectDock";
     memcpy(name, kName, sizeof kName);
     memcpy(author, kAuthor, sizeof kAuthor);
-    *version = 100;
+    *version = TIDEWELL_VERSION_NUMBER;
     memcpy(notes, kNotes, sizeof kNotes);
 }
 

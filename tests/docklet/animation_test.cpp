@@ -164,6 +164,24 @@ TEST(Animation, NoMailFramesCycleLeftToRightEvery75Ms) {
     ExpectNoLateCalls(still);
 }
 
+TEST(Animation, FramesWithTheSamePixelsKeepTheirPlaces) {
+    // Frames alike in pixels share one copy; the order shown must not change.
+    const uint32_t a = kNoMailColours[0], b = kNoMailColours[1], c = kNoMailColours[2];
+    const std::vector<uint32_t> cases[] = {{a, b, a, c}, {a, a, a}, {a, b, b, a, c, b}};
+    for (const std::vector<uint32_t>& noMail : cases) {
+        SCOPED_TRACE(std::to_string(noMail.size()) + " frames");
+        DockletFolder folder("Repeats" + std::to_string(noMail.size()), Quiet());
+        WriteStrips(folder, noMail, kNewMailColours);
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "wait", "1000",
+                               "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        std::vector<Shown> shown = ShownOn(run, "1");
+        ASSERT_GE(shown.size(), noMail.size() + 2) << run.Text();
+        ExpectFramesInOrder(shown, noMail, run);
+        ExpectNoLateCalls(run);
+    }
+}
+
 TEST(Animation, AnUnusableStripEndsTheAnimationWithOneEmptyPicture) {
     struct Case {
         const char* name;
@@ -309,9 +327,11 @@ TEST(Animation, PoisonedHostImagesAreNeverCalledThrough) {
 
 TEST(Animation, FiveHundredItemsComeAndGoWithoutLeaking) {
     DockletFolder folder("Rounds", Quiet());
-    // Frames large enough that keeping those of every round would show.
+    // Frames large enough that keeping those of every round would show; the
+    // repeated ones share a copy, which must be released once.
     ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", 48, kNoMailColours));
-    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", 48, {kNewMailColours[0], kNewMailColours[1]}));
+    ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", 48,
+                              {kNewMailColours[0], kNewMailColours[1], kNewMailColours[0]}));
     std::string script = TestWorkFolder() + "rounds.txt";
     {
         std::ofstream steps(script, std::ios::binary);

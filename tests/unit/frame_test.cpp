@@ -2,6 +2,10 @@
 
 #include "animation/frame_cycle.h"
 #include "animation/frame_geometry.h"
+#include "animation/frame_pixels.h"
+
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -65,6 +69,68 @@ TEST(FrameCycle, AbsentEmptyAndUncutFramesGiveNone) {
     EXPECT_EQ(sets.NewMail(0), NextFrameOf(&sets.noMail, &sets.newMail, kNewMailMode));
     EXPECT_EQ(sets.NewMail(1), NextFrameOf(&sets.noMail, &sets.newMail, kNewMailMode));
     EXPECT_EQ(nullptr, NextFrameOf(&sets.noMail, &sets.newMail, kNewMailMode));
+}
+
+// Frames 3 pixels square, rows padded to a stride of 4 frames and 2 spare
+// pixels: frame 0 and 2 alike, frame 1 different, frame 3 only in its last pixel.
+struct PaddedStrip {
+    static const int kSide = 3;
+    static const int kStridePixels = 4 * kSide + 2;
+    std::vector<uint32_t> pixels = std::vector<uint32_t>(kSide * kStridePixels, 0xFF102030u);
+    PaddedStrip() {
+        for (int row = 0; row < kSide; ++row)
+            At(1, row, row) = 0xFF405060u;
+        At(3, kSide - 1, kSide - 1) = 0xFE102030u;
+    }
+    uint32_t& At(int frame, int x, int row) {
+        return pixels[row * kStridePixels + frame * kSide + x];
+    }
+    StripPixels View() const {
+        const uint8_t* first = reinterpret_cast<const uint8_t*>(pixels.data());
+        return StripPixels{first, kStridePixels * 4, kSide};
+    }
+};
+
+TEST(FramePixels, FramesAreAlikeOnlyPixelForPixel) {
+    PaddedStrip strip;
+    // Padding past the frames belongs to none of them.
+    strip.At(4, 0, 0) = 0xFFFFFFFFu;
+    struct Case {
+        int32_t first, second;
+        bool same;
+    };
+    const Case cases[] = {{0, 2, true}, {0, 1, false}, {2, 1, false}, {0, 3, false}, {3, 3, true}};
+    StripPixels view = strip.View();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + " and " + std::to_string(c.second));
+        EXPECT_EQ(c.same, SameFramePixels(&view, c.first, c.second));
+        if (c.same)
+            EXPECT_EQ(FrameDigest(&view, c.first), FrameDigest(&view, c.second));
+    }
+    // Digests tell apart frames that differ in a single pixel, or only in where
+    // their pixels lie.
+    EXPECT_NE(FrameDigest(&view, 0), FrameDigest(&view, 3));
+    PaddedStrip swapped;
+    swapped.At(0, 0, 0) = 0xFF000001u;
+    swapped.At(2, 1, 0) = 0xFF000001u;
+    StripPixels swappedView = swapped.View();
+    EXPECT_NE(FrameDigest(&swappedView, 0), FrameDigest(&swappedView, 2));
+}
+
+TEST(FrameCycle, ASharedFrameIsReleasedWithItsFirstEntryOnly) {
+    int a = 0, b = 0;
+    std::vector<void*> entries(kFrameLookBack + 4, nullptr);
+    entries[0] = &a;
+    entries[1] = &b;
+    entries[2] = &a;
+    entries[4] = &b;
+    entries[kFrameLookBack + 1] = &b;  // kFrameLookBack after entry 1, but entry 4 is nearer
+    entries[kFrameLookBack + 3] = &a;  // too far from entries 0 and 2 to count as shared
+    FrameSet set{entries.data(), static_cast<int32_t>(entries.size()), 0};
+    for (int32_t i = 0; i < set.count; ++i) {
+        bool shared = i == 2 || i == 4 || i == kFrameLookBack + 1;
+        EXPECT_EQ(shared, SharesEarlierEntry(&set, i)) << "entry " << i;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Fails unless the zip holds exactly the docklet folder and the read-me, each
+# entry byte for byte the file it was made from, the docklet folder's shipped
+# files as they are in package/, and the text files as Notepad shows them:
+# CRLF line ends and ASCII only.
+set -euo pipefail
+zip=$1 dist=$2 sources=$3 readme=$4
+
+# entry in the zip | the file it must equal | the file that one comes from | kind
+table="TidewellDocklet/TidewellDocklet.dll|$dist/TidewellDocklet.dll||binary
+TidewellDocklet/TidewellDocklet.ini|$dist/TidewellDocklet.ini|$sources/TidewellDocklet.ini|text
+TidewellDocklet/NoMail.png|$dist/NoMail.png|$sources/NoMail.png|binary
+TidewellDocklet/NewMail.png|$dist/NewMail.png|$sources/NewMail.png|binary
+ReadMe.txt|$readme||text"
+
+listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
+expected=$(cut -d'|' -f1 <<<"$table" | sort)
+if [ "$listed" != "$expected" ]; then
+  echo "the zip's entries differ from the docklet folder and the read-me:"
+  diff <(echo "$expected") <(echo "$listed") || true
+  exit 1
+fi
+
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+(cd "$unpacked" && cmake -E tar xf "$zip")
+status=0
+fail() { echo "$*"; status=1; }
+while IFS='|' read -r entry built source kind; do
+  file=$unpacked/$entry
+  cmp -s "$file" "$built" || fail "$entry differs from $built"
+  if [ "$kind" = binary ]; then
+    [ -z "$source" ] || cmp -s "$built" "$source" || fail "$built is stale: it differs from $source"
+    continue
+  fi
+  # Text is shipped with CRLF line ends whatever the source has.
+  [ -z "$source" ] || cmp -s <(tr -d '\r' <"$built") <(tr -d '\r' <"$source") ||
+    fail "$built is stale: its lines differ from $source"
+  if LC_ALL=C grep -qv $'\r$' "$file" || [ -n "$(tail -c1 "$file")" ]; then
+    fail "$entry has a line that does not end in CRLF"
+  fi
+  if LC_ALL=C grep -q $'[^\t\r -~]' "$file"; then
+    fail "$entry has a character outside printable ASCII: $(LC_ALL=C grep -n -m1 $'[^\t\r -~]' "$file")"
+  fi
+done <<<"$table"
+[ "$status" -eq 0 ] && echo "$(basename "$zip"): $(echo $expected)"
+exit $status
