@@ -47,6 +47,9 @@ cp "$top"/dist/TidewellDocklet/{TidewellDocklet.dll,NoMail.png,NewMail.png} "$fo
 "$dovecot" start "$mail" >/dev/null
 # shellcheck source=/dev/null
 . "$mail/ports.env"
+# The IMAP account goes over TLS, trusting the test CA that the server's start
+# made, as a user trusts their own CA: a copy in the docklet folder, in CAFile.
+cp "$mail/tls/ca.pem" "$folder/demo-ca.pem"
 "$dovecot" user "$mail" demo "demo password"
 "$dovecot" user "$mail" pop "pop password"
 "$dovecot" deliver "$mail" demo 2
@@ -68,7 +71,9 @@ stringHaveMsg=%d new messages
 [account0]
 Type=IMAP
 Address=127.0.0.1
-Port=$IMAP_PORT
+Security=tls
+Port=$IMAPS_PORT
+CAFile=demo-ca.pem
 Login=demo
 Password=demo password
 
@@ -83,8 +88,11 @@ INI
 windows() { printf 'Z:%s' "${1//\//\\}"; }
 picture=$(windows "$demo/item.png")
 cat <<TEXT
-Mail server: Dovecot on 127.0.0.1, IMAP port $IMAP_PORT (user demo: 2 unread, 3 read),
+Mail server: Dovecot on 127.0.0.1, IMAPS port $IMAPS_PORT (user demo: 2 unread, 3 read),
              POP3 port $POP3_PORT (user pop: 1 message)
+The IMAP account is checked over TLS (Security=tls): the server's certificate comes
+from a test CA made for this demo, which the account trusts through CAFile=demo-ca.pem;
+the POP3 account is checked in clear. Debug.log shows the TLS line of each connection.
 Docklet folder: $folder (checks every 10 s)
 Once the item shows a count, the demo delivers 2 more messages; to deliver more yourself:
   $dovecot deliver $mail demo 1
