@@ -5,10 +5,10 @@
 #include <climits>
 
 #include "animation/status_animator_win.h"
+#include "check/message_label.h"
 #include "docklet/host_services_win.h"
 #include "log/debug_log.h"
 #include "mail/imap_check.h"
-#include "check/message_label.h"
 #include "mail/pop_check.h"
 
 namespace {
