@@ -47,14 +47,14 @@ void ReadRegistry(void* data) {
 
 }  // namespace
 
-bool CountDbxMessagesUnlessStopped(const DockletInstance* instance, const MailAccount* account, int* count,
-                                   int* unreadable) {
+DbxCountOutcome CountDbxMessagesUnlessStopped(const DockletInstance* instance, const MailAccount* account,
+                                              int* count, int* unreadable) {
     DbxContext context = {instance, false};
     *unreadable = -1;
     *count = CountDbxMessages(account, ReadDbxUnlessStopped, &context, unreadable);
     if (context.stopped)
-        *unreadable = -1;
-    return *unreadable == -1 && !context.stopped;
+        return kDbxStopped;
+    return *unreadable == -1 ? kDbxCounted : kDbxUnreadable;
 }
 
 int ReadRegistryCountUnlessStopped(const DockletInstance* instance, const char* path) {

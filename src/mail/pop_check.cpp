@@ -8,12 +8,12 @@
 int CheckPopAccount(const DockletInstance* instance, const MailAccount* account) {
     int localCount;
     int unreadable;
-    bool counted = CountDbxMessagesUnlessStopped(instance, account, &localCount, &unreadable);
-    if (!counted && unreadable == -1)
-        return -1;  // the item is going away: nothing failed
+    DbxCountOutcome local = CountDbxMessagesUnlessStopped(instance, account, &localCount, &unreadable);
+    if (local == kDbxStopped)
+        return -1;
     if (instance->debug)
         WriteDebugLog(instance, "    Nb messages in DBX file: %d", localCount);
-    if (!counted) {
+    if (local == kDbxUnreadable) {
         if (instance->debug)
             WriteDebugLog(instance, "    Error: DBX file cannot be read: %s", account->dbxPaths[unreadable]);
         return -1;

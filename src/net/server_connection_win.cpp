@@ -19,11 +19,10 @@
 struct Connection {
     SOCKET socket;
     WSAEVENT event;  // network events of the socket, which is non-blocking
-    HANDLE stopEvent;
     TlsChannel* tls;       // null while the connection is plain
     DWORD stepStart;       // tick count when the send, reply or handshake under way began
     WaitOutcome lastWait;  // how the step's last wait for the network ended
-    const DockletInstance* instance;  // whose time-out bounds each step
+    const DockletInstance* instance;  // whose time-out bounds each step and whose stop ends every wait
 };
 
 namespace {
@@ -59,7 +58,7 @@ DWORD RemainingMs(DWORD start, DWORD timeoutMs) {
 // Waits for the socket's next network events, which are then in events.
 WaitOutcome WaitForNetwork(Connection* connection, DWORD start, DWORD timeoutMs, WSANETWORKEVENTS* events) {
     WaitOutcome outcome =
-        WaitUnlessStopped(connection->event, connection->stopEvent, RemainingMs(start, timeoutMs));
+        WaitUnlessStopped(connection->event, connection->instance->stopEvent, RemainingMs(start, timeoutMs));
     if (outcome == kWaitSignalled && WSAEnumNetworkEvents(connection->socket, connection->event, events) != 0)
         events->lNetworkEvents = FD_CLOSE;
     return outcome;
@@ -129,7 +128,6 @@ Connection* ConnectToServer(const DockletInstance* instance, Reply* reply, const
     if (connection) {
         connection->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         connection->event = WSACreateEvent();
-        connection->stopEvent = instance->stopEvent;
         connection->instance = instance;
     }
     if (!connection || connection->socket == INVALID_SOCKET || connection->event == WSA_INVALID_EVENT ||
@@ -263,6 +261,10 @@ bool MakeRoom(Reply* reply) {
     return GrowReply(reply, grown < largest ? grown : largest);
 }
 
+void RecordTooLong(Reply* reply) {
+    SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
+}
+
 // Reads until the reply is whole; false, with the reason recorded, when it
 // cannot be: closed or reset before, time-out, stop, too long, out of memory.
 bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply* reply, ReplyEnd end) {
@@ -271,7 +273,7 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
     for (;;) {
         // Room runs out only short of the bound: the reply outgrew what can be held.
         if (!MakeRoom(reply)) {
-            SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
+            RecordTooLong(reply);
             return false;
         }
         size_t room = reply->capacity - 1 - reply->length;
@@ -290,7 +292,7 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
         if (state == kReplyComplete)
             return true;
         if (state == kReplyTooLong) {
-            SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
+            RecordTooLong(reply);
             return false;
         }
     }
