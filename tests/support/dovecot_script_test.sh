@@ -84,7 +84,11 @@ over_tls() {
 
 answers() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2>/dev/null && echo yes || echo no; }
 master() { cat "$dir/run/master.pid"; }
-alive() { [ -d "/proc/$1" ] && ! grep -q ') Z' "/proc/$1/stat" && echo yes || echo no; }
+# One read of stat: a zombie reaped between two looks must read as gone.
+alive() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ $stat != *") Z "* ]] && echo yes || echo no
+}
 listen_address() {
   awk -v port="$(printf ':%04X' "$1")" '$4 == "0A" && substr($2, length($2) - 4) == port { print $2 }' \
     /proc/net/tcp /proc/net/tcp6
