@@ -15,17 +15,21 @@ bool ReferenceIsOk(const std::string& reply) {
            (reply[3] == ' ' || reply[3] == '\r' || reply[3] == '\n');
 }
 
-// The digits right after "+OK ", the largest int for anything larger.
-int ReferenceStatCount(const std::string& reply) {
+// The digits right after "+OK ", ended by a space, the line end or the end
+// of the text; -1 for none, -2 past the largest int.
+int64_t ReferenceStatCount(const std::string& reply) {
     if (reply.compare(0, 4, "+OK ") != 0)
-        return 0;
+        return -1;
     int64_t count = 0;
-    for (size_t i = 4; i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; ++i) {
+    size_t i = 4;
+    for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; ++i) {
         count = count * 10 + (reply[i] - '0');
         if (count > INT_MAX)
-            count = INT_MAX;
+            count = int64_t{INT_MAX} + 1;
     }
-    return static_cast<int>(count);
+    if (i == 4 || (i < reply.size() && reply[i] != ' ' && reply[i] != '\r' && reply[i] != '\n'))
+        return -1;
+    return count > INT_MAX ? -2 : count;
 }
 
 }  // namespace
@@ -38,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     // The check reads a count only from a reply that passed.
     if (ok) {
-        int count = ParseStatCount(bytes.c_str());
-        if (count < 0 || count != ReferenceStatCount(text))
+        int count = -1;
+        StatCount stat = ParseStatCount(bytes.c_str(), &count);
+        int64_t expected = ReferenceStatCount(text);
+        if (stat != (expected == -1 ? kStatNoCount : expected == -2 ? kStatTooLarge : kStatCounted) ||
+            (stat == kStatCounted && count != expected) || (stat != kStatCounted && count != -1))
             abort();
     }
     return 0;

@@ -1,7 +1,10 @@
 #include "mail/pop_check.h"
 
+#include <climits>
+
 #include "log/debug_log.h"
 #include "mail/local_counts_win.h"
+#include "mail/login_refusal.h"
 #include "mail/pop_reply.h"
 #include "net/server_connection.h"
 
@@ -44,6 +47,8 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, 0, "PASS %s%c%c", account->password, 13, 10);
         accepted = IsPopOk(reply.text);
+        if (!accepted)
+            NoteLoginRefusal(&reply, account);
     }
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, 0, "STAT%c%c", 13, 10);
@@ -52,16 +57,25 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
 
     int result = -1;
     if (accepted) {
-        int serverCount = ParseStatCount(reply.text);
+        int serverCount = 0;
+        StatCount stat = ParseStatCount(reply.text, &serverCount);
         // The QUIT reply is read and logged but decides nothing.
         ExchangeCommand(instance, &connection, &reply, 0, "QUIT%c%c", 13, 10);
         CloseServerConnection(instance, &connection);
-        if (instance->debug)
-            WriteDebugLog(instance, "    Nb messages in the server: %d", serverCount);
-        result = static_cast<int>(static_cast<unsigned>(serverCount) - static_cast<unsigned>(localCount));
-        // More messages kept locally than on the server is no failure: nothing new.
-        if (result < 0)
-            result = 0;
+        if (stat == kStatCounted) {
+            if (instance->debug)
+                WriteDebugLog(instance, "    Nb messages in the server: %d", serverCount);
+            result = static_cast<int>(static_cast<unsigned>(serverCount) - static_cast<unsigned>(localCount));
+            // More messages kept locally than on the server is no failure: nothing new.
+            if (result < 0)
+                result = 0;
+        } else if (stat == kStatTooLarge) {
+            // Accepted, yet without a count that could be shown: never "no mail".
+            if (instance->debug)
+                WriteDebugLog(instance, "    Error: message count past %d in the reply to STAT", INT_MAX);
+        } else if (instance->debug) {
+            WriteDebugLog(instance, "    Error: no message count in the reply to STAT");
+        }
     } else {
         LogReplyFailure(instance, &reply);
         DisconnectFromServer(&connection);

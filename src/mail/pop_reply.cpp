@@ -9,13 +9,22 @@ bool IsPopOk(const char* reply) {
     return strncmp(reply, "+OK", 3) == 0 && (reply[3] == ' ' || reply[3] == '\r' || reply[3] == '\n');
 }
 
-int ParseStatCount(const char* reply) {
+StatCount ParseStatCount(const char* reply, int* count) {
     if (strncmp(reply, "+OK ", 4) != 0)
-        return 0;
-    int count = 0;
-    for (const char* digit = reply + 4; *digit >= '0' && *digit <= '9'; ++digit) {
-        int value = *digit - '0';
-        count = count > (INT_MAX - value) / 10 ? INT_MAX : count * 10 + value;
+        return kStatNoCount;
+    const char* digit = reply + 4;
+    int value = 0;
+    bool tooLarge = false;
+    for (; *digit >= '0' && *digit <= '9'; ++digit) {
+        int next = *digit - '0';
+        tooLarge = tooLarge || value > (INT_MAX - next) / 10;
+        value = tooLarge ? INT_MAX : value * 10 + next;
     }
-    return count;
+    bool ended = *digit == ' ' || *digit == '\r' || *digit == '\n' || *digit == '\0';
+    if (digit == reply + 4 || !ended)
+        return kStatNoCount;
+    if (tooLarge)
+        return kStatTooLarge;
+    *count = value;
+    return kStatCounted;
 }

@@ -6,7 +6,13 @@
 // space and text or directly by the line end (case-sensitive).
 bool IsPopOk(const char* reply);
 
+enum StatCount {
+    kStatCounted,   // *count holds the message count
+    kStatNoCount,   // no decimal count right after "+OK ": missing, signed or not a number
+    kStatTooLarge,  // a count past the largest int, which no label could show honestly
+};
+
 // The message count of a STAT reply that passed IsPopOk: the decimal digits
-// that directly follow "+OK "; 0 when none do; the largest int when they
-// name a larger number.
-int ParseStatCount(const char* reply);
+// that directly follow "+OK ", ended by a space or the line end (RFC 1939
+// section 5: "+OK nn mm"). *count is set only when counted.
+StatCount ParseStatCount(const char* reply, int* count);

@@ -18,19 +18,39 @@ TEST(IsPopOk, PositiveStatusWithOrWithoutText) {
     EXPECT_FALSE(IsPopOk(""));
 }
 
-TEST(ParseStatCount, FirstNumberRightAfterTheStatus) {
-    EXPECT_EQ(3, ParseStatCount("+OK 3 1520\r\n"));
-    EXPECT_EQ(0, ParseStatCount("+OK 0 0\r\n"));
-    EXPECT_EQ(0, ParseStatCount("+OK  3 1520\r\n"));
-    EXPECT_EQ(2000, ParseStatCount("+OK 2000 4000000\r\n"));
-    EXPECT_EQ(0, ParseStatCount("+OK\r\n"));
-    EXPECT_EQ(12, ParseStatCount("+OK 12"));
-    // Digits after a bare status belong to whatever came next, not to it.
-    EXPECT_EQ(0, ParseStatCount("+OK\n25 3120\r\n"));
-    EXPECT_EQ(0, ParseStatCount("+OK\r7"));
-    EXPECT_EQ(INT_MAX, ParseStatCount("+OK 2147483647 1\r\n"));
-    EXPECT_EQ(INT_MAX, ParseStatCount("+OK 2147483648 1\r\n"));
-    EXPECT_EQ(INT_MAX, ParseStatCount("+OK 99999999999999999999999999999999 1\r\n"));
+TEST(ParseStatCount, OnlyADecimalCountRightAfterTheStatus) {
+    struct Case {
+        const char* reply;
+        StatCount result;
+        int count;
+    };
+    const Case cases[] = {
+        {"+OK 3 1520\r\n", kStatCounted, 3},
+        {"+OK 0 0\r\n", kStatCounted, 0},
+        {"+OK 2000 4000000\r\n", kStatCounted, 2000},
+        {"+OK 12", kStatCounted, 12},
+        {"+OK 5\r\n", kStatCounted, 5},
+        {"+OK 2147483647 1\r\n", kStatCounted, INT_MAX},
+        {"+OK 2147483648 1\r\n", kStatTooLarge, 0},
+        {"+OK 4294967296 1\r\n", kStatTooLarge, 0},
+        {"+OK 99999999999999999999999999999999 1\r\n", kStatTooLarge, 0},
+        {"+OK\r\n", kStatNoCount, 0},
+        {"+OK \r\n", kStatNoCount, 0},
+        {"+OK  3 1520\r\n", kStatNoCount, 0},
+        {"+OK abc\r\n", kStatNoCount, 0},
+        {"+OK -3 100\r\n", kStatNoCount, 0},
+        {"+OK +3 100\r\n", kStatNoCount, 0},
+        {"+OK 3abc 100\r\n", kStatNoCount, 0},
+        {"+OK 3,100\r\n", kStatNoCount, 0},
+        // Digits after a bare status belong to whatever came next, not to it.
+        {"+OK\n25 3120\r\n", kStatNoCount, 0},
+        {"+OK\r7", kStatNoCount, 0},
+    };
+    for (const Case& c : cases) {
+        int count = -7;
+        EXPECT_EQ(c.result, ParseStatCount(c.reply, &count)) << c.reply;
+        EXPECT_EQ(c.result == kStatCounted ? c.count : -7, count) << c.reply;
+    }
 }
 
 }  // namespace
