@@ -28,11 +28,13 @@ struct MailAccount {
     char login[kAccountTextSize];            // user name sent to the server
     char password[kAccountTextSize];         // sent as written
     char registryPath[kAccountTextSize];     // registry value with an unread count, or empty
-    int32_t port;                            // TCP port; only the low 16 bits are used
+    int32_t port;                            // TCP port, 1 to 65535; 0 when Port names none
+    char portText[16];                       // Port as written (empty: the default), for the log
     int32_t dbxCount;                        // valid entries of dbxPaths, 0 to kMaxDbxFiles
     char dbxPaths[kMaxDbxFiles][kDbxPathSize];  // local DBX mail folder files
     int32_t security;                        // AccountSecurity
     char securityText[kSecurityTextSize];    // the Security value as written, for its error line
     bool acceptAnyCertificate;               // VerifyCertificate=0: the certificate is not checked
+    char verifyText[8];                      // VerifyCertificate as written, for the start-up dump
     char caFile[kAccountTextSize];           // full path of the CAFile certificate, or empty
 };

@@ -1,5 +1,6 @@
 #include "config/read_configuration.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "log/debug_log.h"
@@ -46,6 +47,21 @@ static int32_t SecurityFromText(const char* text) {
     return kSecurityUnknown;
 }
 
+// Port as written: nothing takes the default, and only a plain decimal
+// number from 1 to 65535 names a port; anything else (0, 99999, "imap") is
+// 0, which the check refuses rather than dial some other port.
+static int32_t PortFromText(const char* text, int32_t defaultPort) {
+    if (text[0] == '\0')
+        return defaultPort;
+    int32_t port = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9' || digit - text >= 5)
+            return 0;
+        port = port * 10 + (*digit - '0');
+    }
+    return port <= 65535 ? port : 0;
+}
+
 // A drive-letter, UNC or rooted path stands as written; anything else is
 // taken from the docklet folder, where the INI file lies.
 static void FormCaFilePath(char* path, size_t size, const char* rootFolder, const char* relativeFolder,
@@ -60,13 +76,25 @@ static void FormCaFilePath(char* path, size_t size, const char* rootFolder, cons
 static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account) {
     WriteDebugLog(instance, "Account %d :", index);
     WriteDebugLog(instance, "  Type:%d (%s)", account->type, account->typeText);
-    WriteDebugLog(instance, "  Port:%d", account->port);
+    if (account->port != 0)
+        WriteDebugLog(instance, "  Port:%d", account->port);
+    else
+        WriteDebugLog(instance, "  Port:%s", account->portText);
     WriteDebugLog(instance, "  Address:%s", account->address);
     WriteDebugLog(instance, "  Login:%s", account->login);
     WriteDebugLog(instance, "  Password:%s", account->password);
     WriteDebugLog(instance, "  RegKey:%s", account->registryPath);
     for (int j = 0; j < account->dbxCount; ++j)
         WriteDebugLog(instance, "  DbxFile%d:%s", j, account->dbxPaths[j]);
+    // The keys that came later show only where they are set, so that the
+    // dump of an INI without them stays as it was.
+    if (account->securityText[0] != '\0')
+        WriteDebugLog(instance, "  Security:%s", account->securityText);
+    if (account->verifyText[0] != '\0')
+        WriteDebugLog(instance, "  VerifyCertificate:%s (%s)", account->verifyText,
+                      account->acceptAnyCertificate ? "certificate not checked" : "certificate checked");
+    if (account->caFile[0] != '\0')
+        WriteDebugLog(instance, "  CAFile:%s", account->caFile);
 }
 
 static void ReadAccount(const DockletInstance* instance, const ProfileReader* reader,
@@ -86,11 +114,11 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     int32_t defaultPort = 143;
     if (account->security == kSecurityTls)
         defaultPort = account->type == kAccountPop ? 995 : 993;
-    account->port = reader->readInt(iniPath, section, "Port", defaultPort);
+    reader->readText(iniPath, section, "Port", account->portText, sizeof account->portText);
+    account->port = PortFromText(account->portText, defaultPort);
     // Only an explicit 0 turns the check off: "yes", "true" or a typo keep it.
-    char verify[8];
-    reader->readText(iniPath, section, "VerifyCertificate", verify, sizeof verify);
-    account->acceptAnyCertificate = verify[0] == '0' && verify[1] == '\0';
+    reader->readText(iniPath, section, "VerifyCertificate", account->verifyText, sizeof account->verifyText);
+    account->acceptAnyCertificate = account->verifyText[0] == '0' && account->verifyText[1] == '\0';
     char caFile[kAccountTextSize];
     reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
     FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
@@ -127,7 +155,10 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     const int32_t delayWritten = reader->readInt(iniPath, "common", "DelaySecond", 180);
     instance->accountCount = accountsWritten > kMaxAccounts ? kMaxAccounts : accountsWritten;
     instance->delaySeconds = Bounded(delayWritten, kMinDelaySeconds, kMaxDelaySeconds);
-    instance->timeoutSeconds = reader->readInt(iniPath, "common", "TimeoutSecond", 60);
+    // No one writes this value: it tells a missing key from any written one.
+    const int32_t kNotWritten = INT32_MIN;
+    const int32_t timeoutWritten = reader->readInt(iniPath, "common", "TimeoutSecond", kNotWritten);
+    instance->timeoutSeconds = timeoutWritten == kNotWritten ? 60 : timeoutWritten;
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
     reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
                      sizeof instance->checkText);
@@ -146,8 +177,15 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
         WriteDebugLog(instance, "----------------------------");
         // As written: the bounds are the user guide's to tell.
         WriteDebugLog(instance, "NbAccounts:%d", accountsWritten);
-        WriteDebugLog(instance, "Delay:%d seconds", delayWritten);
+        if (delayWritten == instance->delaySeconds)
+            WriteDebugLog(instance, "Delay:%d seconds", delayWritten);
+        else
+            WriteDebugLog(instance, "Delay:%d seconds (%d used)", delayWritten, instance->delaySeconds);
         WriteDebugLog(instance, "Link:%s", instance->link);
+        if (timeoutWritten != kNotWritten)
+            WriteDebugLog(instance, "TimeoutSecond:%d", timeoutWritten);
+        if (instance->failedTemplate[0] != '\0')
+            WriteDebugLog(instance, "stringFailed:%s", instance->failedTemplate);
     }
 
     if (instance->accountCount <= 0)

@@ -413,6 +413,10 @@ Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, 
         SetReplyFailure(reply, "unknown Security \"%s\"", account->securityText);
         return nullptr;
     }
+    if (account->port < 1 || account->port > 65535) {
+        SetReplyFailure(reply, "Port \"%s\" is not a TCP port (1 to 65535)", account->portText);
+        return nullptr;
+    }
     if (instance->debug)
         WriteDebugLog(instance, "    Connect %s %d", account->address, account->port);
     CopyText(reply->step, sizeof reply->step, "greeting");

@@ -166,6 +166,16 @@ TEST_F(Configuration, SecurityKeysAndTheirPortDefaults) {
         {"Type=IMAP\r\nVerifyCertificate=1\r\n", kSecurityNone, 143, false},
         {"Type=IMAP\r\nVerifyCertificate=yes\r\n", kSecurityNone, 143, false},
         {"Type=IMAP\r\nVerifyCertificate=00\r\n", kSecurityNone, 143, false},
+        // Only a port from 1 to 65535 is one; anything else is 0, which the check refuses.
+        {"Type=IMAP\r\nPort=65535\r\n", kSecurityNone, 65535, false},
+        {"Type=IMAP\r\nPort=\r\n", kSecurityNone, 143, false},
+        {"Type=IMAP\r\nPort=99999\r\n", kSecurityNone, 0, false},
+        {"Type=IMAP\r\nPort=0\r\n", kSecurityNone, 0, false},
+        {"Type=IMAP\r\nPort=-143\r\n", kSecurityNone, 0, false},
+        {"Type=IMAP\r\nPort=imap\r\n", kSecurityNone, 0, false},
+        {"Type=IMAP\r\nPort=143x\r\n", kSecurityNone, 0, false},
+        {"Type=IMAP\r\nPort=4294967439\r\n", kSecurityNone, 0, false},
+        {"Type=Pop\r\nSecurity=tls\r\nPort=99999\r\n", kSecurityTls, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
@@ -199,14 +209,32 @@ TEST_F(Configuration, CaFileIsFoundFromTheDockletFolder) {
     }
 }
 
-TEST_F(Configuration, TheNewKeysLeaveTheDumpAsItWas) {
-    const std::string account = "[common]\r\nDebug=1\r\nNbAccount=1\r\n[account0]\r\nType=IMAP\r\nPort=993\r\n"
-                                "Address=mail.example.com\r\nLogin=me\r\nPassword=pw\r\n";
-    Read(account);
-    const std::string plain = Log();
-    folder.Write(std::string(kRelative) + "Debug.log", "");
-    Read(account + "Security=tls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n");
+// The keys that came later add a line each where they are set, after the
+// lines the dump always had, so an INI without them dumps as it did.
+TEST_F(Configuration, TheNewerKeysShowInTheDumpOnlyWhereSet) {
+    const std::string common = "[common]\r\nDebug=1\r\nNbAccount=1\r\n";
+    const std::string account = "[account0]\r\nType=IMAP\r\nPort=993\r\nAddress=mail.example.com\r\n"
+                                "Login=me\r\nPassword=pw\r\n";
+    const std::string plain = "----------------------------\r\nNbAccounts:1\r\nDelay:180 seconds\r\nLink:\r\n"
+                              "Account 0 :\r\n  Type:2 (IMAP)\r\n  Port:993\r\n  Address:mail.example.com\r\n"
+                              "  Login:me\r\n  Password:pw\r\n  RegKey:\r\n";
+    Read(common + account);
     EXPECT_EQ(plain, Log());
+    folder.Write(std::string(kRelative) + "Debug.log", "");
+    Read(common + "TimeoutSecond=20\r\nstringFailed=%d failed\r\n" + account +
+         "Security=tls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n");
+    EXPECT_EQ("----------------------------\r\nNbAccounts:1\r\nDelay:180 seconds\r\nLink:\r\n"
+              "TimeoutSecond:20\r\nstringFailed:%d failed\r\n"
+              "Account 0 :\r\n  Type:2 (IMAP)\r\n  Port:993\r\n  Address:mail.example.com\r\n"
+              "  Login:me\r\n  Password:pw\r\n  RegKey:\r\n  Security:tls\r\n"
+              "  VerifyCertificate:0 (certificate not checked)\r\n  CAFile:" +
+                  folder.Path() + kRelative + "ca.pem\r\n",
+              Log());
+    folder.Write(std::string(kRelative) + "Debug.log", "");
+    Read(common + "TimeoutSecond=60\r\n[account0]\r\nType=IMAP\r\nPort=99999\r\nVerifyCertificate=yes\r\n");
+    EXPECT_NE(std::string::npos, Log().find("Link:\r\nTimeoutSecond:60\r\nAccount 0 :")) << Log();
+    EXPECT_NE(std::string::npos, Log().find("  Port:99999\r\n")) << Log();
+    EXPECT_NE(std::string::npos, Log().find("  RegKey:\r\n  VerifyCertificate:yes (certificate checked)\r\n")) << Log();
 }
 
 TEST_F(Configuration, AccountCountsAsWritten) {
@@ -227,7 +255,8 @@ TEST_F(Configuration, AccountCountsAsWritten) {
     EXPECT_EQ(143, instance.accounts[1].port);
 }
 
-// Values past their bounds take the nearest one; the dump shows what was written.
+// Values past their bounds take the nearest one; the dump shows what was
+// written, and what is used where that differs.
 TEST_F(Configuration, AccountCountAndDelayWithinTheirBounds) {
     struct Case {
         const char* nbAccount;
@@ -239,13 +268,13 @@ TEST_F(Configuration, AccountCountAndDelayWithinTheirBounds) {
     const Case cases[] = {
         {"100", "10", 100, 10, "NbAccounts:100\r\nDelay:10 seconds\r\n"},
         {"101", "86400", 100, 86400, "NbAccounts:101\r\nDelay:86400 seconds\r\n"},
-        {"20000", "0", 100, 10, "NbAccounts:20000\r\nDelay:0 seconds\r\n"},
-        {"2147483647", "9", 100, 10, "NbAccounts:2147483647\r\nDelay:9 seconds\r\n"},
-        {"3", "-5", 3, 10, "NbAccounts:3\r\nDelay:-5 seconds\r\n"},
-        {"1", "three minutes", 1, 10, "NbAccounts:1\r\nDelay:0 seconds\r\n"},
-        {"1", "86401", 1, 86400, "NbAccounts:1\r\nDelay:86401 seconds\r\n"},
-        {"1", "4294968", 1, 86400, "NbAccounts:1\r\nDelay:4294968 seconds\r\n"},
-        {"1", "-2147483648", 1, 10, "NbAccounts:1\r\nDelay:-2147483648 seconds\r\n"},
+        {"20000", "0", 100, 10, "NbAccounts:20000\r\nDelay:0 seconds (10 used)\r\n"},
+        {"2147483647", "9", 100, 10, "NbAccounts:2147483647\r\nDelay:9 seconds (10 used)\r\n"},
+        {"3", "-5", 3, 10, "NbAccounts:3\r\nDelay:-5 seconds (10 used)\r\n"},
+        {"1", "three minutes", 1, 10, "NbAccounts:1\r\nDelay:0 seconds (10 used)\r\n"},
+        {"1", "86401", 1, 86400, "NbAccounts:1\r\nDelay:86401 seconds (86400 used)\r\n"},
+        {"1", "4294968", 1, 86400, "NbAccounts:1\r\nDelay:4294968 seconds (86400 used)\r\n"},
+        {"1", "-2147483648", 1, 10, "NbAccounts:1\r\nDelay:-2147483648 seconds (10 used)\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.nbAccount) + " " + c.delaySecond);
