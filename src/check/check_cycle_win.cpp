@@ -10,8 +10,11 @@
 #include "log/debug_log.h"
 #include "mail/imap_check.h"
 #include "mail/pop_check.h"
+#include "text/bounded_text.h"
 
 namespace {
+
+const char kNothingCheckedLabel[] = "No account to check";
 
 bool Stopping(const DockletInstance* instance) {
     return instance->stopEvent && WaitForSingleObject(instance->stopEvent, 0) == WAIT_OBJECT_0;
@@ -36,6 +39,8 @@ int CheckAccount(const DockletInstance* instance, const MailAccount* account) {
 
 void CheckAllAccounts(DockletInstance* instance) {
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
+    if (instance->accountCount <= 0 && instance->debug)
+        WriteDebugLog(instance, "  Error: no account to check: NbAccount is %d", instance->accountCount);
     int32_t total = 0;
     int32_t failed = 0;
     int32_t answered = 0;
@@ -68,6 +73,10 @@ void CheckAllAccounts(DockletInstance* instance) {
     }
     char label[1024];
     FormatCycleLabel(label, sizeof label, countLabel, instance->failedTemplate, failed, answered > 0);
+    // Without an account nothing fails, yet nothing is counted either: where
+    // the user asked to see failures, "no mail" would be a false comfort.
+    if (instance->accountCount <= 0 && instance->failedTemplate[0] != '\0')
+        CopyText(label, sizeof label, kNothingCheckedLabel);
     if (instance->animator)
         instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
     HostServices::SetLabel(instance->itemWindow, label);

@@ -50,7 +50,7 @@ protected:
 TEST_F(CheckCycle, NoAccountsEndsWithTheNoMessageText) {
     CheckAllAccounts(&bed.instance);
     EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
-    EXPECT_EQ("  Total mails:0\r\n", bed.Log());
+    EXPECT_EQ("  Error: no account to check: NbAccount is 0\r\n  Total mails:0\r\n", bed.Log());
 }
 
 TEST_F(CheckCycle, CountsAboveZeroAddUpAndFailuresAreLogged) {
@@ -118,7 +118,8 @@ TEST_F(CheckCycle, FailuresShowOnTheLabelWhenStringFailedIsSet) {
         {"%d failed", "None", {kUnknownType}, "1 failed"},
         {"%d failed", "", {kNothing, kRefusing}, "1 failed"},
         {"%d failed", "None", {kThree, kNothing}, "3 new"},
-        {"%d failed", "None", {}, "None"},
+        {"%d failed", "None", {}, "No account to check"},
+        {"", "None", {}, "None"},
         {"no check %s%n%%", "None", {kRefusing}, "no check %s%n%"},
     };
     for (const Case& c : cases) {
