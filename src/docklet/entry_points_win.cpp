@@ -13,6 +13,8 @@
 #include "docklet/host_services_win.h"
 #include "check/check_workers_win.h"
 #include "net/tls_credentials_win.h"
+#include "log/debug_log.h"
+#include "log/windows_error_text_win.h"
 #include "text/bounded_text.h"
 
 static const char kInitialLabel[] = "Aucun message";
@@ -92,6 +94,11 @@ BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) 
         // Nothing waits for the program; holding its handles would only leak them.
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+    } else if (instance->link[0] != '\0' && instance->debug) {
+        DWORD error = GetLastError();
+        char meaning[256];
+        WindowsErrorText(error, meaning, sizeof meaning);
+        WriteDebugLog(instance, "Link cannot be started (Windows error %lu: %s): %s", error, meaning, instance->link);
     }
     return TRUE;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "host_run_win.h"
@@ -76,18 +77,40 @@ TEST(WholeDocklet, ItemsFromTwoFoldersLiveApart) {
     ExpectNoLateCalls(run);
 }
 
-TEST(WholeDocklet, ClickWithoutLinkOnlyDrawsAttention) {
-    DockletFolder folder("NoLink", Settings(0, ""));
-    // A host may give no ini and group to OnCreate; the docklet does not need them.
-    HostRun run = RunHost({"--null-ini", "create", "1", folder.Root(), folder.Relative(), "click",
-                           "1", "destroy", "1"});
-    ASSERT_EQ(0, run.exitCode) << run.Text();
-    int click = run.Find("call", "1", "OnLeftButtonClick");
-    EXPECT_GE(run.Find("DockletDoAttentionAnimation", "1", "", click), 0) << run.Text();
-    EXPECT_GE(run.Find("CreateProcessA", "1", "\"\" failed", click), 0) << run.Text();
-    EXPECT_EQ(1, run.Count("CreateProcessA", "1")) << run.Text();
-    EXPECT_GE(run.Find("launch-handles", "1", "none", click), 0) << run.Text();
-    ExpectNoLateCalls(run);
+// A click that starts nothing still only draws attention; a Link that
+// cannot start says why in the log, an empty one says nothing.
+TEST(WholeDocklet, ClickWithoutAWorkingLinkOnlyDrawsAttention) {
+    const struct {
+        const char* link;
+        const char* logged;  // the line's start, or "" for none
+    } cases[] = {
+        {"", ""},
+        {"Z:\\no\\such\\mail.exe -check", "Link cannot be started (Windows error 2: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        DockletFolder folder(c.link[0] ? "MissingLink" : "NoLink", Settings(1, c.link));
+        // A host may give no ini and group to OnCreate; the docklet does not need them.
+        HostRun run = RunHost({"--null-ini", "create", "1", folder.Root(), folder.Relative(), "click",
+                               "1", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        int click = run.Find("call", "1", "OnLeftButtonClick");
+        EXPECT_GE(run.Find("DockletDoAttentionAnimation", "1", "", click), 0) << run.Text();
+        EXPECT_GE(run.Find("CreateProcessA", "1", QuoteJournalText(c.link) + " failed", click), 0) << run.Text();
+        EXPECT_EQ(1, run.Count("CreateProcessA", "1")) << run.Text();
+        EXPECT_GE(run.Find("launch-handles", "1", "none", click), 0) << run.Text();
+        ExpectNoLateCalls(run);
+        const std::string log = folder.Read("Debug.log");
+        const size_t line = log.find("Link cannot be started");
+        if (c.logged[0] == '\0') {
+            EXPECT_EQ(std::string::npos, line) << log;
+        } else {
+            ASSERT_NE(std::string::npos, line) << log;
+            EXPECT_EQ(line, log.find(c.logged)) << log;
+            EXPECT_EQ(log.find(std::string("): ") + c.link + "\r\n", line), log.find("\r\n", line) - strlen(c.link) - 3)
+                << log;
+        }
+    }
 }
 
 // With no host functions the docklet has no folders: its INI is then the
