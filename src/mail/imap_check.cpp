@@ -5,6 +5,7 @@
 #include "log/debug_log.h"
 #include "mail/imap_arguments.h"
 #include "mail/imap_reply.h"
+#include "mail/login_refusal.h"
 #include "net/server_connection.h"
 
 namespace {
@@ -75,7 +76,11 @@ int CheckImapAccount(const DockletInstance* instance, const MailAccount* account
             SetReplyFailure(&reply, "STARTTLS refused");
         accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
     }
-    accepted = accepted && LogIn(instance, &connection, &reply, account, literalPlus);
+    if (accepted) {
+        accepted = LogIn(instance, &connection, &reply, account, literalPlus);
+        if (!accepted)
+            NoteLoginRefusal(&reply, account);
+    }
     if (accepted) {
         ExchangeCommand(instance, &connection, &reply, '2', "2 EXAMINE INBOX%c%c", 13, 10);
         accepted = HasImapOk(reply.text, '2');

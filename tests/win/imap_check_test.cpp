@@ -79,6 +79,7 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         std::vector<ServerStep> steps;
         const char* sent;
         const char* reason;  // the log's last line
+        const char* password = "secret";
     };
     const Case cases[] = {
         {"preauth greeting", {Send("* PREAUTH [CAPABILITY IMAP4rev1] Logged in as me\r\n")}, "",
@@ -87,6 +88,9 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         {"login refused",
          {Send(kGreeting), ReadLine(), Send("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")},
          "1 LOGIN me secret\r\n", "rejected by the server: reply to LOGIN"},
+        {"login refused, no password",
+         {Send(kGreeting), ReadLine(), Send("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")},
+         "1 LOGIN me \"\"\r\n", "rejected by the server: reply to LOGIN (no Password is set)", ""},
         {"lower-case ok", {Send(kGreeting), ReadLine(), Send("1 ok Logged in\r\n")}, "1 LOGIN me secret\r\n",
          "rejected by the server: reply to LOGIN"},
         {"examine bad",
@@ -106,7 +110,7 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         SCOPED_TRACE(c.name);
         ScriptedServer server(c.steps);
         CheckBed bed;
-        bed.AddAccount(kAccountImap, server.Port());
+        bed.AddAccount(kAccountImap, server.Port(), "me", c.password);
         EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, bed.Log().find("Disconnect"));
@@ -458,15 +462,39 @@ TEST(ImapCheck, AStopEndsAStalledHandshakeAtOnce) {
     CloseHandle(stopper);
 }
 
-TEST(ImapCheck, AnUnknownSecurityConnectsToNothing) {
-    ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n")});
-    CheckBed bed;
-    MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
-    account.security = kSecurityUnknown;
-    CopyText(account.securityText, sizeof account.securityText, "ssl");
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account));
-    EXPECT_EQ(ConnectionLogLine("Error: unknown Security \"ssl\""), bed.Log());
-    EXPECT_EQ(0, server.Connections());
+TEST(ImapCheck, AnUnknownSecurityOrAPortOutOfRangeConnectsToNothing) {
+    const struct {
+        int32_t security;
+        const char* securityText;
+        int32_t port;  // 0: the port the server listens on
+        const char* portText;
+        const char* reason;
+    } cases[] = {
+        {kSecurityUnknown, "ssl", 0, "", "unknown Security \"ssl\""},
+        {kSecurityNone, "", -1, "99999", "Port \"99999\" is not a TCP port (1 to 65535)"},
+        {kSecurityTls, "tls", -1, "imap", "Port \"imap\" is not a TCP port (1 to 65535)"},
+        {kSecurityNone, "", 65536, "", "is not a TCP port (1 to 65535)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n")});
+        CheckBed bed;
+        MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
+        account.security = c.security;
+        CopyText(account.securityText, sizeof account.securityText, c.securityText);
+        // A port the configuration refused, or one past 16 bits whose low bits are the server's.
+        if (c.port == -1)
+            account.port = 0;
+        if (c.port == 65536)
+            account.port = server.Port() + 65536;
+        if (c.port != 0)
+            CopyText(account.portText, sizeof account.portText,
+                     c.portText[0] ? c.portText : std::to_string(account.port).c_str());
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account));
+        EXPECT_NE(std::string::npos, bed.Log().find(c.reason)) << bed.Log();
+        EXPECT_EQ(0u, bed.Log().find("    Error: ")) << bed.Log();
+        EXPECT_EQ(0, server.Connections());
+    }
 }
 
 }  // namespace

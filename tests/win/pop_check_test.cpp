@@ -84,6 +84,7 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         std::vector<ServerStep> steps;
         const char* sent;
         const char* reason;  // the log's last line
+        const char* password = "secret";
     };
     const Case cases[] = {
         {"greeting", {Send("-ERR Too many connections\r\n")}, "", "rejected by the server: greeting"},
@@ -93,6 +94,9 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
          {Send("+OK hi\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
           Send("-ERR [AUTH] Authentication failed.\r\n")},
          "USER me\r\nPASS secret\r\n", "rejected by the server: reply to PASS"},
+        {"pass, no password",
+         {Send("+OK hi\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(), Send("-ERR [AUTH] Authentication failed.\r\n")},
+         "USER me\r\nPASS \r\n", "rejected by the server: reply to PASS (no Password is set)", ""},
         {"stat in lower case",
          {Send("+OK hi\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
           Send("+ok 3 300\r\n")},
@@ -104,13 +108,35 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         SCOPED_TRACE(c.name);
         ScriptedServer server(c.steps);
         CheckBed local;
-        local.AddAccount(kAccountPop, server.Port());
+        local.AddAccount(kAccountPop, server.Port(), "me", c.password);
         EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, local.Log().find("Disconnect"));
         const std::string last = ConnectionLogLine(std::string("Error: ") + c.reason);
         EXPECT_EQ(local.Log().size() - last.size(), local.Log().find("    Error: ")) << local.Log();
         EXPECT_EQ(last, local.Log().substr(local.Log().size() - last.size()));
+    }
+}
+
+TEST_F(PopCheck, StatWithoutACountToShowIsAFailedCheck) {
+    const struct {
+        const char* stat;
+        const char* reason;
+    } cases[] = {
+        {"+OK\r\n", "no message count in the reply to STAT"},
+        {"+OK abc\r\n", "no message count in the reply to STAT"},
+        {"+OK -3 100\r\n", "no message count in the reply to STAT"},
+        {"+OK 4294967296 1\r\n", "message count past 2147483647 in the reply to STAT"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stat);
+        ScriptedServer server(Dialogue(c.stat));
+        CheckBed local;
+        local.AddAccount(kAccountPop, server.Port());
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
+        const std::string last = ConnectionLogLine("Disconnect") + ConnectionLogLine(std::string("Error: ") + c.reason);
+        EXPECT_EQ(last, local.Log().substr(local.Log().size() - last.size())) << local.Log();
     }
 }
 
