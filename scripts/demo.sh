@@ -86,6 +86,9 @@ Password=pop password
 INI
 
 windows() { printf 'Z:%s' "${1//\//\\}"; }
+# How long the item is watched after the demo's own delivery showed, so that
+# mail delivered by hand meanwhile shows too (two checks at least).
+watch=25
 picture=$(windows "$demo/item.png")
 cat <<TEXT
 Mail server: Dovecot on 127.0.0.1, IMAPS port $IMAPS_PORT (user demo: 2 unread, 3 read),
@@ -94,7 +97,8 @@ The IMAP account is checked over TLS (Security=tls): the server's certificate co
 from a test CA made for this demo, which the account trusts through CAFile=demo-ca.pem;
 the POP3 account is checked in clear. Debug.log shows the TLS line of each connection.
 Docklet folder: $folder (checks every 10 s)
-Once the item shows a count, the demo delivers 2 more messages; to deliver more yourself:
+Once the item shows a count, the demo delivers 2 more messages, then keeps watching
+for $watch s after the new count shows; to deliver more yourself meanwhile:
   $dovecot deliver $mail demo 1
 TEXT
 # Two more messages a few seconds after the item showed its first count
@@ -113,7 +117,8 @@ delivery=$!
 
 # Each count is awaited as a change from the one before, passing over the
 # check's own label, so mail delivered by hand never stalls the demo; the
-# picture is saved once it is a frame of the new-mail strip. The host runs in
+# picture is saved once it is a frame of the new-mail strip, and the item is
+# watched a while longer, every change printed, before the last steps. The host runs in
 # a session of its own, so that Ctrl-C and TERM reach it only as the INT this
 # script sends.
 setsid "$top/build/win/wine-run" "$top/build/win/host/tidewell-host.exe" --print \
@@ -121,7 +126,7 @@ setsid "$top/build/win/wine-run" "$top/build/win/host/tidewell-host.exe" --print
   create 1 "$(windows "$demo")\\" 'Docklets\TidewellDocklet\' \
   waitchange 1 "Checking mail..." 30000 \
   waitchange 1 "Checking mail..." 30000 waitframe 1 NewMail.png 5000 save 1 "$picture" \
-  hold 1 wait 1500 click 1 wait 1000 destroy 1 &
+  wait $((watch * 1000)) hold 1 wait 1500 click 1 wait 1000 destroy 1 &
 host=$!
 status=0
 while :; do

@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   dovecot-core dovecot-imapd dovecot-pop3d
   fonts-dejavu-core
-  python3 python3-pil
+  python3 python3-pil python3-markdown
   curl procps
   openssl libssl-dev
 )

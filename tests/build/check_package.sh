@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Fails unless the zip holds exactly the docklet folder and the read-me, each
-# entry byte for byte the file it was made from, the docklet folder's shipped
-# files as they are in package/, and the text files as Notepad shows them:
-# CRLF line ends and ASCII only.
+# Fails unless the zip holds exactly the docklet folder, the read-me and the
+# user guide's page, each entry byte for byte the file it was made from, the
+# docklet folder's shipped files as they are in package/, the page made from
+# the guide as it stands, and the text files as Notepad shows them: CRLF line
+# ends and ASCII only.
 set -euo pipefail
-zip=$1 dist=$2 sources=$3 readme=$4
+zip=$1 dist=$2 sources=$3 readme=$4 page=$5 guide=$6
 
 # entry in the zip | the file it must equal | the file that one comes from | kind
 table="TidewellDocklet/TidewellDocklet.dll|$dist/TidewellDocklet.dll||binary
 TidewellDocklet/TidewellDocklet.ini|$dist/TidewellDocklet.ini|$sources/TidewellDocklet.ini|text
 TidewellDocklet/NoMail.png|$dist/NoMail.png|$sources/NoMail.png|binary
 TidewellDocklet/NewMail.png|$dist/NewMail.png|$sources/NewMail.png|binary
-ReadMe.txt|$readme||text"
+ReadMe.txt|$readme||text
+UserGuide.html|$page||text"
 
 listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
 expected=$(cut -d'|' -f1 <<<"$table" | sort)
@@ -43,5 +45,9 @@ while IFS='|' read -r entry built source kind; do
     fail "$entry has a character outside printable ASCII: $(LC_ALL=C grep -n -m1 $'[^\t\r -~]' "$file")"
   fi
 done <<<"$table"
+fresh=$(mktemp)
+/usr/bin/python3 "$sources/guide_html.py" "$guide" "$fresh" "$(basename "$zip" .zip | sed 's/^TidewellDocklet-//')"
+cmp -s "$fresh" "$page" || fail "$page is stale: it differs from a page made from $guide now"
+rm -f "$fresh"
 [ "$status" -eq 0 ] && echo "$(basename "$zip"): $(echo $expected)"
 exit $status

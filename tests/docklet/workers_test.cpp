@@ -257,7 +257,8 @@ TEST(WorkersTeardown, WhileConnecting) {
 // name server.
 TEST(WorkersTeardown, WhileResolving) {
     if (!getenv("TIDEWELL_SILENT_DNS"))
-        GTEST_SKIP() << "runs only under silent_dns.sh";
+        GTEST_SKIP() << "runs only under tests/docklet/silent_dns.sh, which gives it a name server that never "
+                        "answers (the test WorkersTeardown.WhileResolvingOnASilentResolver)";
     DockletFolder folder("Tidewell", Settings(143, 180, "", "mail.tidewell.invalid"));
     HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Checking",
                            "5000", "wait", "500", "destroy", "1"});
