@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# Runs every fuzz target for a long time: SECONDS each (default 600), as two
-# processes at once to use both cores, from the corpus in the repository and
+# Runs every fuzz target (or the ones named) for a long time: SECONDS each
+# (default 600), as JOBS processes at once (default 2, both cores), from the
+# corpus in the repository and
 # whatever earlier runs found. New inputs, logs and crash files go to
 # build/fuzz/runs/TARGET/, never into the repository. Prints per target the
 # executions, executions per second, coverage, features and any crash file;
 # exits 1 when a target found something.
-# Usage: scripts/fuzz.sh [SECONDS]
+# Usage: [JOBS=N] scripts/fuzz.sh [SECONDS [TARGET...]]   (TARGET: pop_reply, say)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
-case "$seconds" in '' | *[!0-9]*) echo "usage: $0 [SECONDS]" >&2; exit 2 ;; esac
+jobs=${JOBS:-2}
+usage="usage: [JOBS=N] $0 [SECONDS [TARGET...]]"
+case "$seconds" in '' | *[!0-9]*) echo "$usage" >&2; exit 2 ;; esac
+case "$jobs" in '' | 0 | *[!0-9]*) echo "$usage" >&2; exit 2 ;; esac
+shift $(( $# > 0 ? 1 : 0 ))
+for wanted in "$@"; do
+  [ -f "$top/fuzz/${wanted}_fuzz.cpp" ] || { echo "$0: no fuzz target $wanted" >&2; exit 2; }
+done
 
 "$top/scripts/setup.sh"
 build=$top/build/fuzz
@@ -17,6 +25,7 @@ names=()
 targets=()
 for source in "$top"/fuzz/*_fuzz.cpp; do
   name=$(basename "$source" _fuzz.cpp)
+  [ $# -eq 0 ] || [[ " $* " == *" $name "* ]] || continue
   names+=("$name")
   targets+=(--target "fuzz_$name")
 done
@@ -36,7 +45,7 @@ for name in "${names[@]}"; do
   mkdir -p "$run/corpus" "$run/logs" "$run/findings"
   echo "== fuzz_$name for ${seconds}s (logs in $run/logs)"
   # Each job writes its log, fuzz-N.log, into the current folder.
-  (cd "$run/logs" && "$build/fuzz/fuzz_$name" -jobs=2 -workers=2 -max_total_time="$seconds" \
+  (cd "$run/logs" && "$build/fuzz/fuzz_$name" -jobs="$jobs" -workers="$jobs" -max_total_time="$seconds" \
      -timeout=10 -print_final_stats=1 -artifact_prefix="$run/findings/" \
      "$run/corpus" "$top/fuzz/corpus/$name" >jobs.log 2>&1) || status=1
   logs=("$run"/logs/fuzz-*.log)
