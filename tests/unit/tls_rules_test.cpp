@@ -19,7 +19,8 @@ const char kDerBase64[] = "MIIBCgIBAA==";
 
 size_t Decode(const std::string& file, std::vector<unsigned char>* der) {
     der->assign(64, 0);
-    size_t length = DecodeCertificateFile(file.data(), file.size(), der->data(), der->size());
+    size_t at = 0;
+    size_t length = NextCertificateInFile(file.data(), file.size(), &at, der->data(), der->size());
     der->resize(length);
     return length;
 }
@@ -63,9 +64,36 @@ TEST(CertificateFile, AnythingElseIsNoCertificate) {
 TEST(CertificateFile, ACertificateLargerThanTheRoomIsRefused) {
     std::string der(100, '\x30');
     unsigned char room[99];
-    EXPECT_EQ(0u, DecodeCertificateFile(der.data(), der.size(), room, sizeof room));
+    size_t at = 0;
+    EXPECT_EQ(0u, NextCertificateInFile(der.data(), der.size(), &at, room, sizeof room));
     std::string pem = "-----BEGIN CERTIFICATE-----\n" + std::string(200, 'M') + "\n-----END CERTIFICATE-----\n";
-    EXPECT_EQ(0u, DecodeCertificateFile(pem.data(), pem.size(), room, sizeof room));
+    at = 0;
+    EXPECT_EQ(0u, NextCertificateInFile(pem.data(), pem.size(), &at, room, sizeof room));
+}
+
+TEST(CertificateFile, EveryCertificateOfABundleUpToTheFirstThatIsNone) {
+    const std::string block = std::string("-----BEGIN CERTIFICATE-----\n") + kDerBase64 + "\n-----END CERTIFICATE-----\n";
+    const std::string other = "-----BEGIN CERTIFICATE-----\nMAA=\n-----END CERTIFICATE-----\n";
+    const std::string broken = "-----BEGIN CERTIFICATE-----\nMA!=\n-----END CERTIFICATE-----\n";
+    struct Case {
+        std::string file;
+        std::vector<size_t> lengths;
+    };
+    const Case cases[] = {
+        {block + "# a comment\n" + other + block, {sizeof kDer, 2, sizeof kDer}},
+        {block + broken + block, {sizeof kDer}},
+        {block + "-----BEGIN CERTIFICATE-----\nMAA=\n", {sizeof kDer}},  // the last one cut short
+        {std::string(reinterpret_cast<const char*>(kDer), sizeof kDer) + block, {sizeof kDer}},  // bytes before a block are text
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<size_t> lengths;
+        unsigned char der[64];
+        size_t at = 0;
+        for (size_t length; (length = NextCertificateInFile(c.file.data(), c.file.size(), &at, der, sizeof der)) > 0;)
+            lengths.push_back(length);
+        EXPECT_EQ(c.lengths, lengths);
+    }
 }
 
 TEST(CertificateName, DnsNamesAndWildcards) {
