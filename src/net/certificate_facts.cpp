@@ -72,6 +72,7 @@ const unsigned char kOidBasicConstraints[] = {0x55, 0x1D, 0x13};
 const unsigned char kOidNameConstraints[] = {0x55, 0x1D, 0x1E};
 const unsigned char kOidExtendedKeyUsage[] = {0x55, 0x1D, 0x25};
 const unsigned char kOidServerAuth[] = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x01};
+const unsigned char kOidAnyExtendedKeyUsage[] = {0x55, 0x1D, 0x25, 0x00};
 
 // Extensions that may be critical without changing what is judged here:
 // key identifiers, policies (not enforced), CRL points and authority access.
@@ -188,6 +189,7 @@ bool ReadExtendedKeyUsage(DerSpan value, CertificateFacts* facts) {
         if (!Expect(&purposes, kOid, &purpose))
             return false;
         facts->serverAuth = facts->serverAuth || Is(purpose, kOidServerAuth);
+        facts->anyExtendedKeyUsage = facts->anyExtendedKeyUsage || Is(purpose, kOidAnyExtendedKeyUsage);
     }
     facts->hasExtendedKeyUsage = true;
     return true;
@@ -251,6 +253,8 @@ bool ReadExtension(DerSpan extension, CertificateFacts* facts) {
         {kOidExtendedKeyUsage, ReadExtendedKeyUsage, &CertificateFacts::hasExtendedKeyUsage},
         {kOidNameConstraints, ReadNameConstraints, &CertificateFacts::hasNameConstraints},
     };
+    facts->basicConstraintsCritical = facts->basicConstraintsCritical || (isCritical && Is(oid, kOidBasicConstraints));
+    facts->altNamesCritical = facts->altNamesCritical || (isCritical && Is(oid, kOidAltName));
     for (const Reader& reader : kReaders) {
         if (Is(oid, reader.oid, 3))
             return !(facts->*reader.seen) && reader.read(value, facts);

@@ -24,7 +24,7 @@ struct GeneralName {
 };
 
 // More entries than these make the certificate unreadable rather than half read.
-const size_t kMaxAltNames = 64;
+const size_t kMaxAltNames = 512;
 const size_t kMaxNameConstraints = 16;
 
 // keyUsage bits, as the first two bytes of the BIT STRING read big-endian.
@@ -38,13 +38,16 @@ struct CertificateFacts {
     DerSpan commonName;     // the subject's first common name, its string's bytes
     uint8_t commonNameTag;  // that string's type (UTF8String 0x0C, BMPString 0x1E, ...)
     bool hasBasicConstraints;
+    bool basicConstraintsCritical;
     bool isCa;
     int32_t pathLength;  // -1 when not limited
     bool hasKeyUsage;
     uint16_t keyUsage;
     bool hasExtendedKeyUsage;
     bool serverAuth;
+    bool anyExtendedKeyUsage;
     bool hasAltNames;
+    bool altNamesCritical;
     size_t altNameCount;
     GeneralName altNames[kMaxAltNames];
     bool hasNameConstraints;

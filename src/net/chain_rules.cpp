@@ -137,7 +137,7 @@ bool NamesAllowed(const CertificateFacts* ca, const CertificateFacts* certificat
 
 ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at) {
     const CertificateFacts* issuer = chain[at];
-    if (!issuer->hasBasicConstraints || !issuer->isCa)
+    if (!issuer->hasBasicConstraints || !issuer->basicConstraintsCritical || !issuer->isCa)
         return kChainIssuerNotCa;
     if (issuer->hasKeyUsage && !(issuer->keyUsage & kKeyUsageKeyCertSign))
         return kChainIssuerMayNotSign;
@@ -171,10 +171,14 @@ ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count) {
     if (count == 0)
         return kChainUnreadable;
     const CertificateFacts* leaf = chain[0];
-    if (leaf->hasExtendedKeyUsage && !leaf->serverAuth)
+    if (leaf->hasExtendedKeyUsage && (!leaf->serverAuth || leaf->anyExtendedKeyUsage))
         return kChainLeafNotForServers;
-    if (count > 1 && leaf->isCa)
-        return kChainLeafIsCa;
+    // An empty subject leaves the names to the subjectAltName alone, which
+    // must then be critical; beside a subject it must not be.
+    if (leaf->hasAltNames && leaf->altNamesCritical != (leaf->subject.length == 0))
+        return kChainAltNamesMisplaced;
+    if (count > 1 && chain[count - 1]->hasExtendedKeyUsage)
+        return kChainRootWithPurposes;
     for (size_t at = 1; at < count; ++at) {
         ChainFault fault = JudgeIssuer(chain, at);
         if (fault != kChainSound)
@@ -193,8 +197,10 @@ const char* ChainFaultMeaning(ChainFault fault) {
         return "a certificate has a critical extension that is not understood";
     case kChainLeafNotForServers:
         return "not for servers: its extended key usage lacks serverAuth";
-    case kChainLeafIsCa:
-        return "it is a CA's certificate, not a server's";
+    case kChainAltNamesMisplaced:
+        return "its subjectAltName is marked critical wrongly";
+    case kChainRootWithPurposes:
+        return "its root limits its extended key usage, which roots may not";
     case kChainIssuerNotCa:
         return "an issuer of the chain is not a CA";
     case kChainIssuerMayNotSign:
