@@ -303,5 +303,5 @@ bool ReadCertificateFacts(const unsigned char* der, size_t length, CertificateFa
 
 bool IsSelfIssued(const CertificateFacts* facts) {
     return facts->issuer.length == facts->subject.length &&
-           memcmp(facts->issuer.data, facts->subject.data, facts->subject.length) == 0;
+           (facts->subject.length == 0 || memcmp(facts->issuer.data, facts->subject.data, facts->subject.length) == 0);
 }

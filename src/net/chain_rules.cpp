@@ -59,6 +59,8 @@ bool IpConstraintSound(DerSpan constraint) {
 // The constraint's RDNs begin the name's, whole RDN by whole RDN (DER makes
 // equal names equal bytes).
 bool DirectoryWithin(DerSpan name, DerSpan constraint) {
+    if (constraint.length == 0)
+        return true;
     if (constraint.length > name.length || memcmp(name.data, constraint.data, constraint.length) != 0)
         return false;
     size_t at = 0;
