@@ -57,13 +57,17 @@ bool Optional(Der* der, unsigned char expected, DerSpan* content) {
     return Expect(der, expected, content);
 }
 
-Der Open(DerSpan span) { return Der{span.data, span.length}; }
+Der Open(DerSpan span) {
+    return Der{span.data, span.length};
+}
 
 bool Is(DerSpan span, const unsigned char* bytes, size_t length) {
     return span.length == length && memcmp(span.data, bytes, length) == 0;
 }
 
-template <size_t N> bool Is(DerSpan span, const unsigned char (&bytes)[N]) { return Is(span, bytes, N); }
+template <size_t N> bool Is(DerSpan span, const unsigned char (&bytes)[N]) {
+    return Is(span, bytes, N);
+}
 
 const unsigned char kOidCommonName[] = {0x55, 0x04, 0x03};
 const unsigned char kOidKeyUsage[] = {0x55, 0x1D, 0x0F};
@@ -171,7 +175,8 @@ bool ReadBasicConstraints(DerSpan value, CertificateFacts* facts) {
 bool ReadKeyUsage(DerSpan value, CertificateFacts* facts) {
     Der outer = Open(value);
     DerSpan bits;
-    if (!Expect(&outer, kBitString, &bits) || outer.left != 0 || bits.length < 1 || bits.data[0] > 7)
+    if (!Expect(&outer, kBitString, &bits) || outer.left != 0 || bits.length < 1 ||
+        bits.data[0] > 7)
         return false;
     facts->keyUsage = static_cast<uint16_t>((bits.length > 1 ? bits.data[1] << 8 : 0) |
                                             (bits.length > 2 ? bits.data[2] : 0));
@@ -189,7 +194,8 @@ bool ReadExtendedKeyUsage(DerSpan value, CertificateFacts* facts) {
         if (!Expect(&purposes, kOid, &purpose))
             return false;
         facts->serverAuth = facts->serverAuth || Is(purpose, kOidServerAuth);
-        facts->anyExtendedKeyUsage = facts->anyExtendedKeyUsage || Is(purpose, kOidAnyExtendedKeyUsage);
+        facts->anyExtendedKeyUsage =
+            facts->anyExtendedKeyUsage || Is(purpose, kOidAnyExtendedKeyUsage);
     }
     facts->hasExtendedKeyUsage = true;
     return true;
@@ -220,9 +226,11 @@ bool ReadNameConstraints(DerSpan value, CertificateFacts* facts) {
     if (!Expect(&outer, kSequence, &sequence) || outer.left != 0)
         return false;
     Der fields = Open(sequence);
-    if (Optional(&fields, 0xA0, &list) && !ReadSubtrees(list, facts->permitted, &facts->permittedCount))
+    if (Optional(&fields, 0xA0, &list) &&
+        !ReadSubtrees(list, facts->permitted, &facts->permittedCount))
         return false;
-    if (Optional(&fields, 0xA1, &list) && !ReadSubtrees(list, facts->excluded, &facts->excludedCount))
+    if (Optional(&fields, 0xA1, &list) &&
+        !ReadSubtrees(list, facts->excluded, &facts->excludedCount))
         return false;
     facts->hasNameConstraints = true;
     return fields.left == 0;
@@ -253,7 +261,8 @@ bool ReadExtension(DerSpan extension, CertificateFacts* facts) {
         {kOidExtendedKeyUsage, ReadExtendedKeyUsage, &CertificateFacts::hasExtendedKeyUsage},
         {kOidNameConstraints, ReadNameConstraints, &CertificateFacts::hasNameConstraints},
     };
-    facts->basicConstraintsCritical = facts->basicConstraintsCritical || (isCritical && Is(oid, kOidBasicConstraints));
+    facts->basicConstraintsCritical =
+        facts->basicConstraintsCritical || (isCritical && Is(oid, kOidBasicConstraints));
     facts->altNamesCritical = facts->altNamesCritical || (isCritical && Is(oid, kOidAltName));
     for (const Reader& reader : kReaders) {
         if (Is(oid, reader.oid, 3))
@@ -266,7 +275,7 @@ bool ReadExtension(DerSpan extension, CertificateFacts* facts) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool ReadCertificateFacts(const unsigned char* der, size_t length, CertificateFacts* facts) {
     memset(facts, 0, sizeof *facts);
@@ -279,13 +288,13 @@ bool ReadCertificateFacts(const unsigned char* der, size_t length, CertificateFa
     if (!Expect(&whole, kSequence, &tbs))
         return false;
     Der fields = Open(tbs);
-    Optional(&fields, 0xA0, &part);  // version
+    Optional(&fields, 0xA0, &part); // version
     if (!Expect(&fields, kInteger, &part) || !Expect(&fields, kSequence, &part) ||
         !Expect(&fields, kSequence, &facts->issuer) || !Expect(&fields, kSequence, &part) ||
         !Expect(&fields, kSequence, &facts->subject) || !Expect(&fields, kSequence, &part))
         return false;
-    Optional(&fields, 0x81, &part);  // issuerUniqueID
-    Optional(&fields, 0x82, &part);  // subjectUniqueID
+    Optional(&fields, 0x81, &part); // issuerUniqueID
+    Optional(&fields, 0x82, &part); // subjectUniqueID
     DerSpan wrapped, list;
     if (Optional(&fields, 0xA3, &wrapped)) {
         Der inner = Open(wrapped);
@@ -303,5 +312,6 @@ bool ReadCertificateFacts(const unsigned char* der, size_t length, CertificateFa
 
 bool IsSelfIssued(const CertificateFacts* facts) {
     return facts->issuer.length == facts->subject.length &&
-           (facts->subject.length == 0 || memcmp(facts->issuer.data, facts->subject.data, facts->subject.length) == 0);
+           (facts->subject.length == 0 ||
+            memcmp(facts->issuer.data, facts->subject.data, facts->subject.length) == 0);
 }

@@ -12,10 +12,10 @@ struct DerSpan {
 };
 
 enum GeneralNameKind {
-    kNameDns,        // IA5String bytes, as they are (a NUL or 8-bit byte included)
-    kNameIp,         // 4 or 16 bytes; in a name constraint 8 or 32 (address, then mask)
-    kNameDirectory,  // a Name's RDNs (the SEQUENCE's content)
-    kNameOther,      // e-mail, URI and the rest: kept so that constraints on them are seen
+    kNameDns,       // IA5String bytes, as they are (a NUL or 8-bit byte included)
+    kNameIp,        // 4 or 16 bytes; in a name constraint 8 or 32 (address, then mask)
+    kNameDirectory, // a Name's RDNs (the SEQUENCE's content)
+    kNameOther,     // e-mail, URI and the rest: kept so that constraints on them are seen
 };
 
 struct GeneralName {
@@ -33,14 +33,14 @@ const uint16_t kKeyUsageKeyEncipherment = 0x2000;
 const uint16_t kKeyUsageKeyCertSign = 0x0400;
 
 struct CertificateFacts {
-    DerSpan issuer;   // the Names' RDNs
+    DerSpan issuer; // the Names' RDNs
     DerSpan subject;
-    DerSpan commonName;     // the subject's first common name, its string's bytes
-    uint8_t commonNameTag;  // that string's type (UTF8String 0x0C, BMPString 0x1E, ...)
+    DerSpan commonName;    // the subject's first common name, its string's bytes
+    uint8_t commonNameTag; // that string's type (UTF8String 0x0C, BMPString 0x1E, ...)
     bool hasBasicConstraints;
     bool basicConstraintsCritical;
     bool isCa;
-    int32_t pathLength;  // -1 when not limited
+    int32_t pathLength; // -1 when not limited
     bool hasKeyUsage;
     uint16_t keyUsage;
     bool hasExtendedKeyUsage;

@@ -4,7 +4,9 @@
 
 namespace {
 
-char Lower(unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
+char Lower(unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
 
 bool SameText(const unsigned char* left, const unsigned char* right, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -61,7 +63,8 @@ bool IpConstraintSound(DerSpan constraint) {
 bool DirectoryWithin(DerSpan name, DerSpan constraint) {
     if (constraint.length == 0)
         return true;
-    if (constraint.length > name.length || memcmp(name.data, constraint.data, constraint.length) != 0)
+    if (constraint.length > name.length ||
+        memcmp(name.data, constraint.data, constraint.length) != 0)
         return false;
     size_t at = 0;
     while (at < constraint.length) {
@@ -117,10 +120,11 @@ bool NameAllowed(const CertificateFacts* ca, const GeneralName& name) {
 
 bool ConstraintsSound(const CertificateFacts* ca) {
     for (size_t i = 0; i < ca->permittedCount + ca->excludedCount; ++i) {
-        const GeneralName& constraint = i < ca->permittedCount ? ca->permitted[i]
-                                                               : ca->excluded[i - ca->permittedCount];
+        const GeneralName& constraint =
+            i < ca->permittedCount ? ca->permitted[i] : ca->excluded[i - ca->permittedCount];
         // Constraints on names not judged here cannot be kept: refuse rather than ignore them.
-        if (constraint.kind == kNameOther || (constraint.kind == kNameIp && !IpConstraintSound(constraint.value)))
+        if (constraint.kind == kNameOther ||
+            (constraint.kind == kNameIp && !IpConstraintSound(constraint.value)))
             return false;
     }
     return true;
@@ -161,7 +165,7 @@ ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at) {
     return kChainSound;
 }
 
-}  // namespace
+} // namespace
 
 ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count) {
     for (size_t i = 0; i < count; ++i) {

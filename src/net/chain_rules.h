@@ -10,14 +10,15 @@
 
 enum ChainFault {
     kChainSound,
-    kChainUnreadable,            // a certificate this reader cannot read in full
-    kChainUnknownCritical,       // a critical extension no rule here knows
-    kChainLeafNotForServers,     // an extended key usage without serverAuth, or with any usage at all
-    kChainAltNamesMisplaced,     // a subjectAltName critical beside a subject, or not critical without one
-    kChainIssuerNotCa,           // an issuer not marked as a CA in critical basic constraints
-    kChainRootWithPurposes,      // a root that limits its extended key usage
-    kChainIssuerMayNotSign,      // an issuer whose key usage lacks keyCertSign
-    kChainPathTooLong,           // more CAs below an issuer than its path length allows
+    kChainUnreadable,        // a certificate this reader cannot read in full
+    kChainUnknownCritical,   // a critical extension no rule here knows
+    kChainLeafNotForServers, // an extended key usage without serverAuth, or with any usage at all
+    kChainAltNamesMisplaced, // a subjectAltName critical beside a subject, or not critical without
+                             // one
+    kChainIssuerNotCa,       // an issuer not marked as a CA in critical basic constraints
+    kChainRootWithPurposes,  // a root that limits its extended key usage
+    kChainIssuerMayNotSign,  // an issuer whose key usage lacks keyCertSign
+    kChainPathTooLong,       // more CAs below an issuer than its path length allows
     kChainOutsideNameConstraints,
 };
 
