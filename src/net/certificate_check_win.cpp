@@ -3,137 +3,133 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "net/certificate_facts.h"
 #include "net/certificate_file.h"
 #include "net/certificate_name.h"
+#include "net/chain_rules.h"
 #include "text/bounded_text.h"
 
 namespace {
 
-// Far more than any single certificate, PEM or DER.
+// Far more than a few CA certificates, PEM or DER; a whole system bundle fits.
 const DWORD kMaxCaFileSize = 256 * 1024;
+// Chains of real servers have three or four certificates.
+const DWORD kMaxChainLength = 16;
 
-PCCERT_CONTEXT LoadCaFile(const char* path) {
+// The CAFile's certificates in a memory store, or null with why[size] saying
+// what is wrong with the file.
+HCERTSTORE LoadCaFile(const char* path, char* why, size_t size) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            // Where it was looked for: a relative path depends on the host's folder.
+            char full[MAX_PATH];
+            DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+            FormatText(why, size, "CAFile not found: %s", length > 0 && length < sizeof full ? full : path);
+        } else {
+            FormatText(why, size, "CAFile cannot be read (Windows error %lu): %s", static_cast<unsigned long>(error),
+                       path);
+        }
         return nullptr;
-    PCCERT_CONTEXT certificate = nullptr;
-    DWORD size = GetFileSize(file, nullptr);
-    char* data = size != INVALID_FILE_SIZE && size <= kMaxCaFileSize ? static_cast<char*>(malloc(size + 1)) : nullptr;
-    unsigned char* der = data ? static_cast<unsigned char*>(malloc(size + 1)) : nullptr;
+    }
+    HCERTSTORE store = nullptr;
+    DWORD size32 = GetFileSize(file, nullptr);
+    char* data = size32 != INVALID_FILE_SIZE && size32 <= kMaxCaFileSize ? static_cast<char*>(malloc(size32 + 1)) : nullptr;
+    unsigned char* der = data ? static_cast<unsigned char*>(malloc(size32 + 1)) : nullptr;
     DWORD read = 0;
-    if (der && ReadFile(file, data, size, &read, nullptr) && read == size) {
-        size_t length = DecodeCertificateFile(data, size, der, size + 1);
-        if (length > 0)
-            certificate = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der,
-                                                       static_cast<DWORD>(length));
+    if (size32 != INVALID_FILE_SIZE && size32 > kMaxCaFileSize) {
+        FormatText(why, size, "CAFile larger than %lu KiB: %s", static_cast<unsigned long>(kMaxCaFileSize / 1024), path);
+    } else if (!der || !ReadFile(file, data, size32, &read, nullptr) || read != size32) {
+        FormatText(why, size, "CAFile cannot be read (Windows error %lu): %s",
+                   static_cast<unsigned long>(GetLastError()), path);
+    } else {
+        store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+        size_t at = 0, added = 0;
+        for (size_t length; store && (length = NextCertificateInFile(data, size32, &at, der, size32 + 1)) > 0;) {
+            added += CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, static_cast<DWORD>(length),
+                                                      CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
+        }
+        if (store && added == 0) {
+            CertCloseStore(store, 0);
+            store = nullptr;
+        }
+        if (!store)
+            FormatText(why, size, "CAFile holds no certificate: %s", path);
     }
     free(der);
     free(data);
     CloseHandle(file);
-    return certificate;
-}
-
-bool SameCertificate(PCCERT_CONTEXT left, PCCERT_CONTEXT right) {
-    return left && right && left->cbCertEncoded == right->cbCertEncoded &&
-           memcmp(left->pbCertEncoded, right->pbCertEncoded, left->cbCertEncoded) == 0;
-}
-
-void AppendName(char* names, size_t size, const char* name) {
-    size_t used = strlen(names);
-    FormatText(names + used, size - used, "%s%s", used > 0 ? ", " : "", name);
-}
-
-// Certificate names are ASCII (international names come as "xn--" labels);
-// anything else cannot name the host and is shown as '?'.
-void NarrowName(const wchar_t* wide, char* name, size_t size) {
-    size_t i = 0;
-    for (; wide[i] && i + 1 < size; ++i)
-        name[i] = wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?';
-    name[i] = '\0';
-}
-
-// Looks at the subject alternative names, then (with no DNS name among them)
-// the common name, as mail clients do.
-bool NamesMatch(PCCERT_CONTEXT certificate, const char* host, char* names, size_t size) {
-    names[0] = '\0';
-    bool matches = false;
-    bool hasDnsName = false;
-    PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
-                                                  certificate->pCertInfo->rgExtension);
-    CERT_ALT_NAME_INFO* alternatives = nullptr;
-    DWORD length = 0;
-    if (extension && CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                                         extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &alternatives,
-                                         &length)) {
-        for (DWORD i = 0; i < alternatives->cAltEntry; ++i) {
-            const CERT_ALT_NAME_ENTRY& entry = alternatives->rgAltEntry[i];
-            char name[256];
-            if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-                hasDnsName = true;
-                NarrowName(entry.pwszDNSName, name, sizeof name);
-                matches = matches || HostMatchesDnsName(host, name, strlen(name));
-            } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-                const CRYPT_DATA_BLOB& ip = entry.IPAddress;
-                if (ip.cbData == 4)
-                    FormatText(name, sizeof name, "%u.%u.%u.%u", ip.pbData[0], ip.pbData[1], ip.pbData[2], ip.pbData[3]);
-                else
-                    CopyText(name, sizeof name, "(IPv6 address)");
-                matches = matches || HostMatchesIpEntry(host, ip.pbData, ip.cbData);
-            } else {
-                continue;
-            }
-            AppendName(names, size, name);
-        }
-        LocalFree(alternatives);
-    }
-    if (!hasDnsName) {
-        char commonName[256];
-        CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), commonName,
-                           sizeof commonName);
-        if (commonName[0] != '\0') {
-            matches = matches || HostMatchesDnsName(host, commonName, strlen(commonName));
-            AppendName(names, size, commonName);
-        }
-    }
-    if (names[0] == '\0')
-        CopyText(names, size, "no name");
-    return matches;
+    return store;
 }
 
 // A store to find the chain's other certificates in: what the server sent,
-// and the CAFile certificate when there is one.
-HCERTSTORE SupportingStore(PCCERT_CONTEXT certificate, PCCERT_CONTEXT caCertificate) {
+// and the CAFile's certificates when there are some.
+HCERTSTORE SupportingStore(PCCERT_CONTEXT certificate, HCERTSTORE caStore) {
     HCERTSTORE collection = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
-    HCERTSTORE extra = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-    if (!collection || !extra || !CertAddCertificateContextToStore(extra, caCertificate, CERT_STORE_ADD_ALWAYS, nullptr) ||
-        !CertAddStoreToCollection(collection, extra, 0, 0) ||
-        (certificate->hCertStore && !CertAddStoreToCollection(collection, certificate->hCertStore, 0, 0))) {
-        if (collection)
-            CertCloseStore(collection, 0);
-        collection = nullptr;
-    }
-    // The collection holds its own reference to the memory store.
-    if (extra)
-        CertCloseStore(extra, 0);
-    return collection;
+    if (collection && CertAddStoreToCollection(collection, caStore, 0, 0) &&
+        (!certificate->hCertStore || CertAddStoreToCollection(collection, certificate->hCertStore, 0, 0)))
+        return collection;
+    if (collection)
+        CertCloseStore(collection, 0);
+    return nullptr;
 }
 
-bool JudgeChain(PCCERT_CONTEXT certificate, PCCERT_CONTEXT caCertificate, ChainFacts* facts) {
-    HCERTSTORE supporting = caCertificate ? SupportingStore(certificate, caCertificate) : certificate->hCertStore;
-    if (caCertificate && !supporting)
+bool InStore(HCERTSTORE store, PCCERT_CONTEXT certificate) {
+    if (!store)
         return false;
+    PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, certificate,
+                                                      nullptr);
+    if (found)
+        CertFreeCertificateContext(found);
+    return found != nullptr;
+}
+
+// The chain's own rules over what its certificates say, issuer by issuer.
+ChainFault JudgeChainElements(const CERT_SIMPLE_CHAIN* simple) {
+    DWORD count = simple->cElement;
+    if (count == 0 || count > kMaxChainLength)
+        return kChainUnreadable;
+    CertificateFacts* facts = static_cast<CertificateFacts*>(calloc(count, sizeof(CertificateFacts)));
+    const CertificateFacts* chain[kMaxChainLength] = {};
+    if (!facts)
+        return kChainUnreadable;
+    for (DWORD i = 0; i < count; ++i) {
+        PCCERT_CONTEXT element = simple->rgpElement[i]->pCertContext;
+        if (ReadCertificateFacts(element->pbCertEncoded, element->cbCertEncoded, &facts[i]))
+            chain[i] = &facts[i];
+    }
+    ChainFault fault = JudgeChainRules(chain, count);
+    free(facts);
+    return fault;
+}
+
+bool JudgeChain(PCCERT_CONTEXT certificate, HCERTSTORE caStore, const FILETIME* when, ChainFacts* facts) {
+    HCERTSTORE supporting = caStore ? SupportingStore(certificate, caStore) : certificate->hCertStore;
+    if (caStore && !supporting)
+        return false;
+    // The engine is asked for a chain fit for a TLS server; the leaf's
+    // extended key usage is judged again with the chain's rules.
+    static char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    static LPSTR usages[] = {serverAuth};
     CERT_CHAIN_PARA parameters = {};
     parameters.cbSize = sizeof parameters;
+    parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+    parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    bool built = CertGetCertificateChain(nullptr, certificate, nullptr, supporting, &parameters, 0, nullptr, &chain);
+    FILETIME time = when ? *when : FILETIME{};
+    bool built = CertGetCertificateChain(nullptr, certificate, when ? &time : nullptr, supporting, &parameters, 0,
+                                         nullptr, &chain);
     if (built) {
         facts->trustErrors = chain->TrustStatus.dwErrorStatus;
         if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
             const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-            facts->rootIsCaFile = SameCertificate(simple->rgpElement[simple->cElement - 1]->pCertContext, caCertificate);
+            facts->rootIsCaFile = InStore(caStore, simple->rgpElement[simple->cElement - 1]->pCertContext);
+            facts->chainFault = JudgeChainElements(simple);
         }
-        // No name here: the names are matched above, IP entries included.
+        // No name here: the names are matched apart, IP entries included.
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -148,28 +144,75 @@ bool JudgeChain(PCCERT_CONTEXT certificate, PCCERT_CONTEXT caCertificate, ChainF
             built = false;
         CertFreeCertificateChain(chain);
     }
-    if (caCertificate)
+    if (caStore)
         CertCloseStore(supporting, 0);
     return built;
+}
+
+// Says why the certificate does not name the host: the names it has, or that
+// it has none where they count.
+void DescribeWrongName(const CertificateFacts* leaf, const char* host, char* why, size_t size) {
+    char names[512];
+    ShowAltNames(leaf, names, sizeof names);
+    if (names[0] != '\0') {
+        FormatText(why, size, "is for %s, not %s", names, host);
+        return;
+    }
+    CopyText(why, size, "names no host in its subjectAltName");
+    if (leaf->commonName.length > 0) {
+        char shown[256] = "";
+        AppendShownText(shown, sizeof shown, leaf->commonNameTag, leaf->commonName.data, leaf->commonName.length);
+        size_t used = strlen(why);
+        FormatText(why + used, size - used, " (its common name %s is not used)", shown);
+    }
 }
 
 }  // namespace
 
 CertificateVerdict CheckServerCertificate(PCCERT_CONTEXT certificate, const char* host, const char* caFile,
-                                          bool* caFileUsable, char* names, size_t size) {
+                                          const FILETIME* when, char* why, size_t size) {
+    why[0] = '\0';
+    CertificateFacts* leaf = static_cast<CertificateFacts*>(malloc(sizeof(CertificateFacts)));
+    if (!leaf)
+        return kCertificateUntrusted;
     ChainFacts facts = {};
-    facts.nameMatches = NamesMatch(certificate, host, names, size);
-    PCCERT_CONTEXT caCertificate = caFile[0] != '\0' ? LoadCaFile(caFile) : nullptr;
-    *caFileUsable = caFile[0] == '\0' || caCertificate != nullptr;
+    bool readable = ReadCertificateFacts(certificate->pbCertEncoded, certificate->cbCertEncoded, leaf);
+    facts.nameMatches = readable && CertificateNamesHost(leaf, host);
+    HCERTSTORE caStore = caFile[0] != '\0' ? LoadCaFile(caFile, why, size) : nullptr;
     CertificateVerdict verdict = kCertificateUntrusted;
-    if (*caFileUsable && JudgeChain(certificate, caCertificate, &facts))
+    if ((caFile[0] == '\0' || caStore) && JudgeChain(certificate, caStore, when, &facts)) {
+        if (!readable)
+            facts.chainFault = kChainUnreadable;
         verdict = JudgeCertificate(&facts);
-    if (caCertificate)
-        CertFreeCertificateContext(caCertificate);
+        if (verdict == kCertificateUntrusted && facts.chainFault != kChainSound)
+            CopyText(why, size, ChainFaultMeaning(facts.chainFault));
+        else if (verdict == kCertificateWrongName)
+            DescribeWrongName(leaf, host, why, size);
+    }
+    if (caStore)
+        CertCloseStore(caStore, 0);
+    free(leaf);
     return verdict;
 }
 
 void CertificateSubject(PCCERT_CONTEXT certificate, char* subject, size_t size) {
-    if (CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, subject, static_cast<DWORD>(size)) <= 1)
+    // Shown escaped from the certificate's own bytes: a conversion to the
+    // code page could cut a name at a NUL or turn other letters into ASCII.
+    CertificateFacts* facts = static_cast<CertificateFacts*>(malloc(sizeof(CertificateFacts)));
+    wchar_t wide[128];
+    subject[0] = '\0';
+    if (facts && ReadCertificateFacts(certificate->pbCertEncoded, certificate->cbCertEncoded, facts) &&
+        facts->commonName.length > 0) {
+        AppendShownText(subject, size, facts->commonNameTag, facts->commonName.data, facts->commonName.length);
+    } else if (DWORD length = CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, wide, 128)) {
+        unsigned char utf16[2 * 128];
+        for (DWORD i = 0; i + 1 < length; ++i) {
+            utf16[2 * i] = static_cast<unsigned char>(wide[i] >> 8);
+            utf16[2 * i + 1] = static_cast<unsigned char>(wide[i]);
+        }
+        AppendShownText(subject, size, 0x1E, utf16, 2 * (length - 1));
+    }
+    free(facts);
+    if (subject[0] == '\0')
         CopyText(subject, size, "(no subject)");
 }

@@ -7,15 +7,19 @@
 #include "net/tls_judgement.h"
 
 // Judges a server's certificate for the host the user named: a chain to one
-// of the system's trusted roots or to the CAFile certificate (path, or empty
-// for none), within its dates, for that host. Revocation is not checked.
+// of the system's trusted roots or to a certificate of the CAFile (path, or
+// empty for none), within its dates at `when` (null: now), for TLS servers,
+// every CA of it allowed to vouch for what it issued, and the host named in
+// the certificate's subjectAltName. Revocation is not checked.
+// The certificate's store holds what the server sent besides it.
 // Builds a certificate chain: the first in a process is slow under Wine
 // (hundreds of milliseconds), so this runs on check workers only.
-// *caFileUsable is false when a CAFile was named but holds no certificate;
-// the verdict is then kCertificateUntrusted. names[size] receives the names
-// the certificate is for, for the log.
+// why[size] receives, for a refusal, what is wrong: for kCertificateUntrusted
+// a few words or nothing (e.g. "CAFile not found: C:\ca.pem"); for
+// kCertificateWrongName the rest of a sentence that begins "TLS certificate "
+// (e.g. "is for mail.example.com, not 127.0.0.1").
 CertificateVerdict CheckServerCertificate(PCCERT_CONTEXT certificate, const char* host, const char* caFile,
-                                          bool* caFileUsable, char* names, size_t size);
+                                          const FILETIME* when, char* why, size_t size);
 
 // The certificate's subject as shown to people (its common name, usually).
 void CertificateSubject(PCCERT_CONTEXT certificate, char* subject, size_t size);

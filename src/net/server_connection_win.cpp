@@ -345,11 +345,9 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
     char subject[256];
     CertificateSubject(certificate, subject, sizeof subject);
     CertificateVerdict verdict = kCertificateAccepted;
-    bool caFileUsable = true;
-    char names[512];
+    char why[400] = "";
     if (!account->acceptAnyCertificate)
-        verdict = CheckServerCertificate(certificate, account->address, account->caFile, &caFileUsable, names,
-                                         sizeof names);
+        verdict = CheckServerCertificate(certificate, account->address, account->caFile, nullptr, why, sizeof why);
     CertFreeCertificateContext(certificate);
 
     switch (verdict) {
@@ -367,17 +365,16 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
         }
         return true;
     case kCertificateUntrusted:
-        if (caFileUsable)
+        if (why[0] == '\0')
             SetReplyFailure(reply, "TLS certificate not trusted: %s", subject);
         else
-            SetReplyFailure(reply, "TLS certificate not trusted: %s (CAFile holds no certificate: %s)", subject,
-                            account->caFile);
+            SetReplyFailure(reply, "TLS certificate not trusted: %s (%s)", subject, why);
         return false;
     case kCertificateExpired:
         SetReplyFailure(reply, "TLS certificate expired or not yet valid: %s", subject);
         return false;
     case kCertificateWrongName:
-        SetReplyFailure(reply, "TLS certificate is for %s, not %s", names, account->address);
+        SetReplyFailure(reply, "TLS certificate %s", why);
         return false;
     }
     return false;

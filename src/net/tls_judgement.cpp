@@ -18,6 +18,8 @@ const uint32_t kPolicyUntrustedRoot = 0x800B0109;  // CERT_E_UNTRUSTEDROOT
 }  // namespace
 
 CertificateVerdict JudgeCertificate(const ChainFacts* facts) {
+    if (facts->chainFault != kChainSound)
+        return kCertificateUntrusted;
     uint32_t errors = facts->trustErrors & ~(kTrustRevocationUnknown | kTrustOfflineRevocation);
     bool outOfDate = (errors & (kTrustNotTimeValid | kTrustNotTimeNested)) != 0 || facts->policyError == kPolicyExpired;
     errors &= ~(kTrustNotTimeValid | kTrustNotTimeNested);

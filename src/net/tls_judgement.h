@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/chain_rules.h"
+
 // Portable judgements over what SChannel and CryptoAPI report about a TLS
 // connection, so that the rules are tested without Windows.
 
@@ -18,9 +20,10 @@ struct ChainFacts {
     uint32_t policyError;   // CertVerifyCertificateChainPolicy(SSL) status, checked without a name
     bool rootIsCaFile;      // the chain ends in the account's CAFile certificate
     bool nameMatches;       // the certificate names the Address
+    ChainFault chainFault = kChainSound;  // what the chain engine may leave unchecked
 };
 
-// Trust first, then dates, then the name. The policy alone is not enough:
+// The chain's own rules first, then trust, then dates, then the name. The policy alone is not enough:
 // some implementations answer success for a chain that reached no root.
 // Revocation is not checked, so its "unknown" bits are no fault.
 CertificateVerdict JudgeCertificate(const ChainFacts* facts);

@@ -316,6 +316,13 @@ SCENES = {
     "imaps-other-name": tls_scene("other-name", IMAP_GREETING, IMAP_REPLIES),
     "imaps-expired": tls_scene("expired", IMAP_GREETING, IMAP_REPLIES),
     "imaps-untrusted": tls_scene("untrusted", IMAP_GREETING, IMAP_REPLIES),
+    # Certificates that name no host the way a careful client reads them.
+    "imaps-nul-name": tls_scene("nul-name", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-fullwidth-name": tls_scene("fullwidth-name", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-constrained": tls_scene("constrained", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-client-only": tls_scene("client-only", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-code-and-mail": tls_scene("code-and-mail", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-address-in-cn": tls_scene("address-in-cn", IMAP_GREETING, IMAP_REPLIES),
     "imap-starttls": starttls_scene(IMAP_GREETING, IMAP_REPLIES, b"STARTTLS", IMAP_INJECTED),
     "imap-starttls-bad": starttls_scene(IMAP_GREETING, IMAP_REPLIES, b"STARTTLS",
                                         b"0 BAD STARTTLS not offered\r\n", then_tls=False),
@@ -338,7 +345,10 @@ for _protocol in MATRIX_REPLIES:
 def contexts_from(certs):
     contexts = {}
     for name, chain in (("server", "server.pem"), ("other-name", "other-name.pem"),
-                        ("expired", "expired.pem"), ("untrusted", "untrusted-chain.pem")):
+                        ("expired", "expired.pem"), ("untrusted", "untrusted-chain.pem"),
+                        ("nul-name", "nul-name.pem"), ("fullwidth-name", "fullwidth-name.pem"),
+                        ("constrained", "constrained.pem"), ("client-only", "client-only.pem"),
+                        ("code-and-mail", "code-and-mail.pem"), ("address-in-cn", "address-in-cn.pem")):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.minimum_version = ssl.TLSVersion.TLSv1_2
         context.load_cert_chain(os.path.join(certs, chain), os.path.join(certs, name + ".key"))

@@ -8,6 +8,7 @@
 
 #include "net/certificate_file.h"
 #include "net/certificate_name.h"
+#include "net/chain_rules.h"
 #include "net/tls_judgement.h"
 #include "net/tls_record.h"
 
@@ -19,7 +20,8 @@ const char kDerBase64[] = "MIIBCgIBAA==";
 
 size_t Decode(const std::string& file, std::vector<unsigned char>* der) {
     der->assign(64, 0);
-    size_t length = DecodeCertificateFile(file.data(), file.size(), der->data(), der->size());
+    size_t at = 0;
+    size_t length = NextCertificateInFile(file.data(), file.size(), &at, der->data(), der->size());
     der->resize(length);
     return length;
 }
@@ -63,9 +65,36 @@ TEST(CertificateFile, AnythingElseIsNoCertificate) {
 TEST(CertificateFile, ACertificateLargerThanTheRoomIsRefused) {
     std::string der(100, '\x30');
     unsigned char room[99];
-    EXPECT_EQ(0u, DecodeCertificateFile(der.data(), der.size(), room, sizeof room));
+    size_t at = 0;
+    EXPECT_EQ(0u, NextCertificateInFile(der.data(), der.size(), &at, room, sizeof room));
     std::string pem = "-----BEGIN CERTIFICATE-----\n" + std::string(200, 'M') + "\n-----END CERTIFICATE-----\n";
-    EXPECT_EQ(0u, DecodeCertificateFile(pem.data(), pem.size(), room, sizeof room));
+    at = 0;
+    EXPECT_EQ(0u, NextCertificateInFile(pem.data(), pem.size(), &at, room, sizeof room));
+}
+
+TEST(CertificateFile, EveryCertificateOfABundleUpToTheFirstThatIsNone) {
+    const std::string block = std::string("-----BEGIN CERTIFICATE-----\n") + kDerBase64 + "\n-----END CERTIFICATE-----\n";
+    const std::string other = "-----BEGIN CERTIFICATE-----\nMAA=\n-----END CERTIFICATE-----\n";
+    const std::string broken = "-----BEGIN CERTIFICATE-----\nMA!=\n-----END CERTIFICATE-----\n";
+    struct Case {
+        std::string file;
+        std::vector<size_t> lengths;
+    };
+    const Case cases[] = {
+        {block + "# a comment\n" + other + block, {sizeof kDer, 2, sizeof kDer}},
+        {block + broken + block, {sizeof kDer}},
+        {block + "-----BEGIN CERTIFICATE-----\nMAA=\n", {sizeof kDer}},  // the last one cut short
+        {std::string(reinterpret_cast<const char*>(kDer), sizeof kDer) + block, {sizeof kDer}},  // bytes before a block are text
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<size_t> lengths;
+        unsigned char der[64];
+        size_t at = 0;
+        for (size_t length; (length = NextCertificateInFile(c.file.data(), c.file.size(), &at, der, sizeof der)) > 0;)
+            lengths.push_back(length);
+        EXPECT_EQ(c.lengths, lengths);
+    }
 }
 
 TEST(CertificateName, DnsNamesAndWildcards) {
@@ -96,8 +125,126 @@ TEST(CertificateName, DnsNamesAndWildcards) {
         SCOPED_TRACE(std::string(c.host) + " / " + c.pattern);
         EXPECT_EQ(c.matches, HostMatchesDnsName(c.host, c.pattern, strlen(c.pattern)));
     }
-    // A NUL inside a certificate's name would cut it short in C text.
+    // A NUL inside a certificate's name would cut it short in C text; 8-bit
+    // bytes could be taken for ASCII by a best-fit conversion.
     EXPECT_FALSE(HostMatchesDnsName("imap.example.org", "imap.example.org\0.evil", 22));
+    EXPECT_FALSE(HostMatchesDnsName("localhost", "\xEF\xBD\x8Cocalhost", 11));
+    EXPECT_FALSE(HostMatchesDnsName("localhost", "localhos\xF4", 9));
+}
+
+TEST(CertificateName, TextIsShownEscaped) {
+    struct Case {
+        uint8_t tag;
+        std::string bytes;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {0x0C, std::string("localhost\0.evil.test", 20), "localhost\\0.evil.test"},
+        {0x0C, "\xEF\xBD\x8C\xEF\xBD\x8F", "\\uFF4C\\uFF4F"},         // full-width "lo"
+        {0x0C, "a\\b\x01", "a\\\\b\\u0001"},
+        {0x0C, "\xF0\x9F\x93\xA7", "\\U0001F4E7"},
+        {0x0C, "\xC3", "\\xC3"},                                   // a lead byte at the end
+        {0x0C, "\xC3(", "\\xC3("},
+        {0x1E, std::string("\0l\xFF\x4C", 4), "l\\uFF4C"},        // BMPString
+        {0x1E, std::string("\0l\0", 3), "l\\x00"},                 // an odd byte
+        {0x13, "caf\xE9", "caf\\xE9"},                               // 8 bits in a PrintableString
+    };
+    for (const Case& c : cases) {
+        char shown[64] = "";
+        AppendShownText(shown, sizeof shown, c.tag, reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                        c.bytes.size());
+        EXPECT_STREQ(c.shown, shown) << testing::PrintToString(c.bytes);
+    }
+    // Only whole escapes: never a "\u00" that reads as something else.
+    char small[8] = "";
+    AppendShownText(small, sizeof small, 0x0C, reinterpret_cast<const unsigned char*>("ab\x01"), 3);
+    EXPECT_STREQ("ab", small);
+}
+
+// Facts of a chain, leaf first, by hand: what each rule looks at.
+CertificateFacts Ca(int pathLength = -1) {
+    static const unsigned char kIssuer[] = {0x31, 0x00};  // not its subject: no CA's own new key
+    CertificateFacts ca = {};
+    ca.issuer = {kIssuer, sizeof kIssuer};
+    ca.hasBasicConstraints = ca.basicConstraintsCritical = ca.isCa = true;
+    ca.pathLength = pathLength;
+    return ca;
+}
+
+GeneralName Dns(const char* name) {
+    return {kNameDns, {reinterpret_cast<const unsigned char*>(name), strlen(name)}};
+}
+
+TEST(ChainRules, EachRuleRefusesWhatItShould) {
+    static const unsigned char kRdn[] = {0x31, 0x03, 0x0C, 0x01, 'x'};
+    static const unsigned char kIp[] = {192, 0, 2, 1};
+    static const unsigned char kNet[] = {192, 0, 2, 0, 255, 255, 255, 0};
+    static const unsigned char kOtherNet[] = {10, 0, 0, 0, 255, 0, 0, 0};
+    static const unsigned char kHoleyMask[] = {192, 0, 2, 0, 255, 0, 255, 0};
+    CertificateFacts leaf = {};
+    leaf.subject = {kRdn, sizeof kRdn};
+    leaf.hasAltNames = true;
+    leaf.altNameCount = 2;
+    leaf.altNames[0] = Dns("mail.example.com");
+    leaf.altNames[1] = {kNameIp, {kIp, 4}};
+    struct Case {
+        const char* name;
+        void (*change)(CertificateFacts* leaf, CertificateFacts* middle, CertificateFacts* root);
+        ChainFault fault;
+    };
+    const Case cases[] = {
+        {"sound", [](CertificateFacts*, CertificateFacts*, CertificateFacts*) {}, kChainSound},
+        {"client only", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) { l->hasExtendedKeyUsage = true; },
+         kChainLeafNotForServers},
+        {"any usage", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->hasExtendedKeyUsage = l->serverAuth = l->anyExtendedKeyUsage = true; }, kChainLeafNotForServers},
+        {"critical beside a subject", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->altNamesCritical = true; }, kChainAltNamesMisplaced},
+        {"no basic constraints", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->hasBasicConstraints = false; }, kChainIssuerNotCa},
+        {"not a CA", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) { m->isCa = false; },
+         kChainIssuerNotCa},
+        {"root's constraints not critical", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->basicConstraintsCritical = false; }, kChainIssuerNotCa},
+        {"may not sign", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->hasKeyUsage = true; m->keyUsage = kKeyUsageDigitalSignature; }, kChainIssuerMayNotSign},
+        {"root with purposes", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->hasExtendedKeyUsage = r->serverAuth = true; }, kChainRootWithPurposes},
+        {"path length 0 over one CA", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->pathLength = 0; }, kChainPathTooLong},
+        {"path length 0 at the last CA", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->pathLength = 0; }, kChainSound},
+        {"DNS permitted", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->permittedCount = 1; m->permitted[0] = Dns("example.com"); m->hasNameConstraints = true; }, kChainSound},
+        {"DNS not permitted", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->permittedCount = 1; m->permitted[0] = Dns("ample.com"); m->hasNameConstraints = true; },
+         kChainOutsideNameConstraints},
+        {"DNS excluded", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->excludedCount = 1; r->excluded[0] = Dns("EXAMPLE.com"); r->hasNameConstraints = true; },
+         kChainOutsideNameConstraints},
+        {"IP permitted", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->permittedCount = 1; m->permitted[0] = {kNameIp, {kNet, 8}}; m->hasNameConstraints = true; }, kChainSound},
+        {"IP not permitted", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->permittedCount = 1; m->permitted[0] = {kNameIp, {kOtherNet, 8}}; m->hasNameConstraints = true; },
+         kChainOutsideNameConstraints},
+        {"IP mask with a hole", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->excludedCount = 1; m->excluded[0] = {kNameIp, {kHoleyMask, 8}}; m->hasNameConstraints = true; },
+         kChainOutsideNameConstraints},
+        {"directory excluded", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->excludedCount = 1; m->excluded[0] = {kNameDirectory, {kRdn, sizeof kRdn}}; m->hasNameConstraints = true; },
+         kChainOutsideNameConstraints},
+        {"unknown critical extension", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->unknownCriticalExtension = true; }, kChainUnknownCritical},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CertificateFacts chain[3] = {leaf, Ca(), Ca()};
+        c.change(&chain[0], &chain[1], &chain[2]);
+        const CertificateFacts* links[3] = {&chain[0], &chain[1], &chain[2]};
+        EXPECT_EQ(c.fault, JudgeChainRules(links, 3));
+    }
+    const CertificateFacts* unread[2] = {&leaf, nullptr};
+    EXPECT_EQ(kChainUnreadable, JudgeChainRules(unread, 2));
 }
 
 TEST(CertificateName, IpEntries) {
@@ -136,6 +283,8 @@ TEST(CertificateVerdict, TrustThenDatesThenName) {
         {"expired and untrusted", {kNotTimeValid | kUntrustedRoot, kUntrusted, false, true}, kCertificateUntrusted},
         {"other policy failure", {0, kChaining, false, true}, kCertificateUntrusted},
         {"untrusted policy without the CAFile root", {0, kUntrusted, false, true}, kCertificateUntrusted},
+        {"chain rules broken", {0, 0, false, true, kChainOutsideNameConstraints}, kCertificateUntrusted},
+        {"chain rules broken, other name", {0, 0, false, false, kChainLeafNotForServers}, kCertificateUntrusted},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -379,13 +379,15 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
         const char* scene;
         std::string caFile;
         const char* reason;  // null: accepted
+        const char* address = nullptr;  // null: 127.0.0.1
     };
+    const std::string missing = files.folder.Path() + "missing.pem";
+    const std::string notFound = "Error: TLS certificate not trusted: localhost (CAFile not found: " + missing + ")\r\n";
     const Case cases[] = {
         {"imaps-judged", ca, nullptr},
         {"imaps-judged", tls_scenes::CertificatePath("ca.der"), nullptr},
         {"imaps-judged", "", "Error: TLS certificate not trusted: localhost\r\n"},
-        {"imaps-judged", files.folder.Path() + "missing.pem",
-         "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
+        {"imaps-judged", missing, notFound.c_str()},
         {"imaps-judged", files.folder.Path() + "garbage.pem",
          "Error: TLS certificate not trusted: localhost (CAFile holds no certificate: "},
         {"imaps-judged", files.folder.Path() + "empty.pem",
@@ -395,6 +397,22 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
         {"imaps-other-name", ca, "Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
         {"imaps-expired", ca, "Error: TLS certificate expired or not yet valid: Expired test server\r\n"},
         {"imaps-untrusted", ca, "Error: TLS certificate not trusted: Untrusted test server\r\n"},
+        // Names only in the common name are not used; shown escaped, never cut or best-fit.
+        {"imaps-nul-name", ca,
+         "Error: TLS certificate names no host in its subjectAltName (its common name localhost\\0.evil.test is "
+         "not used)\r\n",
+         "localhost"},
+        {"imaps-fullwidth-name", ca,
+         "Error: TLS certificate names no host in its subjectAltName (its common name "
+         "\\uFF4C\\uFF4F\\uFF43\\uFF41\\uFF4C\\uFF48\\uFF4F\\uFF53\\uFF54 is not used)\r\n",
+         "localhost"},
+        {"imaps-constrained", ca,
+         "Error: TLS certificate names no host in its subjectAltName (its common name localhost is not used)\r\n",
+         "localhost"},
+        {"imaps-address-in-cn", ca,
+         "Error: TLS certificate names no host in its subjectAltName (its common name 127.0.0.1 is not used)\r\n"},
+        {"imaps-client-only", ca, "Error: TLS certificate not trusted: Client only (not for servers: its extended key usage lacks serverAuth)\r\n"},
+        {"imaps-code-and-mail", ca, "Error: TLS certificate not trusted: Code and mail (not for servers: its extended key usage lacks serverAuth)\r\n"},
     };
     for (const Case& c : cases) {
         for (bool acceptAny : {false, true}) {
@@ -402,6 +420,8 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
             int before = tls_scenes::EndedConnections(c.scene);
             CheckBed bed;
             MailAccount& account = AddTlsAccount(bed, c.scene, kSecurityTls, c.caFile);
+            if (c.address)
+                CopyText(account.address, sizeof account.address, c.address);
             account.acceptAnyCertificate = acceptAny;
             bool accepted = acceptAny || !c.reason;
             EXPECT_EQ(accepted ? 3 : -1, CheckImapAccount(&bed.instance, &account));

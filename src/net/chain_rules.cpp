@@ -1,0 +1,220 @@
+#include "net/chain_rules.h"
+
+#include <cstring>
+
+namespace {
+
+char Lower(unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+bool SameText(const unsigned char* left, const unsigned char* right, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (Lower(left[i]) != Lower(right[i]))
+            return false;
+    }
+    return true;
+}
+
+// A DNS name is within a constraint when it is the constraint's name or under
+// it ("example.com" holds "a.example.com", not "aexample.com"); a constraint
+// starting with a dot holds only names under it. A wildcard's star is taken
+// as one more label, which is what it stands for.
+bool DnsWithin(DerSpan name, DerSpan constraint) {
+    if (constraint.length == 0)
+        return true;
+    if (name.length < constraint.length ||
+        !SameText(name.data + name.length - constraint.length, constraint.data, constraint.length))
+        return false;
+    return constraint.data[0] == '.' || name.length == constraint.length ||
+           name.data[name.length - constraint.length - 1] == '.';
+}
+
+// A constraint is an address and a mask of the same family.
+bool IpWithin(DerSpan address, DerSpan constraint) {
+    if (constraint.length != 2 * address.length)
+        return false;
+    for (size_t i = 0; i < address.length; ++i) {
+        unsigned char mask = constraint.data[address.length + i];
+        if ((address.data[i] & mask) != (constraint.data[i] & mask))
+            return false;
+    }
+    return true;
+}
+
+// A mask is a run of ones then zeros: anything else is a malformed constraint.
+bool IpConstraintSound(DerSpan constraint) {
+    if (constraint.length != 8 && constraint.length != 32)
+        return false;
+    bool zeros = false;
+    for (size_t i = constraint.length / 2; i < constraint.length; ++i) {
+        for (int bit = 7; bit >= 0; --bit) {
+            bool one = (constraint.data[i] >> bit) & 1;
+            if (one && zeros)
+                return false;
+            zeros = zeros || !one;
+        }
+    }
+    return true;
+}
+
+// The constraint's RDNs begin the name's, whole RDN by whole RDN (DER makes
+// equal names equal bytes).
+bool DirectoryWithin(DerSpan name, DerSpan constraint) {
+    if (constraint.length == 0)
+        return true;
+    if (constraint.length > name.length ||
+        memcmp(name.data, constraint.data, constraint.length) != 0)
+        return false;
+    size_t at = 0;
+    while (at < constraint.length) {
+        // Each RDN is a SET with a length of at most two bytes' worth here.
+        if (at + 2 > name.length)
+            return false;
+        size_t header = 2, length = name.data[at + 1];
+        if (length & 0x80) {
+            size_t count = length & 0x7F;
+            if (count == 0 || count > 2 || at + 2 + count > name.length)
+                return false;
+            length = count == 1 ? name.data[at + 2] : (name.data[at + 2] << 8) | name.data[at + 3];
+            header += count;
+        }
+        at += header + length;
+    }
+    return at == constraint.length;
+}
+
+bool Within(const GeneralName& name, const GeneralName& constraint) {
+    switch (name.kind) {
+    case kNameDns:
+        return DnsWithin(name.value, constraint.value);
+    case kNameIp:
+        return IpWithin(name.value, constraint.value);
+    case kNameDirectory:
+        return DirectoryWithin(name.value, constraint.value);
+    case kNameOther:
+        return false;
+    }
+    return false;
+}
+
+// RFC 5280 6.1.3 (b, c): every name of a kind the CA constrains lies within
+// one of its permitted subtrees of that kind and in none of its excluded ones.
+bool NameAllowed(const CertificateFacts* ca, const GeneralName& name) {
+    bool constrained = false, permitted = false;
+    for (size_t i = 0; i < ca->permittedCount; ++i) {
+        const GeneralName& constraint = ca->permitted[i];
+        if (constraint.kind != name.kind)
+            continue;
+        constrained = true;
+        permitted = permitted || Within(name, constraint);
+    }
+    if (constrained && !permitted)
+        return false;
+    for (size_t i = 0; i < ca->excludedCount; ++i) {
+        if (ca->excluded[i].kind == name.kind && Within(name, ca->excluded[i]))
+            return false;
+    }
+    return true;
+}
+
+bool ConstraintsSound(const CertificateFacts* ca) {
+    for (size_t i = 0; i < ca->permittedCount + ca->excludedCount; ++i) {
+        const GeneralName& constraint =
+            i < ca->permittedCount ? ca->permitted[i] : ca->excluded[i - ca->permittedCount];
+        // Constraints on names not judged here cannot be kept: refuse rather than ignore them.
+        if (constraint.kind == kNameOther ||
+            (constraint.kind == kNameIp && !IpConstraintSound(constraint.value)))
+            return false;
+    }
+    return true;
+}
+
+bool NamesAllowed(const CertificateFacts* ca, const CertificateFacts* certificate) {
+    GeneralName subject = {kNameDirectory, certificate->subject};
+    if (certificate->subject.length > 0 && !NameAllowed(ca, subject))
+        return false;
+    for (size_t i = 0; i < certificate->altNameCount; ++i) {
+        if (!NameAllowed(ca, certificate->altNames[i]))
+            return false;
+    }
+    return true;
+}
+
+ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at) {
+    const CertificateFacts* issuer = chain[at];
+    if (!issuer->hasBasicConstraints || !issuer->basicConstraintsCritical || !issuer->isCa)
+        return kChainIssuerNotCa;
+    if (issuer->hasKeyUsage && !(issuer->keyUsage & kKeyUsageKeyCertSign))
+        return kChainIssuerMayNotSign;
+    // The CAs between it and the server's certificate, a CA's self-issued
+    // certificates not counted.
+    size_t below = 0;
+    for (size_t i = 1; i < at; ++i)
+        below += !IsSelfIssued(chain[i]);
+    if (issuer->pathLength >= 0 && below > static_cast<size_t>(issuer->pathLength))
+        return kChainPathTooLong;
+    if (issuer->hasNameConstraints) {
+        if (!ConstraintsSound(issuer))
+            return kChainOutsideNameConstraints;
+        for (size_t i = 0; i < at; ++i) {
+            if ((i == 0 || !IsSelfIssued(chain[i])) && !NamesAllowed(issuer, chain[i]))
+                return kChainOutsideNameConstraints;
+        }
+    }
+    return kChainSound;
+}
+
+} // namespace
+
+ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!chain[i])
+            return kChainUnreadable;
+        if (chain[i]->unknownCriticalExtension)
+            return kChainUnknownCritical;
+    }
+    if (count == 0)
+        return kChainUnreadable;
+    const CertificateFacts* leaf = chain[0];
+    if (leaf->hasExtendedKeyUsage && (!leaf->serverAuth || leaf->anyExtendedKeyUsage))
+        return kChainLeafNotForServers;
+    // An empty subject leaves the names to the subjectAltName alone, which
+    // must then be critical; beside a subject it must not be.
+    if (leaf->hasAltNames && leaf->altNamesCritical != (leaf->subject.length == 0))
+        return kChainAltNamesMisplaced;
+    if (count > 1 && chain[count - 1]->hasExtendedKeyUsage)
+        return kChainRootWithPurposes;
+    for (size_t at = 1; at < count; ++at) {
+        ChainFault fault = JudgeIssuer(chain, at);
+        if (fault != kChainSound)
+            return fault;
+    }
+    return kChainSound;
+}
+
+const char* ChainFaultMeaning(ChainFault fault) {
+    switch (fault) {
+    case kChainSound:
+        return "sound";
+    case kChainUnreadable:
+        return "a certificate of the chain cannot be read";
+    case kChainUnknownCritical:
+        return "a certificate has a critical extension that is not understood";
+    case kChainLeafNotForServers:
+        return "not for servers: its extended key usage lacks serverAuth";
+    case kChainAltNamesMisplaced:
+        return "its subjectAltName is marked critical wrongly";
+    case kChainRootWithPurposes:
+        return "its root limits its extended key usage, which roots may not";
+    case kChainIssuerNotCa:
+        return "an issuer of the chain is not a CA";
+    case kChainIssuerMayNotSign:
+        return "an issuer of the chain may not sign certificates";
+    case kChainPathTooLong:
+        return "the chain is longer than an issuer allows";
+    case kChainOutsideNameConstraints:
+        return "its names are outside what an issuer may vouch for";
+    }
+    return "unknown fault";
+}

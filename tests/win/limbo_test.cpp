@@ -1,0 +1,137 @@
+// x509-limbo's server cases through the check a TLS connection makes: the
+// case's trusted certificates as the account's CAFile, its intermediates as
+// what the server sent, its validation time when it has one. Run by the ctest
+// test "limbo.server_cases" over the files tests/support/limbo_cases.py makes.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "net/certificate_check_win.h"
+#include "net/certificate_file.h"
+
+namespace {
+
+struct LimboCase {
+    std::string number, id, expected, host, when;
+};
+
+// Cases where the check and the suite part, and why. None of them accepts a
+// certificate the suite refuses for its names, key usage, or basic or name
+// constraints: each is a refusal of a certificate the suite accepts, or an
+// acceptance for a rule this client does not keep.
+const std::map<std::string, std::string> kKnownDisagreements = {
+    {"pathlen::self-issued-certs-pathlen", "refused: Wine's chain engine builds no trusted chain through a self-issued CA"},
+    {"rfc5280::ca-nameconstraints-permitted-self-issued",
+     "refused: Wine's chain engine builds no trusted chain through a self-issued CA"},
+    {"rfc5280::ca-nameconstraints-permitted-dn-match", "refused: the host is only in the common name, which is not used"},
+    {"pathlen::max-chain-depth-0-exhausted", "accepted: a longest chain is a client setting this client does not have"},
+    {"pathlen::max-chain-depth-1-exhausted", "accepted: a longest chain is a client setting this client does not have"},
+    {"rfc5280::intermediate-missing-aki", "accepted: key identifiers are not required"},
+    {"rfc5280::leaf-missing-aki", "accepted: key identifiers are not required"},
+    {"webpki::aki::root-with-aki-authoritycertissuer", "accepted: key identifiers' contents are not judged"},
+    {"webpki::aki::root-with-aki-authoritycertserialnumber", "accepted: key identifiers' contents are not judged"},
+    {"rfc5280::serial-number-too-long", "accepted: serial numbers are not judged"},
+    {"rfc5280::serial-number-zero", "accepted: serial numbers are not judged"},
+    {"webpki::malformed-aia", "accepted: authority information access is not used"},
+    {"webpki::forbidden-p192-spki-leaf", "accepted: the chain engine allows a P-192 key"},
+    {"webpki::forbidden-dsa-spki-leaf", "accepted: the chain engine allows a DSA key"},
+    {"webpki::forbidden-signature-algorithm-in-leaf", "accepted: the chain engine allows the signature algorithm"},
+};
+
+std::string Folder() {
+    std::string path = std::string("Z:") + TIDEWELL_LIMBO_DIR + "/";
+    for (char& c : path)
+        c = c == '/' ? '\\' : c;
+    return path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<LimboCase> ReadCases() {
+    std::vector<LimboCase> cases;
+    std::istringstream lines(ReadFile(Folder() + "cases.txt"));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        LimboCase c;
+        if (std::getline(fields, c.number, '\t') && std::getline(fields, c.id, '\t') &&
+            std::getline(fields, c.expected, '\t') && std::getline(fields, c.host, '\t') &&
+            std::getline(fields, c.when, '\t'))
+            cases.push_back(c);
+    }
+    return cases;
+}
+
+bool ParseTime(const std::string& text, FILETIME* time) {
+    SYSTEMTIME moment = {};
+    int year, month, day, hour, minute, second;
+    if (sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6)
+        return false;
+    moment.wYear = static_cast<WORD>(year);
+    moment.wMonth = static_cast<WORD>(month);
+    moment.wDay = static_cast<WORD>(day);
+    moment.wHour = static_cast<WORD>(hour);
+    moment.wMinute = static_cast<WORD>(minute);
+    moment.wSecond = static_cast<WORD>(second);
+    return SystemTimeToFileTime(&moment, time) != FALSE;
+}
+
+// The check's verdict on one case, with its reason for the log.
+bool Accepted(const LimboCase& c, std::string* reason) {
+    const std::string folder = Folder() + c.number + "\\";
+    const std::string sent = ReadFile(folder + "sent.pem");
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    PCCERT_CONTEXT leaf = nullptr;
+    std::vector<unsigned char> der(sent.size() + 1);
+    size_t at = 0;
+    for (size_t length; (length = NextCertificateInFile(sent.data(), sent.size(), &at, der.data(), der.size())) > 0;)
+        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(length),
+                                         CERT_STORE_ADD_ALWAYS, leaf ? nullptr : &leaf);
+    FILETIME time;
+    bool timed = c.when != "-" && ParseTime(c.when, &time);
+    char why[400] = "";
+    CertificateVerdict verdict = kCertificateUntrusted;
+    if (leaf)
+        verdict = CheckServerCertificate(leaf, c.host.c_str(), (folder + "trusted.pem").c_str(),
+                                         timed ? &time : nullptr, why, sizeof why);
+    static const char* const kVerdicts[] = {"accepted", "not trusted", "out of date", "other name"};
+    *reason = std::string(kVerdicts[verdict]) + (why[0] ? std::string(" (") + why + ")" : "");
+    if (leaf)
+        CertFreeCertificateContext(leaf);
+    CertCloseStore(store, 0);
+    return verdict == kCertificateAccepted;
+}
+
+TEST(CertificateLimbo, EveryServerCaseAgreesOrIsListedWithItsReason) {
+    const std::vector<LimboCase> cases = ReadCases();
+    ASSERT_FALSE(cases.empty()) << "no cases in " << Folder() << "cases.txt";
+    std::map<std::string, std::pair<int, int>> byNamespace;  // agreeing, all
+    for (const LimboCase& c : cases) {
+        std::string reason;
+        bool agrees = Accepted(c, &reason) == (c.expected == "SUCCESS");
+        std::string space = c.id.substr(0, c.id.find("::"));
+        byNamespace[space].first += agrees;
+        byNamespace[space].second += 1;
+        bool listed = kKnownDisagreements.count(c.id) > 0;
+        EXPECT_TRUE(agrees || listed) << c.id << ": expected " << c.expected << ", the check says " << reason;
+        EXPECT_FALSE(agrees && listed) << c.id << " agrees now: take it off the list";
+        printf("%s %s: expected %s, %s\n", agrees ? "agrees  " : "DIFFERS ", c.id.c_str(), c.expected.c_str(),
+               reason.c_str());
+    }
+    for (const auto& space : byNamespace)
+        printf("namespace %s: %d of %d agree\n", space.first.c_str(), space.second.first, space.second.second);
+}
+
+}  // namespace
