@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         chain[0] = &facts[0];
     if (ReadCertificateFacts(rest + split, restSize - split, &facts[1]))
         chain[1] = &facts[1];
-    JudgeChainRules(chain, 2);
+    JudgeChainRules(chain, 2, data[0] & 1 ? kRootFromCaFile : kRootFromSystem);
     if (!chain[0])
         return 0;
     // Spans lie inside the bytes read.

@@ -87,7 +87,7 @@ bool InStore(HCERTSTORE store, PCCERT_CONTEXT certificate) {
 }
 
 // The chain's own rules over what its certificates say, issuer by issuer.
-ChainFault JudgeChainElements(const CERT_SIMPLE_CHAIN* simple) {
+ChainFault JudgeChainElements(const CERT_SIMPLE_CHAIN* simple, ChainRoot root) {
     DWORD count = simple->cElement;
     if (count == 0 || count > kMaxChainLength)
         return kChainUnreadable;
@@ -100,7 +100,7 @@ ChainFault JudgeChainElements(const CERT_SIMPLE_CHAIN* simple) {
         if (ReadCertificateFacts(element->pbCertEncoded, element->cbCertEncoded, &facts[i]))
             chain[i] = &facts[i];
     }
-    ChainFault fault = JudgeChainRules(chain, count);
+    ChainFault fault = JudgeChainRules(chain, count, root);
     free(facts);
     return fault;
 }
@@ -127,7 +127,7 @@ bool JudgeChain(PCCERT_CONTEXT certificate, HCERTSTORE caStore, const FILETIME* 
         if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
             const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
             facts->rootIsCaFile = InStore(caStore, simple->rgpElement[simple->cElement - 1]->pCertContext);
-            facts->chainFault = JudgeChainElements(simple);
+            facts->chainFault = JudgeChainElements(simple, facts->rootIsCaFile ? kRootFromCaFile : kRootFromSystem);
         }
         // No name here: the names are matched apart, IP entries included.
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};

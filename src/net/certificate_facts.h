@@ -24,7 +24,7 @@ struct GeneralName {
 };
 
 // More entries than these make the certificate unreadable rather than half read.
-const size_t kMaxAltNames = 512;
+const size_t kMaxAltNames = 1024;
 const size_t kMaxNameConstraints = 16;
 
 // keyUsage bits, as the first two bytes of the BIT STRING read big-endian.

@@ -141,9 +141,12 @@ bool NamesAllowed(const CertificateFacts* ca, const CertificateFacts* certificat
     return true;
 }
 
-ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at) {
+ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at, bool anchor) {
     const CertificateFacts* issuer = chain[at];
-    if (!issuer->hasBasicConstraints || !issuer->basicConstraintsCritical || !issuer->isCa)
+    bool markedCa = issuer->hasBasicConstraints && issuer->basicConstraintsCritical && issuer->isCa;
+    // Some roots Windows trusts are old enough to say none of this.
+    bool anchorNotDenied = anchor && !(issuer->hasBasicConstraints && !issuer->isCa);
+    if (!markedCa && !anchorNotDenied)
         return kChainIssuerNotCa;
     if (issuer->hasKeyUsage && !(issuer->keyUsage & kKeyUsageKeyCertSign))
         return kChainIssuerMayNotSign;
@@ -167,7 +170,7 @@ ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at) {
 
 } // namespace
 
-ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count) {
+ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count, ChainRoot root) {
     for (size_t i = 0; i < count; ++i) {
         if (!chain[i])
             return kChainUnreadable;
@@ -183,10 +186,10 @@ ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count) {
     // must then be critical; beside a subject it must not be.
     if (leaf->hasAltNames && leaf->altNamesCritical != (leaf->subject.length == 0))
         return kChainAltNamesMisplaced;
-    if (count > 1 && chain[count - 1]->hasExtendedKeyUsage)
+    if (count > 1 && root == kRootFromCaFile && chain[count - 1]->hasExtendedKeyUsage)
         return kChainRootWithPurposes;
     for (size_t at = 1; at < count; ++at) {
-        ChainFault fault = JudgeIssuer(chain, at);
+        ChainFault fault = JudgeIssuer(chain, at, root == kRootFromSystem && at == count - 1);
         if (fault != kChainSound)
             return fault;
     }

@@ -22,10 +22,18 @@ enum ChainFault {
     kChainOutsideNameConstraints,
 };
 
+// Where the chain's last certificate is trusted from.
+enum ChainRoot {
+    kRootFromCaFile,  // the user's own word: judged as every other certificate
+    kRootFromSystem,  // a root Windows trusts: a trust anchor, whose profile (basic
+                      // constraints, purposes) is its root programme's business; only
+                      // its key usage, path length and name constraints still bind
+};
+
 // chain[0] is the server's certificate, each next one its issuer, the last
 // the trusted root. The first fault found, or kChainSound; a certificate that
 // could not be read is passed as null.
-ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count);
+ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count, ChainRoot root);
 
 // A few words for the log, e.g. "not for servers: its extended key usage lacks serverAuth".
 const char* ChainFaultMeaning(ChainFault fault);

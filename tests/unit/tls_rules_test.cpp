@@ -191,6 +191,8 @@ TEST(ChainRules, EachRuleRefusesWhatItShould) {
         const char* name;
         void (*change)(CertificateFacts* leaf, CertificateFacts* middle, CertificateFacts* root);
         ChainFault fault;
+        // A rule of the root's own profile, which a root Windows trusts is not judged by.
+        bool caFileRootsOnly = false;
     };
     const Case cases[] = {
         {"sound", [](CertificateFacts*, CertificateFacts*, CertificateFacts*) {}, kChainSound},
@@ -205,11 +207,15 @@ TEST(ChainRules, EachRuleRefusesWhatItShould) {
         {"not a CA", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) { m->isCa = false; },
          kChainIssuerNotCa},
         {"root's constraints not critical", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
-             r->basicConstraintsCritical = false; }, kChainIssuerNotCa},
+             r->basicConstraintsCritical = false; }, kChainIssuerNotCa, true},
+        {"root without basic constraints", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->hasBasicConstraints = false; }, kChainIssuerNotCa, true},
+        {"root not a CA", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) { r->isCa = false; },
+         kChainIssuerNotCa},
         {"may not sign", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
              m->hasKeyUsage = true; m->keyUsage = kKeyUsageDigitalSignature; }, kChainIssuerMayNotSign},
         {"root with purposes", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
-             r->hasExtendedKeyUsage = r->serverAuth = true; }, kChainRootWithPurposes},
+             r->hasExtendedKeyUsage = r->serverAuth = true; }, kChainRootWithPurposes, true},
         {"path length 0 over one CA", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
              r->pathLength = 0; }, kChainPathTooLong},
         {"path length 0 at the last CA", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
@@ -241,10 +247,11 @@ TEST(ChainRules, EachRuleRefusesWhatItShould) {
         CertificateFacts chain[3] = {leaf, Ca(), Ca()};
         c.change(&chain[0], &chain[1], &chain[2]);
         const CertificateFacts* links[3] = {&chain[0], &chain[1], &chain[2]};
-        EXPECT_EQ(c.fault, JudgeChainRules(links, 3));
+        EXPECT_EQ(c.fault, JudgeChainRules(links, 3, kRootFromCaFile));
+        EXPECT_EQ(c.caFileRootsOnly ? kChainSound : c.fault, JudgeChainRules(links, 3, kRootFromSystem));
     }
     const CertificateFacts* unread[2] = {&leaf, nullptr};
-    EXPECT_EQ(kChainUnreadable, JudgeChainRules(unread, 2));
+    EXPECT_EQ(kChainUnreadable, JudgeChainRules(unread, 2, kRootFromSystem));
 }
 
 TEST(CertificateName, IpEntries) {
