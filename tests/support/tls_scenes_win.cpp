@@ -4,31 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "linux_files_win.h"
 
 namespace tls_scenes {
 namespace {
 
-std::string Folder() {
-    std::string path = std::string("Z:") + TIDEWELL_TLS_SERVERS_DIR + "/";
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
-    return path;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+std::string Folder() { return WindowsFolder(TIDEWELL_TLS_SERVERS_DIR); }
 
 // The connections that ended, each what its client sent.
 std::vector<std::string> Ended(const std::string& scene) {
     std::vector<std::string> ended;
-    std::string text = ReadFile(Folder() + scene + ".received");
+    std::string text = ReadWholeFile(Folder() + scene + ".received");
     const std::string end = "-- end\n";
     size_t start = 0;
     for (size_t at; (at = text.find(end, start)) != std::string::npos; start = at + end.size())
@@ -39,7 +28,7 @@ std::vector<std::string> Ended(const std::string& scene) {
 }  // namespace
 
 int Port(const std::string& scene) {
-    std::istringstream ports(ReadFile(Folder() + "ports"));
+    std::istringstream ports(ReadWholeFile(Folder() + "ports"));
     std::string name;
     int port;
     while (ports >> name >> port) {

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "net/certificate_check_win.h"
 #include "net/certificate_file.h"
+#include "linux_files_win.h"
 
 namespace {
 
@@ -46,23 +46,11 @@ const std::map<std::string, std::string> kKnownDisagreements = {
     {"webpki::forbidden-signature-algorithm-in-leaf", "accepted: the chain engine allows the signature algorithm"},
 };
 
-std::string Folder() {
-    std::string path = std::string("Z:") + TIDEWELL_LIMBO_DIR + "/";
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
-    return path;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+std::string Folder() { return WindowsFolder(TIDEWELL_LIMBO_DIR); }
 
 std::vector<LimboCase> ReadCases() {
     std::vector<LimboCase> cases;
-    std::istringstream lines(ReadFile(Folder() + "cases.txt"));
+    std::istringstream lines(ReadWholeFile(Folder() + "cases.txt"));
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
         LimboCase c;
@@ -91,7 +79,7 @@ bool ParseTime(const std::string& text, FILETIME* time) {
 // The check's verdict on one case, with its reason for the log.
 bool Accepted(const LimboCase& c, std::string* reason) {
     const std::string folder = Folder() + c.number + "\\";
-    const std::string sent = ReadFile(folder + "sent.pem");
+    const std::string sent = ReadWholeFile(folder + "sent.pem");
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     PCCERT_CONTEXT leaf = nullptr;
     std::vector<unsigned char> der(sent.size() + 1);
