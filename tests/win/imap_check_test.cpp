@@ -79,6 +79,7 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         std::vector<ServerStep> steps;
         const char* sent;
         const char* reason;  // the log's last line
+        int32_t security = kSecurityNone;
     };
     const Case cases[] = {
         {"preauth greeting", {Send("* PREAUTH [CAPABILITY IMAP4rev1] Logged in as me\r\n")}, "",
@@ -101,12 +102,17 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         {"closed before greeting", {CloseConnection()}, "", "the server closed the connection: greeting"},
         {"reset after login", {Send(kGreeting), ReadLine(), ResetConnection()}, "1 LOGIN me secret\r\n",
          "the server closed the connection: reply to LOGIN"},
+        // Held the check (and teardown) for as long as the flood lasted.
+        {"plain text flood after the OK to STARTTLS",
+         {Send(kGreeting), ReadLine(), Flood("0 OK Begin TLS negotiation now.\r\n", "* 1 EXISTS\r\n", 20000)},
+         "0 STARTTLS\r\n", "more than 4096 bytes in clear after the server's OK: reply to STARTTLS",
+         kSecurityStartTls},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer server(c.steps);
         CheckBed bed;
-        bed.AddAccount(kAccountImap, server.Port());
+        bed.AddAccount(kAccountImap, server.Port()).security = c.security;
         EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, bed.Log().find("Disconnect"));
