@@ -14,10 +14,10 @@
 // runtime streams, no debug log.
 
 enum CallOutcome {
-    kCallDone,        // the call ended; data holds what it left there
-    kCallStopped,     // stopEvent was set first; data is unchanged
-    kCallTimedOut,    // timeoutMs ran out first; data is unchanged
-    kCallNotStarted,  // no thread or memory for it; data is unchanged
+    kCallDone,              // the call ended; data holds what it left there
+    kCallStopped,           // stopEvent was set first; data is unchanged
+    kCallTimedOut,          // timeoutMs ran out first; data is unchanged
+    kCallNotStarted,        // no thread or memory for it (or no room for its key); data is unchanged
     kCallStillOutstanding,  // the key's earlier call was abandoned and has not ended; data is unchanged
 };
 

@@ -226,7 +226,8 @@ TEST(WorkersTeardown, AfterManyHoldsOnADbxFileThatNeverAnswers) {
         ExpectPromptTeardown(run, (std::string("60 holds on a DBX file that never answers, Debug=") + debug).c_str());
         const Stats first = StatsAt(run, 0);
         const Stats held = StatsAt(run, 1);
-        printf("handles after the first check %ld, after 60 holds %ld\n", first.handles, held.handles);
+        printf("after the first check: handles %ld, pagefile %lld; after 60 holds: handles %ld, pagefile %lld\n",
+               first.handles, first.pagefile, held.handles, held.pagefile);
         ::testing::Test::RecordProperty(std::string("Handles.Debug") + debug,
                                         std::to_string(first.handles) + " -> " + std::to_string(held.handles));
         ASSERT_GE(first.handles, 0) << run.Text();
