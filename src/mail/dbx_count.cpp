@@ -1,27 +1,17 @@
 #include "mail/dbx_count.h"
 
-#include <cstdio>
-
 namespace {
 
-const size_t kHeaderSize = 208;
 const size_t kCountOffset = 196;  // 32-bit little-endian message count
 
 }  // namespace
 
-bool ReadDbxHeaderCount(const char* path, uint32_t* count) {
-    FILE* file = fopen(path, "rb");
-    if (!file)
+bool DbxHeaderCount(const unsigned char* bytes, size_t length, uint32_t* count) {
+    if (length < kDbxHeaderSize)
         return false;
-    unsigned char header[kHeaderSize];
-    bool whole = fread(header, 1, sizeof header, file) == sizeof header;
-    fclose(file);
-    if (!whole)
-        return false;
-    *count = static_cast<uint32_t>(header[kCountOffset]) |
-             static_cast<uint32_t>(header[kCountOffset + 1]) << 8 |
-             static_cast<uint32_t>(header[kCountOffset + 2]) << 16 |
-             static_cast<uint32_t>(header[kCountOffset + 3]) << 24;
+    *count = static_cast<uint32_t>(bytes[kCountOffset]) | static_cast<uint32_t>(bytes[kCountOffset + 1]) << 8 |
+             static_cast<uint32_t>(bytes[kCountOffset + 2]) << 16 |
+             static_cast<uint32_t>(bytes[kCountOffset + 3]) << 24;
     return true;
 }
 

@@ -1,15 +1,18 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "config/mail_account.h"
 
-// Reads the message count a DBX mail folder file keeps in its header; false
-// when the file cannot be opened or is shorter than its 208-byte header. The
-// file is only read, without keeping other programs out.
-bool ReadDbxHeaderCount(const char* path, uint32_t* count);
+// Bytes of a DBX mail folder file's header.
+const size_t kDbxHeaderSize = 208;
 
-// Reads one file's header count, as ReadDbxHeaderCount does or through it;
-// context is the caller's.
+// The message count a DBX file keeps in its header, from the file's first
+// `length` bytes; false when they are fewer than the header's.
+bool DbxHeaderCount(const unsigned char* bytes, size_t length, uint32_t* count);
+
+// Reads one file's header count (ReadDbxHeaderCount, or a read of it that
+// can be abandoned); context is the caller's.
 typedef bool (*DbxHeaderReader)(const char* path, uint32_t* count, void* context);
 
 // The number of messages in the account's local DBX files: the sum of their

@@ -16,9 +16,9 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
         return -1;
     if (instance->debug)
         WriteDebugLog(instance, "    Nb messages in DBX file: %d", localCount);
-    if (local == kDbxUnreadable) {
+    if (local != kDbxCounted) {
         if (instance->debug)
-            WriteDebugLog(instance, "    Error: DBX file cannot be read: %s", account->dbxPaths[unreadable]);
+            WriteDebugLog(instance, "    Error: %s: %s", DbxFailure(local), account->dbxPaths[unreadable]);
         return -1;
     }
     if (account->registryPath[0] != '\0') {

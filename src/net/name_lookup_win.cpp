@@ -42,6 +42,7 @@ LookupOutcome LookUpHostName(const char* name, HANDLE stopEvent, DWORD timeoutMs
     case kCallTimedOut:
         return kLookupTimedOut;
     case kCallNotStarted:
+    case kCallStillOutstanding:
         return kNameNotFound;
     }
     if (!lookup.found)

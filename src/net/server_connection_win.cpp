@@ -1,7 +1,6 @@
 #include <winsock2.h>
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,6 +29,8 @@ namespace {
 const DWORD kDefaultTimeoutMs = 60 * 1000;
 // Room asked of the reply before each receive.
 const size_t kReceiveChunk = 4096;
+// Bytes in clear dropped after the OK to STARTTLS or STLS, at most.
+const size_t kMaxClearAfterOk = 4096;
 
 // The time-out as the log states it.
 int32_t TimeoutSeconds(const DockletInstance* instance) {
@@ -40,14 +41,24 @@ struct ConsoleText {
     char text[64];
 };
 
-void PrintText(void* data) { printf("%s", static_cast<ConsoleText*>(data)->text); }
+// Straight to the handle: a C runtime stream would hold its lock for as long
+// as an abandoned write hangs, and every other use of the stream with it.
+void PrintText(void* data) {
+    const char* text = static_cast<ConsoleText*>(data)->text;
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written;
+    if (output && output != INVALID_HANDLE_VALUE)
+        WriteFile(output, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+}
 
 // Standard output may be a pipe that nobody reads: a full one would hold the
-// check, so the write is a call the check can abandon.
+// check, so the write is a call the check can abandon. While an abandoned
+// write hangs, later lines are dropped rather than left hanging behind it.
 void Print(const DockletInstance* instance, const char* text) {
     ConsoleText console;
     CopyText(console.text, sizeof console.text, text);
-    CallUnlessStopped(PrintText, &console, sizeof console, instance->stopEvent, CheckTimeoutMs(instance));
+    CallOnceUnlessStopped("standard output", PrintText, &console, sizeof console, instance->stopEvent,
+                          CheckTimeoutMs(instance));
 }
 
 DWORD RemainingMs(DWORD start, DWORD timeoutMs) {
@@ -455,9 +466,22 @@ bool StartTlsOnConnection(const DockletInstance* instance, Connection** connecti
         return false;
     // Bytes the server sent after its OK came before the handshake: they are
     // no part of it nor any reply, and whoever put them there may not be the
-    // server. Whatever is still on its way breaks the handshake instead.
+    // server. Whatever is still on its way breaks the handshake instead. Only
+    // what has already come is dropped, without waiting, and no more than a
+    // server could have a reason to send: a peer that goes on sending never
+    // lets the queue run dry, and would hold the check (and the item's
+    // teardown, which no wait here would see) for as long as it liked.
     char discarded[512];
-    while (recv((*connection)->socket, discarded, sizeof discarded, 0) > 0) {
+    size_t dropped = 0;
+    int received;
+    while ((received = recv((*connection)->socket, discarded, sizeof discarded, 0)) > 0) {
+        dropped += static_cast<size_t>(received);
+        if (dropped > kMaxClearAfterOk) {
+            SetReplyFailure(reply, "more than %u bytes in clear after the server's OK: %s",
+                            static_cast<unsigned>(kMaxClearAfterOk), reply->step);
+            DisconnectFromServer(connection);
+            return false;
+        }
     }
     return SecureConnection(instance, connection, reply, account);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -176,4 +177,14 @@ HostRun RunHost(const std::vector<std::string>& arguments, const std::string& cu
             run.errors += "not a journal line: " + text + "\n";
     }
     return run;
+}
+
+Stats StatsAt(const HostRun& run, int n) {
+    Stats stats;
+    int line = -1;
+    for (int i = 0; i <= n; ++i)
+        line = run.Find("stats", "-", "", line + 1);
+    if (line >= 0)
+        sscanf(run.At(line).details.c_str(), "handles=%ld pagefile=%lld", &stats.handles, &stats.pagefile);
+    return stats;
 }

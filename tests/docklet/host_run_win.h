@@ -53,3 +53,10 @@ struct HostRun {
 // Runs the host with these arguments (the journal option is added) in the
 // given current folder (default: the work folder), waiting at most a minute.
 HostRun RunHost(const std::vector<std::string>& arguments, const std::string& currentFolder = "");
+
+// The figures of the run's n-th "stats" line (from 0); -1 where there is none.
+struct Stats {
+    long handles = -1;
+    long long pagefile = -1;
+};
+Stats StatsAt(const HostRun& run, int n);

@@ -27,22 +27,6 @@ std::string Settings(int port, int delaySeconds, int debug, const std::string& u
 
 std::string OverTls() { return "Security=tls\r\nCAFile=" + dovecot::CaFile() + "\r\n"; }
 
-struct Stats {
-    long handles = -1;
-    long long pagefile = -1;
-};
-
-// The n-th "stats" line of the run (from 0).
-Stats StatsAt(const HostRun& run, int n) {
-    Stats stats;
-    int line = -1;
-    for (int i = 0; i <= n; ++i)
-        line = run.Find("stats", "-", "", line + 1);
-    if (line >= 0)
-        sscanf(run.At(line).details.c_str(), "handles=%ld pagefile=%lld", &stats.handles, &stats.pagefile);
-    return stats;
-}
-
 void ExpectBackToBaseline(const HostRun& run, const char* what) {
     Stats before = StatsAt(run, 0);
     Stats after = StatsAt(run, 1);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host_run_win.h"
+#include "silent_pipe_win.h"
 #include "tls_scenes_win.h"
 
 namespace {
@@ -166,32 +167,6 @@ TEST(WorkersTeardown, WhileOneShotChecksWait) {
                          "one-shot checks wait");
 }
 
-// A named pipe that accepts a client and then says nothing, as a DBX file on
-// a network share that hangs: a read of it never ends.
-class SilentPipe {
-public:
-    SilentPipe() : name_("\\\\.\\pipe\\tidewell-silent-" + std::to_string(GetCurrentProcessId())) {
-        pipe_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                 nullptr);
-        thread_ = CreateThread(nullptr, 0, Accept, pipe_, 0, nullptr);
-    }
-    ~SilentPipe() {
-        CloseHandle(pipe_);
-        WaitForSingleObject(thread_, 5000);
-        CloseHandle(thread_);
-    }
-    const std::string& Name() const { return name_; }
-
-private:
-    static DWORD WINAPI Accept(void* pipe) {
-        ConnectNamedPipe(pipe, nullptr);
-        return 0;
-    }
-    std::string name_;
-    HANDLE pipe_;
-    HANDLE thread_;
-};
-
 TEST(WorkersTeardown, WhileReadingADbxFileThatNeverAnswers) {
     SilentPipe pipe;
     ScriptedServer server(Finding(" 1"));
@@ -206,6 +181,65 @@ TEST(WorkersTeardown, WhileReadingADbxFileThatNeverAnswers) {
     EXPECT_NE(std::string::npos, log.find("  Account 0\r\n")) << log;
     EXPECT_EQ(std::string::npos, log.find("Nb messages in DBX file")) << log;
     EXPECT_EQ(0, server.Connections());
+}
+
+// Plain text without end after the OK to STARTTLS (IMAP) or STLS (POP3).
+TEST(WorkersTeardown, WhilePlainTextFloodsAfterTheOkToStartTls) {
+    struct Case {
+        const char* type;
+        std::vector<ServerStep> steps;
+    };
+    const Case cases[] = {
+        {"IMAP", {Send("* OK ready\r\n"), ReadLine(), Flood("0 OK Begin TLS now\r\n", "* 1 EXISTS\r\n", 30000)}},
+        {"POP", {Send("+OK ready\r\n"), ReadLine(), Flood("+OK Begin TLS now\r\n", "+OK\r\n", 30000)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ScriptedServer flood(c.steps);
+        std::string settings = Settings(flood.Port(), 180) + "Security=starttls\r\n";
+        settings.replace(settings.find("Type=IMAP"), 9, std::string("Type=") + c.type);
+        DockletFolder folder("Tidewell", settings);
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Checking",
+                               "5000", "wait", "500", "destroy", "1"});
+        ExpectPromptTeardown(run, (std::string(c.type) + " plain text floods after the OK").c_str());
+        EXPECT_EQ(1, flood.Connections());
+    }
+}
+
+// Every hold checks a POP account whose DBX file never answers. Each check
+// gives up after the time-out, leaving its read behind: those reads must
+// neither hold the debug log nor pile up, one thread each.
+TEST(WorkersTeardown, AfterManyHoldsOnADbxFileThatNeverAnswers) {
+    for (const char* debug : {"1", "0"}) {
+        SCOPED_TRACE(std::string("Debug=") + debug);
+        SilentPipe pipe;
+        DockletFolder folder("Tidewell", std::string("[Common]\r\nDebug=") + debug +
+                                             "\r\nNbAccount=1\r\nDelaySecond=3600\r\nTimeoutSecond=1\r\n"
+                                             "stringCheck=Checking\r\nstringFailed=Failed\r\n[account0]\r\nType=POP\r\n"
+                                             "Address=127.0.0.1\r\nPort=1\r\nDbxFile0=" + pipe.Name() + "\r\n");
+        std::vector<std::string> steps = {"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Failed",
+                                          "5000", "stats"};
+        for (int i = 0; i < 60; ++i)
+            steps.insert(steps.end(), {"hold", "1", "wait", "50"});
+        steps.insert(steps.end(), {"wait", "1500", "stats", "destroy", "1"});
+        HostRun run = RunHost(steps);
+        ExpectPromptTeardown(run, (std::string("60 holds on a DBX file that never answers, Debug=") + debug).c_str());
+        const Stats first = StatsAt(run, 0);
+        const Stats held = StatsAt(run, 1);
+        printf("after the first check: handles %ld, pagefile %lld; after 60 holds: handles %ld, pagefile %lld\n",
+               first.handles, first.pagefile, held.handles, held.pagefile);
+        ::testing::Test::RecordProperty(std::string("Handles.Debug") + debug,
+                                        std::to_string(first.handles) + " -> " + std::to_string(held.handles));
+        ASSERT_GE(first.handles, 0) << run.Text();
+        EXPECT_LE(held.handles, first.handles + 30);
+        EXPECT_EQ(1, pipe.Clients());
+        if (debug[0] == '1') {
+            const std::string log = folder.Read("Debug.log");
+            EXPECT_EQ(60u, Occurrences(log, "    Error: DBX file still not answering from an earlier check: " +
+                                                pipe.Name() + "\r\n"))
+                << log;
+        }
+    }
 }
 
 // A listener whose queue of connections waiting to be accepted is full: the

@@ -1,11 +1,14 @@
 #include "scripted_server_win.h"
 
-ServerStep Send(const std::string& text, size_t piece) { return {ServerStep::kSend, text, piece}; }
-ServerStep ReadLine() { return {ServerStep::kReadLine, "", 0}; }
-ServerStep CloseConnection() { return {ServerStep::kClose, "", 0}; }
-ServerStep ResetConnection() { return {ServerStep::kReset, "", 0}; }
-ServerStep StaySilent() { return {ServerStep::kStaySilent, "", 0}; }
-ServerStep Pause(size_t milliseconds) { return {ServerStep::kPause, "", milliseconds}; }
+ServerStep Send(const std::string& text, size_t piece) { return {ServerStep::kSend, text, piece, ""}; }
+ServerStep ReadLine() { return {ServerStep::kReadLine, "", 0, ""}; }
+ServerStep CloseConnection() { return {ServerStep::kClose, "", 0, ""}; }
+ServerStep ResetConnection() { return {ServerStep::kReset, "", 0, ""}; }
+ServerStep StaySilent() { return {ServerStep::kStaySilent, "", 0, ""}; }
+ServerStep Pause(size_t milliseconds) { return {ServerStep::kPause, "", milliseconds, ""}; }
+ServerStep Flood(const std::string& text, const std::string& again, size_t milliseconds) {
+    return {ServerStep::kFlood, text, milliseconds, again};
+}
 
 SOCKET ListenOnLoopback(int backlog, sockaddr_in* address) {
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -145,6 +148,21 @@ bool ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
             while (recv(client, ignored, sizeof ignored, 0) > 0) {
             }
             return true;
+        }
+        case ServerStep::kFlood: {
+            // The first text comes with the flood's start, so the client finds more behind it at once.
+            std::string many = step.text;
+            while (many.size() < 16384)
+                many += step.again;
+            for (DWORD start = GetTickCount(); GetTickCount() - start < step.piece;) {
+                if (WaitForSingleObject(finish_, 0) == WAIT_OBJECT_0 ||
+                    send(client, many.data(), static_cast<int>(many.size()), 0) <= 0)
+                    return true;
+                many.erase(0, step.text.size());
+                while (many.size() < 16384)
+                    many += step.again;
+            }
+            break;
         }
         case ServerStep::kPause:
             if (WaitForSingleObject(finish_, static_cast<DWORD>(step.piece)) == WAIT_OBJECT_0)

@@ -15,10 +15,13 @@ struct ServerStep {
         kClose,      // close the connection
         kReset,      // close with a reset
         kStaySilent,  // say nothing until the client closes or the server is destroyed
-        kPause        // wait `piece` milliseconds
+        kPause,       // wait `piece` milliseconds
+        kFlood        // send text, then `again` again and again, without a pause between them, for
+                      // `piece` milliseconds or until the client goes
     } kind;
     std::string text;
     size_t piece;
+    std::string again;
 };
 
 ServerStep Send(const std::string& text, size_t piece = 0);
@@ -27,6 +30,7 @@ ServerStep CloseConnection();
 ServerStep ResetConnection();
 ServerStep StaySilent();
 ServerStep Pause(size_t milliseconds);
+ServerStep Flood(const std::string& text, const std::string& again, size_t milliseconds);
 
 // A socket listening on 127.0.0.1 at a free port, which *address receives.
 SOCKET ListenOnLoopback(int backlog, sockaddr_in* address);

@@ -36,12 +36,21 @@ protected:
             snprintf(account.dbxPaths[account.dbxCount++], kDbxPathSize, "%s", path.c_str());
     }
 
+    // A header as the docklet reads it: as many of the header's bytes as the file has.
+    static bool ReadHeader(const char* path, uint32_t* n, void*) {
+        FILE* file = fopen(path, "rb");
+        if (!file)
+            return false;
+        unsigned char header[kDbxHeaderSize];
+        size_t length = fread(header, 1, sizeof header, file);
+        fclose(file);
+        return DbxHeaderCount(header, length, n);
+    }
+
     // The count, and the index of the file that could not be read (-1: none).
     std::pair<int, int> Count() const {
         int unreadable = -1;
-        int count = CountDbxMessages(
-            &account, [](const char* path, uint32_t* n, void*) { return ReadDbxHeaderCount(path, n); },
-            nullptr, &unreadable);
+        int count = CountDbxMessages(&account, ReadHeader, nullptr, &unreadable);
         return {count, unreadable};
     }
 

@@ -80,6 +80,7 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         const char* sent;
         const char* reason;  // the log's last line
         const char* password = "secret";
+        int32_t security = kSecurityNone;
     };
     const Case cases[] = {
         {"preauth greeting", {Send("* PREAUTH [CAPABILITY IMAP4rev1] Logged in as me\r\n")}, "",
@@ -105,12 +106,17 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         {"closed before greeting", {CloseConnection()}, "", "the server closed the connection: greeting"},
         {"reset after login", {Send(kGreeting), ReadLine(), ResetConnection()}, "1 LOGIN me secret\r\n",
          "the server closed the connection: reply to LOGIN"},
+        // Held the check (and teardown) for as long as the flood lasted.
+        {"plain text flood after the OK to STARTTLS",
+         {Send(kGreeting), ReadLine(), Flood("0 OK Begin TLS negotiation now.\r\n", "* 1 EXISTS\r\n", 20000)},
+         "0 STARTTLS\r\n", "more than 4096 bytes in clear after the server's OK: reply to STARTTLS",
+         "secret", kSecurityStartTls},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer server(c.steps);
         CheckBed bed;
-        bed.AddAccount(kAccountImap, server.Port(), "me", c.password);
+        bed.AddAccount(kAccountImap, server.Port(), "me", c.password).security = c.security;
         EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, bed.Log().find("Disconnect"));
@@ -242,6 +248,71 @@ TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
         EXPECT_TRUE(EndsWith(lookup.Log(), ConnectionLogLine(std::string("Error: name not found: ") + name)))
             << lookup.Log();
     }
+}
+
+struct PipeFill {
+    HANDLE pipe;
+    std::string bytes;  // written or read
+};
+
+DWORD WINAPI WriteAll(void* parameter) {
+    PipeFill* fill = static_cast<PipeFill*>(parameter);
+    DWORD written;
+    WriteFile(fill->pipe, fill->bytes.data(), static_cast<DWORD>(fill->bytes.size()), &written, nullptr);
+    return 0;
+}
+
+DWORD WINAPI ReadAll(void* parameter) {
+    PipeFill* fill = static_cast<PipeFill*>(parameter);
+    char buffer[65536];
+    DWORD read;
+    while (ReadFile(fill->pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        fill->bytes.append(buffer, read);
+    return 0;
+}
+
+// Standard output may be a pipe that nobody reads: once a line hangs there,
+// later lines are dropped rather than each leaving a thread behind, and once
+// the pipe is read again, lines go out again.
+TEST(ImapCheck, AFullStandardOutputHoldsOneWriteAtATime) {
+    ScriptedServer* closed = new ScriptedServer(std::vector<ServerStep>{});
+    int port = closed->Port();
+    delete closed;
+    HANDLE reader, writer;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 4096));
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, writer);
+    PipeFill full = {writer, std::string(1 << 20, 'x')};
+    HANDLE filler = CreateThread(nullptr, 0, WriteAll, &full, 0, nullptr);
+    Sleep(200);
+    struct Case {
+        const char* when;
+        DWORD leastMs, mostMs;  // the check's duration
+    };
+    const Case cases[] = {{"first line", 900, 5000}, {"while it hangs", 0, 500}, {"again", 0, 500}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        CheckBed bed;
+        bed.instance.timeoutSeconds = 1;
+        bed.AddAccount(kAccountImap, port);
+        DWORD start = GetTickCount();
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_GE(GetTickCount() - start, c.leastMs);
+        EXPECT_LT(GetTickCount() - start, c.mostMs);
+    }
+    PipeFill drained = {reader, ""};
+    HANDLE drainer = CreateThread(nullptr, 0, ReadAll, &drained, 0, nullptr);
+    WaitForSingleObject(filler, 5000);
+    Sleep(200);  // for the hanging line to end, and free standard output again
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, port);
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    CloseHandle(writer);
+    WaitForSingleObject(drainer, 5000);
+    EXPECT_EQ(std::string(1 << 20, 'x') + "Failed to connect.\nFailed to connect.\n", drained.bytes);
+    for (HANDLE handle : {filler, drainer, reader})
+        CloseHandle(handle);
 }
 
 TEST(ImapCheck, HostNamesAreLookedUp) {

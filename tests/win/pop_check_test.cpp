@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "silent_pipe_win.h"
 #include "mail/pop_check.h"
 #include "mail/registry_count_win.h"
 #include "text/bounded_text.h"
@@ -85,6 +86,7 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         const char* sent;
         const char* reason;  // the log's last line
         const char* password = "secret";
+        int32_t security = kSecurityNone;
     };
     const Case cases[] = {
         {"greeting", {Send("-ERR Too many connections\r\n")}, "", "rejected by the server: greeting"},
@@ -103,12 +105,15 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
          "USER me\r\nPASS secret\r\nSTAT\r\n", "rejected by the server: reply to STAT"},
         {"closed", {Send("+OK hi\r\n"), ReadLine(), CloseConnection()}, "USER me\r\n",
          "the server closed the connection: reply to USER"},
+        {"plain text flood after the OK to STLS",
+         {Send("+OK hi\r\n"), ReadLine(), Flood("+OK Begin TLS negotiation now.\r\n", "+OK\r\n", 20000)},
+         "STLS\r\n", "more than 4096 bytes in clear after the server's OK: reply to STLS", "secret", kSecurityStartTls},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer server(c.steps);
         CheckBed local;
-        local.AddAccount(kAccountPop, server.Port(), "me", c.password);
+        local.AddAccount(kAccountPop, server.Port(), "me", c.password).security = c.security;
         EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, local.Log().find("Disconnect"));
@@ -171,6 +176,41 @@ TEST_F(PopCheck, UnreadableDbxFileFailsBeforeConnecting) {
     EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: -1") +
                   ConnectionLogLine("Error: DBX file cannot be read: " + bed.folder.Path() + "Short.dbx"),
               bed.Log());
+}
+
+// A DBX file that never answers holds one read, whichever check made it:
+// while that read is out, checks that name the file fail at once without
+// another; once it has ended, the file is read again.
+TEST_F(PopCheck, ADbxFileThatNeverAnswersHoldsOneReadAtATime) {
+    struct Case {
+        const char* when;
+        const char* reason;
+        DWORD mostMs;
+    };
+    const Case cases[] = {
+        {"first check", "DBX file cannot be read: ", 5000},
+        {"while its read is out", "DBX file still not answering from an earlier check: ", 500},
+        {"again", "DBX file still not answering from an earlier check: ", 500},
+        {"after the read ended", "DBX file cannot be read: ", 500},
+    };
+    SilentPipe* pipe = new SilentPipe;
+    const std::string path = pipe->Name();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        if (std::string(c.when) == "after the read ended") {
+            EXPECT_EQ(1, pipe->Clients());
+            delete pipe;  // fails the read still out
+            Sleep(500);
+        }
+        CheckBed local;
+        local.instance.timeoutSeconds = 1;
+        UseDbx(local.AddAccount(kAccountPop, 1), {path});
+        DWORD start = GetTickCount();
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_LT(GetTickCount() - start, c.mostMs);
+        EXPECT_NE(std::string::npos, local.Log().find(ConnectionLogLine(std::string("Error: ") + c.reason + path)))
+            << local.Log();
+    }
 }
 
 TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
