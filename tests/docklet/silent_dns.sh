@@ -8,7 +8,7 @@
 set -euo pipefail
 [ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARGUMENT...]" >&2; exit 2; }
 if [ "$(id -u)" -ne 0 ]; then
-  echo "silent_dns.sh (runs the test under a name server on 127.0.0.1 that never answers, so that a name lookup blocks): not run: needs root, to listen on port 53 and to mount over /etc/resolv.conf in a namespace of its own" >&2
+  echo "silent_dns.sh: not run: silent_dns.sh gives the test a name server on 127.0.0.1 that never answers, so that a name lookup blocks, and needs root for it, to listen on port 53 and to mount over /etc/resolv.conf in a namespace of its own" >&2
   exit 77
 fi
 

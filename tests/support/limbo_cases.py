@@ -20,8 +20,8 @@ import sys
 def main(limbo_dir, out_dir):
     source = os.path.join(limbo_dir, "limbo.json")
     if not os.path.exists(source):
-        print("limbo_cases.py (the x509-limbo certificate suite, read from shared/limbo beside the project): "
-              "not run: %s is absent" % os.path.abspath(source))
+        print("limbo_cases.py: not run: the x509-limbo certificate suite is read from shared/limbo beside "
+              "the project, and %s is absent" % os.path.abspath(source))
         return 77
     with open(source) as f:
         cases = json.load(f)["testcases"]
