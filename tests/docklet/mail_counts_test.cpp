@@ -114,7 +114,8 @@ TEST(DovecotImap, AProtectedPasswordCountsMail) {
     const std::string ini = "[Common]\r\nDebug=1\r\nProtectPasswords=1\r\nNbAccount=1\r\n\r\n"
                             "stringHaveMsg=%d new\r\n[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" +
                             std::to_string(ports.imap) + "\r\nLogin=guarded\r\nPassword=";
-    DockletFolder folder("Guarded", ini + password + "\r\n; end\r\n");
+    const std::string end = "\r\n; end\r\n";
+    DockletFolder folder("Guarded", ini + password + end);
     for (int start = 0; start < 2; ++start) {
         SCOPED_TRACE(start);
         HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new",
@@ -123,7 +124,7 @@ TEST(DovecotImap, AProtectedPasswordCountsMail) {
         EXPECT_EQ(std::string::npos, run.output.find(password));
         const std::string file = folder.Read("TidewellDocklet.ini");
         ASSERT_EQ(0u, file.find(ini + "dpapi:")) << file;
-        EXPECT_EQ(file.size() - 11, file.find("\r\n; end\r\n"));
+        EXPECT_EQ(file.size() - end.size(), file.find(end));
     }
     const std::string log = folder.Read("Debug.log");
     EXPECT_EQ(std::string::npos, log.find(password)) << log;
