@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t capacity = length + strlen(value);
     char* out = static_cast<char*>(malloc(capacity ? capacity : 1));
     size_t outLength = 0;
-    IniEdit outcome = ReplaceIniValue(file, length, "account0", "Password", expected.c_str(), value, out, capacity,
-                                      &outLength);
+    IniEdit outcome = ReplaceIniValue(file, length, "account0", "Password", expected.c_str(), value,
+                                      out, capacity, &outLength);
     if (outcome == kIniNoRoom)
         abort();
     if (outcome == kIniValueReplaced) {
@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The new value is what a second reading finds there.
         char* again = static_cast<char*>(malloc(outLength + strlen(value)));
         size_t againLength = 0;
-        if (ReplaceIniValue(out, outLength, "account0", "Password", value, value, again, outLength + strlen(value),
-                            &againLength) != kIniValueReplaced ||
+        if (ReplaceIniValue(out, outLength, "account0", "Password", value, value, again,
+                            outLength + strlen(value), &againLength) != kIniValueReplaced ||
             againLength != outLength || memcmp(again, out, outLength) != 0)
             abort();
         free(again);

@@ -5,9 +5,13 @@
 namespace {
 
 // The white space the profile functions trim, Ctrl-Z included.
-bool IsProfileSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A; }
+bool IsProfileSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
+}
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(const char* text, size_t length, const char* name) {
     if (strlen(name) != length)
@@ -21,7 +25,7 @@ bool SameName(const char* text, size_t length, const char* name) {
 struct Span {
     size_t begin;
     size_t end;
-    bool written;  // false for a key without '=': no value to change
+    bool written; // false for a key without '=': no value to change
 };
 
 // Where the key's value stands in the file, quotes included; false when
@@ -54,7 +58,8 @@ bool FindValue(const char* file, size_t length, const char* section, const char*
                 // Only the first section of the name is read.
                 if (inSection)
                     return false;
-                inSection = !sectionSeen && SameName(file + start + 1, close - 1 - (start + 1), section);
+                inSection =
+                    !sectionSeen && SameName(file + start + 1, close - 1 - (start + 1), section);
                 sectionSeen = inSection;
                 continue;
             }
@@ -76,7 +81,7 @@ bool FindValue(const char* file, size_t length, const char* section, const char*
     return false;
 }
 
-}  // namespace
+} // namespace
 
 IniEdit ReplaceIniValue(const char* file, size_t length, const char* section, const char* key,
                         const char* expected, const char* value, char* out, size_t capacity,
@@ -92,7 +97,8 @@ IniEdit ReplaceIniValue(const char* file, size_t length, const char* section, co
         --read.end;
     }
     size_t expectedLength = strlen(expected);
-    if (!found.written || read.end - read.begin != expectedLength || memcmp(file + read.begin, expected, expectedLength) != 0)
+    if (!found.written || read.end - read.begin != expectedLength ||
+        memcmp(file + read.begin, expected, expectedLength) != 0)
         return kIniValueChanged;
     size_t valueLength = strlen(value);
     size_t total = found.begin + valueLength + (length - found.end);

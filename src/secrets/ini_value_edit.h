@@ -11,10 +11,10 @@
 // counts; a value wholly enclosed in a pair of ' or " is read without them.
 
 enum IniEdit {
-    kIniValueReplaced,  // out holds the file with the value changed
-    kIniKeyMissing,     // no such section, or no such key in it
-    kIniValueChanged,   // the value there is not the expected one: left alone
-    kIniNoRoom,         // out is too small for the result
+    kIniValueReplaced, // out holds the file with the value changed
+    kIniKeyMissing,    // no such section, or no such key in it
+    kIniValueChanged,  // the value there is not the expected one: left alone
+    kIniNoRoom,        // out is too small for the result
 };
 
 // Finds key in section of file[length] and, when the value read there is

@@ -17,7 +17,7 @@ namespace {
 const DWORD kMaxIniSize = 1024 * 1024;
 
 struct FileBytes {
-    char* bytes;  // owned, or null
+    char* bytes; // owned, or null
     size_t length;
 };
 
@@ -26,13 +26,13 @@ void LogError(const DockletInstance* instance, const char* what, DWORD error) {
         return;
     char meaning[128];
     WindowsErrorText(error, meaning, sizeof meaning);
-    WriteDebugLog(instance, "  Error: passwords not protected: %s %s: %s (error %lu)", what, instance->iniPath,
-                  meaning, static_cast<unsigned long>(error));
+    WriteDebugLog(instance, "  Error: passwords not protected: %s %s: %s (error %lu)", what,
+                  instance->iniPath, meaning, static_cast<unsigned long>(error));
 }
 
 bool ReadWhole(const DockletInstance* instance, FileBytes* file) {
-    HANDLE handle = CreateFileA(instance->iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(instance->iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         LogError(instance, "cannot read", GetLastError());
         return false;
@@ -55,7 +55,8 @@ bool ReadWhole(const DockletInstance* instance, FileBytes* file) {
 }
 
 // Protects the account's password into the file's bytes; true when it changed them.
-bool ProtectOne(const DockletInstance* instance, int index, const MailAccount* account, FileBytes* file) {
+bool ProtectOne(const DockletInstance* instance, int index, const MailAccount* account,
+                FileBytes* file) {
     char value[kProtectedPasswordSize + sizeof kProtectedPrefix];
     DWORD error;
     if (!ProtectPassword(account, account->password, value, sizeof value, &error)) {
@@ -67,8 +68,8 @@ bool ProtectOne(const DockletInstance* instance, int index, const MailAccount* a
     size_t capacity = file->length + strlen(value);
     char* edited = static_cast<char*>(malloc(capacity + 1));
     size_t length = 0;
-    IniEdit outcome = edited ? ReplaceIniValue(file->bytes, file->length, section, "Password", account->password,
-                                               value, edited, capacity, &length)
+    IniEdit outcome = edited ? ReplaceIniValue(file->bytes, file->length, section, "Password",
+                                               account->password, value, edited, capacity, &length)
                              : kIniNoRoom;
     if (outcome != kIniValueReplaced) {
         free(edited);
@@ -99,18 +100,21 @@ bool Replace(const DockletInstance* instance, const FileBytes* file, DWORD attri
         LogError(instance, "cannot write beside", slash ? GetLastError() : ERROR_BAD_PATHNAME);
         return false;
     }
-    HANDLE handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
-    bool saved = handle != INVALID_HANDLE_VALUE &&
-                 WriteFile(handle, file->bytes, static_cast<DWORD>(file->length), &written, nullptr) &&
-                 written == file->length && FlushFileBuffers(handle);
+    bool saved =
+        handle != INVALID_HANDLE_VALUE &&
+        WriteFile(handle, file->bytes, static_cast<DWORD>(file->length), &written, nullptr) &&
+        written == file->length && FlushFileBuffers(handle);
     DWORD error = GetLastError();
     if (handle != INVALID_HANDLE_VALUE)
         CloseHandle(handle);
     if (saved) {
         if (attributes != FILE_ATTRIBUTE_NORMAL)
             SetFileAttributesA(temporary, attributes);
-        saved = MoveFileExA(temporary, instance->iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        saved = MoveFileExA(temporary, instance->iniPath,
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         error = GetLastError();
     }
     if (!saved) {
@@ -120,12 +124,13 @@ bool Replace(const DockletInstance* instance, const FileBytes* file, DWORD attri
     return saved;
 }
 
-}  // namespace
+} // namespace
 
 void ProtectPasswordsInFile(const DockletInstance* instance) {
     bool plain = false;
     for (int i = 0; i < instance->accountCount; ++i)
-        plain = plain || (instance->accounts[i].password[0] != '\0' && instance->accounts[i].protectedPassword[0] == '\0');
+        plain = plain || (instance->accounts[i].password[0] != '\0' &&
+                          instance->accounts[i].protectedPassword[0] == '\0');
     if (!plain || instance->iniPath[0] == '\0')
         return;
     // A file the user made read-only is not theirs to have rewritten.

@@ -18,7 +18,8 @@ struct Binding {
 };
 
 void Bind(Binding* binding, const MailAccount* account) {
-    FormatText(binding->text, sizeof binding->text, "Tidewell password\n%s\n%s", account->address, account->login);
+    FormatText(binding->text, sizeof binding->text, "Tidewell password\n%s\n%s", account->address,
+               account->login);
     binding->blob.pbData = reinterpret_cast<BYTE*>(binding->text);
     binding->blob.cbData = static_cast<DWORD>(strlen(binding->text));
 }
@@ -32,47 +33,56 @@ void Wipe(DATA_BLOB* blob) {
     blob->pbData = nullptr;
 }
 
-}  // namespace
+} // namespace
 
-bool ProtectPassword(const MailAccount* account, const char* password, char* text, size_t size, DWORD* error) {
+bool ProtectPassword(const MailAccount* account, const char* password, char* text, size_t size,
+                     DWORD* error) {
     Binding binding;
     Bind(&binding, account);
-    DATA_BLOB plain = {static_cast<DWORD>(strlen(password)), reinterpret_cast<BYTE*>(const_cast<char*>(password))};
+    DATA_BLOB plain = {static_cast<DWORD>(strlen(password)),
+                       reinterpret_cast<BYTE*>(const_cast<char*>(password))};
     DATA_BLOB sealed = {0, nullptr};
-    if (!CryptProtectData(&plain, nullptr, &binding.blob, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &sealed)) {
+    if (!CryptProtectData(&plain, nullptr, &binding.blob, nullptr, nullptr,
+                          CRYPTPROTECT_UI_FORBIDDEN, &sealed)) {
         *error = GetLastError();
         return false;
     }
     const size_t prefixLength = sizeof kProtectedPrefix - 1;
-    bool written = size > prefixLength && CopyText(text, size, kProtectedPrefix) &&
-                   EncodeBase64(sealed.pbData, sealed.cbData, text + prefixLength, size - prefixLength);
+    bool written =
+        size > prefixLength && CopyText(text, size, kProtectedPrefix) &&
+        EncodeBase64(sealed.pbData, sealed.cbData, text + prefixLength, size - prefixLength);
     LocalFree(sealed.pbData);
     *error = written ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER;
     return written;
 }
 
-bool RevealPassword(const DockletInstance* instance, const MailAccount* account, char* password, size_t size) {
+bool RevealPassword(const DockletInstance* instance, const MailAccount* account, char* password,
+                    size_t size) {
     password[0] = '\0';
     unsigned char bytes[kProtectedPasswordSize];
-    size_t length = DecodeBase64(account->protectedPassword, strlen(account->protectedPassword), bytes, sizeof bytes);
+    size_t length = DecodeBase64(account->protectedPassword, strlen(account->protectedPassword),
+                                 bytes, sizeof bytes);
     if (length == 0) {
         if (instance->debug)
-            WriteDebugLog(instance, "    Error: the protected Password is no Base64 after %s", kProtectedPrefix);
+            WriteDebugLog(instance, "    Error: the protected Password is no Base64 after %s",
+                          kProtectedPrefix);
         return false;
     }
     Binding binding;
     Bind(&binding, account);
     DATA_BLOB sealed = {static_cast<DWORD>(length), bytes};
     DATA_BLOB plain = {0, nullptr};
-    if (!CryptUnprotectData(&sealed, nullptr, &binding.blob, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &plain)) {
+    if (!CryptUnprotectData(&sealed, nullptr, &binding.blob, nullptr, nullptr,
+                            CRYPTPROTECT_UI_FORBIDDEN, &plain)) {
         DWORD error = GetLastError();
         char meaning[128];
         WindowsErrorText(error, meaning, sizeof meaning);
         if (instance->debug)
-            WriteDebugLog(instance,
-                          "    Error: the protected Password cannot be unprotected: %s (error %lu); it holds "
-                          "only for the Windows user, Address and Login it was protected for",
-                          meaning, static_cast<unsigned long>(error));
+            WriteDebugLog(
+                instance,
+                "    Error: the protected Password cannot be unprotected: %s (error %lu); it holds "
+                "only for the Windows user, Address and Login it was protected for",
+                meaning, static_cast<unsigned long>(error));
         return false;
     }
     // The profile functions could never have given a NUL, nor more than fits.

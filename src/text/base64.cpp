@@ -18,9 +18,11 @@ int Base64Value(char c) {
     return -1;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-}  // namespace
+} // namespace
 
 size_t DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity) {
     size_t written = 0;

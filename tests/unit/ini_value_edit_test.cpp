@@ -16,8 +16,8 @@ struct Edited {
 Edited Edit(const std::string& file, const char* expected = "secret") {
     std::string out(file.size() + sizeof kValue, '?');
     size_t length = 0;
-    IniEdit outcome = ReplaceIniValue(file.data(), file.size(), "account0", "Password", expected, kValue,
-                                      &out[0], out.size(), &length);
+    IniEdit outcome = ReplaceIniValue(file.data(), file.size(), "account0", "Password", expected,
+                                      kValue, &out[0], out.size(), &length);
     return {outcome, outcome == kIniValueReplaced ? out.substr(0, length) : file};
 }
 
@@ -32,7 +32,8 @@ TEST(ReplaceIniValue, ChangesTheValueReadAndNothingElse) {
     const Case cases[] = {
         {"crlf", "[account0]\r\nLogin=me\r\nPassword=secret\r\nPort=1\r\n",
          "[account0]\r\nLogin=me\r\nPassword=dpapi:QUJD\r\nPort=1\r\n"},
-        {"lf, comments and blanks kept", "; mine\n\n[account0]\n\n;Password=old\nPassword=secret\n\n",
+        {"lf, comments and blanks kept",
+         "; mine\n\n[account0]\n\n;Password=old\nPassword=secret\n\n",
          "; mine\n\n[account0]\n\n;Password=old\nPassword=dpapi:QUJD\n\n"},
         {"no final newline", "[account0]\r\nPassword=secret", "[account0]\r\nPassword=dpapi:QUJD"},
         {"spaces around", "  [Account0]  \r\n\tpassWORD \t= \t secret \t\r\n",
@@ -45,8 +46,10 @@ TEST(ReplaceIniValue, ChangesTheValueReadAndNothingElse) {
          "[account0]\nLogin=a\n[account0]\nPassword=secret\n"},
         {"other sections' keys kept", "[account1]\nPassword=secret\n[account0]\nPassword=secret\n",
          "[account1]\nPassword=secret\n[account0]\nPassword=dpapi:QUJD\n"},
-        {"bare cr ends a line", "[account0]\rPassword=secret\rX=1", "[account0]\rPassword=dpapi:QUJD\rX=1"},
-        {"byte order mark", "\xEF\xBB\xBF[account0]\nPassword=secret\n", "\xEF\xBB\xBF[account0]\nPassword=dpapi:QUJD\n"},
+        {"bare cr ends a line", "[account0]\rPassword=secret\rX=1",
+         "[account0]\rPassword=dpapi:QUJD\rX=1"},
+        {"byte order mark", "\xEF\xBB\xBF[account0]\nPassword=secret\n",
+         "\xEF\xBB\xBF[account0]\nPassword=dpapi:QUJD\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,8 +83,8 @@ TEST(ReplaceIniValue, LeavesWhatIsNotTheValueRead) {
     std::string out(8, '?');
     size_t length = 0;
     const std::string file = "[account0]\nPassword=secret\n";
-    EXPECT_EQ(kIniNoRoom, ReplaceIniValue(file.data(), file.size(), "account0", "Password", "secret", kValue,
-                                          &out[0], out.size(), &length));
+    EXPECT_EQ(kIniNoRoom, ReplaceIniValue(file.data(), file.size(), "account0", "Password",
+                                          "secret", kValue, &out[0], out.size(), &length));
 }
 
-}  // namespace
+} // namespace
