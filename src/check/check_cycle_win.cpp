@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdlib>
 
 #include "animation/status_animator_win.h"
 #include "check/message_label.h"
@@ -10,6 +11,8 @@
 #include "log/debug_log.h"
 #include "mail/imap_check.h"
 #include "mail/pop_check.h"
+#include "secrets/password_write_back_win.h"
+#include "secrets/protected_password_win.h"
 #include "text/bounded_text.h"
 
 namespace {
@@ -22,7 +25,7 @@ bool Stopping(const DockletInstance* instance) {
 
 // The account's count, or -1 when its check failed; an account of no known
 // type cannot be checked, which is a failure the user should see.
-int CheckAccount(const DockletInstance* instance, const MailAccount* account) {
+int CheckByType(const DockletInstance* instance, const MailAccount* account) {
     switch (account->type) {
     case kAccountPop:
         return CheckPopAccount(instance, account);
@@ -35,9 +38,29 @@ int CheckAccount(const DockletInstance* instance, const MailAccount* account) {
     }
 }
 
+// A protected password is unprotected for this check only, into a copy that
+// is wiped after it: the instance never holds it in clear, and a password that
+// cannot be unprotected reaches no server.
+int CheckAccount(const DockletInstance* instance, const MailAccount* account) {
+    if (account->protectedPassword[0] == '\0')
+        return CheckByType(instance, account);
+    MailAccount* revealed = static_cast<MailAccount*>(malloc(sizeof(MailAccount)));
+    if (!revealed)
+        return -1;
+    *revealed = *account;
+    int result = -1;
+    if (RevealPassword(instance, account, revealed->password, sizeof revealed->password))
+        result = CheckByType(instance, revealed);
+    SecureZeroMemory(revealed->password, sizeof revealed->password);
+    free(revealed);
+    return result;
+}
+
 }  // namespace
 
 void CheckAllAccounts(DockletInstance* instance) {
+    if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0)
+        ProtectPasswordsInFile(instance);
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
     if (instance->accountCount <= 0 && instance->debug)
         WriteDebugLog(instance, "  Error: no account to check: NbAccount is %d", instance->accountCount);

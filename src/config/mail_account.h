@@ -11,6 +11,10 @@ const int kAccountTextSize = 260;
 const int kMaxDbxFiles = 10;
 const int kDbxPathSize = 516;
 const int kSecurityTextSize = 64;
+// Room for the Base64 of a DPAPI blob holding the longest password.
+const int kProtectedPasswordSize = 1024;
+// Written before the Base64 of a protected password in the INI file.
+const char kProtectedPrefix[] = "dpapi:";
 
 // How the connection to the server is protected.
 enum AccountSecurity : int32_t {
@@ -37,4 +41,6 @@ struct MailAccount {
     bool acceptAnyCertificate;               // VerifyCertificate=0: the certificate is not checked
     char verifyText[8];                      // VerifyCertificate as written, for the start-up dump
     char caFile[kAccountTextSize];           // full path of the CAFile certificate, or empty
+    char protectedPassword[kProtectedPasswordSize];  // Base64 after "dpapi:" in Password, or empty
+    bool maskPassword;                       // Debug.log shows ******** for the password
 };

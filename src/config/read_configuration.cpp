@@ -82,7 +82,7 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         WriteDebugLog(instance, "  Port:%s", account->portText);
     WriteDebugLog(instance, "  Address:%s", account->address);
     WriteDebugLog(instance, "  Login:%s", account->login);
-    WriteDebugLog(instance, "  Password:%s", account->password);
+    WriteDebugLog(instance, "  Password:%s", account->maskPassword ? "********" : account->password);
     WriteDebugLog(instance, "  RegKey:%s", account->registryPath);
     for (int j = 0; j < account->dbxCount; ++j)
         WriteDebugLog(instance, "  DbxFile%d:%s", j, account->dbxPaths[j]);
@@ -95,6 +95,20 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
                       account->acceptAnyCertificate ? "certificate not checked" : "certificate checked");
     if (account->caFile[0] != '\0')
         WriteDebugLog(instance, "  CAFile:%s", account->caFile);
+}
+
+static void ReadPassword(const DockletInstance* instance, const ProfileReader* reader, const char* iniPath,
+                         const char* section, MailAccount* account) {
+    const size_t prefixLength = sizeof kProtectedPrefix - 1;
+    char written[kProtectedPasswordSize + prefixLength];
+    reader->readText(iniPath, section, "Password", written, sizeof written);
+    char prefix[sizeof kProtectedPrefix];
+    CopyText(prefix, sizeof prefix, written);
+    if (EqualsIgnoringCase(prefix, kProtectedPrefix))
+        CopyText(account->protectedPassword, sizeof account->protectedPassword, written + prefixLength);
+    else
+        CopyText(account->password, sizeof account->password, written);
+    account->maskPassword = instance->protectPasswords || EqualsIgnoringCase(prefix, kProtectedPrefix);
 }
 
 static void ReadAccount(const DockletInstance* instance, const ProfileReader* reader,
@@ -124,7 +138,7 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
     reader->readText(iniPath, section, "Address", account->address, sizeof account->address);
     reader->readText(iniPath, section, "Login", account->login, sizeof account->login);
-    reader->readText(iniPath, section, "Password", account->password, sizeof account->password);
+    ReadPassword(instance, reader, iniPath, section, account);
     reader->readText(iniPath, section, "RegKey", account->registryPath,
                      sizeof account->registryPath);
 
@@ -159,6 +173,8 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     const int32_t kNotWritten = INT32_MIN;
     const int32_t timeoutWritten = reader->readInt(iniPath, "common", "TimeoutSecond", kNotWritten);
     instance->timeoutSeconds = timeoutWritten == kNotWritten ? 60 : timeoutWritten;
+    instance->protectPasswords = reader->readInt(iniPath, "common", "ProtectPasswords", 0) == 1;
+    CopyText(instance->iniPath, sizeof instance->iniPath, iniPath);
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
     reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
                      sizeof instance->checkText);
@@ -186,6 +202,8 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
             WriteDebugLog(instance, "TimeoutSecond:%d", timeoutWritten);
         if (instance->failedTemplate[0] != '\0')
             WriteDebugLog(instance, "stringFailed:%s", instance->failedTemplate);
+        if (instance->protectPasswords)
+            WriteDebugLog(instance, "ProtectPasswords:1");
     }
 
     if (instance->accountCount <= 0)

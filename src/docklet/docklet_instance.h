@@ -42,4 +42,8 @@ struct DockletInstance {
     // Made by the item's first TLS check, on a worker, then shared by all its
     // checks; freed by OnDestroy once the workers have ended.
     mutable TlsCredentials* volatile tlsCredentials;
+    char iniPath[kPathSize];    // TidewellDocklet.ini; empty when it cannot be named
+    bool protectPasswords;      // ProtectPasswords was exactly 1
+    // Set by the first check, which protects the plain passwords of the file.
+    volatile long passwordsProtected;
 };

@@ -1,5 +1,6 @@
 #include "mail/imap_check.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "log/debug_log.h"
@@ -14,14 +15,26 @@ namespace {
 // with every character escaped or sent as a literal with its length.
 const size_t kLoginSize = 2 * (2 * kAccountTextSize + 3) + 32;
 
-// Sends one part of the LOGIN command: the first names the step, the rest
-// continue it.
+// What the log shows of a protected password, whatever its length.
+const char kMasked[] = "********";
+
+void Append(char* text, size_t size, const char* format, ...) TIDEWELL_PRINTF(3, 4);
+void Append(char* text, size_t size, const char* format, ...) {
+    size_t length = strlen(text);
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(text + length, size - length, format, arguments);
+    va_end(arguments);
+}
+
+// Sends one part of the LOGIN command, logged as shown: the first names the
+// step, the rest continue it.
 void SendPart(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
-              const char* part, bool* first) {
+              const char* part, const char* shown, bool* first) {
     if (*first)
-        ExchangeCommand(instance, connection, reply, end, "%s", part);
+        ExchangeCommandShown(instance, connection, reply, end, part, shown);
     else
-        ContinueCommand(instance, connection, reply, end, part);
+        ContinueCommandShown(instance, connection, reply, end, part, shown);
     *first = false;
 }
 
@@ -29,32 +42,41 @@ void SendPart(const DockletInstance* instance, Connection** connection, Reply* r
 // An argument with 8-bit text goes as a literal: without LITERAL+ the
 // command stops after its length and goes on only once the server has sent
 // its continuation request ("+"); with LITERAL+ the whole command goes at once.
+// A masked password is logged as kMasked, and its literal's length as "*".
 bool LogIn(const DockletInstance* instance, Connection** connection, Reply* reply,
            const MailAccount* account, bool literalPlus) {
     const char* const arguments[2] = {account->login, account->password};
     char part[kLoginSize] = "1 LOGIN ";
+    char shown[kLoginSize] = "1 LOGIN ";
     bool first = true;
     for (int i = 0; i < 2; ++i) {
+        const bool masked = i == 1 && account->maskPassword;
         const char* separator = i == 0 ? " " : "\r\n";
-        size_t length = strlen(part);
         if (!NeedsImapLiteral(arguments[i])) {
             char argument[2 * kAccountTextSize + 3];
             FormatImapArgument(argument, sizeof argument, arguments[i]);
-            FormatText(part + length, sizeof part - length, "%s%s", argument, separator);
+            Append(part, sizeof part, "%s%s", argument, separator);
+            Append(shown, sizeof shown, "%s%s", masked ? kMasked : argument, separator);
             continue;
         }
-        FormatText(part + length, sizeof part - length, "{%u%s}\r\n",
-                   static_cast<unsigned>(strlen(arguments[i])), literalPlus ? "+" : "");
+        const char* plus = literalPlus ? "+" : "";
+        const unsigned length = static_cast<unsigned>(strlen(arguments[i]));
+        Append(part, sizeof part, "{%u%s}\r\n", length, plus);
+        if (masked)
+            Append(shown, sizeof shown, "{*%s}\r\n", plus);
+        else
+            Append(shown, sizeof shown, "{%u%s}\r\n", length, plus);
         if (!literalPlus) {
-            SendPart(instance, connection, reply, 0, part, &first);
+            SendPart(instance, connection, reply, 0, part, shown, &first);
             if (reply->text[0] != '+')
                 return false;
             part[0] = '\0';
+            shown[0] = '\0';
         }
-        length = strlen(part);
-        FormatText(part + length, sizeof part - length, "%s%s", arguments[i], separator);
+        Append(part, sizeof part, "%s%s", arguments[i], separator);
+        Append(shown, sizeof shown, "%s%s", masked ? kMasked : arguments[i], separator);
     }
-    SendPart(instance, connection, reply, '1', part, &first);
+    SendPart(instance, connection, reply, '1', part, shown, &first);
     return HasImapOk(reply->text, '1');
 }
 

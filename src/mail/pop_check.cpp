@@ -45,7 +45,10 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
         accepted = IsPopOk(reply.text);
     }
     if (accepted) {
-        ExchangeCommand(instance, &connection, &reply, 0, "PASS %s%c%c", account->password, 13, 10);
+        char pass[kAccountTextSize + 8];
+        FormatText(pass, sizeof pass, "PASS %s%c%c", account->password, 13, 10);
+        ExchangeCommandShown(instance, &connection, &reply, 0, pass,
+                             account->maskPassword ? "PASS ********\r\n" : pass);
         accepted = IsPopOk(reply.text);
         if (!accepted)
             NoteLoginRefusal(&reply, account);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/base64.h"
+
 namespace {
 
 const char kBegin[] = "-----BEGIN CERTIFICATE-----";
@@ -15,54 +17,6 @@ const char* Find(const char* data, size_t length, const char* text) {
             return data + i;
     }
     return nullptr;
-}
-
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-size_t DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity) {
-    size_t written = 0;
-    unsigned bits = 0;
-    int bitCount = 0;
-    size_t padding = 0;
-    for (size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        if (IsSpace(c))
-            continue;
-        if (c == '=') {
-            ++padding;
-            continue;
-        }
-        int value = Base64Value(c);
-        // Nothing may follow the padding.
-        if (value < 0 || padding > 0)
-            return 0;
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            if (written == capacity)
-                return 0;
-            out[written++] = static_cast<unsigned char>(bits >> bitCount);
-            bits &= (1u << bitCount) - 1;
-        }
-    }
-    if (padding > 2)
-        return 0;
-    return written;
 }
 
 }  // namespace

@@ -46,6 +46,13 @@ void ExchangeCommand(const DockletInstance* instance, Connection** connection, R
 void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* text);
 
+// The same two with text sent as it stands and shown written to the debug
+// log in its place: the lines that carry a password the log must not show.
+void ExchangeCommandShown(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          ReplyEnd end, const char* text, const char* shown);
+void ContinueCommandShown(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          ReplyEnd end, const char* text, const char* shown);
+
 // The normal end, after the sign-off command: logs "Disconnect" and closes.
 void CloseServerConnection(const DockletInstance* instance, Connection** connection);
 

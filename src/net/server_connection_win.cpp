@@ -446,14 +446,24 @@ void ExchangeCommand(const DockletInstance* instance, Connection** connection, R
     va_start(arguments, format);
     FormatTextV(command, sizeof command, format, arguments);
     va_end(arguments);
-    NameStep(reply, command);
-    ContinueCommand(instance, connection, reply, end, command);
+    ExchangeCommandShown(instance, connection, reply, end, command, command);
+}
+
+void ExchangeCommandShown(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          ReplyEnd end, const char* text, const char* shown) {
+    NameStep(reply, text);
+    ContinueCommandShown(instance, connection, reply, end, text, shown);
 }
 
 void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* text) {
+    ContinueCommandShown(instance, connection, reply, end, text, text);
+}
+
+void ContinueCommandShown(const DockletInstance* instance, Connection** connection, Reply* reply,
+                          ReplyEnd end, const char* text, const char* shown) {
     if (instance->debug)
-        WriteDebugLog(instance, "    %s", text);
+        WriteDebugLog(instance, "    %s", shown);
     SendText(instance, connection, reply, text);
     ReceiveReply(instance, connection, reply, end);
     if (instance->debug)

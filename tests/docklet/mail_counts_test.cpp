@@ -103,6 +103,40 @@ TEST(DovecotImap, DebugLogOfOneCheck) {
     dovecot::Empty("road");
 }
 
+// ProtectPasswords=1: the first check writes the password back protected
+// and counts; a later start counts with the protected one. Neither the log
+// nor standard output ever holds the password.
+TEST(DovecotImap, AProtectedPasswordCountsMail) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    const std::string password = "dp4pi-s3cret";
+    dovecot::AddUser("guarded", password);
+    dovecot::Deliver("guarded", 2);
+    const std::string ini = "[Common]\r\nDebug=1\r\nProtectPasswords=1\r\nNbAccount=1\r\n\r\n"
+                            "stringHaveMsg=%d new\r\n[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" +
+                            std::to_string(ports.imap) + "\r\nLogin=guarded\r\nPassword=";
+    const std::string end = "\r\n; end\r\n";
+    DockletFolder folder("Guarded", ini + password + end);
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new",
+                               "30000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        EXPECT_EQ(std::string::npos, run.output.find(password));
+        const std::string file = folder.Read("TidewellDocklet.ini");
+        ASSERT_EQ(0u, file.find(ini + "dpapi:")) << file;
+        EXPECT_EQ(file.size() - end.size(), file.find(end));
+    }
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_EQ(std::string::npos, log.find(password)) << log;
+    for (const std::string masked : {"    1 LOGIN guarded ********\r", "  Password:********\r\n"}) {
+        size_t count = 0;
+        for (size_t at = log.find(masked); at != std::string::npos; at = log.find(masked, at + 1))
+            ++count;
+        EXPECT_EQ(2u, count) << masked << log;
+    }
+    dovecot::Empty("guarded");
+}
+
 // A password with 8-bit characters (UTF-8 bytes, which the profile functions
 // pass on unchanged in Wine's ANSI code page) goes as a literal; Dovecot
 // announces LITERAL+ in its greeting, so the whole LOGIN goes at once.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+
+#include "text/base64.h"
 
 TEST(CopyText, CutsToTheArrayAndAlwaysTerminates) {
     char buffer[5];
@@ -45,4 +48,35 @@ TEST(EqualsIgnoringCase, ComparesWholeNamesInAnyCase) {
     EXPECT_FALSE(EqualsIgnoringCase("POP3", "POP"));
     EXPECT_FALSE(EqualsIgnoringCase("PO", "POP"));
     EXPECT_FALSE(EqualsIgnoringCase("[", "{"));  // only letters fold
+}
+
+TEST(Base64, RoundTripsAndRefusesWhatIsNone) {
+    struct Case {
+        std::string bytes;
+        const char* text;
+    };
+    const Case cases[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
+                          {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {std::string("\0\xff\xfe", 3), "AP/+"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        char text[16];
+        EXPECT_TRUE(EncodeBase64(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size(), text,
+                                 sizeof text));
+        EXPECT_STREQ(c.text, text);
+        unsigned char bytes[16];
+        EXPECT_EQ(c.bytes.size(), DecodeBase64(text, strlen(text), bytes, sizeof bytes));
+        EXPECT_EQ(c.bytes, std::string(reinterpret_cast<char*>(bytes), c.bytes.size()));
+    }
+    // Exactly 4 * ceil(n / 3) + 1 bytes of room; one less leaves nothing.
+    char text[9] = "x";
+    const unsigned char data[4] = {1, 2, 3, 4};
+    EXPECT_FALSE(EncodeBase64(data, 4, text, 8));
+    EXPECT_STREQ("", text);
+    EXPECT_TRUE(EncodeBase64(data, 4, text, 9));
+    unsigned char bytes[4];
+    for (const char* none : {"Zm9v!", "Zg==Zg", "Zg===", "Zm9vYg=="}) {
+        SCOPED_TRACE(none);
+        // The last does not fit in three bytes.
+        EXPECT_EQ(0u, DecodeBase64(none, strlen(none), bytes, 3));
+    }
 }

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "check_bed_win.h"
 #include "check/check_cycle_win.h"
+#include "config/profile_reader_win.h"
+#include "config/read_configuration.h"
+#include "secrets/protected_password_win.h"
 #include "recording_host_win.h"
 #include "text/bounded_text.h"
 
@@ -16,11 +20,20 @@ namespace {
 
 using Labels = std::vector<std::string>;
 
-// An IMAP server whose search finds the given messages ("" for none).
-std::unique_ptr<ScriptedServer> ServerFinding(const std::string& found) {
-    return std::unique_ptr<ScriptedServer>(new ScriptedServer(
-        {Send("* OK ready\r\n"), ReadLine(), Send("1 OK\r\n"), ReadLine(), Send("2 OK\r\n"), ReadLine(),
-         Send("* SEARCH" + found + "\r\n3 OK\r\n"), ReadLine(), Send("4 OK\r\n"), CloseConnection()}));
+// An IMAP server whose search finds the given messages ("" for none), for
+// as many checks as asked.
+std::unique_ptr<ScriptedServer> ServerFinding(const std::string& found, size_t checks = 1) {
+    const std::vector<ServerStep> steps = {Send("* OK ready\r\n"), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                                           Send("2 OK\r\n"), ReadLine(), Send("* SEARCH" + found + "\r\n3 OK\r\n"),
+                                           ReadLine(), Send("4 OK\r\n"), CloseConnection()};
+    return std::unique_ptr<ScriptedServer>(new ScriptedServer(Scripts{std::vector<std::vector<ServerStep>>(checks, steps)}));
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 std::unique_ptr<ScriptedServer> RefusingServer() {
@@ -161,6 +174,130 @@ TEST_F(CheckCycle, AStoppedCycleLeavesTheItemAlone) {
     CheckAllAccounts(&bed.instance);
     EXPECT_EQ((Labels{"Checking"}), RecordingHost::Labels());
     EXPECT_EQ("<missing>", bed.Log());  // not even a line
+}
+
+// Changes the Base64 character this far from the end of the text.
+void Flip(char* text, size_t fromEnd) {
+    char* c = text + strlen(text) - fromEnd;
+    *c = *c == 'A' ? 'B' : 'A';
+}
+
+// A password protected for one account, then used as written, or after
+// a change of its blob or of what it is bound to.
+TEST_F(CheckCycle, AProtectedPasswordIsUnprotectedOnlyForItsAccount) {
+    struct Case {
+        const char* name;
+        void (*change)(MailAccount*);
+        const char* reason;  // empty: the check counts
+    };
+    const Case cases[] = {
+        {"as protected", [](MailAccount*) {}, ""},
+        {"a byte of its signature changed", [](MailAccount* a) { Flip(a->protectedPassword, 6); },
+         "Error: the protected Password cannot be unprotected: "},
+        {"a byte of its cipher text changed", [](MailAccount* a) { Flip(a->protectedPassword, 40); },
+         "Error: the protected Password cannot be unprotected: "},
+        {"blob cut", [](MailAccount* a) { a->protectedPassword[60] = '\0'; },
+         "Error: the protected Password cannot be unprotected: "},
+        {"another login", [](MailAccount* a) { CopyText(a->login, kAccountTextSize, "you"); },
+         "Error: the protected Password cannot be unprotected: "},
+        {"another address", [](MailAccount* a) { CopyText(a->address, kAccountTextSize, "127.000.000.001"); },
+         "Error: the protected Password cannot be unprotected: "},
+        {"no Base64", [](MailAccount* a) { CopyText(a->protectedPassword, kProtectedPasswordSize, "!!"); },
+         "Error: the protected Password is no Base64 after dpapi:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CheckBed local;
+        auto server = ServerFinding(" 1 2 3");
+        CopyText(local.instance.manyMessagesTemplate, kLabelSize, "%d");
+        MailAccount& account = local.AddAccount(kAccountImap, server->Port(), "me", "");
+        char text[kProtectedPasswordSize + 8];
+        DWORD error = 0;
+        ASSERT_TRUE(ProtectPassword(&account, "s3cret!", text, sizeof text, &error)) << error;
+        ASSERT_EQ(0, strncmp(text, "dpapi:", 6));
+        CopyText(account.protectedPassword, sizeof account.protectedPassword, text + 6);
+        account.maskPassword = true;
+        c.change(&account);
+        RecordingHost::Reset();
+        CheckAllAccounts(&local.instance);
+        const std::string log = local.Log();
+        EXPECT_EQ(std::string::npos, log.find("s3cret")) << log;
+        if (c.reason[0] == '\0') {
+            EXPECT_EQ((Labels{"", "3"}), RecordingHost::Labels());
+            EXPECT_EQ(0u, server->Received().find("1 LOGIN me s3cret!\r\n"));
+            EXPECT_NE(std::string::npos, log.find(ConnectionLogLine("1 LOGIN me ********\r\n")));
+            continue;
+        }
+        EXPECT_EQ(0, server->Connections()) << "nothing goes to the server";
+        EXPECT_NE(std::string::npos, log.find("    " + std::string(c.reason))) << log;
+        EXPECT_NE(std::string::npos, log.find("    Failed !\r\n"));
+    }
+}
+
+// ProtectPasswords=1 at the first check: the file's plain passwords become
+// protected ones, every other byte stays, and the next start checks with them.
+TEST_F(CheckCycle, ProtectPasswordsWritesTheFileBackOnce) {
+    enum Change { kNone, kReadOnly, kChangedSince };
+    struct Case {
+        const char* name;
+        Change change;
+        const char* logged;  // a line of the first check
+    };
+    const Case cases[] = {
+        {"writable", kNone, "  Passwords protected in "},
+        {"read-only", kReadOnly, "  Error: passwords not protected: read-only "},
+        {"changed since the start", kChangedSince, "  Account 0: Password left as it is: changed in the file since "
+                                                   "the start\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto first = ServerFinding(" 1", 2);
+        auto again = ServerFinding(" 2");
+        CheckBed local;
+        const std::string head = "; mine\n\n[common]\r\nDebug=1\r\nProtectPasswords=1\r\nNbAccount=1\nstringOneMsg=One\n"
+                                 "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" +
+                                 std::to_string(first->Port()) + "\r\nLogin=me\r\n  password = ";
+        const std::string tail = " \r\n\r\n; end";
+        local.folder.Write("TidewellDocklet.ini", head + "\"s3cret!\"" + tail);
+        CloseHandle(local.instance.stopEvent);
+        local.instance = DockletInstance{};
+        ReadConfiguration(&local.instance, local.folder.Path().c_str(), "", &kWindowsProfileReader);
+        local.instance.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const std::string path = local.folder.Path() + "TidewellDocklet.ini";
+        if (c.change == kReadOnly)
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (c.change == kChangedSince)
+            local.folder.Write("TidewellDocklet.ini", head + "\"n3w!\"" + tail);
+        const std::string before = local.folder.Read("TidewellDocklet.ini");
+        RecordingHost::Reset();
+        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance);
+        EXPECT_EQ((Labels{"", "One", "", "One"}), RecordingHost::Labels());
+        EXPECT_EQ(1u, Occurrences(local.Log(), c.logged)) << local.Log();
+        const std::string after = local.folder.Read("TidewellDocklet.ini");
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (c.change != kNone) {
+            EXPECT_EQ(before, after);
+        } else {
+            ASSERT_EQ(0u, after.find(head + "dpapi:")) << after;
+            EXPECT_EQ(after.size() - tail.size(), after.rfind(tail));
+            // The next start reads the protected password and checks with it.
+            const std::string port = "Port=" + std::to_string(first->Port());
+            std::string next = after;
+            next.replace(next.find(port), port.size(), "Port=" + std::to_string(again->Port()));
+            local.folder.Write("TidewellDocklet.ini", next);
+            free(local.instance.accounts);
+            CloseHandle(local.instance.stopEvent);
+            local.instance = DockletInstance{};
+            ReadConfiguration(&local.instance, local.folder.Path().c_str(), "", &kWindowsProfileReader);
+            local.instance.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            CheckAllAccounts(&local.instance);
+            EXPECT_EQ(next, local.folder.Read("TidewellDocklet.ini"));
+            EXPECT_EQ(0u, again->Received().find("1 LOGIN me s3cret!\r\n"));
+        }
+        EXPECT_EQ(std::string::npos, local.Log().find("s3cret")) << local.Log();
+        EXPECT_EQ(c.change == kNone ? 3u : 2u, Occurrences(local.Log(), ConnectionLogLine("1 LOGIN me ********\r\n")));
+    }
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "config/profile_reader_win.h"
 #include "config/read_configuration.h"
+#include "secrets/ini_value_edit.h"
 #include "temp_folder_win.h"
 
 namespace {
@@ -115,6 +117,59 @@ TEST_F(Configuration, StartUpDumpLineForLine) {
               "  DbxFile0:C:\\Mail\\Inbox.dbx\r\n"
               "  DbxFile1:C:\\Mail\\Old.dbx\r\n",
               Log());
+}
+
+// A protected password, and every password once ProtectPasswords is 1, is
+// never shown; without the key the dump is as it always was.
+TEST_F(Configuration, ProtectedPasswordsAreMaskedInTheDump) {
+    struct Case {
+        const char* common;
+        const char* password;
+        const char* dumped;
+        const char* plain;      // what the check will send
+        const char* protect;    // what is left to unprotect
+    };
+    const Case cases[] = {
+        {"", "p w", "p w", "p w", ""},
+        {"", "dpapi:QUJD", "********", "", "QUJD"},
+        {"", "DPAPI:QUJD", "********", "", "QUJD"},
+        {"ProtectPasswords=1\r\n", "s3cret", "********", "s3cret", ""},
+        {"ProtectPasswords=2\r\n", "s3cret", "s3cret", "s3cret", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.password);
+        folder.Write(std::string(kRelative) + "Debug.log", "");
+        Read(std::string("[common]\r\nDebug=1\r\n") + c.common + "[account0]\r\nPassword=" + c.password + "\r\n");
+        EXPECT_STREQ(c.plain, instance.accounts[0].password);
+        EXPECT_STREQ(c.protect, instance.accounts[0].protectedPassword);
+        EXPECT_NE(std::string::npos, Log().find(std::string("  Password:") + c.dumped + "\r\n"));
+        EXPECT_EQ(c.common[0] != '\0' && c.common[17] == '1', Log().find("ProtectPasswords:1\r\n") != std::string::npos);
+    }
+}
+
+// What the profile functions read is what the editor of protected passwords finds.
+TEST_F(Configuration, TheEditorFindsThePasswordTheProfileFunctionsRead) {
+    const char* const files[] = {
+        "[account0]\r\nPassword=secret\r\n",
+        "  [Account0]  \r\n\tpassWORD \t= \t secret \t\r\n",
+        "[account0]\nPassword=\"secret\"\n",
+        "[account0]\nPassword='secret'\n",
+        "[account0]\nPassword=secret\nPassword=other\n",
+        "[account0]\rPassword=secret\rX=1",
+        "[account0]\nLogin=a\n[account0]\nPassword=secret\n",
+        "[account1]\nPassword=secret\n[account0]\nPassword=other\n",
+        "Password=secret\n[account0]\n",
+    };
+    for (const char* file : files) {
+        SCOPED_TRACE(file);
+        Read(std::string("[common]\r\n") + file);
+        std::string out(strlen(file) + 16, '?');
+        size_t length = 0;
+        IniEdit edit = ReplaceIniValue(file, strlen(file), "account0", "Password", "secret", "x", &out[0], out.size(),
+                                       &length);
+        EXPECT_EQ(std::string(instance.accounts[0].password) == "secret", edit == kIniValueReplaced)
+            << instance.accounts[0].password;
+    }
 }
 
 TEST_F(Configuration, SecondCreationAppendsANewDump) {

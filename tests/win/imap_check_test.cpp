@@ -148,6 +148,7 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
         std::string sent;                  // the lines the server read
         std::string logged;                // what the log shows after the greeting
         int result;
+        bool masked = false;               // a protected password: never in the log
     };
     const std::string plus = "+ Ready for literal data\r\n";
     const Case cases[] = {
@@ -176,6 +177,16 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
          ConnectionLogLine("1 LOGIN me {2}\r\n") + ConnectionLogLine("1 BAD No literals here\r\n") +
              ConnectionLogLine("Error: rejected by the server: reply to LOGIN"),
          -1},
+        {"masked password, literal", kGreeting, "j" + eAcute, "caf" + eAcute, {plus, plus, "1 OK\r\n"},
+         "1 LOGIN {3}\r\nj" + eAcute + " {5}\r\ncaf" + eAcute + "\r\n",
+         ConnectionLogLine("1 LOGIN {3}\r\n") + ConnectionLogLine(plus) + ConnectionLogLine("j" + eAcute + " {*}\r\n") +
+             ConnectionLogLine(plus) + ConnectionLogLine("********\r\n") + ConnectionLogLine("1 OK\r\n"),
+         1, true},
+        {"masked password, LITERAL+", "* OK [CAPABILITY IMAP4rev1 LITERAL+] Ready.\r\n", "me", "caf" + eAcute,
+         {"", "1 OK\r\n"}, "1 LOGIN me {5+}\r\ncaf" + eAcute + "\r\n",
+         ConnectionLogLine("1 LOGIN me {*+}\r\n********\r\n") + ConnectionLogLine("1 OK\r\n"), 1, true},
+        {"masked password, quoted", kGreeting, "me", "a b", {"1 OK\r\n"}, "1 LOGIN me \"a b\"\r\n",
+         ConnectionLogLine("1 LOGIN me ********\r\n") + ConnectionLogLine("1 OK\r\n"), 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -190,10 +201,13 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
                                        ReadLine(), Send("4 OK\r\n")});
         ScriptedServer server(steps);
         CheckBed bed;
-        bed.AddAccount(kAccountImap, server.Port(), c.login.c_str(), c.password.c_str());
+        bed.AddAccount(kAccountImap, server.Port(), c.login.c_str(), c.password.c_str()).maskPassword = c.masked;
         EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
         EXPECT_EQ(0u, server.Received().find(c.sent)) << server.Received();
         const std::string log = bed.Log();
+        if (c.masked) {
+            EXPECT_EQ(std::string::npos, log.find(c.password)) << log;
+        }
         size_t afterGreeting = log.find(ConnectionLogLine(c.greeting)) + ConnectionLogLine(c.greeting).size();
         EXPECT_EQ(0u, log.compare(afterGreeting, c.logged.size(), c.logged)) << log;
     }

@@ -73,6 +73,15 @@ TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
               bed.Log());
 }
 
+TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {
+    ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
+    bed.AddAccount(kAccountPop, server.Port(), "me", "s3cret").maskPassword = true;
+    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ("USER me\r\nPASS s3cret\r\nSTAT\r\nQUIT\r\n", server.Received());
+    EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("PASS ********\r\n")));
+    EXPECT_EQ(std::string::npos, bed.Log().find("s3cret"));
+}
+
 TEST_F(PopCheck, RepliesInPiecesAreReadWhole) {
     ScriptedServer server(Dialogue("+OK 12 99\r\n", 1));
     bed.AddAccount(kAccountPop, server.Port());

@@ -1,0 +1,156 @@
+#include "secrets/password_write_back_win.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "log/debug_log.h"
+#include "log/windows_error_text_win.h"
+#include "secrets/ini_value_edit.h"
+#include "secrets/protected_password_win.h"
+#include "text/bounded_text.h"
+
+namespace {
+
+// Far beyond any INI file of this docklet: a larger one is left as it is.
+const DWORD kMaxIniSize = 1024 * 1024;
+
+struct FileBytes {
+    char* bytes; // owned, or null
+    size_t length;
+};
+
+void LogError(const DockletInstance* instance, const char* what, DWORD error) {
+    if (!instance->debug)
+        return;
+    char meaning[128];
+    WindowsErrorText(error, meaning, sizeof meaning);
+    WriteDebugLog(instance, "  Error: passwords not protected: %s %s: %s (error %lu)", what,
+                  instance->iniPath, meaning, static_cast<unsigned long>(error));
+}
+
+bool ReadWhole(const DockletInstance* instance, FileBytes* file) {
+    HANDLE handle = CreateFileA(instance->iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        LogError(instance, "cannot read", GetLastError());
+        return false;
+    }
+    DWORD size = GetFileSize(handle, nullptr);
+    DWORD read = 0;
+    bool whole = false;
+    if (size == INVALID_FILE_SIZE || size > kMaxIniSize) {
+        LogError(instance, "too large to rewrite,", ERROR_FILE_TOO_LARGE);
+    } else if ((file->bytes = static_cast<char*>(malloc(size + 1))) == nullptr) {
+        LogError(instance, "no memory to rewrite", ERROR_NOT_ENOUGH_MEMORY);
+    } else {
+        whole = ReadFile(handle, file->bytes, size, &read, nullptr) && read == size;
+        if (!whole)
+            LogError(instance, "cannot read", GetLastError());
+        file->length = read;
+    }
+    CloseHandle(handle);
+    return whole;
+}
+
+// Protects the account's password into the file's bytes; true when it changed them.
+bool ProtectOne(const DockletInstance* instance, int index, const MailAccount* account,
+                FileBytes* file) {
+    char value[kProtectedPasswordSize + sizeof kProtectedPrefix];
+    DWORD error;
+    if (!ProtectPassword(account, account->password, value, sizeof value, &error)) {
+        LogError(instance, "CryptProtectData failed for", error);
+        return false;
+    }
+    char section[32];
+    FormatText(section, sizeof section, "account%d", index);
+    size_t capacity = file->length + strlen(value);
+    char* edited = static_cast<char*>(malloc(capacity + 1));
+    size_t length = 0;
+    IniEdit outcome = edited ? ReplaceIniValue(file->bytes, file->length, section, "Password",
+                                               account->password, value, edited, capacity, &length)
+                             : kIniNoRoom;
+    if (outcome != kIniValueReplaced) {
+        free(edited);
+        if (instance->debug)
+            WriteDebugLog(instance, "  Account %d: Password left as it is: %s", index,
+                          outcome == kIniValueChanged ? "changed in the file since the start"
+                                                      : "not found in the file");
+        return false;
+    }
+    free(file->bytes);
+    file->bytes = edited;
+    file->length = length;
+    return true;
+}
+
+// Writes the bytes beside the INI file, then moves them over it.
+bool Replace(const DockletInstance* instance, const FileBytes* file, DWORD attributes) {
+    char folder[kPathSize];
+    CopyText(folder, sizeof folder, instance->iniPath);
+    char* slash = strrchr(folder, '\\');
+    char* other = strrchr(folder, '/');
+    if (other > slash)
+        slash = other;
+    if (slash)
+        slash[1] = '\0';
+    char temporary[MAX_PATH];
+    if (!slash || !GetTempFileNameA(folder, "tdw", 0, temporary)) {
+        LogError(instance, "cannot write beside", slash ? GetLastError() : ERROR_BAD_PATHNAME);
+        return false;
+    }
+    HANDLE handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool saved =
+        handle != INVALID_HANDLE_VALUE &&
+        WriteFile(handle, file->bytes, static_cast<DWORD>(file->length), &written, nullptr) &&
+        written == file->length && FlushFileBuffers(handle);
+    DWORD error = GetLastError();
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    if (saved) {
+        if (attributes != FILE_ATTRIBUTE_NORMAL)
+            SetFileAttributesA(temporary, attributes);
+        saved = MoveFileExA(temporary, instance->iniPath,
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        error = GetLastError();
+    }
+    if (!saved) {
+        DeleteFileA(temporary);
+        LogError(instance, "cannot write", error);
+    }
+    return saved;
+}
+
+} // namespace
+
+void ProtectPasswordsInFile(const DockletInstance* instance) {
+    bool plain = false;
+    for (int i = 0; i < instance->accountCount; ++i)
+        plain = plain || (instance->accounts[i].password[0] != '\0' &&
+                          instance->accounts[i].protectedPassword[0] == '\0');
+    if (!plain || instance->iniPath[0] == '\0')
+        return;
+    // A file the user made read-only is not theirs to have rewritten.
+    DWORD attributes = GetFileAttributesA(instance->iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        LogError(instance, "read-only", ERROR_ACCESS_DENIED);
+        return;
+    }
+    FileBytes file = {nullptr, 0};
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        LogError(instance, "cannot find", GetLastError());
+    } else if (ReadWhole(instance, &file)) {
+        int changed = 0;
+        for (int i = 0; i < instance->accountCount; ++i) {
+            const MailAccount* account = &instance->accounts[i];
+            if (account->password[0] != '\0' && account->protectedPassword[0] == '\0')
+                changed += ProtectOne(instance, i, account, &file) ? 1 : 0;
+        }
+        if (changed > 0 && Replace(instance, &file, attributes) && instance->debug)
+            WriteDebugLog(instance, "  Passwords protected in %s: %d", instance->iniPath, changed);
+    }
+    free(file.bytes);
+}

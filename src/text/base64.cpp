@@ -1,0 +1,82 @@
+#include "text/base64.h"
+
+namespace {
+
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+} // namespace
+
+size_t DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity) {
+    size_t written = 0;
+    unsigned bits = 0;
+    int bitCount = 0;
+    size_t padding = 0;
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        if (IsSpace(c))
+            continue;
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        int value = Base64Value(c);
+        // Nothing may follow the padding.
+        if (value < 0 || padding > 0)
+            return 0;
+        bits = (bits << 6) | static_cast<unsigned>(value);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            if (written == capacity)
+                return 0;
+            out[written++] = static_cast<unsigned char>(bits >> bitCount);
+            bits &= (1u << bitCount) - 1;
+        }
+    }
+    if (padding > 2)
+        return 0;
+    return written;
+}
+
+bool EncodeBase64(const unsigned char* data, size_t length, char* text, size_t size) {
+    if (size == 0)
+        return false;
+    text[0] = '\0';
+    if (length / 3 >= size / 4)
+        return false;
+    size_t needed = (length + 2) / 3 * 4 + 1;
+    if (needed > size)
+        return false;
+    size_t at = 0;
+    for (size_t i = 0; i < length; i += 3) {
+        unsigned group = static_cast<unsigned>(data[i]) << 16;
+        if (i + 1 < length)
+            group |= static_cast<unsigned>(data[i + 1]) << 8;
+        if (i + 2 < length)
+            group |= data[i + 2];
+        text[at++] = kAlphabet[(group >> 18) & 63];
+        text[at++] = kAlphabet[(group >> 12) & 63];
+        text[at++] = i + 1 < length ? kAlphabet[(group >> 6) & 63] : '=';
+        text[at++] = i + 2 < length ? kAlphabet[group & 63] : '=';
+    }
+    text[at] = '\0';
+    return true;
+}
