@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "config/certificate_fingerprint.h"
+
 enum AccountType : int32_t {
     kAccountNone = 0,  // read and dumped, never checked
     kAccountPop = 1,
@@ -11,6 +13,9 @@ const int kAccountTextSize = 260;
 const int kMaxDbxFiles = 10;
 const int kDbxPathSize = 516;
 const int kSecurityTextSize = 64;
+// Room for a fingerprint written with every separator and more; a longer text
+// fills it and is refused rather than read cut.
+const int kFingerprintTextSize = 200;
 
 // How the connection to the server is protected.
 enum AccountSecurity : int32_t {
@@ -18,6 +23,13 @@ enum AccountSecurity : int32_t {
     kSecurityTls = 1,       // TLS from the first byte (IMAPS, POP3S)
     kSecurityStartTls = 2,  // plain greeting, then STARTTLS (IMAP) or STLS (POP3)
     kSecurityUnknown = 3,   // any other value: the check fails without connecting
+};
+
+// Whether one certificate alone is accepted for the account.
+enum CertificatePin : int32_t {
+    kPinNone = 0,        // no CertificateFingerprint: certificates are judged as usual
+    kPinSet = 1,         // only the certificate whose SHA-256 is pinnedDigest
+    kPinUnreadable = 2,  // a text that is no fingerprint: the check fails without connecting
 };
 
 // One configured account, filled from its [account%d] section.
@@ -37,4 +49,7 @@ struct MailAccount {
     bool acceptAnyCertificate;               // VerifyCertificate=0: the certificate is not checked
     char verifyText[8];                      // VerifyCertificate as written, for the start-up dump
     char caFile[kAccountTextSize];           // full path of the CAFile certificate, or empty
+    int32_t pin;                             // CertificatePin
+    unsigned char pinnedDigest[kSha256Size];  // the pinned certificate's SHA-256 when kPinSet
+    char fingerprintText[kFingerprintTextSize];  // CertificateFingerprint as written
 };

@@ -2,10 +2,12 @@
 // names against the Address, the verdict on a chain, record headers.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "config/certificate_fingerprint.h"
 #include "net/certificate_file.h"
 #include "net/certificate_name.h"
 #include "net/chain_rules.h"
@@ -296,6 +298,51 @@ TEST(CertificateVerdict, TrustThenDatesThenName) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.verdict, JudgeCertificate(&c.facts));
+    }
+}
+
+TEST(CertificateFingerprint, TheFormsUsersCopyAndNothingElse) {
+    const std::string hex = "4132AE63FE377CE64BFEBC746EB8C4FB4DBFBE190DA420AA2CF4C1D4D343C3E1";
+    std::string colons, spaced;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        colons += (i ? ":" : "") + hex.substr(i, 2);
+        spaced += (i ? " " : "") + hex.substr(i, 2);
+    }
+    std::string lower = colons;
+    for (char& c : lower)
+        c = static_cast<char>(tolower(c));
+    struct Case {
+        std::string text;
+        bool read;
+    };
+    const Case cases[] = {
+        {colons, true},
+        {hex, true},
+        {spaced, true},
+        {lower, true},
+        {" " + colons + " :", true},
+        {hex.substr(0, 31) + " " + hex.substr(31), true},  // any grouping: only the digits count
+        {hex.substr(2), false},                           // SHA-1's length and the like
+        {hex + "0", false},
+        {hex + "00", false},
+        {hex.substr(1), false},
+        {"SHA256 Fingerprint=" + colons, false},          // openssl's whole line
+        {colons.substr(0, 94) + "G", false},
+        {hex.substr(0, 32) + "-" + hex.substr(32), false},
+        {hex.substr(0, 32) + "\t" + hex.substr(32), false},
+        {"", false},
+        {":::", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        unsigned char digest[kSha256Size];
+        ASSERT_EQ(c.read, ParseCertificateFingerprint(c.text.c_str(), digest));
+        if (!c.read)
+            continue;
+        // Shown as the log writes it, which reads back to the same digest.
+        char shown[kFingerprintShownSize];
+        FormatCertificateFingerprint(digest, shown);
+        EXPECT_EQ(colons, shown);
     }
 }
 
