@@ -2,9 +2,9 @@
 // names against the Address, the verdict on a chain, record headers.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/certificate_fingerprint.h"
@@ -303,46 +303,27 @@ TEST(CertificateVerdict, TrustThenDatesThenName) {
 
 TEST(CertificateFingerprint, TheFormsUsersCopyAndNothingElse) {
     const std::string hex = "4132AE63FE377CE64BFEBC746EB8C4FB4DBFBE190DA420AA2CF4C1D4D343C3E1";
-    std::string colons, spaced;
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        colons += (i ? ":" : "") + hex.substr(i, 2);
-        spaced += (i ? " " : "") + hex.substr(i, 2);
-    }
-    std::string lower = colons;
-    for (char& c : lower)
-        c = static_cast<char>(tolower(c));
-    struct Case {
-        std::string text;
-        bool read;
-    };
-    const Case cases[] = {
-        {colons, true},
-        {hex, true},
-        {spaced, true},
-        {lower, true},
-        {" " + colons + " :", true},
-        {hex.substr(0, 31) + " " + hex.substr(31), true},  // any grouping: only the digits count
-        {hex.substr(2), false},                           // SHA-1's length and the like
+    const std::string shown = "41:32:AE:63:FE:37:7C:E6:4B:FE:BC:74:6E:B8:C4:FB:4D:BF:BE:19:0D:A4:20:AA:2C:F4:C1:D4:D3:43:C3:E1";
+    const std::pair<std::string, bool> cases[] = {
+        {shown, true},
+        {" " + hex.substr(0, 31) + " " + hex.substr(31) + " :", true},  // any grouping: only the digits count
+        {"4132ae63 fe377ce6 4bfebc74 6eb8c4fb 4dbfbe19 0da420aa 2cf4c1d4 d343c3e1", true},
+        {hex.substr(2), false},  // SHA-1's length and the like
         {hex + "0", false},
-        {hex + "00", false},
         {hex.substr(1), false},
-        {"SHA256 Fingerprint=" + colons, false},          // openssl's whole line
-        {colons.substr(0, 94) + "G", false},
+        {"SHA256 Fingerprint=" + shown, false},  // openssl's whole line
         {hex.substr(0, 32) + "-" + hex.substr(32), false},
         {hex.substr(0, 32) + "\t" + hex.substr(32), false},
-        {"", false},
         {":::", false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
         unsigned char digest[kSha256Size];
-        ASSERT_EQ(c.read, ParseCertificateFingerprint(c.text.c_str(), digest));
-        if (!c.read)
-            continue;
+        ASSERT_EQ(c.second, ParseCertificateFingerprint(c.first.c_str(), digest));
         // Shown as the log writes it, which reads back to the same digest.
-        char shown[kFingerprintShownSize];
-        FormatCertificateFingerprint(digest, shown);
-        EXPECT_EQ(colons, shown);
+        char written[kFingerprintShownSize];
+        FormatCertificateFingerprint(digest, written);
+        EXPECT_TRUE(!c.second || shown == written);
     }
 }
 
