@@ -64,7 +64,16 @@ bool Sound(const DockletInstance& instance) {
             account.dbxCount > kMaxDbxFiles || (account.dbxCount > 0 && account.dbxPaths[0][0] == '\0'))
             return false;
         if (!Terminated(account.address) || !Terminated(account.login) || !Terminated(account.password) ||
-            !Terminated(account.registryPath))
+            !Terminated(account.registryPath) || !Terminated(account.fingerprintText))
+            return false;
+        // A pin is set exactly when its text reads as one, and no text means none.
+        unsigned char digest[kSha256Size];
+        bool reads = ParseCertificateFingerprint(account.fingerprintText, digest);
+        if (account.pin != (account.fingerprintText[0] == '\0' ? kPinNone
+                            : reads && strlen(account.fingerprintText) + 1 < sizeof account.fingerprintText
+                                ? kPinSet
+                                : kPinUnreadable) ||
+            (account.pin == kPinSet && memcmp(digest, account.pinnedDigest, kSha256Size) != 0))
             return false;
         for (int j = 0; j < account.dbxCount; ++j)
             if (!Terminated(account.dbxPaths[j]))

@@ -23,6 +23,8 @@
 # where * is .pem (certificate), .key (its private key, PEM, unencrypted) and
 # .p12 (both, PKCS#12 with the password "tidewell"). The four server
 # certificates share one key: making RSA keys is most of the run's time.
+# Each server certificate's SHA-256 fingerprint, as openssl shows it
+# (AB:CD:...), is in NAME.sha256, for the tests that pin it.
 set -euo pipefail
 
 [ $# -eq 1 ] && [ -n "$1" ] || { echo "usage: certificates.sh DIR" >&2; exit 2; }
@@ -120,11 +122,17 @@ make_server code-and-mail '/O=Tidewell tests/CN=Code and mail' "$local_names" ca
 make_server address-in-cn '/O=Tidewell tests/CN=127.0.0.1' - ca "$yesterday" "$next_year"
 cat "$work/untrusted.pem" "$work/untrusted-ca.pem" > "$work/untrusted-chain.pem"
 
+servers="server other-name expired untrusted nul-name fullwidth-name constrained client-only code-and-mail address-in-cn"
+for name in $servers; do
+  openssl x509 -in "$work/$name.pem" -noout -fingerprint -sha256 | sed 's/^[^=]*=//' > "$work/$name.sha256"
+done
+
 # Certificates are public; keys stay readable by their owner only. The CAs'
 # keys are not kept: nothing is signed after this run.
-chmod 0644 "$work"/*.pem "$work"/*.der
+chmod 0644 "$work"/*.pem "$work"/*.der "$work"/*.sha256
 for name in ca.pem ca.der untrusted-ca.pem untrusted-chain.pem \
   server.{pem,key,p12} other-name.{pem,key,p12} expired.{pem,key,p12} untrusted.{pem,key,p12} constrained-ca.pem \
-  {nul-name,fullwidth-name,constrained,client-only,code-and-mail,address-in-cn}.{pem,key,p12}; do
+  {nul-name,fullwidth-name,constrained,client-only,code-and-mail,address-in-cn}.{pem,key,p12} \
+  $(printf '%s.sha256 ' $servers); do
   mv -f "$work/$name" "./$name"
 done

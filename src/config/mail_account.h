@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "config/certificate_fingerprint.h"
+
 enum AccountType : int32_t {
     kAccountNone = 0,  // read and dumped, never checked
     kAccountPop = 1,
@@ -15,6 +17,9 @@ const int kSecurityTextSize = 64;
 const int kProtectedPasswordSize = 1024;
 // Written before the Base64 of a protected password in the INI file.
 const char kProtectedPrefix[] = "dpapi:";
+// Room for a fingerprint written with every separator and more; a longer text
+// fills it and is refused rather than read cut.
+const int kFingerprintTextSize = 200;
 
 // How the connection to the server is protected.
 enum AccountSecurity : int32_t {
@@ -22,6 +27,13 @@ enum AccountSecurity : int32_t {
     kSecurityTls = 1,       // TLS from the first byte (IMAPS, POP3S)
     kSecurityStartTls = 2,  // plain greeting, then STARTTLS (IMAP) or STLS (POP3)
     kSecurityUnknown = 3,   // any other value: the check fails without connecting
+};
+
+// Whether one certificate alone is accepted for the account.
+enum CertificatePin : int32_t {
+    kPinNone = 0,        // no CertificateFingerprint: certificates are judged as usual
+    kPinSet = 1,         // only the certificate whose SHA-256 is pinnedDigest
+    kPinUnreadable = 2,  // a text that is no fingerprint: the check fails without connecting
 };
 
 // One configured account, filled from its [account%d] section.
@@ -43,4 +55,7 @@ struct MailAccount {
     char caFile[kAccountTextSize];           // full path of the CAFile certificate, or empty
     char protectedPassword[kProtectedPasswordSize];  // Base64 after "dpapi:" in Password, or empty
     bool maskPassword;                       // Debug.log shows ******** for the password
+    int32_t pin;                             // CertificatePin
+    unsigned char pinnedDigest[kSha256Size];  // the pinned certificate's SHA-256 when kPinSet
+    char fingerprintText[kFingerprintTextSize];  // CertificateFingerprint as written
 };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "log/debug_log.h"
 #include "text/bounded_text.h"
@@ -73,6 +74,16 @@ static void FormCaFilePath(char* path, size_t size, const char* rootFolder, cons
         FormFolderPath(path, size, rootFolder, relativeFolder, given);
 }
 
+// A text that filled its buffer may have been cut: what was read of it is
+// not what the user wrote, so it pins nothing.
+static int32_t ReadPin(const char* text, unsigned char digest[kSha256Size]) {
+    if (text[0] == '\0')
+        return kPinNone;
+    if (strlen(text) + 1 >= static_cast<size_t>(kFingerprintTextSize) || !ParseCertificateFingerprint(text, digest))
+        return kPinUnreadable;
+    return kPinSet;
+}
+
 static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account) {
     WriteDebugLog(instance, "Account %d :", index);
     WriteDebugLog(instance, "  Type:%d (%s)", account->type, account->typeText);
@@ -95,6 +106,8 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
                       account->acceptAnyCertificate ? "certificate not checked" : "certificate checked");
     if (account->caFile[0] != '\0')
         WriteDebugLog(instance, "  CAFile:%s", account->caFile);
+    if (account->fingerprintText[0] != '\0')
+        WriteDebugLog(instance, "  CertificateFingerprint:%s", account->fingerprintText);
 }
 
 static void ReadPassword(const DockletInstance* instance, const ProfileReader* reader, const char* iniPath,
@@ -136,6 +149,9 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     char caFile[kAccountTextSize];
     reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
     FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
+    reader->readText(iniPath, section, "CertificateFingerprint", account->fingerprintText,
+                     sizeof account->fingerprintText);
+    account->pin = ReadPin(account->fingerprintText, account->pinnedDigest);
     reader->readText(iniPath, section, "Address", account->address, sizeof account->address);
     reader->readText(iniPath, section, "Login", account->login, sizeof account->login);
     ReadPassword(instance, reader, iniPath, section, account);

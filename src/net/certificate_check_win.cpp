@@ -216,3 +216,19 @@ void CertificateSubject(PCCERT_CONTEXT certificate, char* subject, size_t size) 
     if (subject[0] == '\0')
         CopyText(subject, size, "(no subject)");
 }
+
+bool CertificateSha256(PCCERT_CONTEXT certificate, unsigned char digest[kSha256Size], unsigned long* error) {
+    // CALG_SHA_256, which the headers give only to builds for XP SP3 and later.
+    const ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
+    // The default provider type has no SHA-256 on XP; the AES one has it from SP3 on.
+    HCRYPTPROV provider = 0;
+    DWORD size = kSha256Size;
+    bool hashed = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+                  CryptHashCertificate(provider, kSha256, 0, certificate->pbCertEncoded, certificate->cbCertEncoded,
+                                       digest, &size) &&
+                  size == kSha256Size;
+    *error = hashed ? 0 : GetLastError();
+    if (provider)
+        CryptReleaseContext(provider, 0);
+    return hashed;
+}

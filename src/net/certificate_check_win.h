@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "config/certificate_fingerprint.h"
 #include "net/tls_judgement.h"
 
 // Judges a server's certificate for the host the user named: a chain to one
@@ -23,3 +24,7 @@ CertificateVerdict CheckServerCertificate(PCCERT_CONTEXT certificate, const char
 
 // The certificate's subject as shown to people (its common name, usually).
 void CertificateSubject(PCCERT_CONTEXT certificate, char* subject, size_t size);
+
+// The SHA-256 of the certificate's bytes, which CertificateFingerprint pins;
+// false, with GetLastError's code in *error, when Windows cannot compute it.
+bool CertificateSha256(PCCERT_CONTEXT certificate, unsigned char digest[kSha256Size], unsigned long* error);

@@ -23,8 +23,9 @@ typedef char ReplyEnd;
 // Connects to the account's Address (dotted IPv4 address or name) at its
 // Port, runs the TLS handshake and judges the certificate when its Security
 // is tls, and reads the greeting into reply, which is empty (and records why)
-// when no connection could be opened. An unknown Security or a port outside
-// 1 to 65535 connects to nothing.
+// when no connection could be opened. An unknown Security, a port outside
+// 1 to 65535, a CertificateFingerprint that is none or one without TLS
+// connects to nothing.
 Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account);
 
 // After the server's OK to STARTTLS (IMAP) or STLS (POP3): drops whatever the

@@ -344,8 +344,24 @@ void RecordHandshakeFailure(const DockletInstance* instance, const Connection* c
         SetReplyFailure(reply, "TLS handshake failed (SSPI status 0x%08lX)", code);
 }
 
+// Records a refused certificate's reason, with the certificate's fingerprint
+// at its end, cutting the reason rather than the fingerprint: the user checks
+// the certificate and may then pin it from this line.
+void RefuseCertificate(Reply* reply, const char* fingerprint, const char* format, ...) TIDEWELL_PRINTF(3, 4);
+void RefuseCertificate(Reply* reply, const char* fingerprint, const char* format, ...) {
+    char reason[sizeof reply->failure];
+    size_t room = sizeof reason - strlen(fingerprint);
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(reason, room, format, arguments);
+    va_end(arguments);
+    SetReplyFailure(reply, "%s%s", reason, fingerprint);
+}
+
 // Judges the certificate of a channel just opened and writes the connection's
 // TLS line; false, with the reason recorded, when the certificate is refused.
+// A pinned certificate is accepted by its SHA-256 alone, whatever its chain,
+// names and dates, and VerifyCertificate=0 accepts no other.
 bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Reply* reply,
                        const MailAccount* account) {
     PCCERT_CONTEXT certificate = TlsServerCertificate(channel);
@@ -355,12 +371,30 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
     }
     char subject[256];
     CertificateSubject(certificate, subject, sizeof subject);
+    unsigned char digest[kSha256Size];
+    unsigned long hashError = 0;
+    bool hashed = CertificateSha256(certificate, digest, &hashError);
+    char shown[kFingerprintShownSize];
+    char fingerprint[kFingerprintShownSize + 48];
+    if (hashed) {
+        FormatCertificateFingerprint(digest, shown);
+        FormatText(fingerprint, sizeof fingerprint, " (SHA-256 %s)", shown);
+    } else {
+        FormatText(fingerprint, sizeof fingerprint, " (no SHA-256: Windows error %lu)", hashError);
+    }
+    const bool pinned = account->pin == kPinSet;
+    bool matchesPin = pinned && hashed && memcmp(digest, account->pinnedDigest, kSha256Size) == 0;
     CertificateVerdict verdict = kCertificateAccepted;
     char why[400] = "";
-    if (!account->acceptAnyCertificate)
+    if (!pinned && !account->acceptAnyCertificate)
         verdict = CheckServerCertificate(certificate, account->address, account->caFile, nullptr, why, sizeof why);
     CertFreeCertificateContext(certificate);
 
+    if (pinned && !matchesPin) {
+        RefuseCertificate(reply, fingerprint, "TLS certificate of %s is not the one CertificateFingerprint pins",
+                          subject);
+        return false;
+    }
     switch (verdict) {
     case kCertificateAccepted:
         if (instance->debug) {
@@ -371,21 +405,23 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
                 FormatTlsProtocol(protocol, sizeof protocol, info.dwProtocol);
                 FormatTlsCipher(cipher, sizeof cipher, info.aiCipher, info.dwCipherStrength);
             }
-            WriteDebugLog(instance, "    %s, %s, certificate of %s %s", protocol, cipher, subject,
-                          account->acceptAnyCertificate ? "not verified (VerifyCertificate=0)" : "accepted");
+            const char* how = pinned                          ? "accepted by its pin (CertificateFingerprint)"
+                              : account->acceptAnyCertificate ? "not verified (VerifyCertificate=0)"
+                                                              : "accepted";
+            WriteDebugLog(instance, "    %s, %s, certificate of %s %s", protocol, cipher, subject, how);
         }
         return true;
     case kCertificateUntrusted:
         if (why[0] == '\0')
-            SetReplyFailure(reply, "TLS certificate not trusted: %s", subject);
+            RefuseCertificate(reply, fingerprint, "TLS certificate not trusted: %s", subject);
         else
-            SetReplyFailure(reply, "TLS certificate not trusted: %s (%s)", subject, why);
+            RefuseCertificate(reply, fingerprint, "TLS certificate not trusted: %s (%s)", subject, why);
         return false;
     case kCertificateExpired:
-        SetReplyFailure(reply, "TLS certificate expired or not yet valid: %s", subject);
+        RefuseCertificate(reply, fingerprint, "TLS certificate expired or not yet valid: %s", subject);
         return false;
     case kCertificateWrongName:
-        SetReplyFailure(reply, "TLS certificate %s", why);
+        RefuseCertificate(reply, fingerprint, "TLS certificate %s", why);
         return false;
     }
     return false;
@@ -419,6 +455,17 @@ bool SecureConnection(const DockletInstance* instance, Connection** connection, 
 Connection* OpenServerConnection(const DockletInstance* instance, Reply* reply, const MailAccount* account) {
     if (account->security == kSecurityUnknown) {
         SetReplyFailure(reply, "unknown Security \"%s\"", account->securityText);
+        return nullptr;
+    }
+    // A pin promises that only one certificate is trusted with the password:
+    // without TLS there is no certificate, so no connection either.
+    if (account->pin == kPinUnreadable) {
+        SetReplyFailure(reply, "CertificateFingerprint \"%s\" is not a SHA-256 fingerprint (64 hex digits)",
+                        account->fingerprintText);
+        return nullptr;
+    }
+    if (account->pin == kPinSet && account->security == kSecurityNone) {
+        SetReplyFailure(reply, "CertificateFingerprint needs Security=tls or Security=starttls");
         return nullptr;
     }
     if (account->port < 1 || account->port > 65535) {

@@ -9,6 +9,7 @@
 
 #include "dovecot_fixture_win.h"
 #include "host_run_win.h"
+#include "linux_files_win.h"
 #include "png_files_win.h"
 
 namespace {
@@ -295,7 +296,8 @@ TEST_F(DovecotTls, CountsAsInClear) {
 }
 
 // Certificates a careful mail program refuses: the check fails before any
-// login is sent, Debug.log says why, and VerifyCertificate=0 lets it count.
+// login is sent, Debug.log says why with the certificate's fingerprint, and
+// VerifyCertificate=0 lets it count, as does pinning that fingerprint.
 TEST_F(DovecotTls, RefusedCertificatesFailWithTheirReasonAndCountWithoutVerification) {
     dovecot::AddUser("refused", "refused pass");
     dovecot::Deliver("refused", 4);
@@ -305,8 +307,8 @@ TEST_F(DovecotTls, RefusedCertificatesFailWithTheirReasonAndCountWithoutVerifica
         const char* security;
         const char* reason;
     } kCases[] = {
-        {dovecot::Certificate::OtherName, "IMAP", "tls", "    Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
-        {dovecot::Certificate::OtherName, "POP", "starttls", "    Error: TLS certificate is for mail.example.com, not 127.0.0.1\r\n"},
+        {dovecot::Certificate::OtherName, "IMAP", "tls", "    Error: TLS certificate is for mail.example.com, not 127.0.0.1"},
+        {dovecot::Certificate::OtherName, "POP", "starttls", "    Error: TLS certificate is for mail.example.com, not 127.0.0.1"},
         {dovecot::Certificate::Expired, "IMAP", "starttls", "    Error: TLS certificate expired or not yet valid: "},
         {dovecot::Certificate::Expired, "POP", "tls", "    Error: TLS certificate expired or not yet valid: "},
         // Sent with its own root: trusted only were that root the account's CAFile.
@@ -317,6 +319,11 @@ TEST_F(DovecotTls, RefusedCertificatesFailWithTheirReasonAndCountWithoutVerifica
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::string(c.type) + " " + c.security + " " + c.reason);
         const int port = PortFor(dovecot::ReadPorts(c.served), c.type, c.security);
+        const char* file = c.served == dovecot::Certificate::OtherName ? "other-name"
+                           : c.served == dovecot::Certificate::Expired ? "expired"
+                                                                        : "untrusted";
+        std::string fingerprint = ReadWholeFile(dovecot::Folder() + "tls\\" + file + ".sha256");
+        fingerprint.resize(fingerprint.find_first_of("\r\n"));
         const std::string account = TlsAccount(c.type, c.security, port, "refused", CaFileLine());
         DockletFolder verified("Refused" + std::to_string(++number), Settings(account, 1));
         HostRun run = CheckOnce(verified, "None");
@@ -326,6 +333,9 @@ TEST_F(DovecotTls, RefusedCertificatesFailWithTheirReasonAndCountWithoutVerifica
         EXPECT_NE(std::string::npos, reason) << log;
         EXPECT_EQ(reason, log.find("    Error: ")) << "one reason only: " << log;
         EXPECT_NE(std::string::npos, log.find("    Failed !", reason)) << log;
+        // The reason line ends with the fingerprint, as openssl shows it.
+        const std::string shown = " (SHA-256 " + fingerprint + ")\r\n";
+        EXPECT_EQ(log.find("\r\n", reason) + 2, log.find(shown, reason) + shown.size()) << log;
         for (const char* command : {" LOGIN ", "    USER ", "    PASS "})
             EXPECT_EQ(std::string::npos, log.find(command)) << "sent" << command << "\n" << log;
 
@@ -334,6 +344,13 @@ TEST_F(DovecotTls, RefusedCertificatesFailWithTheirReasonAndCountWithoutVerifica
         ExpectItemShows(unverified, Expected(4), true);
         log = unverified.Read("Debug.log");
         EXPECT_NE(std::string::npos, log.find(" not verified (VerifyCertificate=0)\r\n")) << log;
+        EXPECT_EQ(std::string::npos, log.find("    Error: ")) << log;
+
+        DockletFolder pinned("Pinned" + std::to_string(number),
+                             Settings(account + "CertificateFingerprint=" + fingerprint + "\r\n", 1));
+        ExpectItemShows(pinned, Expected(4), true);
+        log = pinned.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find(" accepted by its pin (CertificateFingerprint)\r\n")) << log;
         EXPECT_EQ(std::string::npos, log.find("    Error: ")) << log;
     }
     dovecot::Empty("refused");

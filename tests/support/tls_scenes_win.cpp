@@ -42,6 +42,11 @@ int Port(const std::string& scene) {
 
 std::string CertificatePath(const std::string& name) { return Folder() + "certs\\" + name; }
 
+std::string Fingerprint(const std::string& certificate) {
+    std::string text = ReadWholeFile(Folder() + "certs\\" + certificate + ".sha256");
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
 int EndedConnections(const std::string& scene) { return static_cast<int>(Ended(scene).size()); }
 
 std::string Sent(const std::string& scene, int index) {

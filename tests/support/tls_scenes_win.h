@@ -13,6 +13,10 @@ int Port(const std::string& scene);
 // The Windows path of a file of the fixture's certificates folder ("ca.pem", "ca.der", ...).
 std::string CertificatePath(const std::string& name);
 
+// A server certificate's SHA-256 as openssl shows it ("AB:CD:..."), from the
+// fixture's NAME.sha256 ("server", "expired", ...).
+std::string Fingerprint(const std::string& certificate);
+
 // The number of connections to the scene that have ended so far.
 int EndedConnections(const std::string& scene);
 

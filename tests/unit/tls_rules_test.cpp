@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "config/certificate_fingerprint.h"
 #include "net/certificate_file.h"
 #include "net/certificate_name.h"
 #include "net/chain_rules.h"
@@ -296,6 +298,32 @@ TEST(CertificateVerdict, TrustThenDatesThenName) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.verdict, JudgeCertificate(&c.facts));
+    }
+}
+
+TEST(CertificateFingerprint, TheFormsUsersCopyAndNothingElse) {
+    const std::string hex = "4132AE63FE377CE64BFEBC746EB8C4FB4DBFBE190DA420AA2CF4C1D4D343C3E1";
+    const std::string shown = "41:32:AE:63:FE:37:7C:E6:4B:FE:BC:74:6E:B8:C4:FB:4D:BF:BE:19:0D:A4:20:AA:2C:F4:C1:D4:D3:43:C3:E1";
+    const std::pair<std::string, bool> cases[] = {
+        {shown, true},
+        {" " + hex.substr(0, 31) + " " + hex.substr(31) + " :", true},  // any grouping: only the digits count
+        {"4132ae63 fe377ce6 4bfebc74 6eb8c4fb 4dbfbe19 0da420aa 2cf4c1d4 d343c3e1", true},
+        {hex.substr(2), false},  // SHA-1's length and the like
+        {hex + "0", false},
+        {hex.substr(1), false},
+        {"SHA256 Fingerprint=" + shown, false},  // openssl's whole line
+        {hex.substr(0, 32) + "-" + hex.substr(32), false},
+        {hex.substr(0, 32) + "\t" + hex.substr(32), false},
+        {":::", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        unsigned char digest[kSha256Size];
+        ASSERT_EQ(c.second, ParseCertificateFingerprint(c.first.c_str(), digest));
+        // Shown as the log writes it, which reads back to the same digest.
+        char written[kFingerprintShownSize];
+        FormatCertificateFingerprint(digest, written);
+        EXPECT_TRUE(!c.second || shown == written);
     }
 }
 

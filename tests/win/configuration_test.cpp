@@ -203,11 +203,14 @@ TEST_F(Configuration, AccountTypesAndDefaultPort) {
 
 TEST_F(Configuration, SecurityKeysAndTheirPortDefaults) {
     struct Case {
-        const char* keys;
+        std::string keys;
         int32_t security;
         int32_t port;
         bool acceptAny;
+        int32_t pin = kPinNone;
     };
+    const std::string pin = "41:32:AE:63:FE:37:7C:E6:4B:FE:BC:74:6E:B8:C4:FB:4D:BF:BE:19:0D:A4:20:AA:2C:F4:C1:D4:D3:43:C3:E1";
+    const std::string pinKey = "Type=IMAP\r\nSecurity=tls\r\nCertificateFingerprint=";
     const Case cases[] = {
         {"Type=IMAP\r\n", kSecurityNone, 143, false},
         {"Type=IMAP\r\nSecurity=none\r\n", kSecurityNone, 143, false},
@@ -231,6 +234,11 @@ TEST_F(Configuration, SecurityKeysAndTheirPortDefaults) {
         {"Type=IMAP\r\nPort=143x\r\n", kSecurityNone, 0, false},
         {"Type=IMAP\r\nPort=4294967439\r\n", kSecurityNone, 0, false},
         {"Type=Pop\r\nSecurity=tls\r\nPort=99999\r\n", kSecurityTls, 0, false},
+        {pinKey + "4132ae63 fe377ce6 4bfebc74 6eb8c4fb 4dbfbe19 0da420aa 2cf4c1d4 d343c3e1\r\n", kSecurityTls,
+         993, false, kPinSet},
+        {pinKey + "sha256 Fingerprint=" + pin + "\r\n", kSecurityTls, 993, false, kPinUnreadable},
+        // Cut to its buffer, what is left would read as the fingerprint: the whole text is none.
+        {pinKey + pin + std::string(150, ' ') + "00\r\n", kSecurityTls, 993, false, kPinUnreadable},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
@@ -239,6 +247,11 @@ TEST_F(Configuration, SecurityKeysAndTheirPortDefaults) {
         EXPECT_EQ(c.security, account.security);
         EXPECT_EQ(c.port, account.port);
         EXPECT_EQ(c.acceptAny, account.acceptAnyCertificate);
+        EXPECT_EQ(c.pin, account.pin);
+        if (c.pin == kPinSet) {
+            EXPECT_EQ(0x41, account.pinnedDigest[0]);
+            EXPECT_EQ(0xE1, account.pinnedDigest[kSha256Size - 1]);
+        }
     }
     Read("[common]\r\nNbAccount=1\r\n[account0]\r\nSecurity=Tls1.3\r\n");
     EXPECT_STREQ("Tls1.3", instance.accounts[0].securityText);
@@ -277,13 +290,13 @@ TEST_F(Configuration, TheNewerKeysShowInTheDumpOnlyWhereSet) {
     EXPECT_EQ(plain, Log());
     folder.Write(std::string(kRelative) + "Debug.log", "");
     Read(common + "TimeoutSecond=20\r\nstringFailed=%d failed\r\n" + account +
-         "Security=tls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n");
+         "Security=tls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\nCertificateFingerprint=ab cd\r\n");
     EXPECT_EQ("----------------------------\r\nNbAccounts:1\r\nDelay:180 seconds\r\nLink:\r\n"
               "TimeoutSecond:20\r\nstringFailed:%d failed\r\n"
               "Account 0 :\r\n  Type:2 (IMAP)\r\n  Port:993\r\n  Address:mail.example.com\r\n"
               "  Login:me\r\n  Password:pw\r\n  RegKey:\r\n  Security:tls\r\n"
               "  VerifyCertificate:0 (certificate not checked)\r\n  CAFile:" +
-                  folder.Path() + kRelative + "ca.pem\r\n",
+                  folder.Path() + kRelative + "ca.pem\r\n  CertificateFingerprint:ab cd\r\n",
               Log());
     folder.Write(std::string(kRelative) + "Debug.log", "");
     Read(common + "TimeoutSecond=60\r\n[account0]\r\nType=IMAP\r\nPort=99999\r\nVerifyCertificate=yes\r\n");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -465,6 +466,7 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
         std::string caFile;
         const char* reason;  // null: accepted
         const char* address = nullptr;  // null: 127.0.0.1
+        const char* pinned = nullptr;   // the certificate whose fingerprint the account pins, if any
     };
     const std::string missing = files.folder.Path() + "missing.pem";
     const std::string notFound = "Error: TLS certificate not trusted: localhost (CAFile not found: " + missing + ")\r\n";
@@ -498,22 +500,47 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
          "Error: TLS certificate names no host in its subjectAltName (its common name 127.0.0.1 is not used)\r\n"},
         {"imaps-client-only", ca, "Error: TLS certificate not trusted: Client only (not for servers: its extended key usage lacks serverAuth)\r\n"},
         {"imaps-code-and-mail", ca, "Error: TLS certificate not trusted: Code and mail (not for servers: its extended key usage lacks serverAuth)\r\n"},
+        // A pin alone decides, whatever the chain, names and dates, and VerifyCertificate=0 takes no other.
+        {"imaps-expired", ca, nullptr, nullptr, "expired"},
+        {"imaps-other-name", "", nullptr, nullptr, "other-name"},
+        {"imaps-untrusted", missing, nullptr, nullptr, "untrusted"},
+        {"imaps-nul-name", ca, nullptr, "localhost", "nul-name"},
+        {"imaps-judged", ca, "Error: TLS certificate of localhost is not the one CertificateFingerprint pins\r\n",
+         nullptr, "expired"},
     };
     for (const Case& c : cases) {
+        // Every refusal ends with the served certificate's fingerprint, as openssl shows it.
+        const std::string scene = c.scene;
+        const std::string served = scene == "imaps-judged" ? "server" : scene.substr(sizeof "imaps-" - 1);
+        const std::string fingerprint = " (SHA-256 " + tls_scenes::Fingerprint(served) + ")\r\n";
+        std::string reason = c.reason ? std::string("    ") + c.reason : "";
+        if (reason.size() > 2 && reason.compare(reason.size() - 2, 2, "\r\n") == 0)
+            reason.replace(reason.size() - 2, 2, fingerprint);
         for (bool acceptAny : {false, true}) {
-            SCOPED_TRACE(std::string(c.scene) + " with CAFile " + c.caFile + (acceptAny ? ", not verified" : ""));
+            SCOPED_TRACE(scene + " with CAFile " + c.caFile + (acceptAny ? ", not verified" : "") +
+                         (c.pinned ? std::string(", pinned to ") + c.pinned : ""));
             int before = tls_scenes::EndedConnections(c.scene);
             CheckBed bed;
             MailAccount& account = AddTlsAccount(bed, c.scene, kSecurityTls, c.caFile);
             if (c.address)
                 CopyText(account.address, sizeof account.address, c.address);
             account.acceptAnyCertificate = acceptAny;
-            bool accepted = acceptAny || !c.reason;
+            if (c.pinned) {
+                std::string text = tls_scenes::Fingerprint(c.pinned);
+                for (char& letter : text)
+                    letter = letter == ':' ? ' ' : static_cast<char>(tolower(letter));
+                ASSERT_TRUE(ParseCertificateFingerprint(text.c_str(), account.pinnedDigest)) << text;
+                account.pin = kPinSet;
+            }
+            bool accepted = (acceptAny && !c.pinned) || !c.reason;
             EXPECT_EQ(accepted ? 3 : -1, CheckImapAccount(&bed.instance, &account));
             std::string log = bed.Log();
-            std::string expected = acceptAny ? "not verified (VerifyCertificate=0)\r\n"
-                                             : c.reason ? std::string("    ") + c.reason : "accepted\r\n";
+            std::string expected = !accepted  ? reason
+                                   : c.pinned ? "accepted by its pin (CertificateFingerprint)\r\n"
+                                   : acceptAny ? "not verified (VerifyCertificate=0)\r\n"
+                                               : "accepted\r\n";
             EXPECT_NE(std::string::npos, log.find(expected)) << log;
+            EXPECT_EQ(!accepted, log.find(fingerprint) != std::string::npos) << log;
             // Nothing reaches a server whose certificate was refused, not even the greeting's reader.
             EXPECT_EQ(accepted ? kClearDialogue : "", tls_scenes::Sent(c.scene, before));
         }
@@ -574,11 +601,17 @@ TEST(ImapCheck, AnUnknownSecurityOrAPortOutOfRangeConnectsToNothing) {
         int32_t port;  // 0: the port the server listens on
         const char* portText;
         const char* reason;
+        int32_t pin = kPinNone;
+        const char* fingerprintText = "";
     } cases[] = {
         {kSecurityUnknown, "ssl", 0, "", "unknown Security \"ssl\""},
         {kSecurityNone, "", -1, "99999", "Port \"99999\" is not a TCP port (1 to 65535)"},
         {kSecurityTls, "tls", -1, "imap", "Port \"imap\" is not a TCP port (1 to 65535)"},
         {kSecurityNone, "", 65536, "", "is not a TCP port (1 to 65535)"},
+        {kSecurityTls, "tls", 0, "", "CertificateFingerprint \"41:32:AE\" is not a SHA-256 fingerprint (64 hex digits)",
+         kPinUnreadable, "41:32:AE"},
+        // A pin never lets the password go in clear.
+        {kSecurityNone, "", 0, "", "CertificateFingerprint needs Security=tls or Security=starttls", kPinSet},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -587,6 +620,8 @@ TEST(ImapCheck, AnUnknownSecurityOrAPortOutOfRangeConnectsToNothing) {
         MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
         account.security = c.security;
         CopyText(account.securityText, sizeof account.securityText, c.securityText);
+        account.pin = c.pin;
+        CopyText(account.fingerprintText, sizeof account.fingerprintText, c.fingerprintText);
         // A port the configuration refused, or one past 16 bits whose low bits are the server's.
         if (c.port == -1)
             account.port = 0;
