@@ -358,6 +358,21 @@ void RefuseCertificate(Reply* reply, const char* fingerprint, const char* format
     SetReplyFailure(reply, "%s%s", reason, fingerprint);
 }
 
+// The certificate's fingerprint as a refusal shows it, in fingerprint[size];
+// true when it is the account's pinned one.
+bool FingerprintCertificate(PCCERT_CONTEXT certificate, const MailAccount* account, char* fingerprint, size_t size) {
+    unsigned char digest[kSha256Size];
+    unsigned long hashError = 0;
+    if (!CertificateSha256(certificate, digest, &hashError)) {
+        FormatText(fingerprint, size, " (no SHA-256: Windows error %lu)", hashError);
+        return false;
+    }
+    char shown[kFingerprintShownSize];
+    FormatCertificateFingerprint(digest, shown);
+    FormatText(fingerprint, size, " (SHA-256 %s)", shown);
+    return account->pin == kPinSet && memcmp(digest, account->pinnedDigest, kSha256Size) == 0;
+}
+
 // Judges the certificate of a channel just opened and writes the connection's
 // TLS line; false, with the reason recorded, when the certificate is refused.
 // A pinned certificate is accepted by its SHA-256 alone, whatever its chain,
@@ -371,23 +386,16 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
     }
     char subject[256];
     CertificateSubject(certificate, subject, sizeof subject);
-    unsigned char digest[kSha256Size];
-    unsigned long hashError = 0;
-    bool hashed = CertificateSha256(certificate, digest, &hashError);
-    char shown[kFingerprintShownSize];
-    char fingerprint[kFingerprintShownSize + 48];
-    if (hashed) {
-        FormatCertificateFingerprint(digest, shown);
-        FormatText(fingerprint, sizeof fingerprint, " (SHA-256 %s)", shown);
-    } else {
-        FormatText(fingerprint, sizeof fingerprint, " (no SHA-256: Windows error %lu)", hashError);
-    }
     const bool pinned = account->pin == kPinSet;
-    bool matchesPin = pinned && hashed && memcmp(digest, account->pinnedDigest, kSha256Size) == 0;
     CertificateVerdict verdict = kCertificateAccepted;
     char why[400] = "";
     if (!pinned && !account->acceptAnyCertificate)
         verdict = CheckServerCertificate(certificate, account->address, account->caFile, nullptr, why, sizeof why);
+    // Hashed only where the fingerprint decides or is shown: a pin, or a refusal.
+    char fingerprint[kFingerprintShownSize + 48] = "";
+    bool matchesPin = false;
+    if (pinned || verdict != kCertificateAccepted)
+        matchesPin = FingerprintCertificate(certificate, account, fingerprint, sizeof fingerprint);
     CertFreeCertificateContext(certificate);
 
     if (pinned && !matchesPin) {
