@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "net/certificate_facts.h"
+#include "docklet/bounded_file_win.h"
 #include "net/certificate_file.h"
 #include "net/certificate_name.h"
 #include "net/chain_rules.h"
@@ -19,48 +20,44 @@ const DWORD kMaxChainLength = 16;
 // The CAFile's certificates in a memory store, or null with why[size] saying
 // what is wrong with the file.
 HCERTSTORE LoadCaFile(const char* path, char* why, size_t size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            // Where it was looked for: a relative path depends on the host's folder.
-            char full[MAX_PATH];
-            DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-            FormatText(why, size, "CAFile not found: %s", length > 0 && length < sizeof full ? full : path);
-        } else {
-            FormatText(why, size, "CAFile cannot be read (Windows error %lu): %s", static_cast<unsigned long>(error),
-                       path);
-        }
+    char* data;
+    size_t length;
+    DWORD error;
+    switch (ReadBoundedFile(path, kMaxCaFileSize, &data, &length, &error)) {
+    case kBoundedFileRead:
+        break;
+    case kBoundedFileNotFound: {
+        // Where it was looked for: a relative path depends on the host's folder.
+        char full[MAX_PATH];
+        DWORD fullLength = GetFullPathNameA(path, sizeof full, full, nullptr);
+        FormatText(why, size, "CAFile not found: %s", fullLength > 0 && fullLength < sizeof full ? full : path);
+        return nullptr;
+    }
+    case kBoundedFileTooLarge:
+        FormatText(why, size, "CAFile larger than %lu KiB: %s", static_cast<unsigned long>(kMaxCaFileSize / 1024), path);
+        return nullptr;
+    case kBoundedFileNoMemory:
+    case kBoundedFileUnreadable:
+        FormatText(why, size, "CAFile cannot be read (Windows error %lu): %s", static_cast<unsigned long>(error), path);
         return nullptr;
     }
     HCERTSTORE store = nullptr;
-    DWORD size32 = GetFileSize(file, nullptr);
-    char* data = size32 != INVALID_FILE_SIZE && size32 <= kMaxCaFileSize ? static_cast<char*>(malloc(size32 + 1)) : nullptr;
-    unsigned char* der = data ? static_cast<unsigned char*>(malloc(size32 + 1)) : nullptr;
-    DWORD read = 0;
-    if (size32 != INVALID_FILE_SIZE && size32 > kMaxCaFileSize) {
-        FormatText(why, size, "CAFile larger than %lu KiB: %s", static_cast<unsigned long>(kMaxCaFileSize / 1024), path);
-    } else if (!der || !ReadFile(file, data, size32, &read, nullptr) || read != size32) {
-        FormatText(why, size, "CAFile cannot be read (Windows error %lu): %s",
-                   static_cast<unsigned long>(GetLastError()), path);
-    } else {
+    unsigned char* der = static_cast<unsigned char*>(malloc(length + 1));
+    if (der)
         store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-        size_t at = 0, added = 0;
-        for (size_t length; store && (length = NextCertificateInFile(data, size32, &at, der, size32 + 1)) > 0;) {
-            added += CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, static_cast<DWORD>(length),
-                                                      CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
-        }
-        if (store && added == 0) {
-            CertCloseStore(store, 0);
-            store = nullptr;
-        }
-        if (!store)
-            FormatText(why, size, "CAFile holds no certificate: %s", path);
+    size_t at = 0, added = 0;
+    for (size_t certificate; store && (certificate = NextCertificateInFile(data, length, &at, der, length + 1)) > 0;) {
+        added += CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, static_cast<DWORD>(certificate),
+                                                  CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
     }
+    if (store && added == 0) {
+        CertCloseStore(store, 0);
+        store = nullptr;
+    }
+    if (!store)
+        FormatText(why, size, "CAFile holds no certificate: %s", path);
     free(der);
     free(data);
-    CloseHandle(file);
     return store;
 }
 

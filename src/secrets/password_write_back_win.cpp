@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "docklet/bounded_file_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
 #include "secrets/ini_value_edit.h"
@@ -31,27 +32,22 @@ void LogError(const DockletInstance* instance, const char* what, DWORD error) {
 }
 
 bool ReadWhole(const DockletInstance* instance, FileBytes* file) {
-    HANDLE handle = CreateFileA(instance->iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        LogError(instance, "cannot read", GetLastError());
+    DWORD error;
+    switch (ReadBoundedFile(instance->iniPath, kMaxIniSize, &file->bytes, &file->length, &error)) {
+    case kBoundedFileRead:
+        return true;
+    case kBoundedFileTooLarge:
+        LogError(instance, "too large to rewrite,", error);
+        return false;
+    case kBoundedFileNoMemory:
+        LogError(instance, "no memory to rewrite", error);
+        return false;
+    case kBoundedFileNotFound:
+    case kBoundedFileUnreadable:
+        LogError(instance, "cannot read", error);
         return false;
     }
-    DWORD size = GetFileSize(handle, nullptr);
-    DWORD read = 0;
-    bool whole = false;
-    if (size == INVALID_FILE_SIZE || size > kMaxIniSize) {
-        LogError(instance, "too large to rewrite,", ERROR_FILE_TOO_LARGE);
-    } else if ((file->bytes = static_cast<char*>(malloc(size + 1))) == nullptr) {
-        LogError(instance, "no memory to rewrite", ERROR_NOT_ENOUGH_MEMORY);
-    } else {
-        whole = ReadFile(handle, file->bytes, size, &read, nullptr) && read == size;
-        if (!whole)
-            LogError(instance, "cannot read", GetLastError());
-        file->length = read;
-    }
-    CloseHandle(handle);
-    return whole;
+    return false;
 }
 
 // Protects the account's password into the file's bytes; true when it changed them.

@@ -1,0 +1,42 @@
+#include "docklet/bounded_file_win.h"
+
+#include <cstdlib>
+
+BoundedFileRead ReadBoundedFile(const char* path, DWORD maxSize, char** bytes, size_t* length, DWORD* error) {
+    *bytes = nullptr;
+    *length = 0;
+    *error = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? kBoundedFileNotFound
+                                                                                 : kBoundedFileUnreadable;
+    }
+    BoundedFileRead outcome = kBoundedFileRead;
+    DWORD size = GetFileSize(file, nullptr);
+    char* data = nullptr;
+    DWORD read = 0;
+    if (size == INVALID_FILE_SIZE) {
+        *error = GetLastError();
+        outcome = kBoundedFileUnreadable;
+    } else if (size > maxSize) {
+        *error = ERROR_FILE_TOO_LARGE;
+        outcome = kBoundedFileTooLarge;
+    } else if ((data = static_cast<char*>(malloc(size + 1))) == nullptr) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        outcome = kBoundedFileNoMemory;
+    } else if (!ReadFile(file, data, size, &read, nullptr) || read != size) {
+        *error = GetLastError();
+        outcome = kBoundedFileUnreadable;
+    }
+    CloseHandle(file);
+    if (outcome != kBoundedFileRead) {
+        free(data);
+        return outcome;
+    }
+    data[size] = '\0';
+    *bytes = data;
+    *length = size;
+    return outcome;
+}
