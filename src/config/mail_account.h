@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "config/certificate_fingerprint.h"
+#include "config/oauth_settings.h"
 
 enum AccountType : int32_t {
     kAccountNone = 0,  // read and dumped, never checked
@@ -58,4 +59,7 @@ struct MailAccount {
     int32_t pin;                             // CertificatePin
     unsigned char pinnedDigest[kSha256Size];  // the pinned certificate's SHA-256 when kPinSet
     char fingerprintText[kFingerprintTextSize];  // CertificateFingerprint as written
+    int32_t auth;                            // AccountAuth
+    char authText[16];                       // Auth as written, for the log
+    OAuthSettings oauth;                     // the OAuth2 keys, read whatever Auth says
 };
