@@ -13,6 +13,14 @@ enum ReplyState {
     kReplyTooLong,
 };
 
+// Ends of a reply other than its first line or an IMAP tag's status line.
+// An HTTP response: its head, then the body that Content-Length or chunked
+// transfer coding announces.
+const char kHttpReplyEnd = '\x01';
+// A step of an IMAP SASL exchange under tag 1: tag 1's status line, or a
+// continuation request ("+" and what follows on its line), whichever comes first.
+const char kSaslReplyEnd = '\x02';
+
 struct ReplyScan {
     char tag;          // 0: the reply is its first line (greetings, POP3); else it
                        // ends with the line that begins with the tag and a space (IMAP)
