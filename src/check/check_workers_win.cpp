@@ -8,6 +8,9 @@
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
 #include "check/check_cycle_win.h"
+#include "signin/browser_launch_win.h"
+#include "signin/sign_in_board_win.h"
+#include "signin/sign_in_win.h"
 
 namespace {
 
@@ -29,6 +32,14 @@ DWORD WINAPI TidewellOnce(void* parameter) {
     if (instance->debug)
         WriteDebugLog(instance, "TidewellOnce");
     CheckAllAccounts(instance);
+    return 0;
+}
+
+DWORD WINAPI TidewellSignIn(void* parameter) {
+    DockletInstance* instance = static_cast<DockletInstance*>(parameter);
+    const int32_t account = FirstWaitingAccount(instance->signIn);
+    if (account >= 0 && SignInAccount(instance, account))
+        CheckAllAccounts(instance);
     return 0;
 }
 
@@ -97,4 +108,27 @@ void StopOneShotWorkers(DockletInstance* instance) {
         StopWorker(instance, workers->handles[i]);
     free(workers->handles);
     *workers = OneShotWorkers{};
+}
+
+bool StartSignInWorker(DockletInstance* instance) {
+    SignInBoard* board = instance->signIn;
+    if (!board || !instance->stopEvent || !AnyAccountWaiting(board))
+        return false;
+    if (board->worker && WaitForSingleObject(board->worker, 0) == WAIT_TIMEOUT) {
+        // The user may have closed the page, or the browser never opened it.
+        OpenSignInPageAgain(instance);
+        return true;
+    }
+    if (board->worker)
+        CloseHandle(board->worker);
+    board->worker = CreateThread(nullptr, 0, TidewellSignIn, instance, 0, nullptr);
+    return true;
+}
+
+void StopSignInWorker(DockletInstance* instance) {
+    SignInBoard* board = instance->signIn;
+    if (!board || !board->worker)
+        return;
+    StopWorker(instance, board->worker);
+    board->worker = nullptr;
 }

@@ -48,6 +48,26 @@ static int32_t SecurityFromText(const char* text) {
     return kSecurityUnknown;
 }
 
+static int32_t AuthFromText(const char* text) {
+    if (text[0] == '\0' || EqualsIgnoringCase(text, "password"))
+        return kAuthPassword;
+    if (EqualsIgnoringCase(text, "oauth2"))
+        return kAuthOAuth2;
+    return kAuthUnknown;
+}
+
+static int32_t ProviderFromText(const char* text) {
+    if (text[0] == '\0')
+        return kProviderFromAddress;
+    if (EqualsIgnoringCase(text, "microsoft"))
+        return kProviderMicrosoft;
+    if (EqualsIgnoringCase(text, "google"))
+        return kProviderGoogle;
+    if (EqualsIgnoringCase(text, "custom"))
+        return kProviderCustom;
+    return kProviderUnknown;
+}
+
 // Port as written: nothing takes the default, and only a plain decimal
 // number from 1 to 65535 names a port; anything else (0, 99999, "imap") is
 // 0, which the check refuses rather than dial some other port.
@@ -108,6 +128,40 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         WriteDebugLog(instance, "  CAFile:%s", account->caFile);
     if (account->fingerprintText[0] != '\0')
         WriteDebugLog(instance, "  CertificateFingerprint:%s", account->fingerprintText);
+    if (account->authText[0] != '\0')
+        WriteDebugLog(instance, "  Auth:%s", account->authText);
+    const OAuthSettings& oauth = account->oauth;
+    const char* const shown[][2] = {
+        {"OAuthProvider", oauth.providerText}, {"OAuthClientId", oauth.clientId},
+        {"OAuthClientSecret", oauth.clientSecret[0] != '\0' ? "********" : ""},
+        {"OAuthTenant", oauth.tenant}, {"OAuthAuthorizeUrl", oauth.authorizeUrl},
+        {"OAuthTokenUrl", oauth.tokenUrl}, {"OAuthScope", oauth.scope}, {"OAuthBrowser", oauth.browser},
+    };
+    for (const auto& key : shown) {
+        if (key[1][0] != '\0')
+            WriteDebugLog(instance, "  %s:%s", key[0], key[1]);
+    }
+}
+
+static void ReadOAuthSettings(const ProfileReader* reader, const char* iniPath, const char* section,
+                              OAuthSettings* oauth) {
+    reader->readText(iniPath, section, "OAuthProvider", oauth->providerText, sizeof oauth->providerText);
+    oauth->provider = ProviderFromText(oauth->providerText);
+    struct {
+        const char* key;
+        char* text;
+        uint32_t size;
+    } const texts[] = {
+        {"OAuthClientId", oauth->clientId, sizeof oauth->clientId},
+        {"OAuthClientSecret", oauth->clientSecret, sizeof oauth->clientSecret},
+        {"OAuthTenant", oauth->tenant, sizeof oauth->tenant},
+        {"OAuthAuthorizeUrl", oauth->authorizeUrl, sizeof oauth->authorizeUrl},
+        {"OAuthTokenUrl", oauth->tokenUrl, sizeof oauth->tokenUrl},
+        {"OAuthScope", oauth->scope, sizeof oauth->scope},
+        {"OAuthBrowser", oauth->browser, sizeof oauth->browser},
+    };
+    for (const auto& text : texts)
+        reader->readText(iniPath, section, text.key, text.text, text.size);
 }
 
 static void ReadPassword(const DockletInstance* instance, const ProfileReader* reader, const char* iniPath,
@@ -155,6 +209,9 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     reader->readText(iniPath, section, "Address", account->address, sizeof account->address);
     reader->readText(iniPath, section, "Login", account->login, sizeof account->login);
     ReadPassword(instance, reader, iniPath, section, account);
+    reader->readText(iniPath, section, "Auth", account->authText, sizeof account->authText);
+    account->auth = AuthFromText(account->authText);
+    ReadOAuthSettings(reader, iniPath, section, &account->oauth);
     reader->readText(iniPath, section, "RegKey", account->registryPath,
                      sizeof account->registryPath);
 
@@ -202,6 +259,9 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
                      sizeof instance->manyMessagesTemplate);
     reader->readText(iniPath, "Common", "stringFailed", instance->failedTemplate,
                      sizeof instance->failedTemplate);
+    reader->readText(iniPath, "Common", "stringSignIn", instance->signInText, sizeof instance->signInText);
+    if (instance->signInText[0] == '\0')
+        CopyText(instance->signInText, sizeof instance->signInText, "Click to sign in");
     FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
                    "Debug.log");
 

@@ -5,6 +5,7 @@
 #include "docklet/win_handles.h"
 
 class StatusAnimator;
+struct SignInBoard;
 struct TlsCredentials;
 
 // The check workers started by holds that may still run.
@@ -46,4 +47,8 @@ struct DockletInstance {
     bool protectPasswords;      // ProtectPasswords was exactly 1
     // Set by the first check, which protects the plain passwords of the file.
     volatile long passwordsProtected;
+    char signInText[kLabelSize];  // label while an account waits for its user to sign in
+    // What the item's OAuth2 accounts know of their sign-in; made by OnCreate
+    // when an account signs in with OAuth2, else null.
+    SignInBoard* signIn;
 };

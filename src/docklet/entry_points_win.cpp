@@ -14,6 +14,7 @@
 #include "check/check_workers_win.h"
 #include "net/tls_credentials_win.h"
 #include "log/debug_log.h"
+#include "signin/sign_in_board_win.h"
 #include "log/windows_error_text_win.h"
 #include "text/bounded_text.h"
 
@@ -50,6 +51,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
     HostServices::GetRelativeFolder(item, relativeFolder);
 
     ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
+    instance->signIn = MakeSignInBoard(instance);
 
     if (instance->animator) {
         char noMailPath[kPathSize];
@@ -68,6 +70,8 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
         return;
     StopPeriodicWorker(instance);
     StopOneShotWorkers(instance);
+    StopSignInWorker(instance);
+    FreeSignInBoard(instance->signIn);
     ReleaseItemTlsCredentials(instance);
     free(instance->accounts);
     delete instance->animator;
@@ -81,6 +85,8 @@ BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) 
     if (!instance)
         return TRUE;
     HostServices::DoAttentionAnimation(instance->itemWindow);
+    if (StartSignInWorker(instance))
+        return TRUE;
 
     // CreateProcessA may write into its command line, so it gets a copy.
     char commandLine[kPathSize];

@@ -1,5 +1,7 @@
 #include "net/host_address.h"
 
+#include "text/bounded_text.h"
+
 bool ParseDottedIPv4(const char* text, uint32_t* networkOrder) {
     uint8_t parts[4];
     const char* p = text;
@@ -21,4 +23,11 @@ bool ParseDottedIPv4(const char* text, uint32_t* networkOrder) {
     for (int i = 0; i < 4; ++i)
         bytes[i] = parts[i];
     return true;
+}
+
+bool IsLoopbackHost(const char* host) {
+    uint32_t address = 0;
+    if (ParseDottedIPv4(host, &address))
+        return reinterpret_cast<const unsigned char*>(&address)[0] == 127;
+    return EqualsIgnoringCase(host, "localhost");
 }

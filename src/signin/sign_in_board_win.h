@@ -1,0 +1,51 @@
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "docklet/docklet_instance.h"
+
+// What an item knows of its OAuth2 accounts' sign-in, shared by its check
+// workers and its sign-in worker: which accounts wait for their user, and the
+// access tokens in memory (never on disk) until shortly before they expire.
+// The refresh tokens live in the token store, not here.
+
+// One account's side of the board; only OAuth2 accounts ever use theirs.
+struct AccountSignIn {
+    bool waiting;        // no usable token: a click signs in
+    char* accessToken;   // owned, kMaxTokenSize bytes, or null while none is kept
+    DWORD obtainedTick;  // GetTickCount when the token came
+    DWORD lifetimeMs;    // what the provider gave it, in milliseconds
+};
+
+struct SignInBoard {
+    CRITICAL_SECTION lock;  // guards the accounts' fields and pageUrl
+    // Held by whoever reads, uses and replaces an account's refresh token, so
+    // that two checks never spend one rotating token twice.
+    HANDLE tokenMutex;
+    int32_t count;
+    AccountSignIn* accounts;
+    HANDLE worker;  // the sign-in under way, or null: touched on the host's thread only
+    char* pageUrl;  // owned: the sign-in page of the sign-in under way, or null
+};
+
+// Null when no account of the instance signs in with OAuth2, or without memory.
+SignInBoard* MakeSignInBoard(const DockletInstance* instance);
+// Wipes the tokens kept in memory; the sign-in worker must have ended.
+void FreeSignInBoard(SignInBoard* board);
+
+bool AnyAccountWaiting(SignInBoard* board);
+// The first account that waits for its user, or -1.
+int32_t FirstWaitingAccount(SignInBoard* board);
+void SetAccountWaiting(SignInBoard* board, int32_t account, bool waiting);
+
+// Copies the account's access token into token[size] when one is kept that
+// lives at least another minute.
+bool TakeAccessToken(SignInBoard* board, int32_t account, char* token, size_t size);
+void KeepAccessToken(SignInBoard* board, int32_t account, const char* token, uint32_t lifetimeSeconds);
+void ForgetAccessToken(SignInBoard* board, int32_t account);
+
+// The page of the sign-in under way, for a click that opens it again.
+void SetSignInPage(SignInBoard* board, const char* url);
+bool CopySignInPage(SignInBoard* board, char* url, size_t size);
