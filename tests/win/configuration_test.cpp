@@ -303,6 +303,41 @@ TEST_F(Configuration, TheNewerKeysShowInTheDumpOnlyWhereSet) {
     EXPECT_NE(std::string::npos, Log().find("Link:\r\nTimeoutSecond:60\r\nAccount 0 :")) << Log();
     EXPECT_NE(std::string::npos, Log().find("  Port:99999\r\n")) << Log();
     EXPECT_NE(std::string::npos, Log().find("  RegKey:\r\n  VerifyCertificate:yes (certificate checked)\r\n")) << Log();
+    // The client secret is a secret: the dump says only that one is set.
+    folder.Write(std::string(kRelative) + "Debug.log", "");
+    Read(common + "stringSignIn=Sign in!\r\n" + account +
+         "Auth=OAuth2\r\nOAuthProvider=Google\r\nOAuthClientId=id-1\r\nOAuthClientSecret=GOCSPX-s3cret\r\n"
+         "OAuthBrowser=b.exe %s\r\n");
+    EXPECT_NE(std::string::npos,
+              Log().find("  RegKey:\r\n  Auth:OAuth2\r\n  OAuthProvider:Google\r\n  OAuthClientId:id-1\r\n"
+                         "  OAuthClientSecret:********\r\n  OAuthBrowser:b.exe %s\r\n"))
+        << Log();
+    EXPECT_EQ(std::string::npos, Log().find("s3cret"));
+    EXPECT_STREQ("Sign in!", instance.signInText);
+    EXPECT_EQ(kAuthOAuth2, instance.accounts[0].auth);
+    EXPECT_EQ(kProviderGoogle, instance.accounts[0].oauth.provider);
+    EXPECT_STREQ("GOCSPX-s3cret", instance.accounts[0].oauth.clientSecret);
+}
+
+TEST_F(Configuration, AuthAndProviderValues) {
+    const struct {
+        const char* keys;
+        int32_t auth;
+        int32_t provider;
+    } cases[] = {
+        {"", kAuthPassword, kProviderFromAddress},
+        {"Auth=password\r\n", kAuthPassword, kProviderFromAddress},
+        {"Auth=oauth2\r\nOAuthProvider=MICROSOFT\r\n", kAuthOAuth2, kProviderMicrosoft},
+        {"Auth=oauth2\r\nOAuthProvider=custom\r\n", kAuthOAuth2, kProviderCustom},
+        {"Auth=oauth\r\nOAuthProvider=yahoo\r\n", kAuthUnknown, kProviderUnknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        Read(std::string("[common]\r\nNbAccount=1\r\n[account0]\r\nType=IMAP\r\n") + c.keys);
+        EXPECT_EQ(c.auth, instance.accounts[0].auth);
+        EXPECT_EQ(c.provider, instance.accounts[0].oauth.provider);
+        EXPECT_STREQ("Click to sign in", instance.signInText);
+    }
 }
 
 TEST_F(Configuration, AccountCountsAsWritten) {

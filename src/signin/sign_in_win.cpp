@@ -1,0 +1,198 @@
+#include "signin/sign_in_win.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "log/debug_log.h"
+#include "net/https_post_win.h"
+#include "net/loopback_listener_win.h"
+#include "signin/authorization_request.h"
+#include "signin/browser_launch_win.h"
+#include "signin/oauth_provider.h"
+#include "signin/pkce.h"
+#include "signin/random_and_hash_win.h"
+#include "signin/redirect_request.h"
+#include "signin/sign_in_board_win.h"
+#include "signin/token_limits.h"
+#include "signin/token_reply.h"
+#include "signin/token_store_win.h"
+#include "text/bounded_text.h"
+
+namespace {
+
+// How long a sign-in waits for its user, as a mail program would.
+const DWORD kSignInWaitMs = 5 * 60 * 1000;
+// For the browser to start; the sign-in waits on regardless.
+const DWORD kBrowserStartMs = 10 * 1000;
+// Room for the browser's request head: a redirect with a long code fits.
+const size_t kRequestSize = 16 * 1024;
+
+// What one sign-in holds, secrets included: on the heap, wiped at its end.
+struct SignIn {
+    OAuthEndpoints endpoints;
+    Pkce pkce;
+    char redirectUri[64];
+    char url[kSignInUrlSize];
+    char request[kRequestSize];
+    RedirectRequest redirect;
+    TokenReply reply;
+    char body[kTokenRequestSize];
+    char shown[kTokenRequestShownSize];
+    char page[4096];
+    char why[400];
+};
+
+void Log(const DockletInstance* instance, int32_t index, const char* format, ...) TIDEWELL_PRINTF(3, 4);
+void Log(const DockletInstance* instance, int32_t index, const char* format, ...) {
+    if (!instance->debug)
+        return;
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(text, sizeof text, format, arguments);
+    va_end(arguments);
+    WriteDebugLog(instance, "Sign-in account %d: %s", index, text);
+}
+
+// Exchanges the code for tokens; true when an access token came, kept in
+// memory, and its refresh token (if any) kept in the store. why says what
+// failed, in words for the browser's page and the log.
+bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn) {
+    const MailAccount* account = &instance->accounts[index];
+    FormatCodeExchangeBody(signIn->body, sizeof signIn->body, signIn->shown, sizeof signIn->shown, account,
+                           &signIn->endpoints, signIn->redirect.code, signIn->redirectUri, signIn->pkce.verifier);
+    HttpResult result;
+    const bool answered = PostForm(instance, account, signIn->endpoints.tokenUrl, signIn->body, signIn->shown, &result);
+    if (!answered) {
+        CopyText(signIn->why, sizeof signIn->why, result.stopped ? "the item went away" : result.failure);
+        FreeHttpResult(&result);
+        return false;
+    }
+    const bool read = ReadTokenReply(result.body, result.length, &signIn->reply);
+    const int status = result.status;
+    FreeHttpResult(&result);
+    const TokenReply& reply = signIn->reply;
+    if (!read) {
+        FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d: %s", status, reply.why);
+        return false;
+    }
+    if (status != 200 || reply.accessToken[0] == '\0') {
+        FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d (%s%s%s)", status,
+                   reply.error[0] ? reply.error : "no access token", reply.errorDescription[0] ? ": " : "",
+                   reply.errorDescription);
+        return false;
+    }
+    KeepAccessToken(instance->signIn, index, reply.accessToken, reply.expiresIn);
+    if (reply.refreshToken[0] == '\0') {
+        Log(instance, index, "the provider gave no refresh token: the next sign-in comes when this one expires");
+        return true;
+    }
+    const TokenBinding binding = {account->address, account->login, account->oauth.clientId,
+                                  signIn->endpoints.authorizeUrl, signIn->endpoints.tokenUrl};
+    char why[300];
+    if (!SaveRefreshToken(instance, index, &binding, reply.refreshToken, why, sizeof why))
+        Log(instance, index, "the sign-in cannot be kept for later: %s", why);
+    return true;
+}
+
+// Waits for the browser's request carrying this sign-in's state; requests
+// that are not it are answered and the wait goes on. True when the provider
+// answered (signIn->redirect holds its code or its error).
+bool WaitForRedirect(DockletInstance* instance, int32_t index, LoopbackListener* listener, SignIn* signIn) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= kSignInWaitMs) {
+            Log(instance, index, "no answer from the browser within 5 minutes");
+            return false;
+        }
+        size_t length = 0;
+        switch (WaitForBrowserRequest(listener, instance->stopEvent, kSignInWaitMs - spent, signIn->request,
+                                      sizeof signIn->request, &length)) {
+        case kListenStopped:
+            return false;
+        case kListenTimedOut:
+            continue;
+        case kListenRequest:
+            break;
+        }
+        if (!ReadRedirectRequest(signIn->request, length, &signIn->redirect, signIn->why, sizeof signIn->why)) {
+            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, signIn->why);
+            AnswerBrowser(listener, signIn->page);
+            Log(instance, index, "a request to the listener refused: %s", signIn->why);
+            continue;
+        }
+        if (strcmp(signIn->redirect.state, signIn->pkce.state) != 0) {
+            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, "its state is not this sign-in's");
+            AnswerBrowser(listener, signIn->page);
+            Log(instance, index, "a request without this sign-in's state refused");
+            continue;
+        }
+        return true;
+    }
+}
+
+bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
+    const MailAccount* account = &instance->accounts[index];
+    if (!ResolveOAuthEndpoints(account, &signIn->endpoints, signIn->why, sizeof signIn->why)) {
+        Log(instance, index, "%s", signIn->why);
+        return false;
+    }
+    if (!MakePkce(&signIn->pkce, signIn->why, sizeof signIn->why)) {
+        Log(instance, index, "%s", signIn->why);
+        return false;
+    }
+    LoopbackListener* listener = OpenLoopbackListener(signIn->why, sizeof signIn->why);
+    if (!listener) {
+        Log(instance, index, "no listener for the browser: %s", signIn->why);
+        return false;
+    }
+    FormatText(signIn->redirectUri, sizeof signIn->redirectUri, "http://%s:%d/", signIn->endpoints.redirectHost,
+               LoopbackPort(listener));
+    FormatAuthorizationUrl(signIn->url, sizeof signIn->url, account, &signIn->endpoints, signIn->redirectUri,
+                           &signIn->pkce);
+    Log(instance, index, "waiting up to 5 minutes for the browser at %s", signIn->redirectUri);
+    Log(instance, index, "open %s", signIn->url);
+    SetSignInPage(instance->signIn, signIn->url);
+    OpenInBrowser(instance, index, signIn->url, kBrowserStartMs);
+
+    bool signedIn = false;
+    if (WaitForRedirect(instance, index, listener, signIn)) {
+        const RedirectRequest& redirect = signIn->redirect;
+        if (redirect.error[0] != '\0') {
+            FormatText(signIn->why, sizeof signIn->why, "%s%s%s", redirect.error,
+                       redirect.errorDescription[0] ? ": " : "", redirect.errorDescription);
+            Log(instance, index, "refused by the provider (%s)", signIn->why);
+            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageRefused, signIn->why);
+        } else {
+            Log(instance, index, "code received; asking the token endpoint");
+            signedIn = ExchangeCode(instance, index, signIn);
+            if (signedIn) {
+                Log(instance, index, "signed in");
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageSignedIn, "");
+            } else {
+                Log(instance, index, "no token: %s", signIn->why);
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why);
+            }
+        }
+        AnswerBrowser(listener, signIn->page);
+    }
+    SetSignInPage(instance->signIn, nullptr);
+    CloseLoopbackListener(listener);
+    return signedIn;
+}
+
+}  // namespace
+
+bool SignInAccount(DockletInstance* instance, int32_t index) {
+    SignIn* signIn = static_cast<SignIn*>(calloc(1, sizeof(SignIn)));
+    if (!signIn)
+        return false;
+    const bool signedIn = RunSignIn(instance, index, signIn);
+    SecureZeroMemory(signIn, sizeof(SignIn));
+    free(signIn);
+    return signedIn;
+}
