@@ -28,9 +28,9 @@ bool Stopping(const DockletInstance* instance) {
 int CheckByType(const DockletInstance* instance, const MailAccount* account) {
     switch (account->type) {
     case kAccountPop:
-        return CheckPopAccount(instance, account);
+        return CheckPopAccount(instance, account, nullptr);
     case kAccountImap:
-        return CheckImapAccount(instance, account);
+        return CheckImapAccount(instance, account, nullptr);
     default:
         if (instance->debug)
             WriteDebugLog(instance, "    Error: unknown Type \"%s\": account skipped", account->typeText);

@@ -62,7 +62,7 @@ protected:
 TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
     ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
     bed.AddAccount(kAccountPop, server.Port());
-    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
     EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: 0") +
                   ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(server.Port())) +
@@ -76,7 +76,7 @@ TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
 TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {
     ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
     bed.AddAccount(kAccountPop, server.Port(), "me", "s3cret").maskPassword = true;
-    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ("USER me\r\nPASS s3cret\r\nSTAT\r\nQUIT\r\n", server.Received());
     EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("PASS ********\r\n")));
     EXPECT_EQ(std::string::npos, bed.Log().find("s3cret"));
@@ -85,7 +85,7 @@ TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {
 TEST_F(PopCheck, RepliesInPiecesAreReadWhole) {
     ScriptedServer server(Dialogue("+OK 12 99\r\n", 1));
     bed.AddAccount(kAccountPop, server.Port());
-    EXPECT_EQ(12, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(12, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
 }
 
 TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
@@ -123,7 +123,7 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         ScriptedServer server(c.steps);
         CheckBed local;
         local.AddAccount(kAccountPop, server.Port(), "me", c.password).security = c.security;
-        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, local.Log().find("Disconnect"));
         const std::string last = ConnectionLogLine(std::string("Error: ") + c.reason);
@@ -147,7 +147,7 @@ TEST_F(PopCheck, StatWithoutACountToShowIsAFailedCheck) {
         ScriptedServer server(Dialogue(c.stat));
         CheckBed local;
         local.AddAccount(kAccountPop, server.Port());
-        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
         EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
         const std::string last = ConnectionLogLine("Disconnect") + ConnectionLogLine(std::string("Error: ") + c.reason);
         EXPECT_EQ(last, local.Log().substr(local.Log().size() - last.size())) << local.Log();
@@ -160,7 +160,7 @@ TEST_F(PopCheck, LocalMessagesAreSubtractedAndRegistryUnreadAdded) {
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Old.dbx", 3)});
     CopyText(account.registryPath, kAccountTextSize, ("HKEY_CURRENT_USER\\" + key + "\\Unread").c_str());
-    EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account));  // 10 - (8 - 2)
+    EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account, nullptr));  // 10 - (8 - 2)
     EXPECT_EQ(0u, bed.Log().find(ConnectionLogLine("Nb messages in DBX file: 8") + ConnectionLogLine("RegUnreadMsg:2") +
                                  "    Connect "));
 }
@@ -172,7 +172,7 @@ TEST_F(PopCheck, MoreLocalThanOnTheServerIsNothingNewNeverAFailure) {
         CheckBed local;
         MailAccount& account = local.AddAccount(kAccountPop, server.Port());
         UseDbx(account, {Dbx("Inbox.dbx", 5)});
-        EXPECT_EQ(0, CheckPopAccount(&local.instance, &account)) << stat;
+        EXPECT_EQ(0, CheckPopAccount(&local.instance, &account, nullptr)) << stat;
         EXPECT_EQ(std::string::npos, local.Log().find("Error: "));
     }
 }
@@ -181,7 +181,7 @@ TEST_F(PopCheck, UnreadableDbxFileFailsBeforeConnecting) {
     ScriptedServer server(Dialogue("+OK 10 5000\r\n"));
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Short.dbx", 5, 207)});
-    EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &account));
+    EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &account, nullptr));
     EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: -1") +
                   ConnectionLogLine("Error: DBX file cannot be read: " + bed.folder.Path() + "Short.dbx"),
               bed.Log());
@@ -215,7 +215,7 @@ TEST_F(PopCheck, ADbxFileThatNeverAnswersHoldsOneReadAtATime) {
         local.instance.timeoutSeconds = 1;
         UseDbx(local.AddAccount(kAccountPop, 1), {path});
         DWORD start = GetTickCount();
-        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
         EXPECT_LT(GetTickCount() - start, c.mostMs);
         EXPECT_NE(std::string::npos, local.Log().find(ConnectionLogLine(std::string("Error: ") + c.reason + path)))
             << local.Log();
@@ -226,7 +226,7 @@ TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
     ScriptedServer server(Dialogue("+OK 6 5000\r\n"));
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     CopyText(account.registryPath, kAccountTextSize, ("HKCU\\" + key + "\\Unread").c_str());
-    EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account));
+    EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account, nullptr));
     EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("RegUnreadMsg:-1")));
 }
 
@@ -276,7 +276,7 @@ TEST_F(PopCheck, OverTlsAndAfterStlsTheDialogueIsTheSameAsInClear) {
         MailAccount& account = local.AddAccount(kAccountPop, tls_scenes::Port(c.scene));
         account.security = c.security;
         CopyText(account.caFile, sizeof account.caFile, tls_scenes::CertificatePath("ca.pem").c_str());
-        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &account));
+        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &account, nullptr));
         EXPECT_EQ(c.sent, tls_scenes::Sent(c.scene, before));
         EXPECT_NE(std::string::npos, local.Log().find(c.logged)) << local.Log();
     }
