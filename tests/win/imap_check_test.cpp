@@ -11,6 +11,7 @@
 
 #include "check_bed_win.h"
 #include "mail/imap_check.h"
+#include "text/base64.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
 
@@ -211,6 +212,113 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
         }
         size_t afterGreeting = log.find(ConnectionLogLine(c.greeting)) + ConnectionLogLine(c.greeting).size();
         EXPECT_EQ(0u, log.compare(afterGreeting, c.logged.size(), c.logged)) << log;
+    }
+}
+
+// The XOAUTH2 message a server decodes: the wire form, from the test's side.
+std::string Xoauth2Message(const std::string& login, const std::string& token) {
+    const std::string plain = "user=" + login + "\x01" "auth=Bearer " + token + "\x01\x01";
+    std::string text(plain.size() / 3 * 4 + 8, '\0');
+    EncodeBase64(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(), &text[0], text.size());
+    return text.c_str();
+}
+
+std::string Base64Of(const std::string& bytes) {
+    std::string text(bytes.size() / 3 * 4 + 8, '\0');
+    EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &text[0], text.size());
+    return text.c_str();
+}
+
+const char kSaslGreeting[] = "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] Ready.\r\n";
+const char kChallenge[] = "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n";
+
+// AUTHENTICATE XOAUTH2 with an access token in place of LOGIN: the token on
+// the command line where the greeting offers SASL-IR, else after the "+"; a
+// refused token's challenge answered with an empty line; the token never in
+// the log, however it went.
+TEST(ImapCheck, AnAccessTokenSignsInWithXoauth2) {
+    const std::string token = "ya29.a0AfB_byC-token";
+    const std::string longToken(16384, 'T');
+    const std::string ir = "1 AUTHENTICATE XOAUTH2 " + Xoauth2Message("me", token) + "\r\n";
+    const std::string bare = "1 AUTHENTICATE XOAUTH2\r\n";
+    struct Case {
+        const char* name;
+        std::string greeting;
+        std::vector<std::string> replies;  // after each line the client sends; "<close>" closes
+        std::string sent;
+        std::string logged;  // after the greeting
+        int result;
+        bool refused;
+        const char* reason = nullptr;  // the last line when the check fails
+        std::string token = "ya29.a0AfB_byC-token";
+    };
+    const Case cases[] = {
+        {"SASL-IR", kSaslGreeting, {"1 OK Logged in\r\n"}, ir,
+         ConnectionLogLine("1 AUTHENTICATE XOAUTH2 <hidden>\r\n") + ConnectionLogLine("1 OK Logged in\r\n"), 7,
+         false},
+        {"continuation", kGreeting, {"+ \r\n", "1 OK Logged in\r\n"}, bare + Xoauth2Message("me", token) + "\r\n",
+         ConnectionLogLine(bare) + ConnectionLogLine("+ \r\n") + ConnectionLogLine("<hidden>\r\n") +
+             ConnectionLogLine("1 OK Logged in\r\n"),
+         7, false},
+        {"challenge", kSaslGreeting, {kChallenge, "1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"},
+         ir + "\r\n",
+         ConnectionLogLine("1 AUTHENTICATE XOAUTH2 <hidden>\r\n") + ConnectionLogLine(kChallenge) +
+             ConnectionLogLine("\r\n") + ConnectionLogLine("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"),
+         -1, true,
+         "rejected by the server: reply to AUTHENTICATE (XOAUTH2 refused: "
+         "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"})"},
+        {"challenge after the +", kGreeting, {"+ \r\n", kChallenge, "1 NO failed\r\n"},
+         bare + Xoauth2Message("me", token) + "\r\n\r\n", "", -1, true,
+         "rejected by the server: reply to AUTHENTICATE (XOAUTH2 refused: "
+         "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"})"},
+        {"no without challenge", kSaslGreeting, {"1 NO AUTHENTICATE failed.\r\n"}, ir, "", -1, true,
+         "rejected by the server: reply to AUTHENTICATE"},
+        {"bad is no refusal", kSaslGreeting, {"1 BAD Invalid SASL response\r\n"}, ir, "", -1, false,
+         "rejected by the server: reply to AUTHENTICATE"},
+        {"no XOAUTH2 at all", kGreeting, {"1 NO Unsupported authentication mechanism.\r\n"}, bare, "", -1, false,
+         "rejected by the server: reply to AUTHENTICATE"},
+        {"closed after the token", kSaslGreeting, {"<close>"}, ir, "", -1, false,
+         "the server closed the connection: reply to AUTHENTICATE"},
+        {"closed after the challenge", kSaslGreeting, {kChallenge, "<close>"}, ir + "\r\n", "", -1, false,
+         "the server closed the connection: reply to AUTHENTICATE"},
+        {"the longest token", kGreeting, {"+ \r\n", "1 OK\r\n"},
+         bare + Xoauth2Message("me", longToken) + "\r\n", "", 7, false, nullptr, longToken},
+        {"a token too long", kSaslGreeting, {}, "", "", -1, false,
+         "the access token cannot be sent: empty, past 16384 bytes, or with a control character",
+         longToken + "T"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = {Send(c.greeting)};
+        for (const std::string& reply : c.replies) {
+            steps.push_back(ReadLine());
+            steps.push_back(reply == "<close>" ? CloseConnection() : Send(reply));
+        }
+        if (c.result >= 0)
+            steps.insert(steps.end(), {ReadLine(), Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 1 2 3 4 5 6 7\r\n3 OK\r\n"),
+                                       ReadLine(), Send("4 OK\r\n")});
+        ScriptedServer server(steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        BearerLogin bearer = {c.token.c_str(), !c.refused};
+        EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], &bearer));
+        EXPECT_EQ(c.refused, bearer.refused);
+        const std::string received = server.Received();
+        EXPECT_EQ(0u, received.find(c.sent)) << received.substr(0, 200);
+        if (c.result >= 0) {
+            EXPECT_EQ(c.sent + "2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n4 LOGOUT\r\n", received);
+        }
+        const std::string log = bed.Log();
+        EXPECT_EQ(std::string::npos, log.find(c.token.substr(0, 64))) << log;
+        EXPECT_EQ(std::string::npos, log.find(Xoauth2Message("me", c.token).substr(0, 64))) << log;
+        EXPECT_EQ(std::string::npos, log.find(Base64Of(c.token).substr(0, 64))) << log;
+        size_t afterGreeting = log.find(ConnectionLogLine(c.greeting)) + ConnectionLogLine(c.greeting).size();
+        EXPECT_EQ(0u, log.compare(afterGreeting, c.logged.size(), c.logged)) << log;
+        if (c.reason) {
+            EXPECT_TRUE(EndsWith(log, ConnectionLogLine(std::string("Error: ") + c.reason))) << log;
+        } else {
+            EXPECT_EQ(std::string::npos, log.find("Error: ")) << log;
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include "silent_pipe_win.h"
 #include "mail/pop_check.h"
 #include "mail/registry_count_win.h"
+#include "text/base64.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
 
@@ -129,6 +130,82 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         const std::string last = ConnectionLogLine(std::string("Error: ") + c.reason);
         EXPECT_EQ(local.Log().size() - last.size(), local.Log().find("    Error: ")) << local.Log();
         EXPECT_EQ(last, local.Log().substr(local.Log().size() - last.size()));
+    }
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string Base64Of(const std::string& bytes) {
+    std::string text(bytes.size() / 3 * 4 + 8, '\0');
+    EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &text[0], text.size());
+    return text.c_str();
+}
+
+// AUTH XOAUTH2 in place of USER and PASS: the token on a line of its own
+// after the server's "+", a challenge answered with an empty line; the
+// token never in the log.
+TEST_F(PopCheck, AnAccessTokenSignsInWithXoauth2) {
+    const std::string token = "EwBwA8l6BAAU-token";
+    const std::string longToken(16384, 'T');
+    const std::string challenge = "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;  // after each line the client sends; "<close>" closes
+        std::string sent;                  // up to and including the token's line
+        int result;
+        bool refused;
+        const char* reason = nullptr;
+        std::string token = "EwBwA8l6BAAU-token";
+    };
+    const std::string auth = "AUTH XOAUTH2\r\n";
+    const std::string message = Base64Of("user=me\x01" "auth=Bearer " + token + "\x01\x01") + "\r\n";
+    const Case cases[] = {
+        {"accepted", {"+ \r\n", "+OK Logged in.\r\n"}, auth + message, 7, false},
+        {"challenge", {"+ \r\n", challenge, "-ERR [AUTH] Authentication failed.\r\n"}, auth + message + "\r\n", -1,
+         true,
+         "rejected by the server: reply to AUTH (XOAUTH2 refused: "
+         "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"})"},
+        {"-ERR without challenge", {"+ \r\n", "-ERR Authentication failed.\r\n"}, auth + message, -1, true,
+         "rejected by the server: reply to AUTH"},
+        {"no XOAUTH2 at all", {"-ERR Unsupported mechanism\r\n"}, auth, -1, false,
+         "rejected by the server: reply to AUTH"},
+        {"closed after the token", {"+ \r\n", "<close>"}, auth + message, -1, false,
+         "the server closed the connection: reply to AUTH"},
+        {"the longest token", {"+ \r\n", "+OK\r\n"},
+         auth + Base64Of("user=me\x01" "auth=Bearer " + longToken + "\x01\x01") + "\r\n", 7, false, nullptr,
+         longToken},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = {Send("+OK Dovecot ready.\r\n")};
+        for (const std::string& reply : c.replies) {
+            steps.push_back(ReadLine());
+            steps.push_back(reply == "<close>" ? CloseConnection() : Send(reply));
+        }
+        if (c.result >= 0)
+            steps.insert(steps.end(), {ReadLine(), Send("+OK 7 700\r\n"), ReadLine(), Send("+OK Bye\r\n")});
+        ScriptedServer server(steps);
+        CheckBed local;
+        local.AddAccount(kAccountPop, server.Port());
+        BearerLogin bearer = {c.token.c_str(), !c.refused};
+        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &local.instance.accounts[0], &bearer));
+        EXPECT_EQ(c.refused, bearer.refused);
+        EXPECT_EQ(c.result >= 0 ? c.sent + "STAT\r\nQUIT\r\n" : c.sent, server.Received());
+        const std::string log = local.Log();
+        EXPECT_EQ(std::string::npos, log.find(c.token.substr(0, 64))) << log;
+        EXPECT_EQ(std::string::npos, log.find(Base64Of(c.token).substr(0, 64))) << log;
+        EXPECT_NE(std::string::npos, log.find(ConnectionLogLine(auth) + ConnectionLogLine(c.replies[0]))) << log;
+        if (c.sent.size() > auth.size()) {
+            EXPECT_NE(std::string::npos, log.find(ConnectionLogLine("<hidden>\r\n"))) << log;
+            EXPECT_EQ(std::string::npos, log.find(c.sent.substr(auth.size(), 64))) << log;
+        }
+        if (c.reason) {
+            EXPECT_TRUE(EndsWith(log, ConnectionLogLine(std::string("Error: ") + c.reason))) << log;
+        } else {
+            EXPECT_EQ(std::string::npos, log.find("Error: ")) << log;
+        }
     }
 }
 
