@@ -4,10 +4,14 @@
 #include <cstring>
 
 #include "log/debug_log.h"
+#include "mail/bearer_login.h"
 #include "mail/imap_arguments.h"
 #include "mail/imap_reply.h"
 #include "mail/login_refusal.h"
+#include "net/reply_scan.h"
 #include "net/server_connection.h"
+#include "signin/token_limits.h"
+#include "signin/xoauth2.h"
 
 namespace {
 
@@ -80,9 +84,55 @@ bool LogIn(const DockletInstance* instance, Connection** connection, Reply* repl
     return HasImapOk(reply->text, '1');
 }
 
+const char kAuthenticate[] = "1 AUTHENTICATE XOAUTH2 ";
+
+// Sends the access token with AUTHENTICATE XOAUTH2 (RFC 3501 section 6.2.2)
+// and tells whether the server accepted it: in the command itself when the
+// server takes an initial response (RFC 4959), else after its continuation
+// request. A refused token comes back as a challenge, which the client must
+// answer (an empty line) before the tagged NO follows. Every reply of the
+// exchange ends at a continuation request as well as at the tagged line, so
+// a challenge never waits out the time-out.
+bool Authenticate(const DockletInstance* instance, Connection** connection, Reply* reply,
+                  const MailAccount* account, BearerLogin* bearer, bool initialResponse) {
+    char* line = FormXoauth2Line(kAuthenticate, account->login, bearer->accessToken);
+    if (!line) {
+        SetReplyFailure(reply, "the access token cannot be sent: empty, past %u bytes, or with a control character",
+                        static_cast<unsigned>(kMaxTokenSize - 1));
+        return false;
+    }
+    if (initialResponse) {
+        ExchangeCommandShown(instance, connection, reply, kSaslReplyEnd, line, "1 AUTHENTICATE XOAUTH2 <hidden>\r\n");
+    } else {
+        ExchangeCommand(instance, connection, reply, kSaslReplyEnd, "1 AUTHENTICATE XOAUTH2%c%c", 13, 10);
+        // Refused before any token went: the server knows no XOAUTH2.
+        if (!FindContinuation(reply->text)) {
+            FreeSecretLine(line);
+            return false;
+        }
+        ContinueCommandShown(instance, connection, reply, kSaslReplyEnd, line + sizeof kAuthenticate - 1,
+                             "<hidden>\r\n");
+    }
+    FreeSecretLine(line);
+    char challenge[256] = "";
+    const char* text = FindContinuation(reply->text);
+    if (text) {
+        DescribeXoauth2Challenge(text, strcspn(text, "\r\n"), challenge, sizeof challenge);
+        ContinueCommand(instance, connection, reply, kSaslReplyEnd, "\r\n");
+    }
+    if (!FindContinuation(reply->text) && HasImapOk(reply->text, '1'))
+        return true;
+    bearer->refused = HasImapNo(reply->text, '1');
+    if (bearer->refused && challenge[0] != '\0')
+        SetReplyFailure(reply, "rejected by the server: %s (%s)", reply->step, challenge);
+    return false;
+}
+
 }  // namespace
 
-int CheckImapAccount(const DockletInstance* instance, const MailAccount* account) {
+int CheckImapAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer) {
+    if (bearer)
+        bearer->refused = false;
     Reply reply;
     InitReply(&reply);
     Connection* connection = OpenServerConnection(instance, &reply, account);
@@ -90,6 +140,7 @@ int CheckImapAccount(const DockletInstance* instance, const MailAccount* account
     // What a greeting in clear announces may be anyone's word: after STARTTLS
     // literals wait for the server's go-ahead, which every server gives.
     bool literalPlus = account->security != kSecurityStartTls && AnnouncesLiteralPlus(reply.text);
+    bool initialResponse = account->security != kSecurityStartTls && AnnouncesSaslIr(reply.text);
     if (accepted && account->security == kSecurityStartTls) {
         // Tag 0, so that the commands after it keep the tags they have in clear.
         ExchangeCommand(instance, &connection, &reply, '0', "0 STARTTLS%c%c", 13, 10);
@@ -98,7 +149,9 @@ int CheckImapAccount(const DockletInstance* instance, const MailAccount* account
             SetReplyFailure(&reply, "STARTTLS refused");
         accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
     }
-    if (accepted) {
+    if (accepted && bearer) {
+        accepted = Authenticate(instance, &connection, &reply, account, bearer, initialResponse);
+    } else if (accepted) {
         accepted = LogIn(instance, &connection, &reply, account, literalPlus);
         if (!accepted)
             NoteLoginRefusal(&reply, account);

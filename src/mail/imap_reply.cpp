@@ -30,7 +30,7 @@ int CountSearchResults(const char* reply) {
     return count;
 }
 
-bool AnnouncesLiteralPlus(const char* reply) {
+static bool AnnouncesCapability(const char* reply, const char* capability) {
     for (const char* list = strstr(reply, "CAPABILITY "); list; list = strstr(list, "CAPABILITY ")) {
         list += strlen("CAPABILITY ");
         for (;;) {
@@ -39,7 +39,7 @@ bool AnnouncesLiteralPlus(const char* reply) {
             if (length < sizeof name) {
                 memcpy(name, list, length);
                 name[length] = '\0';
-                if (EqualsIgnoringCase(name, "LITERAL+"))
+                if (EqualsIgnoringCase(name, capability))
                     return true;
             }
             list += length;
@@ -49,4 +49,30 @@ bool AnnouncesLiteralPlus(const char* reply) {
         }
     }
     return false;
+}
+
+bool AnnouncesLiteralPlus(const char* reply) { return AnnouncesCapability(reply, "LITERAL+"); }
+
+bool AnnouncesSaslIr(const char* reply) { return AnnouncesCapability(reply, "SASL-IR"); }
+
+bool HasImapNo(const char* reply, char tag) {
+    const char refusal[] = {tag, ' ', 'N', 'O', '\0'};
+    for (const char* line = reply; *line; ++line) {
+        if (strncmp(line, refusal, 4) == 0)
+            return true;
+        line = strchr(line, '\n');
+        if (!line)
+            break;
+    }
+    return false;
+}
+
+const char* FindContinuation(const char* reply) {
+    const char* last = reply;
+    for (const char* end = strchr(reply, '\n'); end && end[1] != '\0'; end = strchr(end + 1, '\n'))
+        last = end + 1;
+    if (last[0] != '+' || (last[1] != ' ' && last[1] != '\r' && last[1] != '\n'))
+        return nullptr;
+    // RFC 3501 section 7.5: "+" SP text; some servers send "+" alone.
+    return last[1] == ' ' ? last + 2 : last + 1;
 }

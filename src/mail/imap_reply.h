@@ -14,3 +14,13 @@ int CountSearchResults(const char* reply);
 // True when a capability list in the reply (a "[CAPABILITY ...]" response
 // code or a "* CAPABILITY" line) names LITERAL+ (RFC 7888), in any case.
 bool AnnouncesLiteralPlus(const char* reply);
+
+// The same for SASL-IR (RFC 4959): AUTHENTICATE may carry its first message.
+bool AnnouncesSaslIr(const char* reply);
+
+// True when a line of the reply begins with "<tag> NO" (case-sensitive).
+bool HasImapNo(const char* reply, char tag);
+
+// When the reply's last line is a continuation request ("+", a space, then
+// its text): that text, up to the line end. Null otherwise.
+const char* FindContinuation(const char* reply);

@@ -1,14 +1,58 @@
 #include "mail/pop_check.h"
 
 #include <climits>
+#include <cstring>
 
 #include "log/debug_log.h"
 #include "mail/local_counts_win.h"
 #include "mail/login_refusal.h"
 #include "mail/pop_reply.h"
 #include "net/server_connection.h"
+#include "signin/token_limits.h"
+#include "signin/xoauth2.h"
 
-int CheckPopAccount(const DockletInstance* instance, const MailAccount* account) {
+namespace {
+
+// Sends the access token with AUTH XOAUTH2 (RFC 5034) and tells whether the
+// server accepted it. The token goes on a line of its own after the server's
+// "+": some servers take no initial response on the AUTH line. A refused
+// token comes back as a challenge, answered with an empty line before the
+// -ERR follows.
+bool Authenticate(const DockletInstance* instance, Connection** connection, Reply* reply,
+                  const MailAccount* account, BearerLogin* bearer) {
+    char* line = FormXoauth2Line("", account->login, bearer->accessToken);
+    if (!line) {
+        SetReplyFailure(reply, "the access token cannot be sent: empty, past %u bytes, or with a control character",
+                        static_cast<unsigned>(kMaxTokenSize - 1));
+        return false;
+    }
+    ExchangeCommand(instance, connection, reply, 0, "AUTH XOAUTH2%c%c", 13, 10);
+    const bool asked = FindPopContinuation(reply->text) != nullptr;
+    if (asked)
+        ContinueCommandShown(instance, connection, reply, 0, line, "<hidden>\r\n");
+    FreeSecretLine(line);
+    // Refused before any token went: the server knows no XOAUTH2.
+    if (!asked)
+        return false;
+    char challenge[256] = "";
+    const char* text = FindPopContinuation(reply->text);
+    if (text) {
+        DescribeXoauth2Challenge(text, strcspn(text, "\r\n"), challenge, sizeof challenge);
+        ContinueCommand(instance, connection, reply, 0, "\r\n");
+    }
+    if (IsPopOk(reply->text))
+        return true;
+    bearer->refused = strncmp(reply->text, "-ERR", 4) == 0;
+    if (bearer->refused && challenge[0] != '\0')
+        SetReplyFailure(reply, "rejected by the server: %s (%s)", reply->step, challenge);
+    return false;
+}
+
+}  // namespace
+
+int CheckPopAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer) {
+    if (bearer)
+        bearer->refused = false;
     int localCount;
     int unreadable;
     DbxCountOutcome local = CountDbxMessagesUnlessStopped(instance, account, &localCount, &unreadable);
@@ -40,11 +84,13 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account)
             SetReplyFailure(&reply, "STLS refused");
         accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
     }
-    if (accepted) {
+    if (accepted && bearer) {
+        accepted = Authenticate(instance, &connection, &reply, account, bearer);
+    } else if (accepted) {
         ExchangeCommand(instance, &connection, &reply, 0, "USER %s%c%c", account->login, 13, 10);
         accepted = IsPopOk(reply.text);
     }
-    if (accepted) {
+    if (accepted && !bearer) {
         char pass[kAccountTextSize + 8];
         FormatText(pass, sizeof pass, "PASS %s%c%c", account->password, 13, 10);
         ExchangeCommandShown(instance, &connection, &reply, 0, pass,

@@ -9,6 +9,12 @@ bool IsPopOk(const char* reply) {
     return strncmp(reply, "+OK", 3) == 0 && (reply[3] == ' ' || reply[3] == '\r' || reply[3] == '\n');
 }
 
+const char* FindPopContinuation(const char* reply) {
+    if (reply[0] != '+' || (reply[1] != ' ' && reply[1] != '\r' && reply[1] != '\n'))
+        return nullptr;
+    return reply[1] == ' ' ? reply + 2 : reply + 1;
+}
+
 StatCount ParseStatCount(const char* reply, int* count) {
     if (strncmp(reply, "+OK ", 4) != 0)
         return kStatNoCount;

@@ -6,6 +6,11 @@
 // space and text or directly by the line end (case-sensitive).
 bool IsPopOk(const char* reply);
 
+// When the reply is a continuation of an AUTH exchange (RFC 5034 section 4:
+// "+", a space, then text): that text, up to the line end. Null otherwise,
+// "+OK" included.
+const char* FindPopContinuation(const char* reply);
+
 enum StatCount {
     kStatCounted,   // *count holds the message count
     kStatNoCount,   // no decimal count right after "+OK ": missing, signed or not a number

@@ -5,8 +5,13 @@ ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0}; }
 static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
     if (scan->tag == 0)
         return true;
+    // RFC 3501 section 7.5: a continuation request waits for the client's
+    // next line, so no tagged line follows it until the client has sent one.
+    if (scan->tag == kSaslReplyEnd && lineEnd > scan->lineStart && data[scan->lineStart] == '+')
+        return true;
+    const char tag = scan->tag == kSaslReplyEnd ? '1' : scan->tag;
     // RFC 3501 section 2.2.2: the tagged status line closes a command's reply.
-    return lineEnd >= scan->lineStart + 2 && data[scan->lineStart] == scan->tag &&
+    return lineEnd >= scan->lineStart + 2 && data[scan->lineStart] == tag &&
            data[scan->lineStart + 1] == ' ';
 }
 

@@ -60,10 +60,8 @@ bool EncodeBase64(const unsigned char* data, size_t length, char* text, size_t s
     if (size == 0)
         return false;
     text[0] = '\0';
-    if (length / 3 >= size / 4)
-        return false;
-    size_t needed = (length + 2) / 3 * 4 + 1;
-    if (needed > size)
+    // Groups of four characters, counted so that no length can overflow.
+    if (length / 3 + (length % 3 != 0) > (size - 1) / 4)
         return false;
     size_t at = 0;
     for (size_t i = 0; i < length; i += 3) {

@@ -73,6 +73,9 @@ TEST(Base64, RoundTripsAndRefusesWhatIsNone) {
     EXPECT_FALSE(EncodeBase64(data, 4, text, 8));
     EXPECT_STREQ("", text);
     EXPECT_TRUE(EncodeBase64(data, 4, text, 9));
+    EXPECT_TRUE(EncodeBase64(data, 3, text, 5));  // whole groups only
+    EXPECT_STREQ("AQID", text);
+    EXPECT_FALSE(EncodeBase64(data, 3, text, 4));
     unsigned char bytes[4];
     for (const char* none : {"Zm9v!", "Zg==Zg", "Zg===", "Zm9vYg=="}) {
         SCOPED_TRACE(none);

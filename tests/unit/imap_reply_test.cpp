@@ -69,4 +69,49 @@ TEST(AnnouncesLiteralPlus, OnlyAsACapabilityOfItsOwn) {
         EXPECT_EQ(c.announced, AnnouncesLiteralPlus(c.reply)) << c.reply;
 }
 
+TEST(AnnouncesSaslIr, OnlyAsACapabilityOfItsOwn) {
+    const struct {
+        const char* reply;
+        bool announced;
+    } cases[] = {
+        {"* OK [CAPABILITY IMAP4rev1 SASL-IR LITERAL+ ID] Dovecot ready.\r\n", true},
+        {"* CAPABILITY IMAP4rev1 sasl-ir\r\n1 OK\r\n", true},
+        {"* OK [CAPABILITY IMAP4rev1 SASL-IRX AUTH=XOAUTH2] ready\r\n", false},
+        {"* OK ready for SASL-IR\r\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.announced, AnnouncesSaslIr(c.reply)) << c.reply;
+}
+
+// What ends an AUTHENTICATE step: a continuation request as the last line,
+// or the tagged line, whose NO is told from OK and BAD.
+TEST(FindContinuation, OnlyTheLastLineAndOnlyAPlus) {
+    const struct {
+        const char* reply;
+        const char* continuation;  // null: none
+        bool refused;              // "1 NO" at a line's start
+    } cases[] = {
+        {"+ \r\n", "\r\n", false},
+        {"+\r\n", "\r\n", false},
+        {"+ eyJzdGF0dXMiOiI0MDEifQ==\r\n", "eyJzdGF0dXMiOiI0MDEifQ==\r\n", false},
+        {"* OK still there\r\n+ go\r\n", "go\r\n", false},
+        {"+ go\r\n1 NO failed\r\n", nullptr, true},
+        {"1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n", nullptr, true},
+        {"* NO trouble\r\n1 OK\r\n", nullptr, false},
+        {"1 BAD Invalid SASL response\r\n", nullptr, false},
+        {"2 NO\r\n", nullptr, false},
+        {"* 1 NO x 1 NO\r\n", nullptr, false},
+        {"+OK\r\n", nullptr, false},
+        {"", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        const char* found = FindContinuation(c.reply);
+        EXPECT_EQ(c.continuation != nullptr, found != nullptr) << c.reply;
+        if (found && c.continuation)
+            EXPECT_STREQ(c.continuation, found);
+        EXPECT_EQ(c.refused, HasImapNo(c.reply, '1')) << c.reply;
+    }
+}
+
 }  // namespace

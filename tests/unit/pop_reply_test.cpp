@@ -18,6 +18,27 @@ TEST(IsPopOk, PositiveStatusWithOrWithoutText) {
     EXPECT_FALSE(IsPopOk(""));
 }
 
+TEST(FindPopContinuation, APlusAndASpaceButNeverOk) {
+    const struct {
+        const char* reply;
+        const char* continuation;  // null: none
+    } cases[] = {
+        {"+ \r\n", "\r\n"},
+        {"+\r\n", "\r\n"},
+        {"+ eyJzdGF0dXMiOiI0MDEifQ==\r\n", "eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+        {"+OK Logged in.\r\n", nullptr},
+        {"-ERR [AUTH] Authentication failed.\r\n", nullptr},
+        {"+", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        const char* found = FindPopContinuation(c.reply);
+        EXPECT_EQ(c.continuation != nullptr, found != nullptr) << c.reply;
+        if (found && c.continuation)
+            EXPECT_STREQ(c.continuation, found);
+    }
+}
+
 TEST(ParseStatCount, OnlyADecimalCountRightAfterTheStatus) {
     struct Case {
         const char* reply;

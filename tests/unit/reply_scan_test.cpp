@@ -39,6 +39,28 @@ TEST(ReplyScan, ImapRepliesEndWithTheirTaggedLine) {
     EXPECT_EQ("N", Feed('4', "* BYE Logging out\r\n4 OK", 64));
 }
 
+// A SASL step waits on the client after a continuation request: that line
+// ends the reply as surely as tag 1's status line.
+TEST(ReplyScan, SaslStepsEndAtAContinuationOrTagOne) {
+    const struct {
+        std::string reply;
+        size_t piece;
+        std::string states;
+    } cases[] = {
+        {"+ \r\n", 1, "NNNC"},
+        {"+ eyJzdGF0dXMiOiI0MDEifQ==\r\n", 64, "C"},
+        {"+\n", 1, "NC"},
+        {"* CAPABILITY IMAP4rev1\r\n+ \r\n", 64, "C"},
+        {"1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n", 64, "C"},
+        {"* OK [CAPABILITY IMAP4rev1] done\r\n1 OK\r\n", 64, "C"},
+        // Other tags, an untagged line and a plus that is not first on its line end nothing.
+        {"2 OK\r\n* 1 EXISTS\r\n* OK +\r\n +\r\n1OK\r\n", 64, "N"},
+        {"+ go", 64, "N"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.states, Feed(kSaslReplyEnd, c.reply, c.piece)) << c.reply;
+}
+
 TEST(ReplyScan, RepliesPastTheBoundAreTooLong) {
     std::string endless(kMaxReplyLength + 1, 'x');
     ReplyScan scan = StartReplyScan('3');

@@ -11,6 +11,7 @@
 
 #include "check_bed_win.h"
 #include "mail/imap_check.h"
+#include "text/base64.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
 
@@ -43,7 +44,7 @@ TEST(ImapCheck, CountsUnseenMessagesAndLogsTheWholeDialogue) {
     ScriptedServer server(Dialogue("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n"));
     CheckBed bed;
     bed.AddAccount(kAccountImap, server.Port());
-    EXPECT_EQ(3, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(3, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n4 LOGOUT\r\n",
               server.Received());
     EXPECT_EQ(ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(server.Port())) + ConnectionLogLine(kGreeting) +
@@ -59,7 +60,7 @@ TEST(ImapCheck, RepliesInPiecesAreReadWhole) {
         ScriptedServer server(Dialogue("* SEARCH 1 2\r\n3 OK Search completed.\r\n", piece));
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port());
-        EXPECT_EQ(2, CheckImapAccount(&bed.instance, &bed.instance.accounts[0])) << "pieces of " << piece;
+        EXPECT_EQ(2, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr)) << "pieces of " << piece;
     }
 }
 
@@ -71,7 +72,7 @@ TEST(ImapCheck, ThousandsOfUnseenMessages) {
     ScriptedServer server(Dialogue(search, 1000));
     CheckBed bed;
     bed.AddAccount(kAccountImap, server.Port());
-    EXPECT_EQ(5000, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(5000, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
 }
 
 TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
@@ -118,7 +119,7 @@ TEST(ImapCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         ScriptedServer server(c.steps);
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port(), "me", c.password).security = c.security;
-        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, bed.Log().find("Disconnect"));
         EXPECT_EQ(std::string::npos, bed.Log().find("Nb Messages"));
@@ -131,7 +132,7 @@ TEST(ImapCheck, AcceptedSearchWithoutResultsLineFailsAfterANormalEnd) {
     ScriptedServer server(Dialogue("3 OK Search completed.\r\n"));
     CheckBed bed;
     bed.AddAccount(kAccountImap, server.Port());
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_NE(std::string::npos, server.Received().find("4 LOGOUT\r\n"));
     EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: -1") +
                                         ConnectionLogLine("Error: rejected by the server: reply to SEARCH")));
@@ -203,7 +204,7 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
         ScriptedServer server(steps);
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port(), c.login.c_str(), c.password.c_str()).maskPassword = c.masked;
-        EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
         EXPECT_EQ(0u, server.Received().find(c.sent)) << server.Received();
         const std::string log = bed.Log();
         if (c.masked) {
@@ -211,6 +212,113 @@ TEST(ImapCheck, EightBitCredentialsGoAsLiterals) {
         }
         size_t afterGreeting = log.find(ConnectionLogLine(c.greeting)) + ConnectionLogLine(c.greeting).size();
         EXPECT_EQ(0u, log.compare(afterGreeting, c.logged.size(), c.logged)) << log;
+    }
+}
+
+// The XOAUTH2 message a server decodes: the wire form, from the test's side.
+std::string Xoauth2Message(const std::string& login, const std::string& token) {
+    const std::string plain = "user=" + login + "\x01" "auth=Bearer " + token + "\x01\x01";
+    std::string text(plain.size() / 3 * 4 + 8, '\0');
+    EncodeBase64(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(), &text[0], text.size());
+    return text.c_str();
+}
+
+std::string Base64Of(const std::string& bytes) {
+    std::string text(bytes.size() / 3 * 4 + 8, '\0');
+    EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &text[0], text.size());
+    return text.c_str();
+}
+
+const char kSaslGreeting[] = "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] Ready.\r\n";
+const char kChallenge[] = "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n";
+
+// AUTHENTICATE XOAUTH2 with an access token in place of LOGIN: the token on
+// the command line where the greeting offers SASL-IR, else after the "+"; a
+// refused token's challenge answered with an empty line; the token never in
+// the log, however it went.
+TEST(ImapCheck, AnAccessTokenSignsInWithXoauth2) {
+    const std::string token = "ya29.a0AfB_byC-token";
+    const std::string longToken(16384, 'T');
+    const std::string ir = "1 AUTHENTICATE XOAUTH2 " + Xoauth2Message("me", token) + "\r\n";
+    const std::string bare = "1 AUTHENTICATE XOAUTH2\r\n";
+    struct Case {
+        const char* name;
+        std::string greeting;
+        std::vector<std::string> replies;  // after each line the client sends; "<close>" closes
+        std::string sent;
+        std::string logged;  // after the greeting
+        int result;
+        bool refused;
+        const char* reason = nullptr;  // the last line when the check fails
+        std::string token = "ya29.a0AfB_byC-token";
+    };
+    const Case cases[] = {
+        {"SASL-IR", kSaslGreeting, {"1 OK Logged in\r\n"}, ir,
+         ConnectionLogLine("1 AUTHENTICATE XOAUTH2 <hidden>\r\n") + ConnectionLogLine("1 OK Logged in\r\n"), 7,
+         false},
+        {"continuation", kGreeting, {"+ \r\n", "1 OK Logged in\r\n"}, bare + Xoauth2Message("me", token) + "\r\n",
+         ConnectionLogLine(bare) + ConnectionLogLine("+ \r\n") + ConnectionLogLine("<hidden>\r\n") +
+             ConnectionLogLine("1 OK Logged in\r\n"),
+         7, false},
+        {"challenge", kSaslGreeting, {kChallenge, "1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"},
+         ir + "\r\n",
+         ConnectionLogLine("1 AUTHENTICATE XOAUTH2 <hidden>\r\n") + ConnectionLogLine(kChallenge) +
+             ConnectionLogLine("\r\n") + ConnectionLogLine("1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"),
+         -1, true,
+         "rejected by the server: reply to AUTHENTICATE (XOAUTH2 refused: "
+         "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"})"},
+        {"challenge after the +", kGreeting, {"+ \r\n", kChallenge, "1 NO failed\r\n"},
+         bare + Xoauth2Message("me", token) + "\r\n\r\n", "", -1, true,
+         "rejected by the server: reply to AUTHENTICATE (XOAUTH2 refused: "
+         "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"})"},
+        {"no without challenge", kSaslGreeting, {"1 NO AUTHENTICATE failed.\r\n"}, ir, "", -1, true,
+         "rejected by the server: reply to AUTHENTICATE"},
+        {"bad is no refusal", kSaslGreeting, {"1 BAD Invalid SASL response\r\n"}, ir, "", -1, false,
+         "rejected by the server: reply to AUTHENTICATE"},
+        {"no XOAUTH2 at all", kGreeting, {"1 NO Unsupported authentication mechanism.\r\n"}, bare, "", -1, false,
+         "rejected by the server: reply to AUTHENTICATE"},
+        {"closed after the token", kSaslGreeting, {"<close>"}, ir, "", -1, false,
+         "the server closed the connection: reply to AUTHENTICATE"},
+        {"closed after the challenge", kSaslGreeting, {kChallenge, "<close>"}, ir + "\r\n", "", -1, false,
+         "the server closed the connection: reply to AUTHENTICATE"},
+        {"the longest token", kGreeting, {"+ \r\n", "1 OK\r\n"},
+         bare + Xoauth2Message("me", longToken) + "\r\n", "", 7, false, nullptr, longToken},
+        {"a token too long", kSaslGreeting, {}, "", "", -1, false,
+         "the access token cannot be sent: empty, past 16384 bytes, or with a control character",
+         longToken + "T"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = {Send(c.greeting)};
+        for (const std::string& reply : c.replies) {
+            steps.push_back(ReadLine());
+            steps.push_back(reply == "<close>" ? CloseConnection() : Send(reply));
+        }
+        if (c.result >= 0)
+            steps.insert(steps.end(), {ReadLine(), Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 1 2 3 4 5 6 7\r\n3 OK\r\n"),
+                                       ReadLine(), Send("4 OK\r\n")});
+        ScriptedServer server(steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        BearerLogin bearer = {c.token.c_str(), !c.refused};
+        EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], &bearer));
+        EXPECT_EQ(c.refused, bearer.refused);
+        const std::string received = server.Received();
+        EXPECT_EQ(0u, received.find(c.sent)) << received.substr(0, 200);
+        if (c.result >= 0) {
+            EXPECT_EQ(c.sent + "2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n4 LOGOUT\r\n", received);
+        }
+        const std::string log = bed.Log();
+        EXPECT_EQ(std::string::npos, log.find(c.token.substr(0, 64))) << log;
+        EXPECT_EQ(std::string::npos, log.find(Xoauth2Message("me", c.token).substr(0, 64))) << log;
+        EXPECT_EQ(std::string::npos, log.find(Base64Of(c.token).substr(0, 64))) << log;
+        size_t afterGreeting = log.find(ConnectionLogLine(c.greeting)) + ConnectionLogLine(c.greeting).size();
+        EXPECT_EQ(0u, log.compare(afterGreeting, c.logged.size(), c.logged)) << log;
+        if (c.reason) {
+            EXPECT_TRUE(EndsWith(log, ConnectionLogLine(std::string("Error: ") + c.reason))) << log;
+        } else {
+            EXPECT_EQ(std::string::npos, log.find("Error: ")) << log;
+        }
     }
 }
 
@@ -230,7 +338,7 @@ TEST(ImapCheck, CredentialsThatAreNoAtomsGoOutQuoted) {
         ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 NO\r\n")});
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port(), c.login, c.password);
-        CheckImapAccount(&bed.instance, &bed.instance.accounts[0]);
+        CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr);
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine(c.sent)));  // logged as sent
     }
@@ -243,7 +351,7 @@ TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
     delete closed;
     CheckBed bed;
     bed.AddAccount(kAccountImap, port);
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ(ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(port)) + ConnectionLogLine("") +
                   ConnectionLogLine("Error: connection refused: 127.0.0.1 port " + std::to_string(port)),
               bed.Log());
@@ -251,7 +359,7 @@ TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
     CheckBed unnamed;
     MailAccount& account = unnamed.AddAccount(kAccountImap, 143);
     account.address[0] = '\0';
-    EXPECT_EQ(-1, CheckImapAccount(&unnamed.instance, &account));
+    EXPECT_EQ(-1, CheckImapAccount(&unnamed.instance, &account, nullptr));
     EXPECT_TRUE(EndsWith(unnamed.Log(), ConnectionLogLine("") + ConnectionLogLine("Error: no Address set")));
 
     // Names that cannot exist (RFC 6761), and text taken for a name as it is no address.
@@ -259,7 +367,7 @@ TEST(ImapCheck, ConnectionFailuresGiveAnEmptyGreeting) {
         CheckBed lookup;
         MailAccount& named = lookup.AddAccount(kAccountImap, 143);
         strcpy(named.address, name);
-        EXPECT_EQ(-1, CheckImapAccount(&lookup.instance, &named));
+        EXPECT_EQ(-1, CheckImapAccount(&lookup.instance, &named, nullptr));
         EXPECT_TRUE(EndsWith(lookup.Log(), ConnectionLogLine(std::string("Error: name not found: ") + name)))
             << lookup.Log();
     }
@@ -311,7 +419,7 @@ TEST(ImapCheck, AFullStandardOutputHoldsOneWriteAtATime) {
         bed.instance.timeoutSeconds = 1;
         bed.AddAccount(kAccountImap, port);
         DWORD start = GetTickCount();
-        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
         EXPECT_GE(GetTickCount() - start, c.leastMs);
         EXPECT_LT(GetTickCount() - start, c.mostMs);
     }
@@ -321,7 +429,7 @@ TEST(ImapCheck, AFullStandardOutputHoldsOneWriteAtATime) {
     Sleep(200);  // for the hanging line to end, and free standard output again
     CheckBed bed;
     bed.AddAccount(kAccountImap, port);
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     SetStdHandle(STD_OUTPUT_HANDLE, output);
     CloseHandle(writer);
     WaitForSingleObject(drainer, 5000);
@@ -335,7 +443,7 @@ TEST(ImapCheck, HostNamesAreLookedUp) {
     CheckBed bed;
     MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
     strcpy(account.address, "localhost");
-    EXPECT_EQ(1, CheckImapAccount(&bed.instance, &account));
+    EXPECT_EQ(1, CheckImapAccount(&bed.instance, &account, nullptr));
 }
 
 TEST(ImapCheck, RepliesPastTheBoundFailCleanly) {
@@ -347,7 +455,7 @@ TEST(ImapCheck, RepliesPastTheBoundFailCleanly) {
                            ReadLine(), Send(endless), StaySilent()});
     CheckBed bed;
     bed.AddAccount(kAccountImap, server.Port());
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ(std::string::npos, bed.Log().find("LOGOUT"));
     EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("Error: reply past 1048576 bytes: reply to SEARCH")));
 }
@@ -363,7 +471,7 @@ TEST(ImapCheck, SilentServersTimeOut) {
         bed.instance.timeoutSeconds = 1;
         bed.AddAccount(kAccountImap, server.Port());
         DWORD start = GetTickCount();
-        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
         DWORD spent = GetTickCount() - start;
         EXPECT_GE(spent, 900u);
         EXPECT_LT(spent, 10000u);
@@ -392,7 +500,7 @@ TEST(ImapCheck, AStopEndsAWaitAtOnce) {
     StopLater stop = {bed.instance.stopEvent, 300};
     HANDLE stopper = CreateThread(nullptr, 0, SetEventLater, &stop, 0, nullptr);
     DWORD start = GetTickCount();
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_LT(GetTickCount() - start, 5000u);  // nowhere near the minute
     EXPECT_EQ(std::string::npos, bed.Log().find("Error: "));  // a stop is no failure
     WaitForSingleObject(stopper, INFINITE);
@@ -429,7 +537,7 @@ TEST(ImapCheck, OverTlsTheDialogueIsTheSameAsInClear) {
         int before = tls_scenes::EndedConnections(c.scene);
         CheckBed bed;
         MailAccount& account = AddTlsAccount(bed, c.scene, c.security);
-        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account));
+        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account, nullptr));
         EXPECT_EQ(c.sent, tls_scenes::Sent(c.scene, before));
         std::string log = bed.Log();
         // The TLS line follows the connect line, or the OK to STARTTLS.
@@ -448,7 +556,7 @@ TEST(ImapCheck, RefusedStartTlsEndsTheCheckBeforeAnyLogin) {
         SCOPED_TRACE(scene);
         int before = tls_scenes::EndedConnections(scene);
         CheckBed bed;
-        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, scene, kSecurityStartTls)));
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, scene, kSecurityStartTls), nullptr));
         EXPECT_EQ("0 STARTTLS\r\n", tls_scenes::Sent(scene, before));
         std::string log = bed.Log();
         EXPECT_NE(std::string::npos, log.find("    Error: STARTTLS refused\r\n")) << log;
@@ -533,7 +641,7 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
                 account.pin = kPinSet;
             }
             bool accepted = (acceptAny && !c.pinned) || !c.reason;
-            EXPECT_EQ(accepted ? 3 : -1, CheckImapAccount(&bed.instance, &account));
+            EXPECT_EQ(accepted ? 3 : -1, CheckImapAccount(&bed.instance, &account, nullptr));
             std::string log = bed.Log();
             std::string expected = !accepted  ? reason
                                    : c.pinned ? "accepted by its pin (CertificateFingerprint)\r\n"
@@ -551,7 +659,7 @@ TEST(ImapCheck, NamesAreMatchedAsWritten) {
     CheckBed bed;
     MailAccount& account = AddTlsAccount(bed, "imaps-names", kSecurityTls);
     CopyText(account.address, sizeof account.address, "LocalHost");
-    EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account)) << bed.Log();
+    EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account, nullptr)) << bed.Log();
 }
 
 TEST(ImapCheck, HandshakeFaultsFailInTimeAndTheNextCheckSucceeds) {
@@ -572,11 +680,11 @@ TEST(ImapCheck, HandshakeFaultsFailInTimeAndTheNextCheckSucceeds) {
         // Only the stall waits for the time-out; the others end long before a minute.
         bed.instance.timeoutSeconds = std::string(c.scene) == "handshake-stall" ? 1 : 60;
         DWORD start = GetTickCount();
-        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, c.scene, kSecurityTls)));
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, c.scene, kSecurityTls), nullptr));
         DWORD spent = GetTickCount() - start;
         EXPECT_LT(spent, 5000u);
         EXPECT_NE(std::string::npos, bed.Log().find(c.reason)) << bed.Log();
-        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, "imaps-next", kSecurityTls)));
+        EXPECT_EQ(3, CheckImapAccount(&bed.instance, &AddTlsAccount(bed, "imaps-next", kSecurityTls), nullptr));
     }
 }
 
@@ -587,7 +695,7 @@ TEST(ImapCheck, AStopEndsAStalledHandshakeAtOnce) {
     StopLater stop = {bed.instance.stopEvent, 300};
     HANDLE stopper = CreateThread(nullptr, 0, SetEventLater, &stop, 0, nullptr);
     DWORD start = GetTickCount();
-    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account));
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account, nullptr));
     EXPECT_LT(GetTickCount() - start, 5000u);
     EXPECT_EQ(std::string::npos, bed.Log().find("Error:"));  // a stop is no failure
     WaitForSingleObject(stopper, INFINITE);
@@ -630,7 +738,7 @@ TEST(ImapCheck, AnUnknownSecurityOrAPortOutOfRangeConnectsToNothing) {
         if (c.port != 0)
             CopyText(account.portText, sizeof account.portText,
                      c.portText[0] ? c.portText : std::to_string(account.port).c_str());
-        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account));
+        EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &account, nullptr));
         EXPECT_NE(std::string::npos, bed.Log().find(c.reason)) << bed.Log();
         EXPECT_EQ(0u, bed.Log().find("    Error: ")) << bed.Log();
         EXPECT_EQ(0, server.Connections());

@@ -12,6 +12,7 @@
 #include "silent_pipe_win.h"
 #include "mail/pop_check.h"
 #include "mail/registry_count_win.h"
+#include "text/base64.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
 
@@ -62,7 +63,7 @@ protected:
 TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
     ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
     bed.AddAccount(kAccountPop, server.Port());
-    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
     EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: 0") +
                   ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(server.Port())) +
@@ -76,7 +77,7 @@ TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
 TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {
     ScriptedServer server(Dialogue("+OK 7 10240\r\n"));
     bed.AddAccount(kAccountPop, server.Port(), "me", "s3cret").maskPassword = true;
-    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(7, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
     EXPECT_EQ("USER me\r\nPASS s3cret\r\nSTAT\r\nQUIT\r\n", server.Received());
     EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("PASS ********\r\n")));
     EXPECT_EQ(std::string::npos, bed.Log().find("s3cret"));
@@ -85,7 +86,7 @@ TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {
 TEST_F(PopCheck, RepliesInPiecesAreReadWhole) {
     ScriptedServer server(Dialogue("+OK 12 99\r\n", 1));
     bed.AddAccount(kAccountPop, server.Port());
-    EXPECT_EQ(12, CheckPopAccount(&bed.instance, &bed.instance.accounts[0]));
+    EXPECT_EQ(12, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
 }
 
 TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
@@ -123,12 +124,88 @@ TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
         ScriptedServer server(c.steps);
         CheckBed local;
         local.AddAccount(kAccountPop, server.Port(), "me", c.password).security = c.security;
-        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
         EXPECT_EQ(c.sent, server.Received());
         EXPECT_EQ(std::string::npos, local.Log().find("Disconnect"));
         const std::string last = ConnectionLogLine(std::string("Error: ") + c.reason);
         EXPECT_EQ(local.Log().size() - last.size(), local.Log().find("    Error: ")) << local.Log();
         EXPECT_EQ(last, local.Log().substr(local.Log().size() - last.size()));
+    }
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string Base64Of(const std::string& bytes) {
+    std::string text(bytes.size() / 3 * 4 + 8, '\0');
+    EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &text[0], text.size());
+    return text.c_str();
+}
+
+// AUTH XOAUTH2 in place of USER and PASS: the token on a line of its own
+// after the server's "+", a challenge answered with an empty line; the
+// token never in the log.
+TEST_F(PopCheck, AnAccessTokenSignsInWithXoauth2) {
+    const std::string token = "EwBwA8l6BAAU-token";
+    const std::string longToken(16384, 'T');
+    const std::string challenge = "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;  // after each line the client sends; "<close>" closes
+        std::string sent;                  // up to and including the token's line
+        int result;
+        bool refused;
+        const char* reason = nullptr;
+        std::string token = "EwBwA8l6BAAU-token";
+    };
+    const std::string auth = "AUTH XOAUTH2\r\n";
+    const std::string message = Base64Of("user=me\x01" "auth=Bearer " + token + "\x01\x01") + "\r\n";
+    const Case cases[] = {
+        {"accepted", {"+ \r\n", "+OK Logged in.\r\n"}, auth + message, 7, false},
+        {"challenge", {"+ \r\n", challenge, "-ERR [AUTH] Authentication failed.\r\n"}, auth + message + "\r\n", -1,
+         true,
+         "rejected by the server: reply to AUTH (XOAUTH2 refused: "
+         "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"})"},
+        {"-ERR without challenge", {"+ \r\n", "-ERR Authentication failed.\r\n"}, auth + message, -1, true,
+         "rejected by the server: reply to AUTH"},
+        {"no XOAUTH2 at all", {"-ERR Unsupported mechanism\r\n"}, auth, -1, false,
+         "rejected by the server: reply to AUTH"},
+        {"closed after the token", {"+ \r\n", "<close>"}, auth + message, -1, false,
+         "the server closed the connection: reply to AUTH"},
+        {"the longest token", {"+ \r\n", "+OK\r\n"},
+         auth + Base64Of("user=me\x01" "auth=Bearer " + longToken + "\x01\x01") + "\r\n", 7, false, nullptr,
+         longToken},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = {Send("+OK Dovecot ready.\r\n")};
+        for (const std::string& reply : c.replies) {
+            steps.push_back(ReadLine());
+            steps.push_back(reply == "<close>" ? CloseConnection() : Send(reply));
+        }
+        if (c.result >= 0)
+            steps.insert(steps.end(), {ReadLine(), Send("+OK 7 700\r\n"), ReadLine(), Send("+OK Bye\r\n")});
+        ScriptedServer server(steps);
+        CheckBed local;
+        local.AddAccount(kAccountPop, server.Port());
+        BearerLogin bearer = {c.token.c_str(), !c.refused};
+        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &local.instance.accounts[0], &bearer));
+        EXPECT_EQ(c.refused, bearer.refused);
+        EXPECT_EQ(c.result >= 0 ? c.sent + "STAT\r\nQUIT\r\n" : c.sent, server.Received());
+        const std::string log = local.Log();
+        EXPECT_EQ(std::string::npos, log.find(c.token.substr(0, 64))) << log;
+        EXPECT_EQ(std::string::npos, log.find(Base64Of(c.token).substr(0, 64))) << log;
+        EXPECT_NE(std::string::npos, log.find(ConnectionLogLine(auth) + ConnectionLogLine(c.replies[0]))) << log;
+        if (c.sent.size() > auth.size()) {
+            EXPECT_NE(std::string::npos, log.find(ConnectionLogLine("<hidden>\r\n"))) << log;
+            EXPECT_EQ(std::string::npos, log.find(c.sent.substr(auth.size(), 64))) << log;
+        }
+        if (c.reason) {
+            EXPECT_TRUE(EndsWith(log, ConnectionLogLine(std::string("Error: ") + c.reason))) << log;
+        } else {
+            EXPECT_EQ(std::string::npos, log.find("Error: ")) << log;
+        }
     }
 }
 
@@ -147,7 +224,7 @@ TEST_F(PopCheck, StatWithoutACountToShowIsAFailedCheck) {
         ScriptedServer server(Dialogue(c.stat));
         CheckBed local;
         local.AddAccount(kAccountPop, server.Port());
-        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
         EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nQUIT\r\n", server.Received());
         const std::string last = ConnectionLogLine("Disconnect") + ConnectionLogLine(std::string("Error: ") + c.reason);
         EXPECT_EQ(last, local.Log().substr(local.Log().size() - last.size())) << local.Log();
@@ -160,7 +237,7 @@ TEST_F(PopCheck, LocalMessagesAreSubtractedAndRegistryUnreadAdded) {
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Old.dbx", 3)});
     CopyText(account.registryPath, kAccountTextSize, ("HKEY_CURRENT_USER\\" + key + "\\Unread").c_str());
-    EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account));  // 10 - (8 - 2)
+    EXPECT_EQ(4, CheckPopAccount(&bed.instance, &account, nullptr));  // 10 - (8 - 2)
     EXPECT_EQ(0u, bed.Log().find(ConnectionLogLine("Nb messages in DBX file: 8") + ConnectionLogLine("RegUnreadMsg:2") +
                                  "    Connect "));
 }
@@ -172,7 +249,7 @@ TEST_F(PopCheck, MoreLocalThanOnTheServerIsNothingNewNeverAFailure) {
         CheckBed local;
         MailAccount& account = local.AddAccount(kAccountPop, server.Port());
         UseDbx(account, {Dbx("Inbox.dbx", 5)});
-        EXPECT_EQ(0, CheckPopAccount(&local.instance, &account)) << stat;
+        EXPECT_EQ(0, CheckPopAccount(&local.instance, &account, nullptr)) << stat;
         EXPECT_EQ(std::string::npos, local.Log().find("Error: "));
     }
 }
@@ -181,7 +258,7 @@ TEST_F(PopCheck, UnreadableDbxFileFailsBeforeConnecting) {
     ScriptedServer server(Dialogue("+OK 10 5000\r\n"));
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     UseDbx(account, {Dbx("Inbox.dbx", 5), Dbx("Short.dbx", 5, 207)});
-    EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &account));
+    EXPECT_EQ(-1, CheckPopAccount(&bed.instance, &account, nullptr));
     EXPECT_EQ(ConnectionLogLine("Nb messages in DBX file: -1") +
                   ConnectionLogLine("Error: DBX file cannot be read: " + bed.folder.Path() + "Short.dbx"),
               bed.Log());
@@ -215,7 +292,7 @@ TEST_F(PopCheck, ADbxFileThatNeverAnswersHoldsOneReadAtATime) {
         local.instance.timeoutSeconds = 1;
         UseDbx(local.AddAccount(kAccountPop, 1), {path});
         DWORD start = GetTickCount();
-        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0]));
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
         EXPECT_LT(GetTickCount() - start, c.mostMs);
         EXPECT_NE(std::string::npos, local.Log().find(ConnectionLogLine(std::string("Error: ") + c.reason + path)))
             << local.Log();
@@ -226,7 +303,7 @@ TEST_F(PopCheck, UnreadableRegistryValueMeansNoCorrection) {
     ScriptedServer server(Dialogue("+OK 6 5000\r\n"));
     MailAccount& account = bed.AddAccount(kAccountPop, server.Port());
     CopyText(account.registryPath, kAccountTextSize, ("HKCU\\" + key + "\\Unread").c_str());
-    EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account));
+    EXPECT_EQ(6, CheckPopAccount(&bed.instance, &account, nullptr));
     EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("RegUnreadMsg:-1")));
 }
 
@@ -276,7 +353,7 @@ TEST_F(PopCheck, OverTlsAndAfterStlsTheDialogueIsTheSameAsInClear) {
         MailAccount& account = local.AddAccount(kAccountPop, tls_scenes::Port(c.scene));
         account.security = c.security;
         CopyText(account.caFile, sizeof account.caFile, tls_scenes::CertificatePath("ca.pem").c_str());
-        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &account));
+        EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &account, nullptr));
         EXPECT_EQ(c.sent, tls_scenes::Sent(c.scene, before));
         EXPECT_NE(std::string::npos, local.Log().find(c.logged)) << local.Log();
     }
