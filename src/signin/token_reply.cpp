@@ -18,7 +18,7 @@ namespace {
 // reply with more is no token reply.
 const unsigned kMaxJsonTokens = 64;
 const size_t kMaxJsonLength = 1024 * 1024;
-const int32_t kDefaultExpiresSeconds = 3600;  // RFC 6749 5.1 leaves it to the server
+const int32_t kDefaultExpiresSeconds = 3600; // RFC 6749 5.1 leaves it to the server
 const int32_t kMaxExpiresSeconds = 24 * 60 * 60;
 
 // Reads the bytes of a JSON string's text (between its quotes) one at a time,
@@ -26,7 +26,7 @@ const int32_t kMaxExpiresSeconds = 24 * 60 * 60;
 struct StringReader {
     const char* at;
     const char* end;
-    unsigned char pending[4];  // the rest of a UTF-8 sequence
+    unsigned char pending[4]; // the rest of a UTF-8 sequence
     int pendingCount;
     int pendingNext;
 };
@@ -97,16 +97,26 @@ int ReadStringByte(StringReader* reader) {
     if (reader->at >= reader->end)
         return kStringBad;
     switch (*reader->at++) {
-    case '"': return '"';
-    case '\\': return '\\';
-    case '/': return '/';
-    case 'b': return '\b';
-    case 'f': return '\f';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    case 'u': break;
-    default: return kStringBad;
+    case '"':
+        return '"';
+    case '\\':
+        return '\\';
+    case '/':
+        return '/';
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    case 'u':
+        break;
+    default:
+        return kStringBad;
     }
     long code = ReadHex4(reader->at, reader->end);
     if (code < 0)
@@ -161,7 +171,8 @@ bool IsString(const char* json, const jsmntok_t& token, const char* text) {
 
 // Unescapes a string into out[size]; false when it does not fit. The result
 // may hold NUL bytes: *length says how long it is.
-bool UnescapeString(const char* json, const jsmntok_t& token, char* out, size_t size, size_t* length) {
+bool UnescapeString(const char* json, const jsmntok_t& token, char* out, size_t size,
+                    size_t* length) {
     StringReader reader = StartString(json, token);
     size_t at = 0;
     bool fits = true;
@@ -216,7 +227,9 @@ bool IsValidPrimitive(const char* json, const jsmntok_t& token) {
            IsPrimitive(json, token, "null") || IsNumber(json + token.start, json + token.end);
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Whether json[from..to) is blanks around exactly one separator, or blanks
 // alone when separator is 0. jsmn lets stray and missing commas pass.
@@ -231,8 +244,12 @@ bool IsSeparation(const char* json, int from, int to, char separator) {
     return seen;
 }
 
-int SpanStart(const jsmntok_t& token) { return token.type == JSMN_STRING ? token.start - 1 : token.start; }
-int SpanEnd(const jsmntok_t& token) { return token.type == JSMN_STRING ? token.end + 1 : token.end; }
+int SpanStart(const jsmntok_t& token) {
+    return token.type == JSMN_STRING ? token.start - 1 : token.start;
+}
+int SpanEnd(const jsmntok_t& token) {
+    return token.type == JSMN_STRING ? token.end + 1 : token.end;
+}
 
 struct Tokens {
     const char* json;
@@ -254,7 +271,8 @@ bool CheckValue(const Tokens& tokens, int i, int* next) {
     int at = value.start + 1;
     for (int member = 0; member < value.size; ++member) {
         int j = *next;
-        if (j >= tokens.count || !IsSeparation(tokens.json, at, SpanStart(tokens.list[j]), member ? ',' : 0))
+        if (j >= tokens.count ||
+            !IsSeparation(tokens.json, at, SpanStart(tokens.list[j]), member ? ',' : 0))
             return false;
         if (value.type == JSMN_OBJECT) {
             const jsmntok_t& key = tokens.list[j];
@@ -286,7 +304,8 @@ bool Refuse(TokenReply* out, const char* reason) {
 
 // A token must be sent back as it came: never cut, and only characters that
 // survive a header line and a SASL string (RFC 6750 section 2.1 allows fewer).
-bool ReadToken(const Tokens& tokens, const jsmntok_t& value, const char* name, char* token, TokenReply* out) {
+bool ReadToken(const Tokens& tokens, const jsmntok_t& value, const char* name, char* token,
+               TokenReply* out) {
     char reason[120];
     size_t length = 0;
     if (value.type != JSMN_STRING) {
@@ -347,7 +366,7 @@ bool ReadExpires(const Tokens& tokens, const jsmntok_t& value, TokenReply* out) 
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool ReadTokenReply(const char* json, size_t length, TokenReply* out) {
     out->accessToken[0] = '\0';
@@ -374,8 +393,7 @@ bool ReadTokenReply(const char* json, size_t length, TokenReply* out) {
     int end = 0;
     if (list[0].type != JSMN_OBJECT)
         return Refuse(out, "is not a JSON object");
-    if (!CheckValue(tokens, 0, &end) || end != count ||
-        !IsSeparation(json, 0, list[0].start, 0) ||
+    if (!CheckValue(tokens, 0, &end) || end != count || !IsSeparation(json, 0, list[0].start, 0) ||
         !IsSeparation(json, list[0].end, static_cast<int>(length), 0))
         return Refuse(out, "is not well-formed JSON");
 
@@ -412,7 +430,8 @@ bool ReadTokenReply(const char* json, size_t length, TokenReply* out) {
     if (error >= 0) {
         ReadPrintable(tokens, list[error], out->error, sizeof out->error);
         if (description >= 0)
-            ReadPrintable(tokens, list[description], out->errorDescription, sizeof out->errorDescription);
+            ReadPrintable(tokens, list[description], out->errorDescription,
+                          sizeof out->errorDescription);
         FormatText(out->why, sizeof out->why, "the token endpoint refused: %s%s%s", out->error,
                    out->errorDescription[0] ? ": " : "", out->errorDescription);
         return false;
@@ -431,7 +450,8 @@ bool ReadTokenReply(const char* json, size_t length, TokenReply* out) {
         return false;
     if (!ReadToken(tokens, list[access], "access_token", out->accessToken, out))
         return false;
-    if (refresh >= 0 && !ReadToken(tokens, list[refresh], "refresh_token", out->refreshToken, out)) {
+    if (refresh >= 0 &&
+        !ReadToken(tokens, list[refresh], "refresh_token", out->refreshToken, out)) {
         out->accessToken[0] = '\0';
         return false;
     }
