@@ -60,6 +60,7 @@ TEST(TokenReply, ReadsTokensOrRefusesWithAReason) {
          "refresh_token with the byte 0x7F"},
         {R"({"access_token":"\ud83d"})", nullptr, "", 0, "not well-formed"},
         {R"({"access_token":"\ude00\ud83d"})", nullptr, "", 0, "not well-formed"},
+        {R"({"access_token":"\ud83d\u0041"})", nullptr, "", 0, "not well-formed"},
         {"{\"access_token\":\"a\tb\"}", nullptr, "", 0, "not well-formed"},
         // The longest token fits whole; one byte more is refused, never cut.
         {"{\"access_token\":\"" + big + "\"}", big.c_str(), "", 3600, ""},
