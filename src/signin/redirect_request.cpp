@@ -155,7 +155,8 @@ void JudgeRedirectRequest(const char* head, size_t length, const char* expectedS
             return Judge(out, kRedirectBad, why);
         at = pairEnd + 1;
     }
-    if (!parameters.seen[1] || parameters.stateTooLong ||
+    // An empty expected state would let any request with "state=" through.
+    if (!parameters.seen[1] || parameters.stateTooLong || expectedState[0] == '\0' ||
         strcmp(parameters.state, expectedState) != 0)
         return Judge(out, kRedirectWrongState,
                      parameters.seen[1] ? "a state other than this sign-in's" : "no state");

@@ -320,6 +320,9 @@ TEST(RedirectRequest, JudgesTheBrowsersRequest) {
         "GET /?error=access_denied&error_description=The+user%0D%0Adeclined&state=S1" + tail;
     JudgeRedirectRequest(refused.data(), refused.size(), "S1", request.get());
     EXPECT_STREQ("The user??declined", request->errorDescription);
+    const std::string emptyState = "GET /?code=abc&state=" + tail;
+    JudgeRedirectRequest(emptyState.data(), emptyState.size(), "", request.get());
+    EXPECT_EQ(kRedirectWrongState, request->kind);
 }
 
 TEST(RedirectRequest, PagesAreWholeResponsesWithTheDetailEscaped) {
