@@ -23,7 +23,7 @@ bool IsShown(const char* text, size_t size) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::unique_ptr<RedirectRequest> request(new RedirectRequest);

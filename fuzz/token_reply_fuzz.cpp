@@ -32,7 +32,7 @@ bool IsShown(const char* text, size_t size) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::unique_ptr<TokenReply> reply(new TokenReply);
@@ -42,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!IsTokenText(reply->accessToken, false) || !IsTokenText(reply->refreshToken, true) ||
             reply->expiresSeconds < 0 || reply->expiresSeconds > 86400 || reply->error[0] != '\0')
             abort();
-    } else if (reply->accessToken[0] != '\0' || reply->refreshToken[0] != '\0' || reply->why[0] == '\0' ||
-               !IsShown(reply->why, sizeof reply->why) || !IsShown(reply->error, sizeof reply->error) ||
+    } else if (reply->accessToken[0] != '\0' || reply->refreshToken[0] != '\0' ||
+               reply->why[0] == '\0' || !IsShown(reply->why, sizeof reply->why) ||
+               !IsShown(reply->error, sizeof reply->error) ||
                !IsShown(reply->errorDescription, sizeof reply->errorDescription)) {
         abort();
     }
