@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   googletest
+  libjsmn-dev
   clang libclang-rt-14-dev
   dovecot-core dovecot-imapd dovecot-pop3d
   fonts-dejavu-core

@@ -15,6 +15,20 @@ bool CopyText(char* destination, size_t size, const char* text) {
     return fits;
 }
 
+bool CopyPrintable(char* destination, size_t size, const char* text, size_t length) {
+    if (size == 0)
+        return false;
+    bool fits = length < size;
+    if (!fits)
+        length = size - 1;
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        destination[i] = c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    destination[length] = '\0';
+    return fits;
+}
+
 bool FormatTextV(char* destination, size_t size, const char* format, va_list arguments) {
     if (size == 0)
         return false;

@@ -19,6 +19,11 @@ bool FormatText(char* destination, size_t size, const char* format, ...) TIDEWEL
 bool FormatTextV(char* destination, size_t size, const char* format, va_list arguments)
     TIDEWELL_PRINTF(3, 0);
 
+// Copies text[length] into destination[size] for a log line or a page: every
+// byte outside printable ASCII (a NUL, a line end, UTF-8) becomes '?'. False
+// when it was cut to size - 1 characters.
+bool CopyPrintable(char* destination, size_t size, const char* text, size_t length);
+
 // Joins the host's root folder, the docklet's relative folder and a file name
 // exactly as they come. A path that does not fit is left empty rather than cut,
 // so that it can never name some other file; the result then is false.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "text/base64.h"
+#include "text/percent_encoding.h"
 
 TEST(CopyText, CutsToTheArrayAndAlwaysTerminates) {
     char buffer[5];
@@ -23,6 +24,44 @@ TEST(FormatText, ReportsACutResult) {
     EXPECT_STREQ("42-ab", buffer);
     EXPECT_FALSE(FormatText(buffer, sizeof buffer, "%d", 123456789));
     EXPECT_STREQ("1234567", buffer);
+}
+
+TEST(CopyPrintable, ShowsEveryOtherByteAsAQuestionMark) {
+    char buffer[6];
+    EXPECT_TRUE(CopyPrintable(buffer, sizeof buffer, "a\0b\r\x7f", 5));
+    EXPECT_STREQ("a?b??", buffer);
+    EXPECT_FALSE(CopyPrintable(buffer, sizeof buffer, "\xc3\xa9~ abc", 8));
+    EXPECT_STREQ("??~ a", buffer);
+}
+
+TEST(PercentEncoding, KeepsOnlyUnreservedAndDecodesQueryValues) {
+    char out[32] = "q=";
+    size_t used = 2;
+    EXPECT_TRUE(AppendPercentEncoded(out, sizeof out, &used, "aZ09-._~ /+&=\xc3\xa9"));
+    EXPECT_STREQ("q=aZ09-._~%20%2F%2B%26%3D%C3%A9", out);
+    EXPECT_EQ(strlen(out), used);
+    // What does not fit leaves the text as it was.
+    EXPECT_FALSE(AppendPercentEncoded(out, sizeof out, &used, "!"));
+    EXPECT_STREQ("q=aZ09-._~%20%2F%2B%26%3D%C3%A9", out);
+
+    struct Case {
+        const char* text;
+        QueryDecoding result;
+        const char* decoded;
+    };
+    const Case cases[] = {
+        {"M.R3_b%2Fc+d%7e", kQueryDecoded, "M.R3_b/c d~"}, {"%C3%A9", kQueryDecoded, "\xc3\xa9"},
+        {"%", kQueryBad, ""},          {"a%4", kQueryBad, ""},    {"a%g1", kQueryBad, ""},
+        {"a%00b", kQueryBad, ""},      {"abcdefghijkl", kQueryTooLong, "abcdefghijk"},
+        {"abcdefghij%41", kQueryDecoded, "abcdefghijA"}, {"abcdefghijk%41", kQueryTooLong, "abcdefghijk"},
+        {"abcdefghijkl%zz", kQueryBad, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        char decoded[12];
+        EXPECT_EQ(c.result, DecodeQueryValue(c.text, strlen(c.text), decoded, sizeof decoded));
+        EXPECT_STREQ(c.decoded, decoded);
+    }
 }
 
 TEST(FormFolderPath, JoinsAsGivenOrLeavesEmpty) {

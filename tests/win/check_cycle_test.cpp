@@ -13,6 +13,7 @@
 #include "config/profile_reader_win.h"
 #include "config/read_configuration.h"
 #include "secrets/protected_password_win.h"
+#include "signin/random_and_hash_win.h"
 #include "recording_host_win.h"
 #include "text/bounded_text.h"
 
@@ -232,6 +233,33 @@ TEST_F(CheckCycle, AProtectedPasswordIsUnprotectedOnlyForItsAccount) {
         EXPECT_NE(std::string::npos, log.find("    " + std::string(c.reason))) << log;
         EXPECT_NE(std::string::npos, log.find("    Failed !\r\n"));
     }
+}
+
+// The other secrets Windows' crypto provider makes: a sign-in's PKCE texts,
+// first those of RFC 7636 appendix B, then fresh ones.
+TEST(SignInSecrets, PkceTextsFromTheCryptoProvider) {
+    const unsigned char octets[kPkceBytes] = {116, 24,  223, 180, 151, 153, 224, 37, 79, 250, 96,
+                                              125, 216, 173, 187, 186, 22,  212, 37, 77, 105, 214,
+                                              191, 240, 91,  88,  5,   88,  83,  132, 141, 121};
+    char verifier[kPkceTextSize], challenge[kPkceTextSize];
+    EncodePkceText(octets, verifier);
+    EXPECT_STREQ("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk", verifier);
+    unsigned char digest[kSha256Size];
+    unsigned long error = 1;
+    ASSERT_TRUE(Sha256(verifier, strlen(verifier), digest, &error)) << error;
+    EncodePkceText(digest, challenge);
+    EXPECT_STREQ("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM", challenge);
+
+    Pkce first, second;
+    ASSERT_TRUE(NewPkce(&first, &error)) << error;
+    ASSERT_TRUE(NewPkce(&second, &error)) << error;
+    EXPECT_EQ(43u, strlen(first.verifier));
+    EXPECT_EQ(43u, strlen(first.state));
+    ASSERT_TRUE(Sha256(first.verifier, 43, digest, &error));
+    EncodePkceText(digest, challenge);
+    EXPECT_STREQ(challenge, first.challenge);
+    EXPECT_STRNE(first.verifier, first.state);
+    EXPECT_STRNE(first.verifier, second.verifier);
 }
 
 // ProtectPasswords=1 at the first check: the file's plain passwords become

@@ -1,0 +1,52 @@
+// A token endpoint's JSON body as the sign-in reads it: whatever the bytes, a
+// reply is either refused with a reason and no token, or gives a token of
+// printable ASCII without space, whole, and a lifetime of at most a day.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "signin/token_reply.h"
+
+namespace {
+
+bool IsTokenText(const char* token, bool mayBeEmpty) {
+    size_t length = strnlen(token, kMaxTokenSize);
+    if (length == kMaxTokenSize || (length == 0 && !mayBeEmpty))
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (token[i] < 0x21 || token[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+bool IsShown(const char* text, size_t size) {
+    size_t length = strnlen(text, size);
+    if (length == size)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < 0x20 || text[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static std::unique_ptr<TokenReply> reply(new TokenReply);
+    memset(reply.get(), 0x5A, sizeof *reply);
+    bool read = ReadTokenReply(reinterpret_cast<const char*>(data), size, reply.get());
+    if (read) {
+        if (!IsTokenText(reply->accessToken, false) || !IsTokenText(reply->refreshToken, true) ||
+            reply->expiresSeconds < 0 || reply->expiresSeconds > 86400 || reply->error[0] != '\0')
+            abort();
+    } else if (reply->accessToken[0] != '\0' || reply->refreshToken[0] != '\0' ||
+               reply->why[0] == '\0' || !IsShown(reply->why, sizeof reply->why) ||
+               !IsShown(reply->error, sizeof reply->error) ||
+               !IsShown(reply->errorDescription, sizeof reply->errorDescription)) {
+        abort();
+    }
+    return 0;
+}
