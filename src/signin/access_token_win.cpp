@@ -56,6 +56,17 @@ TokenOutcome SignInNeeded(const DockletInstance* instance, int32_t index) {
     return kTokenSignInNeeded;
 }
 
+// Logs why the token endpoint gave no access token.
+void LogRefusal(const DockletInstance* instance, int status, const TokenReply* reply) {
+    if (!instance->debug)
+        return;
+    if (reply->error[0] != '\0')
+        WriteDebugLog(instance, "    Error: token endpoint answered %d (%s%s%s)", status, reply->error,
+                      reply->errorDescription[0] ? ": " : "", reply->errorDescription);
+    else
+        WriteDebugLog(instance, "    Error: token endpoint answered %d: %s", status, reply->why);
+}
+
 // Asks the token endpoint for an access token in exchange for the refresh
 // token, and keeps what it gives.
 TokenOutcome Refresh(const DockletInstance* instance, int32_t index, const MailAccount* account,
@@ -65,9 +76,17 @@ TokenOutcome Refresh(const DockletInstance* instance, int32_t index, const MailA
     char shown[kTokenRequestShownSize];
     if (!body)
         return kTokenFailed;
-    FormatRefreshBody(body, kTokenRequestSize, shown, sizeof shown, account, &endpoints, refreshToken);
-    HttpResult result;
-    bool answered = PostForm(instance, account, endpoints.tokenUrl, body, shown, &result);
+    TokenRequestFields fields = {};
+    fields.clientId = account->oauth.clientId;
+    fields.clientSecret = account->oauth.clientSecret;
+    fields.refreshToken = refreshToken;
+    fields.scope = "";
+    HttpResult result = {};
+    bool answered = false;
+    if (FormRefreshBody(&fields, body, kTokenRequestSize, shown, sizeof shown))
+        answered = PostForm(instance, account, endpoints.tokenUrl, body, shown, &result);
+    else
+        CopyText(result.failure, sizeof result.failure, "the refresh request does not fit its buffer");
     SecureZeroMemory(body, kTokenRequestSize);
     free(body);
     if (!answered) {
@@ -78,23 +97,23 @@ TokenOutcome Refresh(const DockletInstance* instance, int32_t index, const MailA
         return outcome;
     }
     TokenReply* reply = static_cast<TokenReply*>(calloc(1, sizeof(TokenReply)));
-    bool read = reply && ReadTokenReply(result.body, result.length, reply);
+    const bool read = reply && ReadTokenReply(result.body, result.bodyLength, reply);
     const int status = result.status;
     FreeHttpResult(&result);
+    if (!reply)
+        return kTokenFailed;
     TokenOutcome outcome = kTokenFailed;
-    if (!reply) {
-        outcome = kTokenFailed;
-    } else if (read && status == 200 && reply->accessToken[0] != '\0') {
-        KeepAccessToken(instance->signIn, index, reply->accessToken, reply->expiresIn);
+    if (read && status == 200) {
+        KeepAccessToken(instance->signIn, index, reply->accessToken, static_cast<uint32_t>(reply->expiresSeconds));
         CopyText(token, size, reply->accessToken);
         if (instance->debug)
-            WriteDebugLog(instance, "    Sign-in: access token refreshed (for %u s)", reply->expiresIn);
+            WriteDebugLog(instance, "    Sign-in: access token refreshed (for %d s)", reply->expiresSeconds);
         char why[300];
         if (reply->refreshToken[0] != '\0' && strcmp(reply->refreshToken, refreshToken) != 0 &&
             !SaveRefreshToken(instance, index, &binding, reply->refreshToken, why, sizeof why) && instance->debug)
             WriteDebugLog(instance, "    Sign-in: the new refresh token cannot be kept: %s", why);
         outcome = kTokenReady;
-    } else if (read && strcmp(reply->error, "invalid_grant") == 0) {
+    } else if (strcmp(reply->error, "invalid_grant") == 0) {
         // The provider no longer knows this sign-in (revoked, expired, or a
         // rotated token spent elsewhere): keeping it would only be refused again.
         char why[300];
@@ -104,18 +123,11 @@ TokenOutcome Refresh(const DockletInstance* instance, int32_t index, const MailA
             WriteDebugLog(instance, "    Sign-in: the provider refused the kept sign-in (invalid_grant%s%s)",
                           reply->errorDescription[0] ? ": " : "", reply->errorDescription);
         outcome = SignInNeeded(instance, index);
-    } else if (instance->debug) {
-        if (!read)
-            WriteDebugLog(instance, "    Error: token endpoint answered %d: %s", status, reply->why);
-        else
-            WriteDebugLog(instance, "    Error: token endpoint answered %d (%s%s%s)", status,
-                          reply->error[0] ? reply->error : "no token", reply->errorDescription[0] ? ": " : "",
-                          reply->errorDescription);
+    } else {
+        LogRefusal(instance, status, reply);
     }
-    if (reply) {
-        SecureZeroMemory(reply, sizeof(TokenReply));
-        free(reply);
-    }
+    SecureZeroMemory(reply, sizeof(TokenReply));
+    free(reply);
     return outcome;
 }
 

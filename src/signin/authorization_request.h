@@ -2,6 +2,7 @@
 #include <cstddef>
 
 #include "signin/oauth_provider.h"
+#include "signin/token_limits.h"
 
 // The texts of an authorization code grant with PKCE (RFC 6749 section 4.1,
 // RFC 7636): the URL opened in the browser and the two token request bodies.
@@ -16,6 +17,11 @@ bool FormRedirectUri(const OAuthEndpoints* endpoints, int port, char* out, size_
 bool FormAuthorizationUrl(const OAuthEndpoints* endpoints, const char* clientId,
                           const char* redirectUri, const char* state, const char* challenge,
                           const char* loginHint, char* out, size_t size);
+
+// Room for a token request body: a code or refresh token of the longest
+// kind with every byte escaped, and the rest; and for its shown form.
+const size_t kTokenRequestSize = 4 * kMaxTokenSize;
+const size_t kTokenRequestShownSize = 4 * kOAuthTextSize;
 
 // The values a token request body carries (application/x-www-form-urlencoded).
 struct TokenRequestFields {

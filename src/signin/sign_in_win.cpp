@@ -12,7 +12,6 @@
 #include "signin/authorization_request.h"
 #include "signin/browser_launch_win.h"
 #include "signin/oauth_provider.h"
-#include "signin/pkce.h"
 #include "signin/random_and_hash_win.h"
 #include "signin/redirect_request.h"
 #include "signin/sign_in_board_win.h"
@@ -62,30 +61,36 @@ void Log(const DockletInstance* instance, int32_t index, const char* format, ...
 // failed, in words for the browser's page and the log.
 bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn) {
     const MailAccount* account = &instance->accounts[index];
-    FormatCodeExchangeBody(signIn->body, sizeof signIn->body, signIn->shown, sizeof signIn->shown, account,
-                           &signIn->endpoints, signIn->redirect.code, signIn->redirectUri, signIn->pkce.verifier);
-    HttpResult result;
-    const bool answered = PostForm(instance, account, signIn->endpoints.tokenUrl, signIn->body, signIn->shown, &result);
+    TokenRequestFields fields = {};
+    fields.clientId = account->oauth.clientId;
+    fields.clientSecret = account->oauth.clientSecret;
+    fields.redirectUri = signIn->redirectUri;
+    fields.code = signIn->redirect.code;
+    fields.verifier = signIn->pkce.verifier;
+    HttpResult result = {};
+    bool answered = false;
+    if (FormCodeExchangeBody(&fields, signIn->body, sizeof signIn->body, signIn->shown, sizeof signIn->shown))
+        answered = PostForm(instance, account, signIn->endpoints.tokenUrl, signIn->body, signIn->shown, &result);
+    else
+        CopyText(result.failure, sizeof result.failure, "the token request does not fit its buffer");
     if (!answered) {
         CopyText(signIn->why, sizeof signIn->why, result.stopped ? "the item went away" : result.failure);
         FreeHttpResult(&result);
         return false;
     }
-    const bool read = ReadTokenReply(result.body, result.length, &signIn->reply);
+    const bool read = ReadTokenReply(result.body, result.bodyLength, &signIn->reply);
     const int status = result.status;
     FreeHttpResult(&result);
     const TokenReply& reply = signIn->reply;
-    if (!read) {
-        FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d: %s", status, reply.why);
+    if (!read || status != 200) {
+        if (reply.error[0] != '\0')
+            FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d (%s%s%s)", status,
+                       reply.error, reply.errorDescription[0] ? ": " : "", reply.errorDescription);
+        else
+            FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d: %s", status, reply.why);
         return false;
     }
-    if (status != 200 || reply.accessToken[0] == '\0') {
-        FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d (%s%s%s)", status,
-                   reply.error[0] ? reply.error : "no access token", reply.errorDescription[0] ? ": " : "",
-                   reply.errorDescription);
-        return false;
-    }
-    KeepAccessToken(instance->signIn, index, reply.accessToken, reply.expiresIn);
+    KeepAccessToken(instance->signIn, index, reply.accessToken, static_cast<uint32_t>(reply.expiresSeconds));
     if (reply.refreshToken[0] == '\0') {
         Log(instance, index, "the provider gave no refresh token: the next sign-in comes when this one expires");
         return true;
@@ -119,19 +124,14 @@ bool WaitForRedirect(DockletInstance* instance, int32_t index, LoopbackListener*
         case kListenRequest:
             break;
         }
-        if (!ReadRedirectRequest(signIn->request, length, &signIn->redirect, signIn->why, sizeof signIn->why)) {
-            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, signIn->why);
-            AnswerBrowser(listener, signIn->page);
-            Log(instance, index, "a request to the listener refused: %s", signIn->why);
-            continue;
-        }
-        if (strcmp(signIn->redirect.state, signIn->pkce.state) != 0) {
-            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, "its state is not this sign-in's");
-            AnswerBrowser(listener, signIn->page);
-            Log(instance, index, "a request without this sign-in's state refused");
-            continue;
-        }
-        return true;
+        JudgeRedirectRequest(signIn->request, length, signIn->pkce.state, &signIn->redirect);
+        const RedirectRequest& redirect = signIn->redirect;
+        if (redirect.kind == kRedirectCode || redirect.kind == kRedirectRefused)
+            return true;
+        const char* why = redirect.kind == kRedirectWrongState ? "its state is not this sign-in's" : redirect.why;
+        FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, why);
+        AnswerBrowser(listener, signIn->page);
+        Log(instance, index, "a request to the listener refused: %s", why);
     }
 }
 
@@ -141,8 +141,9 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         Log(instance, index, "%s", signIn->why);
         return false;
     }
-    if (!MakePkce(&signIn->pkce, signIn->why, sizeof signIn->why)) {
-        Log(instance, index, "%s", signIn->why);
+    unsigned long error = 0;
+    if (!NewPkce(&signIn->pkce, &error)) {
+        Log(instance, index, "no random numbers for the sign-in (Windows error %lu)", error);
         return false;
     }
     LoopbackListener* listener = OpenLoopbackListener(signIn->why, sizeof signIn->why);
@@ -150,10 +151,14 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         Log(instance, index, "no listener for the browser: %s", signIn->why);
         return false;
     }
-    FormatText(signIn->redirectUri, sizeof signIn->redirectUri, "http://%s:%d/", signIn->endpoints.redirectHost,
-               LoopbackPort(listener));
-    FormatAuthorizationUrl(signIn->url, sizeof signIn->url, account, &signIn->endpoints, signIn->redirectUri,
-                           &signIn->pkce);
+    if (!FormRedirectUri(&signIn->endpoints, LoopbackPort(listener), signIn->redirectUri, sizeof signIn->redirectUri) ||
+        !FormAuthorizationUrl(&signIn->endpoints, account->oauth.clientId, signIn->redirectUri, signIn->pkce.state,
+                              signIn->pkce.challenge, account->login, signIn->url, sizeof signIn->url)) {
+        Log(instance, index, "the sign-in page's address is longer than %u characters",
+            static_cast<unsigned>(sizeof signIn->url - 1));
+        CloseLoopbackListener(listener);
+        return false;
+    }
     Log(instance, index, "waiting up to 5 minutes for the browser at %s", signIn->redirectUri);
     Log(instance, index, "open %s", signIn->url);
     SetSignInPage(instance->signIn, signIn->url);
@@ -162,7 +167,7 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
     bool signedIn = false;
     if (WaitForRedirect(instance, index, listener, signIn)) {
         const RedirectRequest& redirect = signIn->redirect;
-        if (redirect.error[0] != '\0') {
+        if (redirect.kind == kRedirectRefused) {
             FormatText(signIn->why, sizeof signIn->why, "%s%s%s", redirect.error,
                        redirect.errorDescription[0] ? ": " : "", redirect.errorDescription);
             Log(instance, index, "refused by the provider (%s)", signIn->why);
