@@ -79,7 +79,7 @@ void Refuse(HttpHead* head, const char* why) {
     }
 }
 
-} // namespace
+}  // namespace
 
 void ReadHttpHead(const char* text, size_t length, HttpHead* head) {
     head->status = 0;

@@ -61,7 +61,7 @@ bool JoinChunks(char* text, size_t length, size_t at, size_t* joined, char* why,
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool JudgeHttpResponse(char* text, size_t length, HttpResponse* response, char* why,
                        size_t whySize) {

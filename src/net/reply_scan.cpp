@@ -14,13 +14,19 @@ enum HttpPart {
     kHttpTrailer,   // trailer lines after the last chunk, up to the empty line
 };
 
-bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
+}  // namespace
+
+ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0, kHttpHead, 0, 0}; }
+
+static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
     if (scan->tag == 0)
         return true;
     // RFC 3501 section 2.2.2: the tagged status line closes a command's reply.
     return lineEnd >= scan->lineStart + 2 && data[scan->lineStart] == scan->tag &&
            data[scan->lineStart + 1] == ' ';
 }
+
+namespace {
 
 // Where bytes that the head or a chunk announces end; past the bound when
 // they cannot all fit in it.
@@ -99,11 +105,7 @@ ReplyState ScanHttpReply(ReplyScan* scan, const char* data, size_t length, size_
     return length > kMaxReplyLength ? kReplyTooLong : kReplyNeedsMore;
 }
 
-} // namespace
-
-ReplyScan StartReplyScan(char tag) {
-    return ReplyScan{tag, 0, 0, kHttpHead, 0, 0};
-}
+}  // namespace
 
 ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length) {
     // Nothing past the bound is looked at, so that a reply whose end lies

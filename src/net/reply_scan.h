@@ -22,14 +22,14 @@ const char kHttpReplyEnd = '\x01';
 const char kSaslReplyEnd = '\x02';
 
 struct ReplyScan {
-    char tag;         // 0: the reply is its first line (greetings, POP3); else it
-                      // ends with the line that begins with the tag and a space (IMAP)
-    size_t scanned;   // bytes already looked at
-    size_t lineStart; // offset of the line being looked at
+    char tag;          // 0: the reply is its first line (greetings, POP3); else it
+                       // ends with the line that begins with the tag and a space (IMAP)
+    size_t scanned;    // bytes already looked at
+    size_t lineStart;  // offset of the line being looked at
     // An HTTP response's scan only:
-    int httpPart;     // what is being looked at: the head, a body, a chunk, ...
-    size_t headStart; // offset of the head being looked at (after any interim responses)
-    size_t partEnd;   // offset just past the body or chunk data being skipped
+    int httpPart;      // what is being looked at: the head, a body, a chunk, ...
+    size_t headStart;  // offset of the head being looked at (after any interim responses)
+    size_t partEnd;    // offset just past the body or chunk data being skipped
 };
 
 // A scan for a reply of the given kind, before its first byte.

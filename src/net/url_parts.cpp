@@ -42,7 +42,7 @@ bool Refuse(char* why, size_t whySize, const char* reason) {
     return false;
 }
 
-} // namespace
+}  // namespace
 
 bool SplitHttpUrl(const char* url, UrlParts* parts, char* why, size_t whySize) {
     const size_t length = strlen(url);
