@@ -81,26 +81,23 @@ bool JudgeHttpResponse(char* text, size_t length, HttpResponse* response, char* 
             break;
         headStart = bodyStart;
     }
-    size_t bodyLength = 0;
-    switch (head.framing) {
-    case kHttpBodyBad:
+    if (head.framing == kHttpBodyBad)
         return Refuse(why, whySize, head.why);
-    case kHttpBodyLength:
+    // 101 is the only 1xx left: what follows it would no longer be HTTP.
+    if (head.status < 200)
+        return Refuse(why, whySize, "HTTP reply switching protocols (101)");
+    size_t bodyLength = 0;
+    if (head.framing == kHttpBodyLength) {
         if (head.contentLength > length - bodyStart)
             return Refuse(why, whySize, "HTTP reply cut short in its body");
         bodyLength = static_cast<size_t>(head.contentLength);
-        break;
-    case kHttpBodyChunked:
+    } else if (head.framing == kHttpBodyChunked) {
         if (!JoinChunks(text, length, bodyStart, &bodyLength, why, whySize))
             return false;
         bodyLength -= bodyStart;
-        break;
-    case kHttpBodyNone:
-        // RFC 9110 sections 15.3.5 and 15.4.5: these two never have a body.
-        if (head.status != 204 && head.status != 304)
-            return Refuse(why, whySize,
-                          "HTTP reply with neither Content-Length nor chunked transfer coding");
-        break;
+    } else if (head.status != 204 && head.status != 304) {
+        // RFC 9110 sections 15.3.5 and 15.4.5: only these two never have a body.
+        return Refuse(why, whySize, "HTTP reply with neither Content-Length nor chunked transfer coding");
     }
     if (memchr(text + bodyStart, '\0', bodyLength))
         return Refuse(why, whySize, "HTTP reply with a NUL in its body");

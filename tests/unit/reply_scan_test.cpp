@@ -142,6 +142,7 @@ TEST(JudgeHttpResponse, DecodesTheBodyOrSaysWhatIsWrong) {
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n", 0, "trailer"},
         {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", 0, "cut short in its head"},
         {"HTTP/1.1 100 Continue\r\n\r\n", 0, "cut short in its head"},
+        {"HTTP/1.1 101 Switching Protocols\r\nContent-Length: 0\r\n\r\n", 0, "switching protocols"},
     };
     for (const JudgeCase& test : kCases) {
         SCOPED_TRACE(test.text);
