@@ -102,6 +102,8 @@ bool JudgeHttpResponse(char* text, size_t length, HttpResponse* response, char* 
     if (memchr(text + bodyStart, '\0', bodyLength))
         return Refuse(why, whySize, "HTTP reply with a NUL in its body");
     text[bodyStart + bodyLength] = '\0';
+    memcpy(response->version, text + headStart, 8);
+    response->version[8] = '\0';
     response->status = head.status;
     // The reason phrase is the server's text on its way to the log: only
     // printable ASCII of it stays as it is.

@@ -7,7 +7,8 @@
 // transfer coding undone.
 
 struct HttpResponse {
-    int32_t status;    // 100 to 599 (never an interim 1xx)
+    char version[9];   // "HTTP/1.1" or "HTTP/1.0"
+    int32_t status;    // 200 to 599
     char reason[64];   // the reason phrase as sent, cut to fit, for the log
     char* body;        // the decoded body, inside the text judged, NUL-terminated
     size_t bodyLength; // bytes of body, the terminator excluded
