@@ -49,7 +49,8 @@ void RoundTrip(FuzzedDataProvider* input) {
     if (chunked) {
         response += "Transfer-Encoding: chunked\r\n\r\n";
         for (size_t at = 0, i = 0; at < body.size(); ++i) {
-            size_t piece = pieces[i % pieces.size()] < body.size() - at ? pieces[i % pieces.size()] : body.size() - at;
+            size_t piece = pieces[i % pieces.size()] < body.size() - at ? pieces[i % pieces.size()]
+                                                                        : body.size() - at;
             char size[32];
             snprintf(size, sizeof size, i % 2 ? "%zX;x=1\r\n" : "%zx\r\n", piece);
             response += size + body.substr(at, piece) + "\r\n";
@@ -65,13 +66,14 @@ void RoundTrip(FuzzedDataProvider* input) {
     for (size_t i = 0; length < response.size(); ++i) {
         length += pieces[i % pieces.size()];
         length = length < response.size() ? length : response.size();
-        if (ScanReply(&scan, response.data(), length) != (length == response.size() ? kReplyComplete : kReplyNeedsMore))
+        if (ScanReply(&scan, response.data(), length) !=
+            (length == response.size() ? kReplyComplete : kReplyNeedsMore))
             abort();
     }
     HttpResponse judged;
     char why[128] = "";
-    if (!JudgeHttpResponse(&response[0], response.size(), &judged, why, sizeof why) || judged.status != 200 ||
-        std::string(judged.body, judged.bodyLength) != body)
+    if (!JudgeHttpResponse(&response[0], response.size(), &judged, why, sizeof why) ||
+        judged.status != 200 || std::string(judged.body, judged.bodyLength) != body)
         abort();
 }
 

@@ -97,7 +97,8 @@ bool JudgeHttpResponse(char* text, size_t length, HttpResponse* response, char* 
         bodyLength -= bodyStart;
     } else if (head.status != 204 && head.status != 304) {
         // RFC 9110 sections 15.3.5 and 15.4.5: only these two never have a body.
-        return Refuse(why, whySize, "HTTP reply with neither Content-Length nor chunked transfer coding");
+        return Refuse(why, whySize,
+                      "HTTP reply with neither Content-Length nor chunked transfer coding");
     }
     if (memchr(text + bodyStart, '\0', bodyLength))
         return Refuse(why, whySize, "HTTP reply with a NUL in its body");

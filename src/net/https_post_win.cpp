@@ -27,12 +27,14 @@ void Wipe(char* text, size_t length) {
         SecureZeroMemory(text, length);
 }
 
-void SetFailure(HttpResult* result, const char* text) { CopyText(result->failure, sizeof result->failure, text); }
+void SetFailure(HttpResult* result, const char* text) {
+    CopyText(result->failure, sizeof result->failure, text);
+}
 
 }  // namespace
 
-bool PostForm(const DockletInstance* instance, const MailAccount* account, const char* url, const char* body,
-              const char* shownBody, HttpResult* result) {
+bool PostForm(const DockletInstance* instance, const MailAccount* account, const char* url,
+              const char* body, const char* shownBody, HttpResult* result) {
     memset(result, 0, sizeof *result);
     UrlParts parts;
     char why[200];
@@ -47,7 +49,8 @@ bool PostForm(const DockletInstance* instance, const MailAccount* account, const
     else
         FormatText(authority, sizeof authority, "%s:%d", parts.host, parts.port);
     if (instance->debug) {
-        WriteDebugLog(instance, "    POST %s://%s%s", parts.tls ? "https" : "http", authority, parts.target);
+        WriteDebugLog(instance, "    POST %s://%s%s", parts.tls ? "https" : "http", authority,
+                      parts.target);
         WriteDebugLog(instance, "    %s", shownBody);
     }
 
@@ -62,13 +65,13 @@ bool PostForm(const DockletInstance* instance, const MailAccount* account, const
                "POST %s HTTP/1.1\r\nHost: %s\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                "Content-Length: %u\r\nAccept: application/json\r\nConnection: close\r\n"
                "User-Agent: Tidewell/%d.%d.%d\r\n\r\n%s",
-               parts.target, authority, static_cast<unsigned>(bodyLength), kVersion / 100, kVersion / 10 % 10,
-               kVersion % 10, body);
+               parts.target, authority, static_cast<unsigned>(bodyLength), kVersion / 100,
+               kVersion / 10 % 10, kVersion % 10, body);
 
     Reply reply;
     InitReply(&reply);
-    Connection* connection = OpenEndpointConnection(instance, &reply, parts.host, parts.port, parts.tls,
-                                                    account->caFile);
+    Connection* connection = OpenEndpointConnection(instance, &reply, parts.host, parts.port,
+                                                    parts.tls, account->caFile);
     if (connection)
         ExchangeUnshown(instance, &connection, &reply, kHttpReplyEnd, request);
     DisconnectFromServer(&connection);
@@ -85,7 +88,8 @@ bool PostForm(const DockletInstance* instance, const MailAccount* account, const
     } else {
         // Only the status line: the body carries the tokens.
         if (instance->debug)
-            WriteDebugLog(instance, "    %s %d %s", response.version, response.status, response.reason);
+            WriteDebugLog(instance, "    %s %d %s", response.version, response.status,
+                          response.reason);
         result->body = static_cast<char*>(malloc(response.bodyLength + 1));
         if (result->body) {
             memcpy(result->body, response.body, response.bodyLength + 1);

@@ -10,11 +10,11 @@
 
 struct LoopbackListener {
     SOCKET listener;
-    WSAEVENT listenEvent;  // connections waiting on the listener
-    SOCKET client;         // the client being read or answered, or INVALID_SOCKET
-    WSAEVENT clientEvent;  // network events of the client
+    WSAEVENT listenEvent; // connections waiting on the listener
+    SOCKET client;        // the client being read or answered, or INVALID_SOCKET
+    WSAEVENT clientEvent; // network events of the client
     int32_t port;
-    HANDLE stopEvent;      // of the last wait, which also ends the answer's
+    HANDLE stopEvent; // of the last wait, which also ends the answer's
 };
 
 namespace {
@@ -42,10 +42,12 @@ enum HeadOutcome { kHeadRead, kHeadDropped, kHeadTimedOut, kHeadStopped };
 
 // Waits for the client's next network event, within whichever ends first:
 // the client's own bound or the whole wait's.
-HeadOutcome WaitForClient(LoopbackListener* listener, DWORD clientStart, DWORD start, DWORD remainingMs) {
+HeadOutcome WaitForClient(LoopbackListener* listener, DWORD clientStart, DWORD start,
+                          DWORD remainingMs) {
     const DWORD overall = RemainingMs(start, remainingMs);
     const DWORD own = RemainingMs(clientStart, kClientBoundMs);
-    switch (WaitUnlessStopped(listener->clientEvent, listener->stopEvent, own < overall ? own : overall)) {
+    switch (WaitUnlessStopped(listener->clientEvent, listener->stopEvent,
+                              own < overall ? own : overall)) {
     case kWaitStopped:
         return kHeadStopped;
     case kWaitTimedOut:
@@ -58,8 +60,8 @@ HeadOutcome WaitForClient(LoopbackListener* listener, DWORD clientStart, DWORD s
     return kHeadRead;
 }
 
-HeadOutcome ReadHead(LoopbackListener* listener, DWORD start, DWORD remainingMs, char* request, size_t size,
-                     size_t* length) {
+HeadOutcome ReadHead(LoopbackListener* listener, DWORD start, DWORD remainingMs, char* request,
+                     size_t size, size_t* length) {
     const DWORD clientStart = GetTickCount();
     size_t got = 0;
     for (;;) {
@@ -97,7 +99,8 @@ LoopbackListener* OpenLoopbackListener(char* why, size_t whySize) {
         FormatText(why, whySize, "cannot listen on 127.0.0.1 (WSAStartup error %d)", started);
         return nullptr;
     }
-    LoopbackListener* listener = static_cast<LoopbackListener*>(calloc(1, sizeof(LoopbackListener)));
+    LoopbackListener* listener =
+        static_cast<LoopbackListener*>(calloc(1, sizeof(LoopbackListener)));
     if (!listener) {
         CopyText(why, whySize, "cannot listen on 127.0.0.1 (out of memory)");
         WSACleanup();
@@ -117,14 +120,16 @@ LoopbackListener* OpenLoopbackListener(char* why, size_t whySize) {
     bool listening =
         listener->listener != INVALID_SOCKET && listener->listenEvent != WSA_INVALID_EVENT &&
         listener->clientEvent != WSA_INVALID_EVENT &&
-        setsockopt(listener->listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-                   sizeof exclusive) == 0 &&
+        setsockopt(listener->listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                   reinterpret_cast<const char*>(&exclusive), sizeof exclusive) == 0 &&
         bind(listener->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
         listen(listener->listener, 8) == 0 &&
-        getsockname(listener->listener, reinterpret_cast<sockaddr*>(&address), &addressLength) == 0 &&
+        getsockname(listener->listener, reinterpret_cast<sockaddr*>(&address), &addressLength) ==
+            0 &&
         WSAEventSelect(listener->listener, listener->listenEvent, FD_ACCEPT) == 0;
     if (!listening) {
-        FormatText(why, whySize, "cannot listen on 127.0.0.1 (Winsock error %d)", WSAGetLastError());
+        FormatText(why, whySize, "cannot listen on 127.0.0.1 (Winsock error %d)",
+                   WSAGetLastError());
         CloseLoopbackListener(listener);
         return nullptr;
     }
@@ -132,10 +137,12 @@ LoopbackListener* OpenLoopbackListener(char* why, size_t whySize) {
     return listener;
 }
 
-int32_t LoopbackPort(const LoopbackListener* listener) { return listener->port; }
+int32_t LoopbackPort(const LoopbackListener* listener) {
+    return listener->port;
+}
 
-ListenOutcome WaitForBrowserRequest(LoopbackListener* listener, HANDLE stopEvent, DWORD remainingMs, char* request,
-                                    size_t size, size_t* length) {
+ListenOutcome WaitForBrowserRequest(LoopbackListener* listener, HANDLE stopEvent, DWORD remainingMs,
+                                    char* request, size_t size, size_t* length) {
     const DWORD start = GetTickCount();
     listener->stopEvent = stopEvent;
     DropClient(listener);
@@ -143,7 +150,8 @@ ListenOutcome WaitForBrowserRequest(LoopbackListener* listener, HANDLE stopEvent
     if (size > 0)
         request[0] = '\0';
     for (;;) {
-        switch (WaitUnlessStopped(listener->listenEvent, stopEvent, RemainingMs(start, remainingMs))) {
+        switch (
+            WaitUnlessStopped(listener->listenEvent, stopEvent, RemainingMs(start, remainingMs))) {
         case kWaitStopped:
             return kListenStopped;
         case kWaitTimedOut:
@@ -157,7 +165,8 @@ ListenOutcome WaitForBrowserRequest(LoopbackListener* listener, HANDLE stopEvent
         if (listener->client == INVALID_SOCKET)
             continue;
         // An accepted socket shares the listener's event until given its own.
-        if (WSAEventSelect(listener->client, listener->clientEvent, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+        if (WSAEventSelect(listener->client, listener->clientEvent,
+                           FD_READ | FD_WRITE | FD_CLOSE) != 0) {
             DropClient(listener);
             continue;
         }
@@ -196,8 +205,8 @@ void AnswerBrowser(LoopbackListener* listener, const char* response) {
             continue;
         }
         if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
-            WaitUnlessStopped(listener->clientEvent, listener->stopEvent, RemainingMs(start, kClientBoundMs)) ==
-                kWaitSignalled)
+            WaitUnlessStopped(listener->clientEvent, listener->stopEvent,
+                              RemainingMs(start, kClientBoundMs)) == kWaitSignalled)
             continue;
         break;
     }
@@ -212,8 +221,8 @@ void AnswerBrowser(LoopbackListener* listener, const char* response) {
                 continue;
             }
             if (received == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
-                WaitUnlessStopped(listener->clientEvent, listener->stopEvent, RemainingMs(drainStart, kDrainMs)) !=
-                    kWaitSignalled)
+                WaitUnlessStopped(listener->clientEvent, listener->stopEvent,
+                                  RemainingMs(drainStart, kDrainMs)) != kWaitSignalled)
                 break;
         }
     }

@@ -14,9 +14,9 @@
 struct LoopbackListener;
 
 enum ListenOutcome {
-    kListenRequest,   // a request head came
-    kListenTimedOut,  // none came within the time given
-    kListenStopped,   // the stop event was set
+    kListenRequest,  // a request head came
+    kListenTimedOut, // none came within the time given
+    kListenStopped,  // the stop event was set
 };
 
 // Listens on 127.0.0.1 port 0; null, with why[whySize] saying what failed, when it cannot.
@@ -28,8 +28,8 @@ int32_t LoopbackPort(const LoopbackListener* listener);
 // Accepts connections until one sends a request head (up to its empty line)
 // that fits request[size], NUL-terminated, its length in *length; any client
 // not yet answered is dropped first. Waits at most remainingMs in all.
-ListenOutcome WaitForBrowserRequest(LoopbackListener* listener, HANDLE stopEvent, DWORD remainingMs, char* request,
-                                    size_t size, size_t* length);
+ListenOutcome WaitForBrowserRequest(LoopbackListener* listener, HANDLE stopEvent, DWORD remainingMs,
+                                    char* request, size_t size, size_t* length);
 
 // Sends response whole to the client whose request came last, within a short
 // bound and unless the last wait's stop event is set, then closes it.
