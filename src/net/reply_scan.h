@@ -26,6 +26,10 @@ struct ReplyScan {
                        // ends with the line that begins with the tag and a space (IMAP)
     size_t scanned;    // bytes already looked at
     size_t lineStart;  // offset of the line being looked at
+    // An HTTP response's scan only:
+    int httpPart;      // what is being looked at: the head, a body, a chunk, ...
+    size_t headStart;  // offset of the head being looked at (after any interim responses)
+    size_t partEnd;    // offset just past the body or chunk data being skipped
 };
 
 // A scan for a reply of the given kind, before its first byte.

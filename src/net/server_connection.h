@@ -54,6 +54,20 @@ void ExchangeCommandShown(const DockletInstance* instance, Connection** connecti
 void ContinueCommandShown(const DockletInstance* instance, Connection** connection, Reply* reply,
                           ReplyEnd end, const char* text, const char* shown);
 
+// Opens a connection to a web endpoint, which sends no greeting: host (name
+// or dotted IPv4 address) at port, under TLS when tls is set, its certificate
+// judged against host and caFile (empty: none) as a mail server's is, but
+// never by a pin and never skipped. Null, with reply recording why, when no
+// connection could be opened.
+Connection* OpenEndpointConnection(const DockletInstance* instance, Reply* reply, const char* host, int32_t port,
+                                   bool tls, const char* caFile);
+
+// Sends text as it stands and reads its whole reply as ExchangeCommand does,
+// writing neither to the debug log: both may carry secrets, and the caller
+// logs what may be shown.
+void ExchangeUnshown(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
+                     const char* text);
+
 // The normal end, after the sign-off command: logs "Disconnect" and closes.
 void CloseServerConnection(const DockletInstance* instance, Connection** connection);
 

@@ -551,6 +551,32 @@ bool StartTlsOnConnection(const DockletInstance* instance, Connection** connecti
     return SecureConnection(instance, connection, reply, account);
 }
 
+Connection* OpenEndpointConnection(const DockletInstance* instance, Reply* reply, const char* host, int32_t port,
+                                   bool tls, const char* caFile) {
+    // The certificate rules of an account with no pin and verification on,
+    // for this host and CA file.
+    MailAccount* endpoint = static_cast<MailAccount*>(calloc(1, sizeof(MailAccount)));
+    if (!endpoint) {
+        SetReplyFailure(reply, "out of memory: connecting to %s", host);
+        return nullptr;
+    }
+    CopyText(endpoint->address, sizeof endpoint->address, host);
+    CopyText(endpoint->caFile, sizeof endpoint->caFile, caFile);
+    CopyText(reply->step, sizeof reply->step, "connecting");
+    Connection* connection = ConnectToServer(instance, reply, host, port);
+    if (connection && tls)
+        SecureConnection(instance, &connection, reply, endpoint);
+    free(endpoint);
+    return connection;
+}
+
+void ExchangeUnshown(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
+                     const char* text) {
+    NameStep(reply, text);
+    SendText(instance, connection, reply, text);
+    ReceiveReply(instance, connection, reply, end);
+}
+
 void CloseServerConnection(const DockletInstance* instance, Connection** connection) {
     if (instance->debug)
         WriteDebugLog(instance, "    Disconnect");

@@ -232,6 +232,40 @@ def close_notify_after_greeting(sock, contexts, recorder):
         pass
 
 
+def http_chunked(certificate):
+    """A token endpoint: reads one POST, head and body, and answers with an
+    interim 100 Continue and then a chunked body, each piece its own record
+    sent in small packets; a bad certificate ends it at the handshake."""
+    def scene(sock, contexts, recorder):
+        channel = Tls(sock, contexts[certificate], recorder, piece=5)
+        channel.handshake()
+        length = 0
+        while True:
+            line = channel.read_line()
+            if line is None:
+                return
+            if line.lower().startswith(b"content-length:"):
+                length = int(line.split(b":", 1)[1])
+            if line == b"\r\n":
+                break
+        while len(channel.pending) < length:
+            try:
+                channel.pending += channel.tls.read(4096)
+            except ssl.SSLWantReadError:
+                channel.receive()
+        recorder.write(channel.pending[:length] + b"\n")
+        body = b'{"access_token":"at-secret","token_type":"Bearer","expires_in":3599}'
+        pieces = [b"HTTP/1.1 100 Continue\r\n\r\n", b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n",
+                  b"Transfer-Encoding: chunked\r\n\r\n"]
+        for at in range(0, len(body), 9):
+            pieces.append(b"%x\r\n%s\r\n" % (len(body[at:at + 9]), body[at:at + 9]))
+        pieces.append(b"0\r\n\r\n")
+        for piece in pieces:
+            channel.send_lines([piece])
+        channel.close_notify()
+    return scene
+
+
 # The fault matrix over TLS: the dialogues of tests/win/fault_matrix_test.cpp,
 # with a fault in place of reply `at`; every other connection is well-behaved.
 MATRIX_REPLIES = {
@@ -335,6 +369,8 @@ SCENES = {
     "handshake-stall": handshake_fault("stall"),
     "handshake-garbage": handshake_fault("garbage"),
     "imaps-close-notify": close_notify_after_greeting,
+    "https-token": http_chunked("server"),
+    "https-token-untrusted": http_chunked("untrusted"),
 }
 for _protocol in MATRIX_REPLIES:
     for _at in range(len(MATRIX_REPLIES[_protocol])):

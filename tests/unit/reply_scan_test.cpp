@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <string>
 
+#include "net/http_response.h"
 #include "net/reply_scan.h"
+#include "net/url_parts.h"
 
 namespace {
 
@@ -84,6 +88,168 @@ TEST(ReplyScan, RepliesPastTheBoundAreTooLong) {
     EXPECT_EQ("L", Feed('3', over, over.size()));
     EXPECT_EQ("NL", Feed('3', over, kMaxReplyLength - 8));
     EXPECT_EQ("L", Feed(0, std::string(kMaxReplyLength, 'x') + "\r\n", kMaxReplyLength + 2));
+}
+
+// HTTP responses, each complete exactly at its last byte: split at every
+// byte, the scan must say so at that byte and not before.
+TEST(ReplyScan, HttpResponsesEndWithTheBodyTheirHeadAnnounces) {
+    const std::string kComplete[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+        "HTTP/1.1 204 No Content\r\n\r\n",
+        "HTTP/1.1 200 OK\r\ncontent-length:0\r\n\r\n",
+        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+        // A chunk holding what looks like a last chunk and a head's end.
+        "HTTP/1.1 200 OK\nTransfer-Encoding: Chunked\n\n7\n0\r\n\r\n\r\n\n0\nX-Trailer: 1\n\n",
+        // Malformed framing ends at the head; the judge refuses it.
+        "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffffffffff\r\n",
+        "\r\n",
+    };
+    for (const std::string& reply : kComplete) {
+        SCOPED_TRACE(reply);
+        EXPECT_EQ(std::string(reply.size() - 1, 'N') + "C", Feed(kHttpReplyEnd, reply, 1));
+        EXPECT_EQ("C", Feed(kHttpReplyEnd, reply, reply.size()));
+        EXPECT_EQ("C", Feed(kHttpReplyEnd, reply + "HTTP/1.1 200 OK\r\n\r\n", reply.size() + 19));
+    }
+    // Bodies never ending within the bound are too long as soon as they pass it.
+    const std::string kLong[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffff\r\n",
+        "HTTP/1.1 100 Continue\r\n\r\n",
+    };
+    for (const std::string& start : kLong) {
+        std::string reply = start;
+        while (reply.size() <= kMaxReplyLength)
+            reply += start.back() == '\n' && start[9] == '1' ? start : std::string(4096, 'x');
+        EXPECT_EQ("NL", Feed(kHttpReplyEnd, reply, kMaxReplyLength));
+    }
+    std::string exact = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kMaxReplyLength - 44) + "\r\n\r\n";
+    exact += std::string(kMaxReplyLength - exact.size(), 'x');
+    EXPECT_EQ("NC", Feed(kHttpReplyEnd, exact, kMaxReplyLength - 1));
+    std::string over = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kMaxReplyLength - 43) + "\r\n\r\n";
+    over += std::string(kMaxReplyLength + 1 - over.size(), 'x');
+    EXPECT_EQ("NL", Feed(kHttpReplyEnd, over, kMaxReplyLength));
+}
+
+struct JudgeCase {
+    const char* text;
+    int status;          // 0: refused
+    const char* result;  // the body, or a part of the reason
+};
+
+TEST(JudgeHttpResponse, DecodesTheBodyOrSaysWhatIsWrong) {
+    const JudgeCase kCases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}trailing", 200, "{}"},
+        {"HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n", 400, ""},
+        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 1\r\n\r\nx", 201, "x"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\n{\"a\r\nA;e=1\r\n\":\"012345\"\r\n1\r\n}\r\n0\r\nX: y\r\n\r\n",
+         200, "{\"a\":\"012345\"}"},
+        {"HTTP/1.1 304 Not Modified\r\n\r\n", 304, ""},
+        {"HTTP/1.1 200 OK\r\n\r\n{}", 0, "neither Content-Length nor chunked"},
+        {"HTTP/2 200 OK\r\nContent-Length: 0\r\n\r\n", 0, "status line"},
+        {"HTTP/1.1 99 Low\r\nContent-Length: 0\r\n\r\n", 0, "status line"},
+        {"HTTP/1.1 2000 OK\r\nContent-Length: 0\r\n\r\n", 0, "status line"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\n{}", 0, "more than one Content-Length"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2, 2\r\n\r\n{}", 0, "not a number"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n", 0, "not a number"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{}", 0, "cut short in its body"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 0, "both"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n", 0, "other than chunked"},
+        {"HTTP/1.1 200 OK\r\nContent-Length : 0\r\n\r\n", 0, "no field"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000000\r\n", 0, "overflows"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", 0, "no hex number"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nab\r\n0\r\n\r\n", 0, "longer than its size"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", 0, "cut short in a chunk"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n", 0, "trailer"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", 0, "cut short in its head"},
+        {"HTTP/1.1 100 Continue\r\n\r\n", 0, "cut short in its head"},
+        {"HTTP/1.1 101 Switching Protocols\r\nContent-Length: 0\r\n\r\n", 0, "switching protocols"},
+    };
+    for (const JudgeCase& test : kCases) {
+        SCOPED_TRACE(test.text);
+        std::string text = test.text;
+        text += '\0';
+        HttpResponse response;
+        char why[128] = "";
+        bool judged = JudgeHttpResponse(&text[0], text.size() - 1, &response, why, sizeof why);
+        ASSERT_EQ(test.status != 0, judged) << why;
+        if (judged) {
+            EXPECT_EQ(test.status, response.status);
+            EXPECT_EQ(test.result, std::string(response.body, response.bodyLength));
+            EXPECT_EQ('\0', response.body[response.bodyLength]);
+        } else {
+            EXPECT_EQ(0, strncmp(why, "HTTP reply ", 11));
+            EXPECT_NE(nullptr, strstr(why, test.result));
+        }
+    }
+    // A NUL in the body, and a reason phrase whose control bytes the log must not get.
+    std::string nul("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\na\0b", 41);
+    HttpResponse response;
+    char why[128] = "";
+    EXPECT_FALSE(JudgeHttpResponse(&nul[0], nul.size(), &response, why, sizeof why));
+    EXPECT_STREQ("HTTP reply with a NUL in its body", why);
+    std::string odd = "HTTP/1.1 200 O\x1b[2Jk\r\nContent-Length: 0\r\n\r\n";
+    ASSERT_TRUE(JudgeHttpResponse(&odd[0], odd.size(), &response, why, sizeof why));
+    EXPECT_STREQ("O?[2Jk", response.reason);
+}
+
+struct UrlCase {
+    const char* url;
+    const char* split;  // "tls host port target", or a part of the reason it is refused
+};
+
+TEST(SplitHttpUrl, AcceptsTheUrlsOfEndpointsOnly) {
+    const UrlCase kCases[] = {
+        {"https://login.microsoftonline.com/common/oauth2/v2.0/token",
+         "1 login.microsoftonline.com 443 /common/oauth2/v2.0/token"},
+        {"HTTPS://OAuth2.GoogleApis.com:8443", "1 oauth2.googleapis.com 8443 /"},
+        {"https://example.com?a=1&b=%2F", "1 example.com 443 /?a=1&b=%2F"},
+        {"http://127.0.0.1:65535/cb?x=@", "0 127.0.0.1 65535 /cb?x=@"},
+        {"http://LOCALHOST/", "0 localhost 80 /"},
+        {"https://10.0.0.1:1/", "1 10.0.0.1 1 /"},
+        {"ftp://example.com/", "neither https:// nor http://"},
+        {"https:/example.com/", "neither https:// nor http://"},
+        {"http://example.com/token", "only for this machine"},
+        {"http://127.0.0.2/", "only for this machine"},
+        {"https://user:pw@example.com/", "names a user"},
+        {"https://[::1]:443/", "IPv6"},
+        {"https://example.com/#top", "fragment"},
+        {"https:///path", "no host"},
+        {"https://:443/", "no host"},
+        {"https://example.com:0/", "port"},
+        {"https://example.com:65536/", "port"},
+        {"https://example.com:/", "port"},
+        {"https://example.com:44a/", "port"},
+        {"https://example.com:0000443/", "port"},
+        {"https://exa_mple.com/", "not a name"},
+        {"https://example.com/a b", "space"},
+        {"https://example.com/\t", "control"},
+        {"https://example.com/\x7f", "control"},
+        {"https://ex\xc3\xa4mple.com/", "non-ASCII"},
+    };
+    for (const UrlCase& test : kCases) {
+        SCOPED_TRACE(test.url);
+        UrlParts parts;
+        char why[128] = "";
+        if (SplitHttpUrl(test.url, &parts, why, sizeof why)) {
+            EXPECT_EQ(test.split, std::to_string(parts.tls) + " " + parts.host + " " + std::to_string(parts.port) +
+                                      " " + parts.target);
+        } else {
+            EXPECT_NE(nullptr, strstr(why, test.split)) << why;
+            EXPECT_TRUE(strchr(test.split, ' ') == nullptr || !isdigit(test.split[0])) << why;
+        }
+    }
+    UrlParts parts;
+    char why[128];
+    const std::string host = "https://" + std::string(255, 'a');
+    EXPECT_TRUE(SplitHttpUrl(host.c_str(), &parts, why, sizeof why));
+    EXPECT_FALSE(SplitHttpUrl((host + "a").c_str(), &parts, why, sizeof why));
+    const std::string target = "https://a/" + std::string(1022, 'p');
+    EXPECT_TRUE(SplitHttpUrl(target.c_str(), &parts, why, sizeof why));
+    EXPECT_FALSE(SplitHttpUrl((target + "p").c_str(), &parts, why, sizeof why));
+    EXPECT_FALSE(SplitHttpUrl(("https://a/?" + std::string(2048, 'q')).c_str(), &parts, why, sizeof why));
+    EXPECT_NE(nullptr, strstr(why, "longer than 2048"));
 }
 
 }  // namespace

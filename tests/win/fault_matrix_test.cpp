@@ -12,6 +12,8 @@
 
 #include "check_bed_win.h"
 #include "check/check_cycle_win.h"
+#include "net/https_post_win.h"
+#include "net/loopback_listener_win.h"
 #include "recording_host_win.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
@@ -232,5 +234,158 @@ INSTANTIATE_TEST_SUITE_P(Protocols, FaultMatrix, ::testing::Values(&kImap, &kPop
                          [](const ::testing::TestParamInfo<const Protocol*>& info) {
                              return std::string(info.param->name);
                          });
+
+// Token requests and the sign-in's listener meet the same faults: a time-out,
+// a flood and a stop end each with its reason, and nothing waits longer.
+
+std::string PostAndSay(CheckBed* bed, const std::string& url, HttpResult* result) {
+    MailAccount& account = bed->AddAccount(kAccountImap, 0);
+    CopyText(account.caFile, sizeof account.caFile, tls_scenes::CertificatePath("ca.pem").c_str());
+    PostForm(&bed->instance, &account, url.c_str(), "code=c0de-secret&grant_type=authorization_code",
+             "code=<hidden>&grant_type=authorization_code", result);
+    return result->stopped ? "stopped" : result->status ? std::to_string(result->status) : result->failure;
+}
+
+TEST(TokenRequest, ChunkedReplyInPiecesOverTlsWithTheCaFile) {
+    CheckBed bed;
+    HttpResult result;
+    const std::string url = "https://localhost:" + std::to_string(tls_scenes::Port("https-token")) + "/oauth2/token";
+    EXPECT_EQ("200", PostAndSay(&bed, url, &result));
+    EXPECT_EQ("{\"access_token\":\"at-secret\",\"token_type\":\"Bearer\",\"expires_in\":3599}",
+              std::string(result.body ? result.body : "", result.bodyLength));
+    FreeHttpResult(&result);
+    FreeHttpResult(&result);
+    const std::string sent = tls_scenes::Sent("https-token", 0);
+    EXPECT_EQ(0u, sent.find("POST /oauth2/token HTTP/1.1\r\nHost: localhost:" +
+                            std::to_string(tls_scenes::Port("https-token")) + "\r\n"))
+        << sent;
+    EXPECT_NE(std::string::npos, sent.find("\r\nContent-Length: 46\r\nAccept: application/json\r\n")) << sent;
+    EXPECT_NE(std::string::npos, sent.find("\r\nConnection: close\r\nUser-Agent: Tidewell/")) << sent;
+    const std::string log = bed.Log();
+    EXPECT_NE(std::string::npos, log.find("    POST " + url + "\r\n    code=<hidden>&grant_type=authorization_code\r\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("\r\n    HTTP/1.1 200 OK\r\n")) << log;
+    EXPECT_EQ(std::string::npos, log.find("secret")) << log;
+
+    EXPECT_EQ(0, PostAndSay(&bed, "https://localhost:" + std::to_string(tls_scenes::Port("https-token-untrusted")),
+                            &result)
+                     .find("TLS certificate not trusted"));
+    EXPECT_EQ("cannot POST to http:// is only for this machine (127.0.0.1 or localhost): use https://",
+              PostAndSay(&bed, "http://example.com/token", &result));
+}
+
+DWORD WINAPI SetStopLater(void* event) {
+    Sleep(300);
+    SetEvent(static_cast<HANDLE>(event));
+    return 0;
+}
+
+TEST(TokenRequest, SilenceFloodAndStopEachEndTheRequest) {
+    struct Case {
+        std::vector<ServerStep> steps;
+        int32_t timeoutSeconds;
+        bool stop;
+        const char* outcome;
+        DWORD withinMs;
+    };
+    const Case kCases[] = {
+        {{ReadLine(), StaySilent()}, 1, false, "no answer within 1 s: reply to POST", 3000},
+        {{ReadLine(), Send("HTTP/1.1 100 Continue\r\n\r\n"), StaySilent()}, 1, false,
+         "no answer within 1 s: reply to POST", 3000},
+        {{ReadLine(), Flood("HTTP/1.1 200 OK\r\nContent-Length: 99999999\r\n\r\n", "x", 20000)}, 30, false,
+         "reply past 1048576 bytes: reply to POST", 15000},
+        {{ReadLine(), Send("HTTP/1.1 200 OK\r\n\r\n{}"), StaySilent()}, 1, false,
+         "HTTP reply with neither Content-Length nor chunked transfer coding", 3000},
+        {{ReadLine(), StaySilent()}, 30, true, "stopped", 1000},
+        {{StaySilent()}, 30, true, "stopped", 1000},
+    };
+    for (const Case& test : kCases) {
+        SCOPED_TRACE(test.outcome);
+        ScriptedServer server(test.steps);
+        CheckBed bed;
+        bed.instance.timeoutSeconds = test.timeoutSeconds;
+        HANDLE stopper = test.stop ? CreateThread(nullptr, 0, SetStopLater, bed.instance.stopEvent, 0, nullptr) : nullptr;
+        HttpResult result;
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(test.outcome,
+                  PostAndSay(&bed, "http://127.0.0.1:" + std::to_string(server.Port()) + "/token", &result));
+        EXPECT_LT(GetTickCount() - start, test.withinMs);
+        EXPECT_EQ(nullptr, result.body);
+        if (stopper) {
+            WaitForSingleObject(stopper, INFINITE);
+            CloseHandle(stopper);
+        }
+    }
+}
+
+struct BrowserVisit {
+    int port;
+    std::string send;  // empty: connect and stay silent
+    DWORD pauseMs;     // before connecting
+    std::string answer;
+};
+
+DWORD WINAPI VisitListener(void* data) {
+    BrowserVisit* visit = static_cast<BrowserVisit*>(data);
+    Sleep(visit->pauseMs);
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = sockaddr_in();
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(visit->port));
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        if (visit->send.empty())
+            Sleep(12000);
+        else
+            send(client, visit->send.data(), static_cast<int>(visit->send.size()), 0);
+        char buffer[512];
+        int received;
+        while ((received = recv(client, buffer, sizeof buffer, 0)) > 0)
+            visit->answer.append(buffer, static_cast<size_t>(received));
+    }
+    closesocket(client);
+    return 0;
+}
+
+TEST(LoopbackListener, ARequestPastADawdlingClientAndAStop) {
+    WSADATA data;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
+    char why[128] = "";
+    LoopbackListener* listener = OpenLoopbackListener(why, sizeof why);
+    ASSERT_NE(nullptr, listener) << why;
+    const int port = LoopbackPort(listener);
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const std::string get = "GET /?code=abc&state=xyz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    BrowserVisit visits[] = {{port, "", 0, ""},
+                             {port, std::string(9000, 'G'), 100, ""},
+                             {port, get, 300, ""}};
+    HANDLE threads[3];
+    for (size_t i = 0; i < 3; ++i)
+        threads[i] = CreateThread(nullptr, 0, VisitListener, &visits[i], 0, nullptr);
+    char request[8192];
+    size_t length = 0;
+    const DWORD start = GetTickCount();
+    ASSERT_EQ(kListenRequest, WaitForBrowserRequest(listener, stop, 60000, request, sizeof request, &length));
+    EXPECT_LT(GetTickCount() - start, 15000u);  // the silent client gets 10 s
+    EXPECT_EQ(get, std::string(request, length));
+    AnswerBrowser(listener, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+    for (HANDLE thread : threads) {
+        WaitForSingleObject(thread, 20000);
+        CloseHandle(thread);
+    }
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok", visits[2].answer);
+    EXPECT_EQ("", visits[0].answer + visits[1].answer);
+
+    EXPECT_EQ(kListenTimedOut, WaitForBrowserRequest(listener, stop, 200, request, sizeof request, &length));
+    HANDLE stopper = CreateThread(nullptr, 0, SetStopLater, stop, 0, nullptr);
+    const DWORD waited = GetTickCount();
+    EXPECT_EQ(kListenStopped, WaitForBrowserRequest(listener, stop, 60000, request, sizeof request, &length));
+    EXPECT_LT(GetTickCount() - waited, 1000u);
+    WaitForSingleObject(stopper, INFINITE);
+    CloseHandle(stopper);
+    CloseLoopbackListener(listener);
+    CloseHandle(stop);
+    WSACleanup();
+}
 
 }  // namespace
