@@ -11,7 +11,8 @@ rotation, and token introspection for Dovecot's oauth2 passdb.
 The HTTPS port (CERT and KEY, PEM) serves /token: the docklet always verifies
 the token endpoint. The plain HTTP port serves /authorize (a browser opens it),
 /introspect (Dovecot asks it) and /control, where tests script the behaviour
-and read counters and the log. The log names tokens and codes by serial
+and read counters and the log, or have tokens issued without a browser
+(issue=USER). The log names tokens and codes by serial
 (A1, R2, C3), never by value. Standard library only.
 """
 import base64
@@ -21,7 +22,6 @@ import os
 import re
 import secrets
 import signal
-import socket
 import ssl
 import sys
 import threading
@@ -56,6 +56,7 @@ class State:
     def __init__(self):
         self.lock = threading.Lock()
         self.stopping = threading.Event()
+        self.issued = None
         self.reset()
 
     def reset(self):
@@ -84,11 +85,19 @@ class State:
         self.log.append(line)
 
     def change(self, pairs):
-        """Applies settings and actions; returns the reason for the first bad one."""
+        """Applies settings and actions; returns the reason for the first bad
+        one. The tokens of an `issue` are left in self.issued."""
+        self.issued = None
         for name, value in pairs:
             if name == "format":
                 continue
-            if name == "reset":
+            if name == "issue":
+                # Tokens for a user without a browser, for tests of the mail side alone.
+                value = value.lower()
+                if not USER.match(value):
+                    return "issue: not a plain user name"
+                self.issued = self.issue("control issue user=%s" % value, value, "", True)
+            elif name == "reset":
                 self.reset()
             elif name == "revoke":
                 self.refresh.clear()
@@ -110,6 +119,24 @@ class State:
             else:
                 return "unknown setting %s" % name
         return None
+
+    def issue(self, what, user, scope, new_refresh):
+        """Records and returns new tokens for user, and notes `what` got them."""
+        expires_in = self.settings["expires_in"]
+        access = random_token(self.settings["access_token_size"])
+        access_label = self.label("A", access)
+        self.access[access] = {"label": access_label, "user": user, "expires": time.time() + expires_in}
+        reply = {"token_type": "Bearer", "scope": scope, "expires_in": expires_in,
+                 "ext_expires_in": expires_in, "access_token": access}
+        line = "%s ok access=%s" % (what, access_label)
+        if new_refresh:
+            refresh = random_token(96)
+            self.refresh[refresh] = {"label": self.label("R", refresh), "user": user, "scope": scope}
+            reply["refresh_token"] = refresh
+            line += " refresh=%s" % self.labels[refresh]
+        self.count("issued")
+        self.note(line)
+        return reply
 
     def snapshot(self):
         return {"settings": dict(self.settings), "counters": dict(self.counters), "log": list(self.log)}
@@ -263,7 +290,11 @@ class Handler(BaseHTTPRequestHandler):
             state.count("token")
             fault = state.settings["token"]
             delay = state.settings["slow_seconds"]
-            if form is None:
+            # A request that fails or is never answered changes nothing: the
+            # client's code or refresh token stays good for its next try.
+            if fault in ("silent", "error500"):
+                state.note("token %s" % fault)
+            elif form is None:
                 status, reply = 400, {"error": "invalid_request", "error_description": "body too long"}
             else:
                 status, reply = self.grant(form)
@@ -304,7 +335,7 @@ class Handler(BaseHTTPRequestHandler):
                 problem = "code_verifier does not match the code_challenge."
             if problem:
                 return self.invalid_grant(what, problem)
-            return 200, self.issue(what, grant["user"], grant["scope"], True)
+            return 200, state.issue(what, grant["user"], grant["scope"], True)
         if kind == "refresh_token":
             old = form.get("refresh_token", "")
             state.count("grant_refresh_token")
@@ -315,7 +346,7 @@ class Handler(BaseHTTPRequestHandler):
             rotate = settings["rotation"] == "on"
             if rotate:
                 del state.refresh[old]
-            return 200, self.issue(what, grant["user"], grant["scope"], rotate)
+            return 200, state.issue(what, grant["user"], grant["scope"], rotate)
         state.note("token grant=%s unsupported_grant_type" % kind)
         return 400, {"error": "unsupported_grant_type", "error_description": "Unknown grant_type."}
 
@@ -323,24 +354,6 @@ class Handler(BaseHTTPRequestHandler):
         self.state.count("invalid_grant")
         self.state.note(what + " invalid_grant")
         return 400, {"error": "invalid_grant", "error_description": problem}
-
-    def issue(self, what, user, scope, new_refresh):
-        state = self.state
-        expires_in = state.settings["expires_in"]
-        access = random_token(state.settings["access_token_size"])
-        access_label = state.label("A", access)
-        state.access[access] = {"label": access_label, "user": user, "expires": time.time() + expires_in}
-        reply = {"token_type": "Bearer", "scope": scope, "expires_in": expires_in,
-                 "ext_expires_in": expires_in, "access_token": access}
-        line = "%s ok access=%s" % (what, access_label)
-        if new_refresh:
-            refresh = random_token(96)
-            state.refresh[refresh] = {"label": state.label("R", refresh), "user": user, "scope": scope}
-            reply["refresh_token"] = refresh
-            line += " refresh=%s" % state.labels[refresh]
-        state.count("issued")
-        state.note(line)
-        return reply
 
     # --- /introspect -------------------------------------------------------------
 
@@ -379,8 +392,13 @@ class Handler(BaseHTTPRequestHandler):
         with state.lock:
             problem = state.change(pairs)
             snapshot = state.snapshot()
+            issued = state.issued
         if problem:
             self.answer(400, problem + "\n", "text/plain")
+        elif issued and dict(pairs).get("format") == "text":
+            self.answer(200, "".join("%s %s\n" % item for item in sorted(issued.items())), "text/plain")
+        elif issued:
+            self.answer_json(200, issued)
         elif dict(pairs).get("format") == "text":
             lines = ["counter %s %d" % item for item in sorted(snapshot["counters"].items())]
             lines += ["log " + line for line in snapshot["log"]]
