@@ -248,7 +248,7 @@ class Handler(BaseHTTPRequestHandler):
                 return
             given_state = q.get("state", "")
             user = settings["user"] or q.get("login_hint", "").lower()
-            reply = {"state": given_state} if given_state else {}
+            reply = {}
             problem = None
             if q.get("response_type") != "code":
                 problem = "response_type must be code"
@@ -279,6 +279,8 @@ class Handler(BaseHTTPRequestHandler):
                     reply["state"] = random_token(22)
                 state.note("authorize user=%s %s code=%s" % (user, settings["authorize"], label))
                 reply = dict(code=code, **reply)
+            if "state" not in reply and given_state:
+                reply["state"] = given_state
         self.page(302, "Redirecting.", [("Location", redirect + "?" + urllib.parse.urlencode(reply))])
 
     # --- /token ----------------------------------------------------------------
@@ -465,6 +467,15 @@ def start(folder, cert, key):
         time.sleep(3600)
 
 
+def running(pid):
+    """False once the process ended, also while it waits, a zombie, for its parent."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
+        return False
+
+
 def stop(folder):
     path = os.path.join(os.path.abspath(folder), "pid")
     try:
@@ -476,7 +487,7 @@ def stop(folder):
         if any(a.endswith(b"oauth_server.py") for a in arguments) and os.path.abspath(folder).encode() in arguments:
             os.kill(pid, signal.SIGTERM)
             for _ in range(100):
-                if not os.path.exists("/proc/%d" % pid):
+                if not running(pid):
                     break
                 time.sleep(0.05)
     except (OSError, ValueError):
