@@ -266,6 +266,38 @@ check "the log names tokens by serial, never by value" \
   "token grant=refresh_token refresh=R1 client_secret=no ok access=A2 refresh=R2" \
   "$(control format=text | sed -n 's/^log \(.*refresh=R1.*ok.*\)/\1/p')"
 check "the log holds no token" 0 "$(control format=text | grep -cF -- "${access:0:40}")"
+control authorize=wrong_state >/dev/null
+check "authorize=wrong_state sends another state back" yes \
+  "$([[ $(authorize carol "$challenge") =~ \&state=[A-Za-z0-9_-]{22}$ ]] && echo yes || echo no)"
+check "an unknown redirect_uri gets no redirect" "" "$(redirect=http://evil.test/ authorize carol "$challenge")"
+# What a refresh gets: the HTTP status and the error, "token" or "-" (no JSON).
+refresh_outcome() {
+  local reply
+  reply=$(token --max-time 2 -w '\n%{http_code}' -d grant_type=refresh_token --data-urlencode "refresh_token=$1")
+  echo "${reply##*$'\n'} $(/usr/bin/python3 -c 'import json, sys
+try:
+    reply = json.loads(sys.stdin.read())
+    print(reply.get("error") or ("token" if reply.get("access_token") else "?"))
+except ValueError:
+    print("-")' <<< "${reply%$'\n'*}")"
+}
+# A fault, what a refresh then gets, and what the same refresh token gets
+# once the token endpoint answers again: a fault that loses the answer must
+# not have used the grant up.
+while IFS='|' read -r setting first then; do
+  control "reset=1&$setting" >/dev/null
+  grant=$(control issue=carol)
+  check "$setting: a refresh" "$first" "$(refresh_outcome "$(field refresh_token <<< "$grant")")"
+  control token=ok >/dev/null
+  check "$setting: the same refresh once the endpoint answers" "$then" "$(refresh_outcome "$(field refresh_token <<< "$grant")")"
+done <<'TABLE'
+token=ok|200 token|400 invalid_grant
+token=chunked|200 token|400 invalid_grant
+token=slow&slow_seconds=1|200 token|400 invalid_grant
+token=error500|500 -|200 token
+token=silent|000 -|200 token
+client_secret=S|401 invalid_client|401 invalid_client
+TABLE
 control reset=1 >/dev/null
 
 echo "== restart and stop"
