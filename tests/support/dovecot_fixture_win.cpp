@@ -267,7 +267,8 @@ OAuthPorts ReadOAuthPorts() {
     ports.http = static_cast<int>(GetPrivateProfileIntA("oauth", "HttpPort", 0, ini.c_str()));
     ports.https = static_cast<int>(GetPrivateProfileIntA("oauth", "HttpsPort", 0, ini.c_str()));
     if (ports.http <= 0 || ports.https <= 0)
-        Fail("no ports in [oauth] of " + ini + ": does the test require the ctest fixture 'dovecot'?");
+        Fail("no ports in [oauth] of " + ini +
+             ": does the test require the ctest fixture 'dovecot'?");
     return ports;
 }
 

@@ -245,7 +245,8 @@ TEST(TestMailServer, DeliversAndRemovesTwoThousandMessages) {
 }
 
 std::string Base64(const std::string& bytes) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
     for (size_t i = 0; i < bytes.size(); i += 3) {
         unsigned group = static_cast<unsigned char>(bytes[i]) << 16;
@@ -305,7 +306,8 @@ TEST_F(TestOAuthStandIn, DovecotTakesItsTokensWithXOAuth2AndRefusesOthers) {
     dovecot::OAuthTokens tokens = dovecot::IssueOAuthTokens("Smoke-OAuth");
     EXPECT_GT(tokens.access.size(), 1024u);
     const std::string refused =
-        "challenge " + Base64("{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"}") + ", NO";
+        "challenge " + Base64("{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"}") +
+        ", NO";
     const struct {
         Sasl style;
         const char* name;
@@ -333,8 +335,8 @@ int RunBrowser(const std::string& url) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
         return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
@@ -353,7 +355,7 @@ TEST_F(TestOAuthStandIn, TheBrowserFollowsASignInToTheLoopbackAddress) {
         const char* behaviour;
         const char* clientId;
         int exitCode;
-        const char* request;  // what the loopback address received, up to the first '&'
+        const char* request;  // how the request to the loopback address begins
     } kCases[] = {
         {"authorize=approve", dovecot::kOAuthClientId, 0, "GET /?code="},
         {"authorize=deny", dovecot::kOAuthClientId, 0, "GET /?error=access_denied"},
@@ -363,18 +365,19 @@ TEST_F(TestOAuthStandIn, TheBrowserFollowsASignInToTheLoopbackAddress) {
     for (const auto& test : kCases) {
         SCOPED_TRACE(std::string(test.behaviour) + " for " + test.clientId);
         dovecot::ScriptOAuth(test.behaviour);
-        ScriptedServer listener({ReadLine(),
-                                 Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\n"
-                                      "Signed in"),
-                                 CloseConnection()});
-        std::string url = dovecot::OAuthAuthorizeUrl() +
-                          "?response_type=code&client_id=" + test.clientId +
-                          "&redirect_uri=http%3A%2F%2Flocalhost%3A" + std::to_string(listener.Port()) +
-                          "%2F&scope=mail&state=s1&login_hint=smoke-oauth&code_challenge_method=S256"
-                          "&code_challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+        ScriptedServer listener(
+            {ReadLine(),
+             Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\n"
+                  "Signed in"),
+             CloseConnection()});
+        std::string url =
+            dovecot::OAuthAuthorizeUrl() + "?response_type=code&client_id=" + test.clientId +
+            "&redirect_uri=http%3A%2F%2Flocalhost%3A" + std::to_string(listener.Port()) +
+            "%2F&scope=mail&state=s1&login_hint=smoke-oauth&code_challenge_method=S256"
+            "&code_challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
         EXPECT_EQ(RunBrowser(url), test.exitCode);
         std::string received = listener.Received();
-        EXPECT_EQ(received.substr(0, received.find('&')).substr(0, std::strlen(test.request)), test.request);
+        EXPECT_EQ(received.substr(0, std::strlen(test.request)), test.request);
         EXPECT_EQ(listener.Connections(), test.request[0] ? 1 : 0);
     }
     EXPECT_EQ(dovecot::OAuthCounter("authorize"), 4);

@@ -62,7 +62,8 @@ bool Whole(const std::string& received) {
     if (headEnd == std::string::npos)
         return false;
     std::string length = HeaderValue(received.substr(0, headEnd), "Content-Length");
-    return !length.empty() && received.size() - headEnd - 4 >= std::strtoul(length.c_str(), nullptr, 10);
+    return !length.empty() &&
+           received.size() - headEnd - 4 >= std::strtoul(length.c_str(), nullptr, 10);
 }
 
 }  // namespace
@@ -81,8 +82,10 @@ bool PlainHttpRequest(const std::string& host, int port, const std::string& meth
         return Failed(error, "cannot find " + host);
     SOCKET handle = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     DWORD silence = kSilenceMs;
-    setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&silence), sizeof silence);
-    setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&silence), sizeof silence);
+    setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&silence),
+               sizeof silence);
+    setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&silence),
+               sizeof silence);
     bool connected = handle != INVALID_SOCKET &&
                      connect(handle, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
     freeaddrinfo(found);
