@@ -306,6 +306,8 @@ first=$(master)
 source "$dir/ports.env"
 check "starting again stops the running instance" no "$(alive "$first")"
 check "the new instance answers" yes "$(answers "$IMAP_PORT")"
+/usr/bin/python3 "$(dirname "$script")/../tests/support/oauth_server.py" stop "$dir/oauth"
+check "the stand-in stops when its folder is named through DIR" no "$(answers "$OAUTH_HTTP_PORT")"
 check "starting again begins with no users" -1 "$(imap_unseen carol pw2)"
 check "starting again makes a new test CA" yes "$([ "$old_ca" != "$(openssl x509 -in "$dir/tls/ca.pem" -noout -fingerprint)" ] && echo yes || echo no)"
 companions=$(cat "$dir"/{other-name,expired,untrusted}/run/master.pid)

@@ -484,7 +484,10 @@ def stop(folder):
         # Only the server this folder started: a pid of a past run may be another process's now.
         with open("/proc/%d/cmdline" % pid, "rb") as f:
             arguments = f.read().split(b"\0")
-        if any(a.endswith(b"oauth_server.py") for a in arguments) and os.path.abspath(folder).encode() in arguments:
+        # The folder may be named through a link (as root, DIR is one).
+        ours = os.path.realpath(folder).encode()
+        if any(a.endswith(b"oauth_server.py") for a in arguments) and \
+                any(os.path.realpath(a) == ours for a in arguments if a.startswith(b"/")):
             os.kill(pid, signal.SIGTERM)
             for _ in range(100):
                 if not running(pid):
