@@ -10,6 +10,10 @@
 # login processes refuse root), which may be unable to enter DIR (a checkout
 # in /root, say): so the instance then lives in a private folder under /tmp
 # made for it, DIR is a link to that folder, and stop removes both.
+#
+# Beside Dovecot runs a stand-in OAuth2 authorization server
+# (tests/support/oauth_server.py, in DIR/oauth): Dovecot asks it whether an
+# XOAUTH2 or OAUTHBEARER token is live, and tests and the demo sign in with it.
 set -euo pipefail
 # As root, Dovecot's mail processes run as the dovecot user and must read what we write.
 umask 022
@@ -32,6 +36,7 @@ fail() { echo "dovecot.sh: $*" >&2; exit 1; }
 
 readonly start_wait_seconds=10 stop_wait_tenths=100 max_messages=1000000
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+readonly oauth_server=$here/../tests/support/oauth_server.py
 # Companion instances serve the same users and mail with a certificate a
 # client must refuse, each on ports of its own (Dovecot picks a certificate by
 # local address or SNI name, never by port, and 127.0.0.1 is our only address).
@@ -93,6 +98,8 @@ cmd_stop() {
   dir=${private:-$link}
   for kind in "${refused_kinds[@]}"; do stop_instance "$dir/$kind"; done
   stop_instance "$dir"
+  # It checks that the pid in DIR/oauth/pid is its own before signalling it.
+  [ ! -d "$dir/oauth" ] || /usr/bin/python3 "$oauth_server" stop "$dir/oauth"
   if [ -n "$private" ]; then
     rm -rf "$private"
     rm -f "$link"
@@ -193,7 +200,15 @@ EOF
 }
 
 write_config() {
-  local dir=$1 imap=$2 pop3=$3 imaps=$4 pop3s=$5 token=$6
+  local dir=$1 oauth_http=$2 imap=$3 pop3=$4 imaps=$5 pop3s=$6 token=$7
+  cat > "$dir/oauth2.conf" <<EOF
+introspection_mode = post
+introspection_url = http://127.0.0.1:$oauth_http/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+EOF
   cat > "$dir/dovecot.conf" <<EOF
 # Written by scripts/dovecot.sh for one test instance; rewritten on every start.
 instance_name = tidewell-$token
@@ -211,7 +226,7 @@ ssl_cert = <$dir/tls/server.pem
 ssl_key = <$dir/tls/server.key
 ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = no
-auth_mechanisms = plain login
+auth_mechanisms = plain login xoauth2 oauthbearer
 login_greeting = Tidewell test server $token ready
 # Tests try wrong passwords on purpose: answer them at once, and never slow
 # down later logins from 127.0.0.1 for them.
@@ -223,7 +238,14 @@ $(write_users)
 # login may be reading, and Dovecot sees new users at once.
 passdb {
   driver = passwd-file
+  mechanisms = plain login
   args = scheme=PLAIN $dir/users/%u
+}
+# Bearer tokens are live when the stand-in OAuth2 server says so.
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $dir/oauth2.conf
 }
 userdb {
   driver = static
@@ -331,8 +353,8 @@ launch() {
 }
 
 # What start puts into an instance's folder.
-readonly instance_files=(run state users mail tls "${refused_kinds[@]}" dovecot.log dovecot.conf
-                         ports.env ports.ini start.err)
+readonly instance_files=(run state users mail tls oauth "${refused_kinds[@]}" dovecot.log dovecot.conf
+                         oauth2.conf ports.env ports.ini start.err)
 
 # As root, DIR becomes a link to a new private folder; prints the folder.
 make_private_folder() {
@@ -370,7 +392,13 @@ cmd_start() {
   fi
   "$here/certificates.sh" "$dir/tls" || fail "the test certificates could not be made"
   token=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
-  launch "$dir" "$token" write_config "$dir"
+  # First, so that Dovecot's ports, chosen at random, avoid the ones the system gave it.
+  /usr/bin/python3 "$oauth_server" start "$dir/oauth" "$dir/tls/server.pem" "$dir/tls/server.key" ||
+    fail "the stand-in OAuth2 server did not start"
+  local OAUTH_HTTP_PORT OAUTH_HTTPS_PORT
+  # shellcheck source=/dev/null # written by oauth_server.py
+  . "$dir/oauth/ports"
+  launch "$dir" "$token" write_config "$dir" "$OAUTH_HTTP_PORT"
   main=("${ports[@]}")
   for kind in "${refused_kinds[@]}"; do
     launch "$dir/$kind" "$token-$kind" write_companion_config "$dir" "$kind"
@@ -381,6 +409,8 @@ cmd_start() {
     # shellcheck disable=SC2086 # four port numbers
     write_ports "$dir" "$(tr a-z- A-Z_ <<< "$kind")_" "$kind" ${refused[$kind]}
   done
+  printf 'OAUTH_HTTP_PORT=%s\nOAUTH_HTTPS_PORT=%s\n' "$OAUTH_HTTP_PORT" "$OAUTH_HTTPS_PORT" >> "$dir/ports.env"
+  printf '[oauth]\r\nHttpPort=%s\r\nHttpsPort=%s\r\n' "$OAUTH_HTTP_PORT" "$OAUTH_HTTPS_PORT" >> "$dir/ports.ini"
   printf 'IMAP_PORT=%s\nPOP3_PORT=%s\nIMAPS_PORT=%s\nPOP3S_PORT=%s\n' "${main[@]}"
 }
 

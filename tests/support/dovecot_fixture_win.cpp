@@ -5,7 +5,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
+
+#include "plain_http_win.h"
 
 namespace dovecot {
 namespace {
@@ -140,15 +143,37 @@ bool RemoveFilesIn(const std::string& folder) {
     return allRemoved;
 }
 
-}  // namespace
-
-std::string Folder() {
-    std::string path = std::string("Z:") + TIDEWELL_DOVECOT_DIR + "/";
+std::string WindowsPath(std::string path) {
     for (char& c : path)
         if (c == '/')
             c = '\\';
-    return path;
+    return "Z:" + path;
 }
+
+// The stand-in's /control with `settings` as its form: the text it answered.
+std::string Control(const std::string& settings) {
+    HttpAnswer answer;
+    std::string error;
+    if (!PlainHttpRequest("127.0.0.1", ReadOAuthPorts().http, "POST", "/control?format=text",
+                          settings, &answer, &error))
+        Fail("the stand-in OAuth2 server did not answer: " + error);
+    if (answer.status != 200)
+        Fail("the stand-in OAuth2 server refused '" + settings + "': " + answer.body);
+    return answer.body;
+}
+
+std::vector<std::string> ControlLines(const std::string& settings, const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::istringstream text(Control(settings));
+    for (std::string line; std::getline(text, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line.substr(prefix.size()));
+    return lines;
+}
+
+}  // namespace
+
+std::string Folder() { return WindowsPath(TIDEWELL_DOVECOT_DIR "/"); }
 
 Ports ReadPorts(Certificate served) {
     static const char* const kSections[] = {"dovecot", "other-name", "expired", "untrusted"};
@@ -234,6 +259,69 @@ void Empty(const std::string& name) {
             return;
     }
     Fail("the messages of '" + name + "' kept moving while being removed");
+}
+
+OAuthPorts ReadOAuthPorts() {
+    std::string ini = Folder() + "ports.ini";
+    OAuthPorts ports;
+    ports.http = static_cast<int>(GetPrivateProfileIntA("oauth", "HttpPort", 0, ini.c_str()));
+    ports.https = static_cast<int>(GetPrivateProfileIntA("oauth", "HttpsPort", 0, ini.c_str()));
+    if (ports.http <= 0 || ports.https <= 0)
+        Fail("no ports in [oauth] of " + ini +
+             ": does the test require the ctest fixture 'dovecot'?");
+    return ports;
+}
+
+std::string OAuthAuthorizeUrl() {
+    return "http://127.0.0.1:" + std::to_string(ReadOAuthPorts().http) + "/authorize";
+}
+
+std::string OAuthTokenUrl() {
+    return "https://127.0.0.1:" + std::to_string(ReadOAuthPorts().https) + "/token";
+}
+
+void ScriptOAuth(const std::string& settings) { Control(settings); }
+
+int OAuthCounter(const std::string& name) {
+    std::vector<std::string> counted = ControlLines("", "counter " + name + " ");
+    return counted.empty() ? 0 : std::stoi(counted[0]);
+}
+
+std::vector<std::string> OAuthLog() { return ControlLines("", "log "); }
+
+OAuthTokens IssueOAuthTokens(const std::string& user) {
+    CheckName(user);
+    OAuthTokens tokens;
+    std::string issued = Control("issue=" + user);
+    std::istringstream text(issued);
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind("access_token ", 0) == 0)
+            tokens.access = line.substr(13);
+        else if (line.rfind("refresh_token ", 0) == 0)
+            tokens.refresh = line.substr(14);
+    }
+    if (tokens.access.empty() || tokens.refresh.empty())
+        Fail("the stand-in OAuth2 server issued no tokens: " + issued);
+    return tokens;
+}
+
+void OAuthSignsIn(const std::string& name) {
+    CheckName(name);
+    RequireInstance();
+    if (GetFileAttributesA((Maildir(name) + "new").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // The password is never used: this user signs in with tokens only.
+        LARGE_INTEGER tick;
+        QueryPerformanceCounter(&tick);
+        AddUser(name, "unused-" + std::to_string(tick.QuadPart));
+    }
+    ScriptOAuth("user=" + name);
+}
+
+std::string StandinBrowserPath() { return WindowsPath(TIDEWELL_STANDIN_BROWSER); }
+
+std::string StandinBrowserLogPath() {
+    std::string path = StandinBrowserPath();
+    return path.substr(0, path.size() - 4) + ".log";
 }
 
 }  // namespace dovecot

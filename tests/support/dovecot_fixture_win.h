@@ -3,7 +3,14 @@
 // (scripts/dovecot.sh start). Tests under Wine make users and mail by writing
 // the instance's files directly; Dovecot sees them at the next login.
 // Every function throws std::runtime_error when it cannot do its job.
+//
+// Beside it runs a stand-in OAuth2 authorization server
+// (tests/support/oauth_server.py): it approves every sign-in of the client
+// kOAuthClientId to a loopback address and issues tokens for the login_hint's
+// user, whose tokens Dovecot then takes with XOAUTH2 and OAUTHBEARER. Tests
+// script other behaviour with ScriptOAuth.
 #include <string>
+#include <vector>
 
 namespace dovecot {
 
@@ -45,5 +52,54 @@ void Deliver(const std::string& name, int count, Flag flag = Flag::Unseen);
 
 // Removes every message of the user.
 void Empty(const std::string& name);
+
+struct OAuthPorts {
+    int http = 0;   // plain: /authorize, /introspect, /control
+    int https = 0;  // the Good certificate: /token
+};
+
+const char kOAuthClientId[] = "tidewell-test-client";
+
+OAuthPorts ReadOAuthPorts();
+
+// The stand-in's endpoints as an account's OAuthAuthorizeUrl and OAuthTokenUrl give them.
+std::string OAuthAuthorizeUrl();
+std::string OAuthTokenUrl();
+
+// Changes the stand-in's behaviour until the next change or reset, e.g.
+// "authorize=deny", "token=slow&slow_seconds=30", "rotation=off", "revoke=1",
+// "introspection=reject", "expires_in=60", "client_secret=S", "reset=1".
+// Settings: authorize (approve, deny, wrong_state, no_redirect), token (ok,
+// slow, silent, chunked, error500), slow_seconds, expires_in, rotation (on,
+// off), introspection (ok, reject), client_id, client_secret, user (issue
+// tokens for this user whatever login_hint says), access_token_size.
+void ScriptOAuth(const std::string& settings);
+
+// How often the stand-in counted `name` since its last reset: authorize,
+// token, grant_authorization_code, grant_refresh_token, issued,
+// invalid_grant, invalid_client, introspect, introspect_active, ...
+int OAuthCounter(const std::string& name);
+
+// The stand-in's log since its last reset, one line per request, naming
+// codes and tokens by serial (C1, A1, R1), e.g.
+// "token grant=refresh_token refresh=R1 client_secret=no ok access=A2 refresh=R2".
+std::vector<std::string> OAuthLog();
+
+struct OAuthTokens {
+    std::string access;
+    std::string refresh;
+};
+
+// Tokens for the user as a sign-in would bring them, without a browser.
+OAuthTokens IssueOAuthTokens(const std::string& user);
+
+// Makes `name` the person who signs in at the stand-in, whatever login_hint
+// says, and gives the user an empty INBOX the first time.
+void OAuthSignsIn(const std::string& name);
+
+// The stand-in browser (Windows path), for an account's OAuthBrowser as
+// "\"PATH\" %s". It appends what it saw to StandinBrowserLogPath().
+std::string StandinBrowserPath();
+std::string StandinBrowserLogPath();
 
 }  // namespace dovecot

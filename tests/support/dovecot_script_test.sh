@@ -99,7 +99,7 @@ printed=$("$script" start "$dir")
 source "$dir/ports.env"
 check "start prints the ports" "IMAP_PORT=$IMAP_PORT POP3_PORT=$POP3_PORT IMAPS_PORT=$IMAPS_PORT POP3S_PORT=$POP3S_PORT" "$(echo $printed)"
 all_ports=$(grep -o '[0-9]*$' "$dir/ports.env" | sort -u | wc -l)
-check "16 ports, none twice (4 of the instance, 4 for each refused certificate)" 16 "$all_ports"
+check "18 ports, none twice (4 of the instance, 4 for each refused certificate, 2 of OAuth2)" 18 "$all_ports"
 for section in dovecot other-name expired untrusted; do
   prefix=$(tr a-z- A-Z_ <<< "$section")_
   [ "$section" = dovecot ] && prefix=
@@ -110,6 +110,14 @@ for section in dovecot other-name expired untrusted; do
     check "$variable listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "${!variable}")" "$(listen_address "${!variable}")"
   done
 done
+while read -r variable key; do
+  check "ports.ini [oauth] $key is $variable" "${!variable}" \
+    "$(sed -n '/^\[oauth\]/,/^\[/p' "$dir/ports.ini" | tr -d '\r' | sed -n "s/^$key=//p")"
+  check "$variable listens on 127.0.0.1 only" "$(printf '0100007F:%04X' "${!variable}")" "$(listen_address "${!variable}")"
+done <<'TABLE'
+OAUTH_HTTP_PORT HttpPort
+OAUTH_HTTPS_PORT HttpsPort
+TABLE
 if [ "$(id -u)" -eq 0 ]; then
   private=$(readlink "$dir")
   check "as root, the instance lives in a folder of its own under /tmp" yes \
@@ -174,12 +182,132 @@ check "server keys are readable by their owner only" "600 600 600 600" \
 check "no CA key is kept" 0 "$(find "$dir/tls" -name '*ca*.key' | wc -l)"
 old_ca=$(openssl x509 -in "$dir/tls/ca.pem" -noout -fingerprint)
 
+echo "== OAuth2"
+oauth=http://127.0.0.1:$OAUTH_HTTP_PORT redirect=http://127.0.0.1:5999/
+control() { curl -s --max-time 10 "$oauth/control?$1"; }
+b64url() { base64 -w0 | tr '+/' '-_' | tr -d '='; }
+field() { /usr/bin/python3 -c 'import json, sys; print(json.load(sys.stdin).get(sys.argv[1], ""))' "$1"; }
+# Where the stand-in sends the browser for login hint $1 and PKCE challenge $2.
+authorize() {
+  curl -s --max-time 10 -o /dev/null -w '%{redirect_url}' -G "$oauth/authorize" -d response_type=code \
+    -d client_id=tidewell-test-client --data-urlencode "redirect_uri=$redirect" -d "code_challenge=$2" \
+    -d code_challenge_method=S256 -d state=s1 -d "login_hint=$1"
+}
+code_in() { sed -n 's/^[^?]*?code=\([A-Za-z0-9_-]*\)&.*/\1/p' <<< "$1"; }
+token() {
+  curl -s --max-time 10 --cacert "$dir/tls/ca.pem" "https://127.0.0.1:$OAUTH_HTTPS_PORT/token" \
+    -d client_id=tidewell-test-client "$@"
+}
+redeem() { token -d grant_type=authorization_code -d "code=$1" --data-urlencode "redirect_uri=$redirect" -d "code_verifier=$2"; }
+refresh() { token -d grant_type=refresh_token --data-urlencode "refresh_token=$1"; }
+# Dovecot's answer to an XOAUTH2 login of user $2 with token $3 in style $1:
+# imap-ir (SASL-IR), imap (the command, "+ ", then the line) or pop3. "OK" or
+# "NO", after a failure challenge the client answered with an empty line.
+xoauth2() {
+  local style=$1 fd line challenge= sasl port=$IMAP_PORT
+  sasl=$(printf 'user=%s\001auth=Bearer %s\001\001' "$2" "$3" | base64 -w0)
+  [ "$style" != pop3 ] || port=$POP3_PORT
+  exec {fd}<> "/dev/tcp/127.0.0.1/$port"
+  read -r -t 10 _ <&"$fd"
+  case $style in
+    imap-ir) printf 'a AUTHENTICATE XOAUTH2 %s\r\n' "$sasl" >&"$fd" ;;
+    imap) printf 'a AUTHENTICATE XOAUTH2\r\n' >&"$fd" ;;
+    pop3) printf 'AUTH XOAUTH2\r\n' >&"$fd" ;;
+  esac
+  if [ "$style" != imap-ir ]; then
+    IFS= read -r -t 10 line <&"$fd"
+    [ "$line" = $'+ \r' ] || { echo "no '+ ' but '$line'"; exec {fd}>&-; return; }
+    printf '%s\r\n' "$sasl" >&"$fd"
+  fi
+  IFS= read -r -t 10 line <&"$fd"
+  if [[ $line == "+ "* ]]; then
+    challenge="$(base64 -d <<< "${line:2}" 2>/dev/null) "
+    printf '\r\n' >&"$fd"
+    IFS= read -r -t 10 line <&"$fd"
+  fi
+  exec {fd}>&-
+  case $line in
+    "a OK "* | "+OK "*) echo "${challenge}OK" ;;
+    "a NO "* | "-ERR "*) echo "${challenge}NO" ;;
+    *) echo "${challenge}'$line'" ;;
+  esac
+}
+verifier=$(head -c 32 /dev/urandom | b64url)
+challenge=$(printf %s "$verifier" | openssl dgst -binary -sha256 | b64url)
+location=$(authorize Carol "$challenge")
+check "authorize sends the browser back with a code and the state" yes \
+  "$([[ $location =~ ^http://127\.0\.0\.1:5999/\?code=[A-Za-z0-9_-]{64}\&state=s1$ ]] && echo yes || echo no)"
+check "a wrong code_verifier gets invalid_grant" invalid_grant \
+  "$(redeem "$(code_in "$location")" "${verifier}x" | field error)"
+check "a code counts once, even after a failure" invalid_grant "$(redeem "$(code_in "$location")" "$verifier" | field error)"
+granted=$(redeem "$(code_in "$(authorize Carol "$challenge")")" "$verifier")
+access=$(field access_token <<< "$granted") first_refresh=$(field refresh_token <<< "$granted")
+check "access tokens are over 1 KB long" yes "$([ "${#access}" -gt 1024 ] && echo yes || echo no)"
+check "the token says when it expires" 3600 "$(field expires_in <<< "$granted")"
+refused='{"status":"401","schemes":"bearer","scope":"mail"} NO'
+for style in imap-ir imap pop3; do
+  check "$style: the stand-in's token logs carol in" OK "$(xoauth2 "$style" carol "$access")"
+  check "$style: a bad token gets the failure challenge, then NO" "$refused" "$(xoauth2 "$style" carol "x$access")"
+done
+check "a token for carol does not log dave in" "$refused" "$(xoauth2 imap-ir dave "$access")"
+renewed=$(refresh "$first_refresh")
+check "a refresh gives an access token that logs in" OK "$(xoauth2 pop3 carol "$(field access_token <<< "$renewed")")"
+check "after rotation the old refresh token gets invalid_grant" invalid_grant "$(refresh "$first_refresh" | field error)"
+control rotation=off >/dev/null
+second_refresh=$(field refresh_token <<< "$renewed")
+check "without rotation a refresh brings no new refresh token" "" "$(refresh "$second_refresh" | field refresh_token)"
+check "without rotation the refresh token keeps working" yes \
+  "$([ -n "$(refresh "$second_refresh" | field access_token)" ] && echo yes || echo no)"
+control revoke=1 >/dev/null
+check "revoked refresh tokens get invalid_grant" invalid_grant "$(refresh "$second_refresh" | field error)"
+control introspection=reject >/dev/null
+check "tokens the stand-in rejects are refused" "$refused" "$(xoauth2 imap-ir carol "$access")"
+check "the log names tokens by serial, never by value" \
+  "token grant=refresh_token refresh=R1 client_secret=no ok access=A2 refresh=R2" \
+  "$(control format=text | sed -n 's/^log \(.*refresh=R1.*ok.*\)/\1/p')"
+check "the log holds no token" 0 "$(control format=text | grep -cF -- "${access:0:40}")"
+control authorize=wrong_state >/dev/null
+check "authorize=wrong_state sends another state back" yes \
+  "$([[ $(authorize carol "$challenge") =~ \&state=[A-Za-z0-9_-]{22}$ ]] && echo yes || echo no)"
+check "an unknown redirect_uri gets no redirect" "" "$(redirect=http://evil.test/ authorize carol "$challenge")"
+# What a refresh gets: the HTTP status and the error, "token" or "-" (no JSON).
+refresh_outcome() {
+  local reply
+  reply=$(token --max-time 2 -w '\n%{http_code}' -d grant_type=refresh_token --data-urlencode "refresh_token=$1")
+  echo "${reply##*$'\n'} $(/usr/bin/python3 -c 'import json, sys
+try:
+    reply = json.loads(sys.stdin.read())
+    print(reply.get("error") or ("token" if reply.get("access_token") else "?"))
+except ValueError:
+    print("-")' <<< "${reply%$'\n'*}")"
+}
+# A fault, what a refresh then gets, and what the same refresh token gets
+# once the token endpoint answers again: a fault that loses the answer must
+# not have used the grant up.
+while IFS='|' read -r setting first then; do
+  control "reset=1&$setting" >/dev/null
+  grant=$(control issue=carol)
+  check "$setting: a refresh" "$first" "$(refresh_outcome "$(field refresh_token <<< "$grant")")"
+  control token=ok >/dev/null
+  check "$setting: the same refresh once the endpoint answers" "$then" "$(refresh_outcome "$(field refresh_token <<< "$grant")")"
+done <<'TABLE'
+token=ok|200 token|400 invalid_grant
+token=chunked|200 token|400 invalid_grant
+token=slow&slow_seconds=1|200 token|400 invalid_grant
+token=error500|500 -|200 token
+token=silent|000 -|200 token
+client_secret=S|401 invalid_client|401 invalid_client
+TABLE
+control reset=1 >/dev/null
+
 echo "== restart and stop"
 first=$(master)
 "$script" start "$dir" >/dev/null
 source "$dir/ports.env"
 check "starting again stops the running instance" no "$(alive "$first")"
 check "the new instance answers" yes "$(answers "$IMAP_PORT")"
+/usr/bin/python3 "$(dirname "$script")/../tests/support/oauth_server.py" stop "$dir/oauth"
+check "the stand-in stops when its folder is named through DIR" no "$(answers "$OAUTH_HTTP_PORT")"
 check "starting again begins with no users" -1 "$(imap_unseen carol pw2)"
 check "starting again makes a new test CA" yes "$([ "$old_ca" != "$(openssl x509 -in "$dir/tls/ca.pem" -noout -fingerprint)" ] && echo yes || echo no)"
 companions=$(cat "$dir"/{other-name,expired,untrusted}/run/master.pid)
@@ -194,10 +322,13 @@ check "stop closes the IMAP port" no "$(answers "$IMAP_PORT")"
 check "stop closes the POP3 port" no "$(answers "$POP3_PORT")"
 check "stop ends the companions' masters" "no no no" "$(for pid in $companions; do alive "$pid"; done | tr '\n' ' ' | sed 's/ $//')"
 check "stop closes the refused certificates' ports" no "$(answers "$EXPIRED_IMAPS_PORT")"
+check "stop ends the stand-in OAuth2 server" "no no" "$(answers "$OAUTH_HTTP_PORT") $(answers "$OAUTH_HTTPS_PORT")"
 check "stopping again is quiet" "0:" "$("$script" stop "$dir" 2>&1 && echo "0:")"
 sleep 60 & bystander=$!
 mkdir -p "$dir/run"
 echo "$bystander" > "$dir/run/master.pid"
+mkdir -p "$dir/oauth"
+echo "$bystander" > "$dir/oauth/pid"
 "$script" stop "$dir"
 check "a stale pid file never stops another process" yes "$(alive "$bystander")"
 kill "$bystander"

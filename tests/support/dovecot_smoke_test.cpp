@@ -1,11 +1,14 @@
 // Proves the Dovecot fixture from the Windows side: users and mail written as
-// files under Wine are what a real IMAP and POP3 client then sees.
+// files under Wine are what a real IMAP and POP3 client then sees, and tokens
+// of the stand-in OAuth2 server log in.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <cstdlib>
 #include <sstream>
@@ -14,6 +17,7 @@
 
 #include "dovecot_fixture_win.h"
 #include "line_connection_win.h"
+#include "scripted_server_win.h"
 
 namespace {
 
@@ -238,6 +242,145 @@ TEST(TestMailServer, DeliversAndRemovesTwoThousandMessages) {
     dovecot::Empty("smoke-many");
     std::printf("removing them took %lu ms\n", GetTickCount() - start);
     EXPECT_EQ(ImapUnseen("smoke-many", "pw-many"), 0);
+}
+
+std::string Base64(const std::string& bytes) {
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned group = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size())
+            group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            group |= static_cast<unsigned char>(bytes[i + 2]);
+        for (size_t digit = 0; digit < 4; ++digit)
+            text += i + digit <= bytes.size() ? kDigits[(group >> (18 - 6 * digit)) & 63] : '=';
+    }
+    return text;
+}
+
+enum class Sasl { ImapInitialResponse, ImapContinuation, Pop3 };
+
+// Dovecot's answer to an XOAUTH2 login: "OK" or "NO", the latter after the
+// failure challenge that the client answers with an empty line.
+std::string XOAuth2Login(Sasl style, const std::string& user, const std::string& token) {
+    std::string sasl = Base64("user=" + user + "\x01" "auth=Bearer " + token + "\x01\x01");
+    dovecot::Ports ports = dovecot::ReadPorts();
+    LineConnection connection(style == Sasl::Pop3 ? ports.pop3 : ports.imap);
+    connection.ReadLine();
+    if (style == Sasl::ImapInitialResponse) {
+        connection.Send("a AUTHENTICATE XOAUTH2 " + sasl);
+    } else {
+        connection.Send(style == Sasl::Pop3 ? "AUTH XOAUTH2" : "a AUTHENTICATE XOAUTH2");
+        std::string go = connection.ReadLine();
+        if (go != "+ ")
+            return "no '+ ' but '" + go + "'";
+        connection.Send(sasl);
+    }
+    std::string line = connection.ReadLine();
+    std::string outcome;
+    if (line.rfind("+ ", 0) == 0) {
+        outcome = "challenge " + line.substr(2) + ", ";
+        connection.Send("");
+        line = connection.ReadLine();
+    }
+    if (line.rfind("a OK ", 0) == 0 || line.rfind("+OK ", 0) == 0)
+        return outcome + "OK";
+    if (line.rfind("a NO ", 0) == 0 || line.rfind("-ERR ", 0) == 0)
+        return outcome + "NO";
+    return outcome + "'" + line + "'";
+}
+
+// Tests that script the stand-in OAuth2 server run one at a time (ctest's
+// RESOURCE_LOCK "oauth"), each from its defaults.
+class TestOAuthStandIn : public ::testing::Test {
+  protected:
+    void SetUp() override { dovecot::ScriptOAuth("reset=1"); }
+    void TearDown() override { dovecot::ScriptOAuth("reset=1"); }
+};
+
+// Over a long line: the stand-in's access tokens are as long as Microsoft's.
+TEST_F(TestOAuthStandIn, DovecotTakesItsTokensWithXOAuth2AndRefusesOthers) {
+    FreshUser("smoke-oauth", "pw-oauth");
+    dovecot::OAuthTokens tokens = dovecot::IssueOAuthTokens("Smoke-OAuth");
+    EXPECT_GT(tokens.access.size(), 1024u);
+    const std::string refused =
+        "challenge " + Base64("{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"}") +
+        ", NO";
+    const struct {
+        Sasl style;
+        const char* name;
+    } kStyles[] = {
+        {Sasl::ImapInitialResponse, "IMAP with SASL-IR"},
+        {Sasl::ImapContinuation, "IMAP after '+ '"},
+        {Sasl::Pop3, "POP3"},
+    };
+    for (const auto& style : kStyles) {
+        SCOPED_TRACE(style.name);
+        EXPECT_EQ(XOAuth2Login(style.style, "smoke-oauth", tokens.access), "OK");
+        EXPECT_EQ(XOAuth2Login(style.style, "smoke-oauth", tokens.access + "x"), refused);
+        EXPECT_EQ(XOAuth2Login(style.style, "smoke-other", tokens.access), refused);
+    }
+    dovecot::ScriptOAuth("introspection=reject");
+    EXPECT_EQ(XOAuth2Login(Sasl::ImapInitialResponse, "smoke-oauth", tokens.access), refused);
+    // Dovecot asks about every token, and refuses a live one for another user itself.
+    EXPECT_EQ(dovecot::OAuthCounter("introspect_active"), 6);
+    EXPECT_EQ(dovecot::OAuthCounter("introspect"), 10);
+}
+
+// Runs the stand-in browser on URL; its exit code, or -1 when it did not end within 30 s.
+int RunBrowser(const std::string& url) {
+    std::string command = "\"" + dovecot::StandinBrowserPath() + "\" " + url;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+// The browser goes from the stand-in's authorize page to a loopback address,
+// where a scripted server plays the docklet's listener.
+TEST_F(TestOAuthStandIn, TheBrowserFollowsASignInToTheLoopbackAddress) {
+    const struct {
+        const char* behaviour;
+        const char* clientId;
+        int exitCode;
+        const char* request;  // how the request to the loopback address begins
+    } kCases[] = {
+        {"authorize=approve", dovecot::kOAuthClientId, 0, "GET /?code="},
+        {"authorize=deny", dovecot::kOAuthClientId, 0, "GET /?error=access_denied"},
+        {"authorize=no_redirect", dovecot::kOAuthClientId, 0, ""},
+        {"authorize=approve", "someone-else", 1, ""},
+    };
+    for (const auto& test : kCases) {
+        SCOPED_TRACE(std::string(test.behaviour) + " for " + test.clientId);
+        dovecot::ScriptOAuth(test.behaviour);
+        ScriptedServer listener(
+            {ReadLine(),
+             Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\n"
+                  "Signed in"),
+             CloseConnection()});
+        std::string url =
+            dovecot::OAuthAuthorizeUrl() + "?response_type=code&client_id=" + test.clientId +
+            "&redirect_uri=http%3A%2F%2Flocalhost%3A" + std::to_string(listener.Port()) +
+            "%2F&scope=mail&state=s1&login_hint=smoke-oauth&code_challenge_method=S256"
+            "&code_challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+        EXPECT_EQ(RunBrowser(url), test.exitCode);
+        std::string received = listener.Received();
+        EXPECT_EQ(received.substr(0, std::strlen(test.request)), test.request);
+        EXPECT_EQ(listener.Connections(), test.request[0] ? 1 : 0);
+    }
+    EXPECT_EQ(dovecot::OAuthCounter("authorize"), 4);
 }
 
 }  // namespace
