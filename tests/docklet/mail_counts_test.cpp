@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <stdexcept>
 #include <string>
 
 #include "dovecot_fixture_win.h"
 #include "host_run_win.h"
+#include "line_connection_win.h"
 #include "linux_files_win.h"
 #include "png_files_win.h"
 
@@ -373,6 +375,157 @@ TEST_F(DovecotTls, AnUnknownSecurityFailsWithoutConnecting) {
         EXPECT_EQ(std::string::npos, log.find("bogus pass\r\r\n")) << log;
     }
     dovecot::Empty("bogus");
+}
+
+// OAuth2 accounts against the stand-in authorization server and Dovecot's
+// oauth2 passdb, over TLS, with the stand-in browser in OAuthBrowser.
+class DovecotOAuth : public DovecotTls {
+  protected:
+    void SetUp() override { dovecot::ScriptOAuth("reset=1"); }
+
+    static std::string OAuthAccount(const char* type, const std::string& user) {
+        const dovecot::Ports ports = dovecot::ReadPorts();
+        return std::string("[account0]\r\nType=") + type + "\r\nSecurity=tls\r\nAddress=127.0.0.1\r\nPort=" +
+               std::to_string(std::string(type) == "IMAP" ? ports.imaps : ports.pop3s) + "\r\nLogin=" + user +
+               "\r\n" + CaFileLine() + "Auth=oauth2\r\nOAuthProvider=custom\r\nOAuthClientId=" +
+               dovecot::kOAuthClientId + "\r\nOAuthAuthorizeUrl=" + dovecot::OAuthAuthorizeUrl() +
+               "\r\nOAuthTokenUrl=" + dovecot::OAuthTokenUrl() + "\r\nOAuthScope=mail offline_access\r\n" +
+               "OAuthBrowser=\"" + dovecot::StandinBrowserPath() + "\" %s\r\n";
+    }
+    static std::string OAuthSettings(const char* type, const std::string& user) {
+        return Settings("TimeoutSecond=3\r\n" + OAuthAccount(type, user), 1);
+    }
+    // Signs the folder's account in by a click, and waits for the count.
+    static HostRun SignIn(const DockletFolder& folder, const std::string& label) {
+        return RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Click to sign in",
+                        "30000", "click", "1", "waitlabel", "1", label, "30000", "destroy", "1"});
+    }
+    // Nothing the stand-in issued may reach the log or the output.
+    static void ExpectNoSecretIn(const std::string& text) {
+        const std::vector<std::string> secrets = dovecot::OAuthSecrets();
+        EXPECT_FALSE(secrets.empty());
+        for (const std::string& secret : secrets)
+            EXPECT_EQ(std::string::npos, text.find(secret)) << secret.substr(0, 8) << "...";
+    }
+    static double OnDestroyMs(const HostRun& run) {
+        int line = run.Find("return", "1", "OnDestroy ");
+        return line < 0 ? -1 : std::stod(run.At(line).details.substr(sizeof "OnDestroy " - 1));
+    }
+};
+
+// A click signs in: the browser comes back to the listener with the code,
+// the docklet exchanges it and counts at once; the listener is gone after,
+// and Debug.log and the output hold no code, token or verifier.
+TEST_F(DovecotOAuth, SignInByClickThenCounts) {
+    for (const char* type : {"IMAP", "POP"}) {
+        SCOPED_TRACE(type);
+        const std::string user = std::string("signin") + (std::string(type) == "IMAP" ? "imap" : "pop");
+        dovecot::ScriptOAuth("reset=1");
+        dovecot::OAuthSignsIn(user);
+        dovecot::Deliver(user, 3);
+        DockletFolder folder(std::string("SignIn") + type, OAuthSettings(type, user));
+        HostRun run = SignIn(folder, "3 new");
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find("    Error: sign-in needed: click the item\r\n    Failed !")) << log;
+        EXPECT_NE(std::string::npos, log.find("Sign-in account 0: open " + dovecot::OAuthAuthorizeUrl() + "?")) << log;
+        EXPECT_NE(std::string::npos, log.find("Sign-in account 0: signed in\r\n")) << log;
+        const char* login = std::string(type) == "IMAP" ? "    1 AUTHENTICATE XOAUTH2 <hidden>\r\r\n"
+                                                        : "    AUTH XOAUTH2\r\r\n";
+        EXPECT_NE(std::string::npos, log.find(login)) << log;
+        EXPECT_TRUE(folder.Has("TidewellDocklet.account0.token"));
+        EXPECT_EQ(1, dovecot::OAuthCounter("grant_authorization_code"));
+        ExpectNoSecretIn(log + run.output + run.errors);
+        std::smatch port;
+        ASSERT_TRUE(std::regex_search(log, port, std::regex("for the browser at http://127\\.0\\.0\\.1:(\\d+)/")));
+        EXPECT_THROW(LineConnection(std::stoi(port[1])), std::runtime_error) << "the listener outlived its sign-in";
+        dovecot::Empty(user);
+    }
+}
+
+// From a kept sign-in each new item refreshes its token; each row starts
+// from what the row before left, so the rotated refresh tokens must have
+// been kept. A token refused by the server just after its refresh, and a
+// refresh refused with invalid_grant, bring the account back to "sign in".
+TEST_F(DovecotOAuth, NewItemsRefreshFromTheKeptSignIn) {
+    dovecot::OAuthSignsIn("refresher");
+    dovecot::Deliver("refresher", 2);
+    DockletFolder folder("Refresher", OAuthSettings("IMAP", "refresher"));
+    ASSERT_EQ(0, SignIn(folder, "2 new").exitCode);
+    const struct {
+        const char* script;
+        const char* label;
+        const char* logged;
+        bool kept;
+    } kCases[] = {
+        {"", "2 new", "    Sign-in: access token refreshed (for 3600 s)\r\n", true},
+        {"rotation=off", "2 new", "    Sign-in: access token refreshed", true},
+        {"rotation=on&token=error500", "None", "    Error: token endpoint answered 500", true},
+        {"token=silent", "None", "    Error: no answer within 3 s: reply to POST\r\n", true},
+        {"token=ok&introspection=reject", "Click to sign in", "(XOAUTH2 refused: ", true},
+        {"introspection=ok", "2 new", "    Sign-in: access token refreshed", true},
+        {"revoke=1", "Click to sign in", "    Sign-in: the provider refused the kept sign-in (invalid_grant", false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.script);
+        dovecot::ScriptOAuth(c.script);
+        DeleteFileA((folder.Path() + "Debug.log").c_str());
+        HostRun run = CheckOnce(folder, c.label);
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        EXPECT_EQ(c.kept, folder.Has("TidewellDocklet.account0.token"));
+        EXPECT_EQ(std::string::npos, log.find("Sign-in account 0:")) << "only a click signs in\n" << log;
+    }
+    EXPECT_EQ(0, dovecot::OAuthCounter("invalid_grant") - 1);
+    ExpectNoSecretIn(folder.Read("Debug.log"));
+    dovecot::Empty("refresher");
+}
+
+// A token that expires is refreshed before the next check, in the same item.
+TEST_F(DovecotOAuth, AnExpiredTokenIsRefreshedInTheSameItem) {
+    dovecot::OAuthSignsIn("expiry");
+    dovecot::Deliver("expiry", 1);
+    dovecot::ScriptOAuth("expires_in=4");
+    DockletFolder folder("Expiry", OAuthSettings("IMAP", "expiry"));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Click to sign in",
+                           "30000", "click", "1", "waitlabel", "1", "One", "30000", "hold", "1", "waitlabel", "1",
+                           "Checking", "5000", "waitlabel", "1", "One", "30000", "wait", "4000", "hold", "1",
+                           "waitlabel", "1", "Checking", "5000", "waitlabel", "1", "One", "30000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    // The hold right after the sign-in used the token in memory; the one past its life refreshed it.
+    EXPECT_EQ(1, dovecot::OAuthCounter("grant_refresh_token")) << folder.Read("Debug.log");
+    dovecot::Empty("expiry");
+}
+
+// A sign-in that waits for the browser, and one whose token request hangs,
+// end at once with the item; a redirect with another state is refused and
+// the sign-in goes on waiting.
+TEST_F(DovecotOAuth, OnDestroyEndsASignInAtOnce) {
+    dovecot::OAuthSignsIn("waiting");
+    const struct {
+        const char* script;
+        const char* logged;
+    } kCases[] = {
+        {"authorize=wrong_state", "Sign-in account 0: a request to the listener refused: its state is not this sign-in's\r\n"},
+        {"authorize=no_redirect", "Sign-in account 0: page handed to OAuthBrowser\r\n"},
+        {"token=silent", "Sign-in account 0: code received; asking the token endpoint\r\n"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.script);
+        dovecot::ScriptOAuth(std::string("reset=1&") + c.script);
+        DockletFolder folder(std::string("Waiting") + c.script[0], Settings(OAuthAccount("IMAP", "waiting"), 1));
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                               "Click to sign in", "30000", "click", "1", "wait", "2000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        EXPECT_EQ(std::string::npos, log.find("signed in")) << log;
+        const double spent = OnDestroyMs(run);
+        EXPECT_GE(spent, 0) << run.Text();
+        EXPECT_LT(spent, 50) << run.Text();
+        EXPECT_FALSE(folder.Has("TidewellDocklet.account0.token"));
+    }
 }
 
 }  // namespace

@@ -25,5 +25,8 @@ set_tests_properties(WorkersTeardown.WhileResolvingOnASilentResolver PROPERTIES
   TIMEOUT 120 FAIL_REGULAR_EXPRESSION "SKIPPED|FAILED" SKIP_RETURN_CODE 77)
 
 add_mail_docklet_tests(dovecot_docklet_tests mail_counts_test.cpp stress_test.cpp)
-gtest_discover_tests(dovecot_docklet_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+gtest_discover_tests(dovecot_docklet_tests TEST_FILTER -DovecotOAuth.* DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES FIXTURES_REQUIRED dovecot)
+# Sign-ins script the stand-in OAuth2 server, whose behaviour is one for all.
+gtest_discover_tests(dovecot_docklet_tests TEST_FILTER DovecotOAuth.* DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES FIXTURES_REQUIRED dovecot RESOURCE_LOCK oauth)

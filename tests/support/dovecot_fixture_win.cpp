@@ -289,6 +289,8 @@ int OAuthCounter(const std::string& name) {
 
 std::vector<std::string> OAuthLog() { return ControlLines("", "log "); }
 
+std::vector<std::string> OAuthSecrets() { return ControlLines("secrets=1", ""); }
+
 OAuthTokens IssueOAuthTokens(const std::string& user) {
     CheckName(user);
     OAuthTokens tokens;

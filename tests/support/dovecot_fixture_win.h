@@ -85,6 +85,9 @@ int OAuthCounter(const std::string& name);
 // "token grant=refresh_token refresh=R1 client_secret=no ok access=A2 refresh=R2".
 std::vector<std::string> OAuthLog();
 
+// Every code and token the stand-in issued since its last reset, as values.
+std::vector<std::string> OAuthSecrets();
+
 struct OAuthTokens {
     std::string access;
     std::string refresh;

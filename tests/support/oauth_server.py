@@ -89,7 +89,7 @@ class State:
         one. The tokens of an `issue` are left in self.issued."""
         self.issued = None
         for name, value in pairs:
-            if name == "format":
+            if name in ("format", "secrets"):
                 continue
             if name == "issue":
                 # Tokens for a user without a browser, for tests of the mail side alone.
@@ -395,8 +395,13 @@ class Handler(BaseHTTPRequestHandler):
             problem = state.change(pairs)
             snapshot = state.snapshot()
             issued = state.issued
+            issued_values = list(state.labels)
         if problem:
             self.answer(400, problem + "\n", "text/plain")
+        elif "secrets" in dict(pairs):
+            # Every code and token issued since the last reset, so that a test
+            # can look for each in what the client wrote.
+            self.answer(200, "".join(value + "\n" for value in issued_values), "text/plain")
         elif issued and dict(pairs).get("format") == "text":
             self.answer(200, "".join("%s %s\n" % item for item in sorted(issued.items())), "text/plain")
         elif issued:

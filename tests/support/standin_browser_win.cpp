@@ -3,8 +3,9 @@
 //
 //   standin_browser.exe URL
 //
-// Prints each request's status and the last page, and appends the same to
-// standin_browser.log beside the program. Exits with 0 when the last answer
+// Appends each request's status and the last page to standin_browser.log
+// beside the program, and prints nothing: a redirect carries the code, and
+// the program that starts a browser may share its output with it. Exits with 0 when the last answer
 // was 2xx, 1 otherwise, 2 for a wrong command line.
 #include <windows.h>
 
@@ -64,7 +65,6 @@ int main(int argc, char** argv) {
     }
     bool reached = false;
     std::string record = Visit(argv[1], &reached);
-    std::fputs(record.c_str(), stdout);
     AppendToLog(record);
     return reached ? 0 : 1;
 }
