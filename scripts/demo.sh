@@ -8,7 +8,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 
 "$top/scripts/setup.sh"
 echo "demo: building the docklet and the stand-in host (a first build takes a few minutes)"
-if ! output=$("$top/scripts/build.sh" win TidewellDocklet tidewell-host 2>&1); then
+if ! output=$("$top/scripts/build.sh" win TidewellDocklet tidewell-host standin_browser 2>&1); then
   echo "$output" >&2
   echo "demo: the build failed" >&2
   exit 1
@@ -43,6 +43,9 @@ trap interrupt INT TERM
 rm -rf "$demo"
 mkdir -p "$folder"
 cp "$top"/dist/TidewellDocklet/{TidewellDocklet.dll,NoMail.png,NewMail.png} "$folder/"
+# Stands in for the user's browser: follows the sign-in page's redirect back
+# to the docklet, as a user who approves would.
+cp "$top/build/win/tests/support/standin_browser.exe" "$demo/"
 
 "$dovecot" start "$mail" >/dev/null
 # shellcheck source=/dev/null
@@ -55,11 +58,16 @@ cp "$mail/tls/ca.pem" "$folder/demo-ca.pem"
 "$dovecot" deliver "$mail" demo 2
 "$dovecot" deliver "$mail" demo 3 seen
 "$dovecot" deliver "$mail" pop 1
+# The OAuth2 account: a token from the stand-in authorization server, which
+# approves whoever the sign-in page names.
+"$dovecot" user "$mail" oauthdemo "never used, this account signs in with OAuth2"
+"$dovecot" deliver "$mail" oauthdemo 1
 
+windows() { printf 'Z:%s' "${1//\//\\}"; }
 cat > "$folder/TidewellDocklet.ini" <<INI
 [Common]
 Debug=1
-NbAccount=2
+NbAccount=3
 DelaySecond=10
 TimeoutSecond=10
 Link=cmd.exe /c echo The click runs the Link command: this is where the mail program would start.
@@ -83,19 +91,37 @@ Address=localhost
 Port=$POP3_PORT
 Login=pop
 Password=pop password
+
+[account2]
+Type=IMAP
+Address=127.0.0.1
+Security=tls
+Port=$IMAPS_PORT
+CAFile=demo-ca.pem
+Login=oauthdemo
+Auth=oauth2
+OAuthProvider=custom
+OAuthClientId=tidewell-test-client
+OAuthAuthorizeUrl=http://127.0.0.1:$OAUTH_HTTP_PORT/authorize
+OAuthTokenUrl=https://127.0.0.1:$OAUTH_HTTPS_PORT/token
+OAuthScope=mail offline_access
+OAuthBrowser="$(windows "$demo/standin_browser.exe")" %s
 INI
 
-windows() { printf 'Z:%s' "${1//\//\\}"; }
 # How long the item is watched after the demo's own delivery showed, so that
 # mail delivered by hand meanwhile shows too (two checks at least).
 watch=25
 picture=$(windows "$demo/item.png")
 cat <<TEXT
 Mail server: Dovecot on 127.0.0.1, IMAPS port $IMAPS_PORT (user demo: 2 unread, 3 read),
-             POP3 port $POP3_PORT (user pop: 1 message)
+             POP3 port $POP3_PORT (user pop: 1 message), IMAPS for oauthdemo (1 unread)
 The IMAP account is checked over TLS (Security=tls): the server's certificate comes
 from a test CA made for this demo, which the account trusts through CAFile=demo-ca.pem;
 the POP3 account is checked in clear. Debug.log shows the TLS line of each connection.
+The third account signs in with OAuth2 (Auth=oauth2) at a stand-in authorization server
+(127.0.0.1 port $OAUTH_HTTP_PORT, tokens over HTTPS on $OAUTH_HTTPS_PORT): the item first
+shows "Click to sign in"; the demo clicks, a stand-in browser approves, and the account
+counts with its token (SASL XOAUTH2; Debug.log shows "<hidden>" in its place).
 Docklet folder: $folder (checks every 10 s)
 Once the item shows a count, the demo delivers 2 more messages, then keeps watching
 for $watch s after the new count shows; to deliver more yourself meanwhile:
@@ -105,7 +131,9 @@ TEXT
 # (Wine's first start alone can take longer than a fixed pause).
 (
   for _ in $(seq 1500); do
-    grep -q 'waitchange.* reached' "$demo/journal.txt" 2>/dev/null && break
+    # The first change is the sign-in label, the second the first count.
+    reached=$(grep -c 'waitchange.* reached' "$demo/journal.txt" 2>/dev/null || true)
+    [ "${reached:-0}" -ge 2 ] && break
     sleep 0.2
   done
   sleep 3
@@ -124,6 +152,7 @@ delivery=$!
 setsid "$top/build/win/wine-run" "$top/build/win/host/tidewell-host.exe" --print \
   --journal "$(windows "$demo/journal.txt")" \
   create 1 "$(windows "$demo")\\" 'Docklets\TidewellDocklet\' \
+  waitchange 1 "Checking mail..." 30000 click 1 \
   waitchange 1 "Checking mail..." 30000 \
   waitchange 1 "Checking mail..." 30000 waitframe 1 NewMail.png 5000 save 1 "$picture" \
   wait $((watch * 1000)) hold 1 wait 1500 click 1 wait 1000 destroy 1 &
