@@ -151,6 +151,9 @@ TokenOutcome AcquireAccessToken(const DockletInstance* instance, int32_t index, 
     }
     if (TakeAccessToken(board, index, token, size))
         return kTokenReady;
+    // Until the user signs in again, what is kept would only be refused again.
+    if (AccountWaiting(board, index))
+        return SignInNeeded(instance, index);
     TokenTurn turn(instance, board);
     if (!turn.Held())
         return kTokenStopped;

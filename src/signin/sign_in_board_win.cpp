@@ -84,6 +84,11 @@ int32_t FirstWaitingAccount(SignInBoard* board) {
     return -1;
 }
 
+bool AccountWaiting(SignInBoard* board, int32_t account) {
+    BoardLock lock(board);
+    return board->accounts[account].waiting;
+}
+
 void SetAccountWaiting(SignInBoard* board, int32_t account, bool waiting) {
     BoardLock lock(board);
     board->accounts[account].waiting = waiting;

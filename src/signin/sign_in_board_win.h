@@ -38,6 +38,7 @@ void FreeSignInBoard(SignInBoard* board);
 bool AnyAccountWaiting(SignInBoard* board);
 // The first account that waits for its user, or -1.
 int32_t FirstWaitingAccount(SignInBoard* board);
+bool AccountWaiting(SignInBoard* board, int32_t account);
 void SetAccountWaiting(SignInBoard* board, int32_t account, bool waiting);
 
 // Copies the account's access token into token[size] when one is kept that
