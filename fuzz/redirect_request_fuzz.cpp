@@ -8,22 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "shown_text.h"
 #include "signin/redirect_request.h"
-
-namespace {
-
-bool IsShown(const char* text, size_t size) {
-    size_t length = strnlen(text, size);
-    if (length == size)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < 0x20 || text[i] > 0x7E)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::unique_ptr<RedirectRequest> request(new RedirectRequest);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "shown_text.h"
 #include "signin/token_reply.h"
 
 namespace {
@@ -16,17 +17,6 @@ bool IsTokenText(const char* token, bool mayBeEmpty) {
         return false;
     for (size_t i = 0; i < length; ++i) {
         if (token[i] < 0x21 || token[i] > 0x7E)
-            return false;
-    }
-    return true;
-}
-
-bool IsShown(const char* text, size_t size) {
-    size_t length = strnlen(text, size);
-    if (length == size)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < 0x20 || text[i] > 0x7E)
             return false;
     }
     return true;

@@ -1,16 +1,8 @@
 #include "config/certificate_fingerprint.h"
 
-namespace {
+#include "text/hex_digit.h"
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+namespace {
 
 bool IsSeparator(char c) { return c == ':' || c == ' '; }
 
@@ -21,7 +13,7 @@ bool ParseCertificateFingerprint(const char* text, unsigned char digest[kSha256S
     for (const char* at = text; *at != '\0'; ++at) {
         if (IsSeparator(*at))
             continue;
-        int value = HexValue(*at);
+        int value = HexDigitValue(*at);
         if (value < 0 || count == 2 * kSha256Size)
             return false;
         if (count % 2 == 0)

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/hex_digit.h"
+
 namespace {
 
 char Lower(char c) {
@@ -138,14 +140,10 @@ bool IsInterimStatus(int32_t status) {
 bool ReadChunkSize(const char* line, size_t length, size_t limit, size_t* size) {
     size_t read = 0, digits = 0;
     for (; digits < length; ++digits) {
-        const char c = Lower(line[digits]);
-        size_t digit;
-        if (IsDigit(c))
-            digit = static_cast<size_t>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<size_t>(c - 'a' + 10);
-        else
+        const int value = HexDigitValue(line[digits]);
+        if (value < 0)
             break;
+        const size_t digit = static_cast<size_t>(value);
         if (digit > limit || read > (limit - digit) / 16)
             return false;
         read = read * 16 + digit;

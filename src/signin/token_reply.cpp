@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "text/bounded_text.h"
+#include "text/hex_digit.h"
 
 // The Debian header is compiled here alone: strict JSON, and parent links so
 // that a closing bracket finds its opening one without a search.
@@ -43,11 +44,7 @@ int ReadHex4(const char* at, const char* end) {
         return -1;
     int value = 0;
     for (int i = 0; i < 4; ++i) {
-        char c = at[i];
-        int digit = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
+        const int digit = HexDigitValue(at[i]);
         if (digit < 0)
             return -1;
         value = value * 16 + digit;

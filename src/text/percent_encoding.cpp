@@ -2,21 +2,13 @@
 
 #include <cstring>
 
+#include "text/hex_digit.h"
+
 namespace {
 
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -54,8 +46,8 @@ QueryDecoding DecodeQueryValue(const char* text, size_t length, char* out, size_
         if (c == '+') {
             c = ' ';
         } else if (c == '%') {
-            int high = i + 2 < length ? HexValue(text[i + 1]) : -1;
-            int low = i + 2 < length ? HexValue(text[i + 2]) : -1;
+            int high = i + 2 < length ? HexDigitValue(text[i + 1]) : -1;
+            int low = i + 2 < length ? HexDigitValue(text[i + 2]) : -1;
             if (high < 0 || low < 0 || (high == 0 && low == 0)) {
                 if (size > 0)
                     out[0] = '\0';
