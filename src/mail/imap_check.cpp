@@ -169,7 +169,7 @@ int CheckImapAccount(const DockletInstance* instance, const MailAccount* account
     if (accepted) {
         count = CountSearchResults(reply.text);
         // The LOGOUT reply is read and logged but decides nothing.
-        ExchangeCommand(instance, &connection, &reply, '4', "4 LOGOUT%c%c", 13, 10);
+        ExchangeLastCommand(instance, &connection, &reply, '4', "4 LOGOUT\r\n");
         CloseServerConnection(instance, &connection);
         if (instance->debug)
             WriteDebugLog(instance, "    Nb Messages: %d", count);

@@ -109,7 +109,7 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account,
         int serverCount = 0;
         StatCount stat = ParseStatCount(reply.text, &serverCount);
         // The QUIT reply is read and logged but decides nothing.
-        ExchangeCommand(instance, &connection, &reply, 0, "QUIT%c%c", 13, 10);
+        ExchangeLastCommand(instance, &connection, &reply, 0, "QUIT\r\n");
         CloseServerConnection(instance, &connection);
         if (stat == kStatCounted) {
             if (instance->debug)

@@ -42,6 +42,12 @@ bool StartTlsOnConnection(const DockletInstance* instance, Connection** connecti
 void ExchangeCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* format, ...) TIDEWELL_PRINTF(5, 6);
 
+// The same for the sign-off (LOGOUT, QUIT), sent as it stands: once part of
+// its reply has come and the rest has not, the connection's sending side is
+// shut, so that the rest does not wait for a delayed ACK.
+void ExchangeLastCommand(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
+                         const char* text);
+
 // The same for the rest of a command sent in parts (after an IMAP literal's
 // continuation request): text goes as it stands, and the step stays the command's.
 void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,

@@ -21,6 +21,7 @@ struct Connection {
     TlsChannel* tls;       // null while the connection is plain
     DWORD stepStart;       // tick count when the send, reply or handshake under way began
     WaitOutcome lastWait;  // how the step's last wait for the network ended
+    bool lastCommand;      // the command under way ends the dialogue: nothing more will be sent
     const DockletInstance* instance;  // whose time-out bounds each step and whose stop ends every wait
 };
 
@@ -306,6 +307,15 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
             RecordTooLong(reply);
             return false;
         }
+        // A server that writes a reply in pieces with Nagle's algorithm on
+        // sends the rest only once this part is acknowledged, and in a
+        // dialogue going back and forth the stack delays that ACK by some
+        // 40 ms. After the last command our FIN, which nothing else would
+        // follow anyway, carries the ACK at once.
+        if (connection->lastCommand) {
+            connection->lastCommand = false;
+            shutdown(connection->socket, SD_SEND);
+        }
     }
 }
 
@@ -508,6 +518,13 @@ void ExchangeCommandShown(const DockletInstance* instance, Connection** connecti
                           ReplyEnd end, const char* text, const char* shown) {
     NameStep(reply, text);
     ContinueCommandShown(instance, connection, reply, end, text, shown);
+}
+
+void ExchangeLastCommand(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
+                         const char* text) {
+    if (*connection)
+        (*connection)->lastCommand = true;
+    ExchangeCommandShown(instance, connection, reply, end, text, text);
 }
 
 void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,

@@ -9,6 +9,7 @@ ServerStep Pause(size_t milliseconds) { return {ServerStep::kPause, "", millisec
 ServerStep Flood(const std::string& text, const std::string& again, size_t milliseconds) {
     return {ServerStep::kFlood, text, milliseconds, again};
 }
+ServerStep AwaitClientEnd(size_t milliseconds) { return {ServerStep::kAwaitEnd, "", milliseconds, ""}; }
 
 SOCKET ListenOnLoopback(int backlog, sockaddr_in* address) {
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -161,6 +162,30 @@ bool ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
                 many.erase(0, step.text.size());
                 while (many.size() < 16384)
                     many += step.again;
+            }
+            break;
+        }
+        case ServerStep::kAwaitEnd: {
+            char buffer[512];
+            const DWORD start = GetTickCount();
+            for (;;) {
+                DWORD spent = GetTickCount() - start;
+                if (spent >= step.piece)
+                    return true;
+                fd_set readable;
+                FD_ZERO(&readable);
+                FD_SET(client, &readable);
+                timeval wait = {0, static_cast<long>((step.piece - spent) * 1000)};
+                if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                    return true;
+                int got = recv(client, buffer, sizeof buffer, 0);
+                if (got == 0)
+                    break;
+                if (got < 0)
+                    return true;
+                EnterCriticalSection(&lock_);
+                received_.append(buffer, got);
+                LeaveCriticalSection(&lock_);
             }
             break;
         }

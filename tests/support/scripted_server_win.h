@@ -16,8 +16,10 @@ struct ServerStep {
         kReset,      // close with a reset
         kStaySilent,  // say nothing until the client closes or the server is destroyed
         kPause,       // wait `piece` milliseconds
-        kFlood        // send text, then `again` again and again, without a pause between them, for
+        kFlood,       // send text, then `again` again and again, without a pause between them, for
                       // `piece` milliseconds or until the client goes
+        kAwaitEnd     // wait up to `piece` milliseconds for the client to end its sending side,
+                      // keeping what it sends meanwhile; the connection ends here if it does not
     } kind;
     std::string text;
     size_t piece;
@@ -31,6 +33,7 @@ ServerStep ResetConnection();
 ServerStep StaySilent();
 ServerStep Pause(size_t milliseconds);
 ServerStep Flood(const std::string& text, const std::string& again, size_t milliseconds);
+ServerStep AwaitClientEnd(size_t milliseconds);
 
 // A socket listening on 127.0.0.1 at a free port, which *address receives.
 SOCKET ListenOnLoopback(int backlog, sockaddr_in* address);

@@ -64,6 +64,22 @@ TEST(ImapCheck, RepliesInPiecesAreReadWhole) {
     }
 }
 
+// A server that sends the rest of a reply only once its start is acknowledged
+// (Nagle's algorithm against a delayed ACK): after LOGOUT the client's end
+// acknowledges it, and the whole reply is still read and logged.
+TEST(ImapCheck, EndsItsSideOnceTheLogoutReplyHasBegun) {
+    ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK Logged in\r\n"), ReadLine(), Send(kExamined),
+                           ReadLine(), Send("* SEARCH 4\r\n3 OK Search completed.\r\n"), ReadLine(),
+                           Send("* BYE Logging out\r\n"), AwaitClientEnd(2000),
+                           Send("4 OK Logout completed.\r\n"), CloseConnection()});
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, server.Port());
+    EXPECT_EQ(1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+    EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("4 LOGOUT\r\n") + ConnectionLogLine(kLoggedOut) +
+                                        ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: 1")))
+        << bed.Log();
+}
+
 TEST(ImapCheck, ThousandsOfUnseenMessages) {
     std::string search = "* SEARCH";
     for (int i = 1; i <= 5000; ++i)

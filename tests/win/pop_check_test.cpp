@@ -89,6 +89,18 @@ TEST_F(PopCheck, RepliesInPiecesAreReadWhole) {
     EXPECT_EQ(12, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
 }
 
+// The rest of QUIT's reply comes only once its start is acknowledged.
+TEST_F(PopCheck, EndsItsSideOnceTheQuitReplyHasBegun) {
+    ScriptedServer server({Send("+OK Dovecot ready.\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
+                           Send("+OK Logged in.\r\n"), ReadLine(), Send("+OK 2 99\r\n"), ReadLine(),
+                           Send("+OK "), AwaitClientEnd(2000), Send("Logging out.\r\n"), CloseConnection()});
+    bed.AddAccount(kAccountPop, server.Port());
+    EXPECT_EQ(2, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+    EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine("QUIT\r\n") + ConnectionLogLine("+OK Logging out.\r\n") +
+                                                ConnectionLogLine("Disconnect")))
+        << bed.Log();
+}
+
 TEST_F(PopCheck, EachRejectionEndsTheDialogueSilentlyAndSaysWhy) {
     struct Case {
         const char* name;
