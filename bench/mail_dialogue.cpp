@@ -57,12 +57,14 @@ class Dialogue {
     }
 
     // Sends the command (unless empty) and reads its whole reply; the reply
-    // must start with `ok`, or hold it right after the tag for IMAP.
-    bool Exchange(const std::string& command, char tag, const std::string& ok) {
+    // must start with `ok`, or hold it right after the tag for IMAP. After the
+    // last command, once its reply has begun, ends the sending side as the
+    // docklet does, so the rest of the reply never waits for a delayed ACK.
+    bool Exchange(const std::string& command, char tag, const std::string& ok, bool signOff = false) {
         if (!command.empty() && !SendAll(command))
             return false;
         std::string reply;
-        if (!Receive(tag, &reply))
+        if (!Receive(tag, &reply, signOff))
             return false;
         // The verdict is in the last line: the tagged one, or the only one.
         size_t last = reply.size() < 2 ? 0 : reply.rfind('\n', reply.size() - 2);
@@ -121,7 +123,7 @@ class Dialogue {
         return poll(&readable, 1, kReplyWaitMs) > 0;
     }
 
-    bool Receive(char tag, std::string* reply) {
+    bool Receive(char tag, std::string* reply, bool signOff) {
         ReplyScan scan = StartReplyScan(tag);
         char buffer[4096];
         for (;;) {
@@ -136,6 +138,10 @@ class Dialogue {
                 return true;
             if (state == kReplyTooLong)
                 return Fail("a reply longer than the docklet accepts");
+            if (signOff) {
+                signOff = false;
+                shutdown(socket_, SHUT_WR);
+            }
         }
     }
 
@@ -180,7 +186,7 @@ bool CheckImapAccount(MailTransport* transport, int port, const MailAccount& acc
            dialogue.Exchange("1 LOGIN " + account.login + " " + account.password + "\r\n", '1', "1 OK") &&
            dialogue.Exchange("2 EXAMINE INBOX\r\n", '2', "2 OK") &&
            dialogue.Exchange("3 SEARCH UNSEEN\r\n", '3', "3 OK") &&
-           dialogue.Exchange("4 LOGOUT\r\n", '4', "4 OK");
+           dialogue.Exchange("4 LOGOUT\r\n", '4', "4 OK", true);
 }
 
 bool CheckPop3Account(MailTransport* transport, int port, const MailAccount& account, std::string* error) {
@@ -188,5 +194,5 @@ bool CheckPop3Account(MailTransport* transport, int port, const MailAccount& acc
     return dialogue.Connect(port) && dialogue.Exchange("", 0, "+OK") &&
            dialogue.Exchange("USER " + account.login + "\r\n", 0, "+OK") &&
            dialogue.Exchange("PASS " + account.password + "\r\n", 0, "+OK") &&
-           dialogue.Exchange("STAT\r\n", 0, "+OK") && dialogue.Exchange("QUIT\r\n", 0, "+OK");
+           dialogue.Exchange("STAT\r\n", 0, "+OK") && dialogue.Exchange("QUIT\r\n", 0, "+OK", true);
 }

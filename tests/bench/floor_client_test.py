@@ -18,7 +18,8 @@ PIECE_PAUSE_S = 0.05
 class ScriptedServer(threading.Thread):
     """Serves each connection the same dialogue on 127.0.0.1: the greeting,
     then one reply for each command received. Replies come in pieces, and a
-    command that arrives before the last piece was sent is noted as early."""
+    command that arrives before the last piece was sent is noted as early; a
+    client that ends its sending side meanwhile is noted as having ended."""
 
     def __init__(self, greeting, replies, tls=None):
         """tls: an ssl.SSLContext to serve TLS from the first byte."""
@@ -32,6 +33,7 @@ class ScriptedServer(threading.Thread):
         self.port = self.listener.getsockname()[1]
         self.commands = []
         self.early = []
+        self.ended = []
         self.start()
 
     def run(self):
@@ -69,7 +71,11 @@ class ScriptedServer(threading.Thread):
                 readable = self.tls and connection.pending()
                 if not readable:
                     readable, _, _ = select.select([connection], [], [], PIECE_PAUSE_S)
-                if readable:
+                # A peek under any TLS: no bytes at all is the client's end.
+                if readable and socket.socket.recv(connection, 1, socket.MSG_PEEK) == b"":
+                    if command not in self.ended:
+                        self.ended.append(command)
+                elif readable:
                     self.early.append(command)
 
     def close(self):
@@ -103,15 +109,18 @@ class Dialogues(unittest.TestCase):
         self.assertEqual(["1 LOGIN someone secret", "2 EXAMINE INBOX", "3 SEARCH UNSEEN", "4 LOGOUT"] * 2,
                          server.commands)
         self.assertEqual([], server.early)
+        # Once LOGOUT's reply has begun, as the docklet does.
+        self.assertEqual(["4 LOGOUT"], server.ended)
 
     def test_pop3_says_what_the_docklet_says_and_waits_for_whole_replies(self):
         server = ScriptedServer(["+OK ", "ready\r\n"],
-                                [["+OK\r\n"], ["+OK ", "Logged in.\r\n"], ["+OK 3 ", "834\r\n"], ["+OK\r\n"]])
+                                [["+OK\r\n"], ["+OK ", "Logged in.\r\n"], ["+OK 3 ", "834\r\n"], ["+OK ", "Bye\r\n"]])
         self.addCleanup(server.close)
         result = run_floor("pop3", str(server.port), "1", "someone:secret")
         self.assertEqual(0, result.returncode, result.stderr)
         self.assertEqual(["USER someone", "PASS secret", "STAT", "QUIT"], server.commands)
         self.assertEqual([], server.early)
+        self.assertEqual(["QUIT"], server.ended)
 
     def test_a_refusal_fails_the_run_and_keeps_the_password_out_of_the_message(self):
         server = ScriptedServer(IMAP_GREETING, [["* OK almost\r\n1 NO [AUTHENTICATIONFAILED] no\r\n"]])
@@ -166,6 +175,7 @@ class OverTls(unittest.TestCase):
         self.assertEqual(["1 LOGIN someone secret", "2 EXAMINE INBOX", "3 SEARCH UNSEEN", "4 LOGOUT"] * 2,
                          server.commands)
         self.assertEqual([], server.early)
+        self.assertEqual(["4 LOGOUT"], server.ended)
 
     def test_a_certificate_the_docklet_refuses_fails_the_run_before_any_command(self):
         for certificate, chain, reason in (("other-name", None, "IP address mismatch"),
