@@ -16,6 +16,9 @@ ACCOUNT_TYPES = {"imap": "IMAP", "pop3": "POP"}
 # faster, under Wine by up to a fifth with one account, and would favour
 # whoever follows another client.
 QUIET_BEFORE_MS = 400
+# Linux delays an ACK by 40 ms at least; a piece held for less went when the
+# client acknowledged at once.
+DELAYED_ACK_MS = 20
 
 
 @dataclass
@@ -29,17 +32,21 @@ class CycleFigures:
     overlaps: int  # rounds in which the docklet's next check began before the floor and curl were done
     tls: bool  # TLS from the first byte, verified against the test CA
     first_docklet: float  # the item's first cycle, the first of its host process
+    server: str = "dovecot"  # or "two-piece": bench/two_piece_server.py
+    held: dict = None  # replies that waited for a delayed ACK per account check, by client (two-piece server)
 
 
-def server_port(bench, protocol, tls):
+def server_port(bench, protocol, tls, server="dovecot"):
+    if server == "two-piece":
+        return bench.two_piece_ports[(protocol, tls)]
     return {("imap", False): bench.imap_port, ("pop3", False): bench.pop3_port,
             ("imap", True): bench.imaps_port, ("pop3", True): bench.pop3s_port}[(protocol, tls)]
 
 
-def curl_command(bench, protocol, account, tls):
+def curl_command(bench, protocol, account, tls, server="dovecot"):
     command = ["curl", "-s", "--max-time", "10", "-u", f"{account.login}:{account.password}"]
     scheme = protocol + ("s" if tls else "")
-    port = server_port(bench, protocol, tls)
+    port = server_port(bench, protocol, tls, server)
     if tls:
         command += ["--cacert", bench.ca_file]
     if protocol == "imap":
@@ -49,10 +56,10 @@ def curl_command(bench, protocol, account, tls):
     return command + ["-I", f"{scheme}://127.0.0.1:{port}", "-X", "STAT"]
 
 
-def curl_cycle(bench, protocol, cycle_accounts, tls):
+def curl_cycle(bench, protocol, cycle_accounts, tls, server):
     start = time.perf_counter()
     for account in cycle_accounts:
-        result = subprocess.run(curl_command(bench, protocol, account, tls), stdout=subprocess.PIPE,
+        result = subprocess.run(curl_command(bench, protocol, account, tls, server), stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         found = result.stdout.split()
         if result.returncode != 0 or (protocol == "imap" and len(found) != 2 + UNSEEN_PER_USER):
@@ -60,9 +67,9 @@ def curl_cycle(bench, protocol, cycle_accounts, tls):
     return (time.perf_counter() - start) * 1000
 
 
-def floor_cycle(bench, protocol, cycle_accounts, tls):
+def floor_cycle(bench, protocol, cycle_accounts, tls, server):
     mode = [protocol + "s", bench.ca_file] if tls else [protocol]
-    result = subprocess.run([bench.floor, *mode, str(server_port(bench, protocol, tls)), "1"] +
+    result = subprocess.run([bench.floor, *mode, str(server_port(bench, protocol, tls, server)), "1"] +
                             [f"{a.login}:{a.password}" for a in cycle_accounts],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if result.returncode != 0:
@@ -74,20 +81,38 @@ def timed_out(event):
     return event.event == "waitlabel" and " timeout label=" in event.details
 
 
-def measure_cycles(bench, protocol, account_count, rounds, animated=True, tls=False):
+def delayed_acks(lines):
+    """The replies of the two-piece server's trace lines whose second piece
+    waited for a delayed ACK; a piece let go at once is held for a moment too."""
+    return sum(1 for line in lines if len(line.split()) == 3 and line.startswith("held ")
+               and float(line.split()[1]) >= DELAYED_ACK_MS)
+
+
+def held_so_far(bench):
+    try:
+        with open(bench.two_piece_trace) as trace:
+            return delayed_acks(trace)
+    except (AttributeError, FileNotFoundError):
+        return 0
+
+
+def measure_cycles(bench, protocol, account_count, rounds, animated=True, tls=False, server="dovecot"):
     """animated: the item shows its pictures, as it does for a user; without
     them it runs no animation, which tells the animation's share. tls: every
-    client over TLS from the first byte (IMAPS, POP3S), trusting the test CA."""
+    client over TLS from the first byte (IMAPS, POP3S), trusting the test CA.
+    server: "two-piece" asks bench/two_piece_server.py instead of Dovecot."""
     cycle_accounts = accounts(protocol, account_count)
-    port = server_port(bench, protocol, tls)
-    name = f"cycle-{protocol}{'s' if tls else ''}-{account_count}" + ("" if animated else "-still")
+    port = server_port(bench, protocol, tls, server)
+    name = (f"cycle-{protocol}{'s' if tls else ''}-{account_count}" + ("" if animated else "-still") +
+            ("" if server == "dovecot" else f"-{server}"))
     root, relative = make_docklet_folder(
         bench, name, [(ACCOUNT_TYPES[protocol], port, a.login, a.password) for a in cycle_accounts],
         pictures=animated, account_lines=tls_lines(bench) if tls else ())
     final = final_label(expected_count(protocol, account_count))
     # Room for a quiet spell and a cycle of the floor client, another and a
-    # cycle of curl, and the quiet spell of the docklet, between two checks.
-    gap_ms = 3 * QUIET_BEFORE_MS + 80 * account_count
+    # cycle of curl, and the quiet spell of the docklet, between two checks;
+    # against the two-piece server each reply may wait for a delayed ACK.
+    gap_ms = 3 * QUIET_BEFORE_MS + (80 if server == "dovecot" else 800) * account_count
     steps = [["create", "1", root, relative], ["waitlabel", "1", final, "120000"]]
     for _ in range(rounds):
         steps += [["wait", str(gap_ms)], ["hold", "1"], ["waitlabel", "1", CHECK_TEXT, "10000"],
@@ -96,6 +121,8 @@ def measure_cycles(bench, protocol, account_count, rounds, animated=True, tls=Fa
 
     host = HostRun(bench, name, steps)
     curl_ms, floor_ms, overlaps = [], [], 0
+    held = {"docklet": 0, "curl": 0, "floor": 0}
+    after_curl = held_so_far(bench)
     # The item's first check, right after its creation, warms up all three.
     for cycle in range(rounds + 1):
         host.wait_for(lambda events: count(events, "waitlabel", quoted(final)) > cycle or
@@ -104,19 +131,26 @@ def measure_cycles(bench, protocol, account_count, rounds, animated=True, tls=Fa
         if failed:
             raise BenchError(f"{name}: the label did not become {failed[0].details} "
                              f"(journal: {host.journal_path})")
+        after_docklet = held_so_far(bench)
         time.sleep(QUIET_BEFORE_MS / 1000)
-        floor = floor_cycle(bench, protocol, cycle_accounts, tls)
+        floor = floor_cycle(bench, protocol, cycle_accounts, tls, server)
+        after_floor = held_so_far(bench)
         time.sleep(QUIET_BEFORE_MS / 1000)
-        curl = curl_cycle(bench, protocol, cycle_accounts, tls)
+        curl = curl_cycle(bench, protocol, cycle_accounts, tls, server)
         if count(host.poll_journal(), "call", "OnLeftButtonHeld") > cycle:
             overlaps += 1
         if cycle > 0:
             curl_ms.append(curl)
             floor_ms.append(floor)
+            held["docklet"] += after_docklet - after_curl
+            held["floor"] += after_floor - after_docklet
+            held["curl"] += held_so_far(bench) - after_floor
+        after_curl = held_so_far(bench)
     events = host.finish()
     docklet_ms = check_cycles(events, "1", CHECK_TEXT, final)
     if len(docklet_ms) != rounds + 1:
         raise BenchError(f"{name}: {len(docklet_ms)} whole checks instead of {rounds + 1} "
                          f"(journal: {host.journal_path})")
+    checks = rounds * account_count
     return CycleFigures(protocol, account_count, docklet_ms[1:], curl_ms, floor_ms, animated, overlaps, tls,
-                        docklet_ms[0])
+                        docklet_ms[0], server, {k: v / checks for k, v in held.items()} if server != "dovecot" else None)

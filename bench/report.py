@@ -60,6 +60,25 @@ def tls_cycle_rows(cycles):
     return rows
 
 
+def two_piece_rows(cycles):
+    rows = [f"{'Two-piece server, ms':<24}{'docklet':>8}{'curl':>8}{'floor':>8}"
+            f"  {'docklet/curl':<14}{'docklet/floor':<14}{'delayed ACKs per check':>24}",
+            f"{'':<48}  {'(TLS: <= %.2f)' % TLS_CURL_GOAL:<14}{'':<14}{'docklet  curl  floor':>24}"]
+    for figures in cycles:
+        to_curl = paired_ratio(figures.docklet, figures.curl)
+        shown = f"{to_curl:.2f} {verdict(to_curl <= TLS_CURL_GOAL)}" if figures.tls else f"{to_curl:.2f}"
+        held = figures.held
+        note = f"  ({figures.overlaps} overlapped)" if figures.overlaps else ""
+        name = f"{figures.protocol.upper()}{'S' if figures.tls else ''}, {figures.accounts} accounts"
+        rows.append(f"{name:<24}"
+                    f"{median(figures.docklet):>8.1f}{median(figures.curl):>8.1f}{median(figures.floor):>8.1f}"
+                    f"  {shown:<14}{paired_ratio(figures.docklet, figures.floor):<14.2f}"
+                    f"{held['docklet']:>11.1f}{held['curl']:>6.1f}{held['floor']:>7.1f}{note}")
+    rows += ["(each reply written in two pieces with Nagle on; medians of the later cycles, as above;",
+             " delayed ACKs: replies whose second piece waited 20 ms or more, per account checked)"]
+    return rows
+
+
 def entry_rows(entries, tls_entries):
     def line(title, values, goal=None):
         warm = values[1:] or values
@@ -110,6 +129,7 @@ def animation_rows(idle, one, ten):
     return rows
 
 
-def table(header, cycles, tls_cycles, entries, tls_entries, idle, one, ten):
+def table(header, cycles, tls_cycles, two_piece_cycles, entries, tls_entries, idle, one, ten):
     return "\n".join(header + [""] + cycle_rows(cycles) + [""] + tls_cycle_rows(tls_cycles) + [""] +
-                     entry_rows(entries, tls_entries) + [""] + animation_rows(idle, one, ten))
+                     two_piece_rows(two_piece_cycles) + [""] + entry_rows(entries, tls_entries) + [""] +
+                     animation_rows(idle, one, ten))

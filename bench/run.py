@@ -18,6 +18,8 @@ from report import table
 
 CYCLE_SCENARIOS = (("imap", 1), ("imap", 10), ("imap", 50), ("pop3", 1), ("pop3", 10))
 TLS_SCENARIOS = (("imap", 1), ("imap", 10), ("pop3", 1), ("pop3", 10))
+# Against the server that writes each reply in two pieces: (protocol, accounts, TLS).
+TWO_PIECE_SCENARIOS = (("imap", 10, False), ("pop3", 10, False), ("imap", 10, True), ("pop3", 10, True))
 
 
 def progress(text):
@@ -74,6 +76,9 @@ def arguments():
     parser.add_argument("--pop3s-port", type=int, required=True)
     parser.add_argument("--ca-file", required=True, help="the test CA of the Dovecot's certificates (PEM)")
     parser.add_argument("--silent-port", type=int, required=True)
+    parser.add_argument("--two-piece-ports", required=True,
+                        help="IMAP, IMAPS, POP3 and POP3S ports of bench/two_piece_server.py, in one word each")
+    parser.add_argument("--two-piece-trace", required=True, help="the trace file of that server")
     parser.add_argument("--wineprefix", required=True)
     parser.add_argument("--wineserver-pid", type=int, required=True)
     parser.add_argument("--rounds", type=positive, default=7)
@@ -86,6 +91,9 @@ def main():
     bench = SimpleNamespace(**vars(options))
     bench.wine_environment = dict(os.environ, WINEPREFIX=options.wineprefix, WINEDEBUG="-all",
                                   WINEDLLOVERRIDES="mscoree,mshtml=")
+    ports = [int(p) for p in options.two_piece_ports.split()]
+    bench.two_piece_ports = {("imap", False): ports[0], ("imap", True): ports[1],
+                             ("pop3", False): ports[2], ("pop3", True): ports[3]}
     started = time.time()
     load_before = load_average()
     try:
@@ -101,6 +109,11 @@ def main():
         for protocol, count in TLS_SCENARIOS:
             progress(f"check cycles over TLS, {protocol} with {count} accounts")
             tls_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=True))
+        two_piece_cycles = []
+        for protocol, count, tls in TWO_PIECE_SCENARIOS:
+            progress(f"check cycles against the two-piece server, {protocol}{'s' if tls else ''} with {count} accounts")
+            two_piece_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=tls,
+                                                   server="two-piece"))
         progress("OnCreate and OnDestroy with silent servers, in clear and over TLS")
         entries = measure_entry_costs(bench, options.rounds + 1)
         tls_entries = measure_entry_costs(bench, options.rounds + 1, tls=True)
@@ -111,8 +124,8 @@ def main():
     except BenchError as error:
         print(f"bench: {error}", file=sys.stderr)
         return 1
-    print(table(header(started, load_before, load_average()), cycles, tls_cycles, entries, tls_entries,
-                *animation))
+    print(table(header(started, load_before, load_average()), cycles, tls_cycles, two_piece_cycles, entries,
+                tls_entries, *animation))
     return 0
 
 

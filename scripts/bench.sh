@@ -2,8 +2,9 @@
 # The benchmark: check-cycle time against curl and a floor client, time on the
 # host's thread in OnCreate and OnDestroy, and the processor time, memory and
 # frame pace of animating items. Sets up and builds what it needs, starts a
-# private Dovecot, a silent server and a Wine server of its own (127.0.0.1
-# only), stops them by pid, and prints one table (see docs/performance.md).
+# private Dovecot, a silent server, a server that writes each reply in two
+# pieces and a Wine server of its own (127.0.0.1 only), stops them by pid, and
+# prints one table (see docs/performance.md).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -34,11 +35,12 @@ fi
 bench=$top/build/bench
 mail=$bench/dovecot
 export WINEPREFIX=$bench/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-wineserver_pid= silent_pid= dovecot_started= driver_pid=
+wineserver_pid= silent_pid= two_piece_pid= dovecot_started= driver_pid=
 
 stop() {
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null || true; fi
   if [ -n "$silent_pid" ]; then kill "$silent_pid" 2>/dev/null || true; fi
+  if [ -n "$two_piece_pid" ]; then kill "$two_piece_pid" 2>/dev/null || true; fi
   if [ -n "$dovecot_started" ]; then "$top/scripts/dovecot.sh" stop "$mail" || true; fi
   if [ -n "$wineserver_pid" ]; then
     # Ends the Wine processes of this prefix with their server; the pid is the fallback.
@@ -84,6 +86,15 @@ for _ in $(seq 50); do [ -s "$bench/run/silent.port" ] && break; sleep 0.1; done
 silent_port=$(head -n 1 "$bench/run/silent.port")
 [ -n "$silent_port" ] || { echo "bench: the silent server did not start" >&2; exit 1; }
 
+# Replies in two pieces with Nagle on, with the Dovecot's certificate, so the same CA file serves.
+/usr/bin/python3 -B "$top/bench/two_piece_server.py" "$mail/tls/server.pem" "$mail/tls/server.key" \
+  --trace "$bench/run/two-piece-trace.txt" > "$bench/run/two-piece.ports" &
+two_piece_pid=$!
+for _ in $(seq 50); do [ -s "$bench/run/two-piece.ports" ] && break; sleep 0.1; done
+two_piece_ports=$(head -n 1 "$bench/run/two-piece.ports")
+[[ $two_piece_ports =~ ^[0-9]+\ [0-9]+\ [0-9]+\ [0-9]+$ ]] ||
+  { echo "bench: the two-piece server did not start" >&2; exit 1; }
+
 # In the background, so that a signal reaches the trap at once rather than
 # when the driver ends; the trap stops the driver too.
 python3 -B "$top/bench/run.py" "${options[@]}" \
@@ -91,6 +102,7 @@ python3 -B "$top/bench/run.py" "${options[@]}" \
   --dist "$bench/run/built" --floor "$bench/native/tidewell-floor" \
   --dovecot-script "$top/scripts/dovecot.sh" --dovecot-dir "$mail" \
   --imap-port "$IMAP_PORT" --pop3-port "$POP3_PORT" --silent-port "$silent_port" \
+  --two-piece-ports "$two_piece_ports" --two-piece-trace "$bench/run/two-piece-trace.txt" \
   --imaps-port "$IMAPS_PORT" --pop3s-port "$POP3S_PORT" --ca-file "$mail/tls/ca.pem" \
   --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid" &
 driver_pid=$!

@@ -5,6 +5,7 @@ import select
 import socket
 import ssl
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -192,6 +193,75 @@ class OverTls(unittest.TestCase):
         result = run_floor("pop3s", self.file("missing.pem"), "1", "1", "someone:secret")
         self.assertEqual(1, result.returncode)
         self.assertIn("the CA file", result.stderr)
+
+
+TWO_PIECE_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench",
+                                "two_piece_server.py")
+
+
+@unittest.skipUnless(FLOOR and CERTIFICATES_SCRIPT, "TIDEWELL_FLOOR and TIDEWELL_CERTIFICATES_SCRIPT name the programs")
+class AgainstTheTwoPieceServer(unittest.TestCase):
+    """The benchmark's server that writes each reply in two pieces with Nagle
+    on serves the floor's dialogues in clear and over TLS, and traces the
+    replies whose second piece was held."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        folder = cls.folder.name
+        subprocess.run([CERTIFICATES_SCRIPT, folder], check=True, stdout=subprocess.DEVNULL)
+        cls.trace = os.path.join(folder, "trace.txt")
+        cls.server = subprocess.Popen(
+            [sys.executable, "-B", TWO_PIECE_SERVER, os.path.join(folder, "server.pem"),
+             os.path.join(folder, "server.key"), "--trace", cls.trace], stdout=subprocess.PIPE, text=True)
+        words = cls.server.stdout.readline().split()
+        cls.ports = dict(zip(("imap", "imaps", "pop3", "pop3s"), words))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.kill()
+        cls.server.wait()
+        cls.server.stdout.close()
+        cls.folder.cleanup()
+
+    def traced(self):
+        try:
+            with open(self.trace) as trace:
+                return [line.split() for line in trace]
+        except FileNotFoundError:
+            return []
+
+    def test_each_dialogue_is_served_and_only_held_replies_are_traced(self):
+        ca_file = os.path.join(self.folder.name, "ca.pem")
+        before = len(self.traced())
+        for mode, account in (("imap", "imap01:imap01-secret"), ("imaps", "imap02:imap02-secret"),
+                              ("pop3", "pop01:pop01-secret"), ("pop3s", "pop02:pop02-secret")):
+            with self.subTest(mode):
+                arguments = [mode, ca_file] if mode.endswith("s") else [mode]
+                result = run_floor(*arguments, self.ports[mode], "2", account)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assertEqual(2, len(result.stdout.split()))
+        steps = self.traced()[before:]
+        self.assertTrue(steps, "no reply was held: is Nagle off?")
+        for step in steps:
+            self.assertEqual("held", step[0])
+            self.assertGreaterEqual(float(step[1]), 0)
+            self.assertIn(step[2], ("greeting", "LOGIN", "EXAMINE", "SEARCH", "LOGOUT", "USER", "PASS", "STAT", "QUIT"))
+
+    def test_a_wrong_password_and_an_unknown_command_are_refused(self):
+        for mode, account, answered in (("imap", "imap01:wrong", '"1 LOGIN" was answered: 1 NO'),
+                                        ("pop3", "pop01:wrong", '"PASS" was answered: -ERR')):
+            with self.subTest(mode):
+                result = run_floor(mode, self.ports[mode], "1", account)
+                self.assertEqual(1, result.returncode)
+                self.assertIn(answered, result.stderr)
+        with socket.create_connection(("127.0.0.1", int(self.ports["imap"]))) as client:
+            client.sendall(b"a STORE 1 +FLAGS (\\Seen)\r\n")
+            received = b""
+            while b"a BAD" not in received or not received.endswith(b"\r\n"):
+                data = client.recv(4096)
+                self.assertTrue(data, received)
+                received += data
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@ import unittest
 
 from figures import median, percentile
 from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
+from mail_cycles import delayed_acks
 
 
 def journal(text):
@@ -60,6 +61,13 @@ class EntryCalls(unittest.TestCase):
         destroys = entry_calls(events, "OnDestroy")
         self.assertEqual([("1", 1.7, 0.0, 0.0)],
                          [(d.item, d.ms, d.image_loading_ms, d.image_decoding_ms) for d in destroys])
+
+
+class DelayedAcks(unittest.TestCase):
+    def test_only_pieces_held_for_a_delayed_ack_count(self):
+        lines = ["held 43.9 greeting\n", "held 0.6 LOGOUT\n", "held 20.0 STAT\n", "held 19.9 PASS\n",
+                 "held 44 \n", "", "sent 50.0 LOGIN\n"]
+        self.assertEqual(2, delayed_acks(lines))
 
 
 class Lines(unittest.TestCase):
