@@ -62,4 +62,5 @@ struct MailAccount {
     int32_t auth;                            // AccountAuth
     char authText[16];                       // Auth as written, for the log
     OAuthSettings oauth;                     // the OAuth2 keys, read whatever Auth says
+    bool idle;                               // Idle=1: the connection waits in IMAP IDLE between counts
 };

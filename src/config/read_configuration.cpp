@@ -25,6 +25,10 @@ const int32_t kMaxAccounts = 100;
 // that waits for weeks.
 const int32_t kMinDelaySeconds = 10;
 const int32_t kMaxDelaySeconds = 24 * 60 * 60;
+// RFC 2177 asks for IDLE to be renewed within 29 minutes; servers may drop
+// a connection idle for 30. A minimum keeps a typo from a renewal storm.
+const int32_t kMinIdleRenewSeconds = 10;
+const int32_t kMaxIdleRenewSeconds = 24 * 60;
 
 static int32_t Bounded(int32_t value, int32_t lowest, int32_t highest) {
     return value < lowest ? lowest : value > highest ? highest : value;
@@ -130,6 +134,8 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         WriteDebugLog(instance, "  CertificateFingerprint:%s", account->fingerprintText);
     if (account->authText[0] != '\0')
         WriteDebugLog(instance, "  Auth:%s", account->authText);
+    if (account->idle)
+        WriteDebugLog(instance, "  Idle:1");
     const OAuthSettings& oauth = account->oauth;
     const char* const shown[][2] = {
         {"OAuthProvider", oauth.providerText}, {"OAuthClientId", oauth.clientId},
@@ -212,6 +218,7 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     reader->readText(iniPath, section, "Auth", account->authText, sizeof account->authText);
     account->auth = AuthFromText(account->authText);
     ReadOAuthSettings(reader, iniPath, section, &account->oauth);
+    account->idle = reader->readInt(iniPath, section, "Idle", 0) == 1;
     reader->readText(iniPath, section, "RegKey", account->registryPath,
                      sizeof account->registryPath);
 
@@ -247,6 +254,10 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     const int32_t timeoutWritten = reader->readInt(iniPath, "common", "TimeoutSecond", kNotWritten);
     instance->timeoutSeconds = timeoutWritten == kNotWritten ? 60 : timeoutWritten;
     instance->protectPasswords = reader->readInt(iniPath, "common", "ProtectPasswords", 0) == 1;
+    const int32_t renewWritten = reader->readInt(iniPath, "common", "IdleRenewSecond", kNotWritten);
+    instance->idleRenewSeconds = renewWritten == kNotWritten
+                                     ? kMaxIdleRenewSeconds
+                                     : Bounded(renewWritten, kMinIdleRenewSeconds, kMaxIdleRenewSeconds);
     CopyText(instance->iniPath, sizeof instance->iniPath, iniPath);
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
     reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
@@ -280,6 +291,8 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
             WriteDebugLog(instance, "stringFailed:%s", instance->failedTemplate);
         if (instance->protectPasswords)
             WriteDebugLog(instance, "ProtectPasswords:1");
+        if (renewWritten != kNotWritten)
+            WriteDebugLog(instance, "IdleRenewSecond:%d (%d used)", renewWritten, instance->idleRenewSeconds);
     }
 
     if (instance->accountCount <= 0)

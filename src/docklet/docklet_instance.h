@@ -5,6 +5,8 @@
 #include "docklet/win_handles.h"
 
 class StatusAnimator;
+struct IdleWatchers;
+struct ShownTotal;
 struct SignInBoard;
 struct TlsCredentials;
 
@@ -51,4 +53,7 @@ struct DockletInstance {
     // What the item's OAuth2 accounts know of their sign-in; made by OnCreate
     // when an account signs in with OAuth2, else null.
     SignInBoard* signIn;
+    int32_t idleRenewSeconds;   // IDLE is renewed after this long without news, 10 to 1440
+    IdleWatchers* idleWatchers;  // the accounts kept in IDLE, or null; owned
+    ShownTotal* shownTotal;      // the accounts' last counts behind the label, or null; owned
 };

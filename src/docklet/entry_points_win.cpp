@@ -12,6 +12,8 @@
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
 #include "check/check_workers_win.h"
+#include "check/idle_watcher_win.h"
+#include "check/shown_total_win.h"
 #include "net/tls_credentials_win.h"
 #include "log/debug_log.h"
 #include "signin/sign_in_board_win.h"
@@ -52,6 +54,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
 
     ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
     instance->signIn = MakeSignInBoard(instance);
+    instance->shownTotal = MakeShownTotal(instance->accountCount);
 
     if (instance->animator) {
         char noMailPath[kPathSize];
@@ -72,6 +75,8 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     StopOneShotWorkers(instance);
     StopSignInWorker(instance);
     FreeSignInBoard(instance->signIn);
+    FreeIdleWatchers(instance);
+    FreeShownTotal(instance->shownTotal);
     ReleaseItemTlsCredentials(instance);
     free(instance->accounts);
     delete instance->animator;

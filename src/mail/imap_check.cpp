@@ -130,56 +130,81 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
 
 }  // namespace
 
-int CheckImapAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer) {
+bool LogInToImap(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
+                 ImapSession* session) {
     if (bearer)
         bearer->refused = false;
-    Reply reply;
-    InitReply(&reply);
-    Connection* connection = OpenServerConnection(instance, &reply, account);
-    bool accepted = HasImapOk(reply.text, '*');
+    Reply* reply = &session->reply;
+    InitReply(reply);
+    session->connection = OpenServerConnection(instance, reply, account);
+    Connection** connection = &session->connection;
+    bool accepted = HasImapOk(reply->text, '*');
     // What a greeting in clear announces may be anyone's word: after STARTTLS
     // literals wait for the server's go-ahead, which every server gives.
-    bool literalPlus = account->security != kSecurityStartTls && AnnouncesLiteralPlus(reply.text);
-    bool initialResponse = account->security != kSecurityStartTls && AnnouncesSaslIr(reply.text);
+    const bool trusted = account->security != kSecurityStartTls;
+    bool literalPlus = trusted && AnnouncesLiteralPlus(reply->text);
+    bool initialResponse = trusted && AnnouncesSaslIr(reply->text);
+    session->idle = trusted && AnnouncesIdle(reply->text);
     if (accepted && account->security == kSecurityStartTls) {
         // Tag 0, so that the commands after it keep the tags they have in clear.
-        ExchangeCommand(instance, &connection, &reply, '0', "0 STARTTLS%c%c", 13, 10);
-        accepted = HasImapOk(reply.text, '0');
-        if (!accepted && reply.length > 0)
-            SetReplyFailure(&reply, "STARTTLS refused");
-        accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
+        ExchangeCommand(instance, connection, reply, '0', "0 STARTTLS%c%c", 13, 10);
+        accepted = HasImapOk(reply->text, '0');
+        if (!accepted && reply->length > 0)
+            SetReplyFailure(reply, "STARTTLS refused");
+        accepted = accepted && StartTlsOnConnection(instance, connection, reply, account);
     }
     if (accepted && bearer) {
-        accepted = Authenticate(instance, &connection, &reply, account, bearer, initialResponse);
+        accepted = Authenticate(instance, connection, reply, account, bearer, initialResponse);
     } else if (accepted) {
-        accepted = LogIn(instance, &connection, &reply, account, literalPlus);
+        accepted = LogIn(instance, connection, reply, account, literalPlus);
         if (!accepted)
-            NoteLoginRefusal(&reply, account);
+            NoteLoginRefusal(reply, account);
     }
-    if (accepted) {
-        ExchangeCommand(instance, &connection, &reply, '2', "2 EXAMINE INBOX%c%c", 13, 10);
-        accepted = HasImapOk(reply.text, '2');
-    }
-    if (accepted) {
-        ExchangeCommand(instance, &connection, &reply, '3', "3 SEARCH UNSEEN%c%c", 13, 10);
-        accepted = HasImapOk(reply.text, '3');
-    }
+    // Servers often list their capabilities again once logged in.
+    session->idle = session->idle || (accepted && AnnouncesIdle(reply->text));
+    return accepted;
+}
 
+bool ExamineInbox(const DockletInstance* instance, ImapSession* session) {
+    ExchangeCommand(instance, &session->connection, &session->reply, '2', "2 EXAMINE INBOX%c%c", 13,
+                    10);
+    return HasImapOk(session->reply.text, '2');
+}
+
+bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag) {
+    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c SEARCH UNSEEN%c%c",
+                    tag, 13, 10);
+    return HasImapOk(session->reply.text, tag);
+}
+
+void LogOutOfImap(const DockletInstance* instance, ImapSession* session) {
+    // The LOGOUT reply is read and logged but decides nothing.
+    ExchangeCommand(instance, &session->connection, &session->reply, '4', "4 LOGOUT%c%c", 13, 10);
+    CloseServerConnection(instance, &session->connection);
+}
+
+void AbandonImapSession(const DockletInstance* instance, ImapSession* session) {
+    LogReplyFailure(instance, &session->reply);
+    DisconnectFromServer(&session->connection);
+}
+
+int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
+                     BearerLogin* bearer) {
+    ImapSession session;
+    bool accepted = LogInToImap(instance, account, bearer, &session) &&
+                    ExamineInbox(instance, &session) && SearchUnseen(instance, &session, '3');
     int count = -1;
     if (accepted) {
-        count = CountSearchResults(reply.text);
-        // The LOGOUT reply is read and logged but decides nothing.
-        ExchangeCommand(instance, &connection, &reply, '4', "4 LOGOUT%c%c", 13, 10);
-        CloseServerConnection(instance, &connection);
+        count = CountSearchResults(session.reply.text);
+        LogOutOfImap(instance, &session);
         if (instance->debug)
             WriteDebugLog(instance, "    Nb Messages: %d", count);
         // Accepted, yet without the search's answer.
         if (count == -1 && instance->debug)
             WriteDebugLog(instance, "    Error: rejected by the server: reply to SEARCH");
     } else {
-        LogReplyFailure(instance, &reply);
-        DisconnectFromServer(&connection);
+        AbandonImapSession(instance, &session);
     }
-    FreeReply(&reply);
+    FreeReply(&session.reply);
     return count;
 }

@@ -55,6 +55,37 @@ bool AnnouncesLiteralPlus(const char* reply) { return AnnouncesCapability(reply,
 
 bool AnnouncesSaslIr(const char* reply) { return AnnouncesCapability(reply, "SASL-IR"); }
 
+bool AnnouncesIdle(const char* reply) { return AnnouncesCapability(reply, "IDLE"); }
+
+// One line, at its start: "* ", digits, a space, then the word alone.
+static bool LineAnnouncesChange(const char* line) {
+    if (line[0] != '*' || line[1] != ' ' || line[2] < '0' || line[2] > '9')
+        return false;
+    line += 2 + strspn(line + 2, "0123456789");
+    if (*line != ' ')
+        return false;
+    ++line;
+    // FETCH carries its data after the word; the others end the line.
+    const size_t length = strcspn(line, " (\r\n");
+    char word[8];
+    if (length >= sizeof word)
+        return false;
+    memcpy(word, line, length);
+    word[length] = '\0';
+    return EqualsIgnoringCase(word, "EXISTS") || EqualsIgnoringCase(word, "EXPUNGE") ||
+           EqualsIgnoringCase(word, "FETCH") || EqualsIgnoringCase(word, "RECENT");
+}
+
+bool AnnouncesMailboxChange(const char* reply) {
+    for (const char* line = reply; line; line = strchr(line, '\n')) {
+        if (*line == '\n')
+            ++line;
+        if (LineAnnouncesChange(line))
+            return true;
+    }
+    return false;
+}
+
 bool HasImapNo(const char* reply, char tag) {
     const char refusal[] = {tag, ' ', 'N', 'O', '\0'};
     for (const char* line = reply; *line; ++line) {

@@ -18,6 +18,15 @@ bool AnnouncesLiteralPlus(const char* reply);
 // The same for SASL-IR (RFC 4959): AUTHENTICATE may carry its first message.
 bool AnnouncesSaslIr(const char* reply);
 
+// The same for IDLE (RFC 2177): the server announces changes while the
+// client waits.
+bool AnnouncesIdle(const char* reply);
+
+// True when a line of the reply is an untagged "* <number> EXISTS",
+// "EXPUNGE", "FETCH" or "RECENT" (any case): what a server sends while
+// idling when the mailbox changed.
+bool AnnouncesMailboxChange(const char* reply);
+
 // True when a line of the reply begins with "<tag> NO" (case-sensitive).
 bool HasImapNo(const char* reply, char tag);
 

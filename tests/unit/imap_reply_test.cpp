@@ -84,6 +84,51 @@ TEST(AnnouncesSaslIr, OnlyAsACapabilityOfItsOwn) {
         EXPECT_EQ(c.announced, AnnouncesSaslIr(c.reply)) << c.reply;
 }
 
+TEST(AnnouncesIdle, OnlyAsACapabilityOfItsOwn) {
+    const struct {
+        const char* reply;
+        bool announced;
+    } cases[] = {
+        {"* OK [CAPABILITY IMAP4rev1 SASL-IR ID ENABLE IDLE LITERAL+] Dovecot ready.\r\n", true},
+        {"* CAPABILITY IMAP4rev1 idle\r\n7 OK\r\n", true},
+        {"1 OK [CAPABILITY IMAP4rev1 IDLE] Logged in\r\n", true},
+        {"* OK [CAPABILITY IMAP4rev1 IDLEX XIDLE] ready\r\n", false},
+        {"* OK ready, IDLE welcome\r\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.announced, AnnouncesIdle(c.reply)) << c.reply;
+}
+
+// What ends a wait in IDLE: only an untagged number and one of the four words.
+TEST(AnnouncesMailboxChange, UntaggedCountsOfTheFourKinds) {
+    const struct {
+        const char* reply;
+        bool changed;
+    } cases[] = {
+        {"* 4 EXISTS\r\n", true},
+        {"* 12 EXPUNGE\r\n", true},
+        {"* 3 FETCH (FLAGS (\\Seen))\r\n", true},
+        {"* 1 recent\r\n", true},
+        {"* 0 RECENT", true},
+        {"+ idling\r\n* 5 EXISTS\r\n", true},
+        {"* OK Still here\r\n* 2 FETCH(FLAGS ())\r\n", true},
+        {"* OK Still here\r\n", false},
+        {"+ idling\r\n", false},
+        {"5 OK Idle completed\r\n", false},
+        {"* 4 EXISTSX\r\n", false},
+        {"* EXISTS\r\n", false},
+        {"* 4  EXISTS\r\n", false},
+        {"*  4 EXISTS\r\n", false},
+        {"1 4 EXISTS\r\n", false},
+        {"* OK [ALERT] * 4 EXISTS\r\n", false},
+        {"* 4 EXPUNGED\r\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.changed, AnnouncesMailboxChange(c.reply)) << c.reply;
+}
+
 // What ends an AUTHENTICATE step: a continuation request as the last line,
 // or the tagged line, whose NO is told from OK and BAD.
 TEST(FindContinuation, OnlyTheLastLineAndOnlyAPlus) {

@@ -11,6 +11,7 @@
 
 #include "check_bed_win.h"
 #include "mail/imap_check.h"
+#include "mail/imap_idle_win.h"
 #include "text/base64.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
@@ -746,3 +747,117 @@ TEST(ImapCheck, AnUnknownSecurityOrAPortOutOfRangeConnectsToNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+const char kIdleGreeting[] = "* OK [CAPABILITY IMAP4rev1 IDLE] Ready.\r\n";
+
+// What the idle dialogue reported, and a stop after the counts the test wants.
+struct IdleRecord {
+    HANDLE stopEvent;
+    size_t stopAfter;  // counts
+    bool stopWhenIdling;
+    std::vector<int> counts;
+};
+
+void RecordCount(void* context, int count) {
+    IdleRecord* record = static_cast<IdleRecord*>(context);
+    record->counts.push_back(count);
+    if (record->counts.size() >= record->stopAfter)
+        SetEvent(record->stopEvent);
+}
+
+void RecordIdling(void* context) {
+    IdleRecord* record = static_cast<IdleRecord*>(context);
+    if (record->stopWhenIdling)
+        SetEvent(record->stopEvent);
+}
+
+std::vector<ServerStep> LoggedInAndCounted(const char* greeting, const std::string& search) {
+    return {Send(greeting), ReadLine(), Send("1 OK Logged in\r\n"), ReadLine(), Send(kExamined), ReadLine(),
+            Send(search)};
+}
+
+}  // namespace
+
+TEST(ImapIdle, CountsAgainOnEachChangeAndRenewalAndEndsOnEachFault) {
+    struct Case {
+        const char* name;
+        std::vector<ServerStep> steps;
+        size_t stopAfter;
+        std::vector<int> counts;
+        int end;
+        const char* sent;
+        const char* logged;  // a line the log must hold
+    };
+    const std::string counted = "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n";
+    auto steps = [](std::vector<ServerStep> more) {
+        std::vector<ServerStep> all = LoggedInAndCounted(kIdleGreeting, "* SEARCH 1\r\n3 OK\r\n");
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    const Case cases[] = {
+        {"exists while idling",
+         steps({ReadLine(), Send("+ idling\r\n"), Pause(200), Send("* OK Still here\r\n"), Send("* 2 EXISTS\r\n"),
+                ReadLine(), Send("5 OK Idle completed.\r\n"), ReadLine(), Send("* SEARCH 1 2\r\n6 OK\r\n"),
+                ReadLine(), Send("+ idling\r\n"), StaySilent()}),
+         2, {1, 2}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "* 2 EXISTS"},
+        {"expunge in the same reply as the go-ahead",
+         steps({ReadLine(), Send("+ idling\r\n* 1 EXPUNGE\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(),
+                Send("* SEARCH\r\n6 OK\r\n"), ReadLine(), StaySilent()}),
+         2, {1, 0}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "Nb Messages: 0"},
+        {"renewal without news",
+         steps({ReadLine(), Send("+ idling\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(),
+                Send("* SEARCH 1\r\n6 OK\r\n"), ReadLine(), StaySilent()}),
+         2, {1, 1}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "IDLE renewed after 1 s"},
+        {"dropped while idling",
+         steps({ReadLine(), Send("+ idling\r\n"), Send("* BYE Disconnected for inactivity.\r\n"), CloseConnection()}),
+         9, {1}, kIdleDropped, "5 IDLE\r\n", "Error: the server closed the connection: idling"},
+        {"idle refused", steps({ReadLine(), Send("5 NO [LIMIT] Too many idlers\r\n"), StaySilent()}), 9, {1},
+         kIdleDropped, "5 IDLE\r\n", "Error: rejected by the server: reply to IDLE"},
+        {"done refused",
+         steps({ReadLine(), Send("+ idling\r\n* 3 RECENT\r\n"), ReadLine(), Send("5 BAD\r\n"), StaySilent()}), 9,
+         {1}, kIdleDropped, "5 IDLE\r\nDONE\r\n", "Error: rejected by the server: reply to DONE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(c.steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        IdleRecord record{bed.instance.stopEvent, c.stopAfter, false, {}};
+        const IdleListener listener{&record, 1000, RecordCount, RecordIdling};
+        EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
+        EXPECT_EQ(c.counts, record.counts);
+        EXPECT_TRUE(server.WaitServed(1, 5000));
+        EXPECT_EQ(counted + c.sent, server.Received());
+        EXPECT_NE(std::string::npos, bed.Log().find(c.logged)) << bed.Log();
+    }
+}
+
+// Neither the greeting nor the login names IDLE: one CAPABILITY per
+// connection decides, and without IDLE the account is counted and left.
+TEST(ImapIdle, AskedOnceWhenTheGreetingDoesNotSay) {
+    const struct {
+        const char* capability;
+        int end;
+        const char* after;  // what the client sent after the search
+    } cases[] = {
+        {"* CAPABILITY IMAP4rev1 IDLE\r\n7 OK\r\n", kIdleStopped, "5 IDLE\r\n"},
+        {"* CAPABILITY IMAP4rev1\r\n7 OK\r\n", kIdleNotOffered, "4 LOGOUT\r\n"},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK Logged in\r\n"), ReadLine(),
+                               Send(c.capability), ReadLine(), Send(kExamined), ReadLine(),
+                               Send("* SEARCH 4 5\r\n3 OK\r\n"), ReadLine(), Send("+ idling\r\n4 OK\r\n"), StaySilent()});
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        IdleRecord record{bed.instance.stopEvent, 9, true, {}};
+        const IdleListener listener{&record, 60000, RecordCount, RecordIdling};
+        EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener)) << c.capability;
+        EXPECT_EQ(std::vector<int>{2}, record.counts);
+        EXPECT_TRUE(server.WaitServed(1, 5000));
+        EXPECT_EQ(std::string("1 LOGIN me secret\r\n7 CAPABILITY\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n") + c.after,
+                  server.Received());
+        EXPECT_EQ(c.end == kIdleNotOffered, bed.Log().find("does not announce IDLE") != std::string::npos);
+    }
+}
