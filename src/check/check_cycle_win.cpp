@@ -7,6 +7,7 @@
 
 #include "animation/status_animator_win.h"
 #include "check/message_label.h"
+#include "check/seen_board_win.h"
 #include "net/host_address.h"
 #include "docklet/host_services_win.h"
 #include "log/debug_log.h"
@@ -106,6 +107,8 @@ void CheckAllAccounts(DockletInstance* instance) {
     if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0)
         ProtectPasswordsInFile(instance);
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
+    // A click's mark is kept before any server is asked.
+    SaveSeenIfChanged(instance);
     if (instance->accountCount <= 0 && instance->debug)
         WriteDebugLog(instance, "  Error: no account to check: NbAccount is %d", instance->accountCount);
     int32_t total = 0;
@@ -152,4 +155,5 @@ void CheckAllAccounts(DockletInstance* instance) {
     HostServices::SetLabel(instance->itemWindow, label);
     if (instance->debug)
         WriteDebugLog(instance, "  Total mails:%d", total);
+    SaveSeenIfChanged(instance);
 }

@@ -5,6 +5,7 @@
 #include "docklet/win_handles.h"
 
 class StatusAnimator;
+struct SeenBoard;
 struct SignInBoard;
 struct TlsCredentials;
 
@@ -51,4 +52,6 @@ struct DockletInstance {
     // What the item's OAuth2 accounts know of their sign-in; made by OnCreate
     // when an account signs in with OAuth2, else null.
     SignInBoard* signIn;
+    // The marks of the accounts with CountNew=1, else null; made by OnCreate.
+    SeenBoard* seen;
 };
