@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "check/idle_watcher_win.h"
+#include "check/seen_board_win.h"
 #include "check/shown_total_win.h"
 #include "net/host_address.h"
 #include "docklet/host_services_win.h"
@@ -133,6 +134,8 @@ void CheckAllAccounts(DockletInstance* instance) {
     if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0)
         ProtectPasswordsInFile(instance);
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
+    // A click's mark is kept before any server is asked.
+    SaveSeenIfChanged(instance);
     if (instance->accountCount <= 0 && instance->debug)
         WriteDebugLog(instance, "  Error: no account to check: NbAccount is %d", instance->accountCount);
     // One entry more than there are accounts: never a request for none.
@@ -155,6 +158,7 @@ void CheckAllAccounts(DockletInstance* instance) {
         const int32_t total = ShowCycleCounts(instance, counts);
         if (instance->debug)
             WriteDebugLog(instance, "  Total mails:%d", total);
+        SaveSeenIfChanged(instance);
     }
     free(counts);
 }

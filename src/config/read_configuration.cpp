@@ -147,6 +147,10 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         if (key[1][0] != '\0')
             WriteDebugLog(instance, "  %s:%s", key[0], key[1]);
     }
+    if (account->folder[0] != '\0')
+        WriteDebugLog(instance, "  Folder:%s", account->folder);
+    if (account->countNewText[0] != '\0')
+        WriteDebugLog(instance, "  CountNew:%s", account->countNewText);
 }
 
 static void ReadOAuthSettings(const ProfileReader* reader, const char* iniPath, const char* section,
@@ -219,6 +223,10 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     account->auth = AuthFromText(account->authText);
     ReadOAuthSettings(reader, iniPath, section, &account->oauth);
     account->idle = reader->readInt(iniPath, section, "Idle", 0) == 1;
+    reader->readText(iniPath, section, "Folder", account->folder, sizeof account->folder);
+    // As VerifyCertificate: only an exact 1 turns it on.
+    reader->readText(iniPath, section, "CountNew", account->countNewText, sizeof account->countNewText);
+    account->countNew = account->countNewText[0] == '1' && account->countNewText[1] == '\0';
     reader->readText(iniPath, section, "RegKey", account->registryPath,
                      sizeof account->registryPath);
 

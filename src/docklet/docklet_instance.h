@@ -7,6 +7,7 @@
 class StatusAnimator;
 struct IdleWatchers;
 struct ShownTotal;
+struct SeenBoard;
 struct SignInBoard;
 struct TlsCredentials;
 
@@ -56,4 +57,6 @@ struct DockletInstance {
     int32_t idleRenewSeconds;   // IDLE is renewed after this long without news, 10 to 1440
     IdleWatchers* idleWatchers;  // the accounts kept in IDLE, or null; owned
     ShownTotal* shownTotal;      // the accounts' last counts behind the label, or null; owned
+    // The marks of the accounts with CountNew=1, else null; made by OnCreate.
+    SeenBoard* seen;
 };

@@ -11,6 +11,7 @@
 #include "config/read_configuration.h"
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
+#include "check/seen_board_win.h"
 #include "check/check_workers_win.h"
 #include "check/idle_watcher_win.h"
 #include "check/shown_total_win.h"
@@ -55,6 +56,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
     ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
     instance->signIn = MakeSignInBoard(instance);
     instance->shownTotal = MakeShownTotal(instance->accountCount);
+    instance->seen = MakeSeenBoard(instance);
 
     if (instance->animator) {
         char noMailPath[kPathSize];
@@ -77,6 +79,7 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     FreeSignInBoard(instance->signIn);
     FreeIdleWatchers(instance);
     FreeShownTotal(instance->shownTotal);
+    FreeSeenBoard(instance->seen);
     ReleaseItemTlsCredentials(instance);
     free(instance->accounts);
     delete instance->animator;
@@ -92,6 +95,10 @@ BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) 
     HostServices::DoAttentionAnimation(instance->itemWindow);
     if (StartSignInWorker(instance))
         return TRUE;
+    // What the last checks saw is now seen; a worker writes that down and
+    // shows the count that follows, so nothing here waits on a file or a server.
+    if (MarkAllSeen(instance->seen))
+        StartOneShotWorker(instance);
 
     // CreateProcessA may write into its command line, so it gets a copy.
     char commandLine[kPathSize];

@@ -26,8 +26,8 @@ struct ImapSession {
 // cannot go on (the reply says why). Initialises session->reply either way.
 bool LogInToImap(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
                  ImapSession* session);
-// "2 EXAMINE INBOX"; true on the server's OK.
-bool ExamineInbox(const DockletInstance* instance, ImapSession* session);
+// "2 EXAMINE" of the account's Folder (INBOX without one); true on the server's OK.
+bool ExamineFolder(const DockletInstance* instance, const MailAccount* account, ImapSession* session);
 // "<tag> SEARCH UNSEEN"; true on the server's OK, the numbers in the reply.
 bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag);
 // "4 LOGOUT", then the normal close.

@@ -76,7 +76,7 @@ int WatchImapAccount(const DockletInstance* instance, const MailAccount* account
         accepted = HasImapOk(session.reply.text, '7');
         session.idle = accepted && AnnouncesIdle(session.reply.text);
     }
-    accepted = accepted && ExamineInbox(instance, &session) &&
+    accepted = accepted && ExamineFolder(instance, account, &session) &&
                SearchUnseen(instance, &session, '3') && Report(instance, &session, listener);
     if (!accepted)
         return Abandon(instance, &session);

@@ -107,3 +107,59 @@ const char* FindContinuation(const char* reply) {
     // RFC 3501 section 7.5: "+" SP text; some servers send "+" alone.
     return last[1] == ' ' ? last + 2 : last + 1;
 }
+
+// Reads the decimal at text up to a byte that is no digit; false when none
+// stands there, it is 0 or past 32 bits.
+static bool ReadNumber(const char** text, uint32_t* number) {
+    const char* digit = *text;
+    uint64_t value = 0;
+    for (; *digit >= '0' && *digit <= '9'; ++digit) {
+        value = value * 10 + static_cast<uint64_t>(*digit - '0');
+        if (value > UINT32_MAX)
+            return false;
+    }
+    if (digit == *text || value == 0)
+        return false;
+    *text = digit;
+    *number = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool ReadImapCodeNumber(const char* reply, const char* name, uint32_t* number) {
+    char code[32];
+    if (!FormatText(code, sizeof code, "* OK [%s ", name))
+        return false;
+    for (const char* line = reply; line; line = strchr(line, '\n')) {
+        if (*line == '\n')
+            ++line;
+        if (strncmp(line, code, strlen(code)) != 0)
+            continue;
+        const char* digits = line + strlen(code);
+        uint32_t read = 0;
+        if (!ReadNumber(&digits, &read) || *digits != ']')
+            return false;
+        *number = read;
+        return true;
+    }
+    return false;
+}
+
+int CountUidsAbove(const char* reply, uint32_t floor, uint32_t* largest) {
+    const char* line = strstr(reply, "* SEARCH");
+    if (!line)
+        return -1;
+    const char* item = line + 8;
+    int count = 0;
+    while (*item == ' ') {
+        ++item;
+        uint32_t uid = 0;
+        if (!ReadNumber(&item, &uid) || !(*item == ' ' || EndsLine(*item)))
+            return -1;
+        if (uid > floor) {
+            ++count;
+            if (uid > *largest)
+                *largest = uid;
+        }
+    }
+    return EndsLine(*item) ? count : -1;
+}

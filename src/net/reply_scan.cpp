@@ -21,6 +21,14 @@ ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0, kHttpHead, 0, 0
 static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
     if (scan->tag == 0)
         return true;
+    if (scan->tag == kPopListEnd) {
+        if (scan->lineStart == 0)
+            return data[0] == '-';
+        // A line of the list that begins with '.' has it doubled, so only
+        // the terminator is "." alone.
+        const size_t length = lineEnd - scan->lineStart;
+        return data[scan->lineStart] == '.' && (length == 1 || (length == 2 && data[lineEnd - 1] == '\r'));
+    }
     // RFC 3501 section 7.5: a continuation request waits for the client's
     // next line, so no tagged line follows it until the client has sent one.
     const bool continues = scan->tag == kSaslReplyEnd || scan->tag == kIdleReplyEnd;

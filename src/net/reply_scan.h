@@ -23,6 +23,9 @@ const char kSaslReplyEnd = '\x02';
 // The start of IMAP IDLE under tag 5: the continuation request that says the
 // server is idling, or tag 5's status line that refuses it.
 const char kIdleReplyEnd = '\x03';
+// A POP3 multi-line reply (RFC 1939 section 3): "-ERR" ends at its first
+// line; "+OK" goes on to the line that holds only ".".
+const char kPopListEnd = '\x04';
 
 struct ReplyScan {
     char tag;          // 0: the reply is its first line (greetings, POP3); else it

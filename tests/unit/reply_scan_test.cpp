@@ -71,6 +71,29 @@ TEST(ReplyScan, SaslStepsEndAtAContinuationOrTagOne) {
         EXPECT_EQ(c.states, Feed(c.end, c.reply, c.piece)) << c.reply;
 }
 
+// RFC 1939 section 3: "-ERR" is one line; "+OK" runs to "." alone, and a
+// line of the listing that begins with a dot has it doubled.
+TEST(ReplyScan, PopListingsEndAtALoneDot) {
+    const struct {
+        std::string reply;
+        size_t piece;
+        std::string states;
+    } cases[] = {
+        {"-ERR no UIDL\r\n", 64, "C"},
+        {"-ERR\n", 1, "NNNNC"},
+        {"+OK\r\n.\r\n", 64, "C"},
+        {"+OK\r\n.\r", 64, "N"},
+        {"+OK 2 messages\r\n1 a\r\n2 .b\r\n.\r\n", 64, "C"},
+        {"+OK\r\n1 x\r\n.\r\n", 3, "NNNNC"},
+        {"+OK\n.\n", 1, "NNNNNC"},
+        {"+OK\r\n..\r\n.x\r\n. \r\n", 64, "N"},
+        // The status line itself never ends a listing, even as ".".
+        {".\r\n", 64, "N"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.states, Feed(kPopListEnd, c.reply, c.piece)) << c.reply;
+}
+
 TEST(ReplyScan, RepliesPastTheBoundAreTooLong) {
     std::string endless(kMaxReplyLength + 1, 'x');
     ReplyScan scan = StartReplyScan('3');

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/seen_board_win.h"
 #include "mail/imap_check.h"
 #include "mail/imap_idle_win.h"
 #include "text/base64.h"
@@ -54,6 +55,103 @@ TEST(ImapCheck, CountsUnseenMessagesAndLogsTheWholeDialogue) {
                   ConnectionLogLine("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n") + ConnectionLogLine("4 LOGOUT\r\n") +
                   ConnectionLogLine(kLoggedOut) + ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: 3"),
               bed.Log());
+}
+
+TEST(ImapCheck, FoldersAreExaminedByTheirModifiedUtf7Names) {
+    const struct {
+        const char* folder;  // Windows-1252, as the INI holds it
+        const char* examine;
+    } cases[] = {
+        {"", "2 EXAMINE INBOX\r\n"},
+        {"My Folder", "2 EXAMINE \"My Folder\"\r\n"},
+        {"Say \"hi\"", "2 EXAMINE \"Say \\\"hi\\\"\"\r\n"},
+        {"Lists.Work", "2 EXAMINE Lists.Work\r\n"},
+        {"Entw\xFCrfe", "2 EXAMINE Entw&APw-rfe\r\n"},
+        {"R&D \x80", "2 EXAMINE \"R&-D &IKw-\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        ScriptedServer server(Dialogue("* SEARCH 3\r\n3 OK\r\n"));
+        CheckBed bed;
+        CopyText(bed.AddAccount(kAccountImap, server.Port()).folder, kAccountTextSize, c.folder);
+        EXPECT_EQ(1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+        EXPECT_EQ(std::string("1 LOGIN me secret\r\n") + c.examine + "3 SEARCH UNSEEN\r\n4 LOGOUT\r\n",
+                  server.Received());
+    }
+}
+
+TEST(ImapCheck, AFolderTheServerDoesNotHaveIsNamedInTheReason) {
+    ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                           Send("2 NO Mailbox doesn't exist: Entw&APw-rfe\r\n")});
+    CheckBed bed;
+    CopyText(bed.AddAccount(kAccountImap, server.Port()).folder, kAccountTextSize, "Entw\xFCrfe");
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+    EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("Error: rejected by the server: reply to EXAMINE of Folder "
+                                                      "\"Entw\xFCrfe\" (Entw&APw-rfe)")))
+        << bed.Log();
+}
+
+// One item's checks in turn, with clicks and a restart between them.
+TEST(ImapCheck, CountNewCountsUnseenUidsAboveTheLastClick) {
+    const struct {
+        const char* name;
+        const char* examined;  // UIDVALIDITY and UIDNEXT lines
+        const char* sent;      // the search command
+        const char* found;     // its result line
+        int count;
+        const char* logged;    // a line the log holds, or empty
+        bool clickAfter = false;
+        bool restartAfter = false;
+        const char* fileBefore = nullptr;  // written before the check
+    } steps[] = {
+        {"first check: nothing is new", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 6] x\r\n", "UID 6:*",
+         "* SEARCH 5", 0, "CountNew: no mark for this account yet: the UIDs below 6 are not new"},
+        {"two arrive", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 8] x\r\n", "UID 6:*", "* SEARCH 6 7", 2, "",
+         true},
+        {"after the click", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 8] x\r\n", "UID 8:*", "* SEARCH 7", 0, "",
+         false, true},
+        {"a restart keeps the click", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 10] x\r\n", "UID 8:*",
+         "* SEARCH 9", 1, ""},
+        {"a new UIDVALIDITY starts over", "* OK [UIDVALIDITY 78] x\r\n* OK [UIDNEXT 4] x\r\n", "UID 4:*",
+         "* SEARCH", 0, "CountNew: UIDVALIDITY is 78, no longer 77: the UIDs below 4 are not new", false, true},
+        {"a damaged file starts over", "* OK [UIDVALIDITY 78] x\r\n* OK [UIDNEXT 12] x\r\n", "UID 12:*",
+         "* SEARCH 11", 0, "is damaged at line 2: what the servers hold now is not new", false, false,
+         "Tidewell seen 1\nimap \xFF\xFF 1\n"},
+        {"without UIDNEXT every unseen message counts", "* OK [UIDVALIDITY 78] x\r\n", "",
+         "* SEARCH 1 2 3", 3, "CountNew: no UIDVALIDITY or UIDNEXT in the reply to EXAMINE: counting every unseen"},
+    };
+    CheckBed bed;
+    MailAccount& account = bed.AddAccount(kAccountImap, 0);
+    CopyText(account.typeText, sizeof account.typeText, "IMAP");
+    account.countNew = true;
+    bed.StartSeenBoard();
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.fileBefore) {
+            bed.folder.Write("TidewellDocklet.seen", step.fileBefore);
+            bed.StartSeenBoard();
+        }
+        const std::string search = step.sent[0] ? std::string("3 UID SEARCH UNSEEN ") + step.sent + "\r\n"
+                                                : std::string("3 SEARCH UNSEEN\r\n");
+        ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                               Send(std::string(step.examined) + "2 OK\r\n"), ReadLine(),
+                               Send(std::string(step.found) + "\r\n3 OK\r\n"), ReadLine(), Send(kLoggedOut),
+                               CloseConnection()});
+        bed.instance.accounts[0].port = server.Port();
+        EXPECT_EQ(step.count, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+        EXPECT_EQ("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n" + search + "4 LOGOUT\r\n", server.Received());
+        if (step.logged[0]) {
+            EXPECT_NE(std::string::npos, bed.Log().find(step.logged)) << bed.Log();
+        }
+        SaveSeenIfChanged(&bed.instance);
+        if (step.clickAfter) {
+            EXPECT_TRUE(MarkAllSeen(bed.instance.seen));
+        }
+        SaveSeenIfChanged(&bed.instance);
+        if (step.restartAfter)
+            bed.StartSeenBoard();
+    }
+    EXPECT_EQ("Tidewell seen 1\nimap imap%2F127.0.0.1%2Fme%2F 78 11\n", bed.folder.Read("TidewellDocklet.seen"));
 }
 
 TEST(ImapCheck, RepliesInPiecesAreReadWhole) {
