@@ -7,6 +7,7 @@
 
 #include "animation/status_animator_win.h"
 #include "check/message_label.h"
+#include "check/total_effects_win.h"
 #include "net/host_address.h"
 #include "docklet/host_services_win.h"
 #include "log/debug_log.h"
@@ -147,6 +148,7 @@ void CheckAllAccounts(DockletInstance* instance) {
     // What the user must do wins over what was counted.
     if (AnyAccountWaiting(instance->signIn))
         CopyText(label, sizeof label, instance->signInText);
+    OnTotalShown(instance, total);
     if (instance->animator)
         instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
     HostServices::SetLabel(instance->itemWindow, label);
