@@ -7,6 +7,7 @@
 
 #include "animation/status_animator_win.h"
 #include "check/message_label.h"
+#include "check/total_effects_win.h"
 #include "docklet/host_services_win.h"
 #include "signin/sign_in_board_win.h"
 #include "text/bounded_text.h"
@@ -53,6 +54,8 @@ int32_t Show(DockletInstance* instance, const int32_t* counts, int32_t accountCo
     // What the user must do wins over what was counted.
     if (AnyAccountWaiting(instance->signIn))
         CopyText(label, sizeof label, instance->signInText);
+    // The badge's total is handed over before the mode shows its frames.
+    OnTotalShown(instance, total);
     if (instance->animator)
         instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
     HostServices::SetLabel(instance->itemWindow, label);

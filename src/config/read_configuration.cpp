@@ -89,7 +89,7 @@ static int32_t PortFromText(const char* text, int32_t defaultPort) {
 
 // A drive-letter, UNC or rooted path stands as written; anything else is
 // taken from the docklet folder, where the INI file lies.
-static void FormCaFilePath(char* path, size_t size, const char* rootFolder, const char* relativeFolder,
+static void FormGivenFilePath(char* path, size_t size, const char* rootFolder, const char* relativeFolder,
                            const char* given) {
     bool absolute = (given[0] != '\0' && given[1] == ':') || given[0] == '\\' || given[0] == '/';
     if (given[0] == '\0' || absolute)
@@ -212,7 +212,7 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     account->acceptAnyCertificate = account->verifyText[0] == '0' && account->verifyText[1] == '\0';
     char caFile[kAccountTextSize];
     reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
-    FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
+    FormGivenFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
     reader->readText(iniPath, section, "CertificateFingerprint", account->fingerprintText,
                      sizeof account->fingerprintText);
     account->pin = ReadPin(account->fingerprintText, account->pinnedDigest);
@@ -283,6 +283,12 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
         CopyText(instance->signInText, sizeof instance->signInText, "Click to sign in");
     FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
                    "Debug.log");
+    instance->badge = reader->readInt(iniPath, "common", "Badge", 0) == 1;
+    char sound[kPathSize];
+    reader->readText(iniPath, "common", "Sound", sound, sizeof sound);
+    instance->sound = sound[0] == '\0' ? kSoundNone : EqualsIgnoringCase(sound, "default") ? kSoundDefault : kSoundFile;
+    if (instance->sound == kSoundFile)
+        FormGivenFilePath(instance->soundPath, sizeof instance->soundPath, rootFolder, relativeFolder, sound);
 
     if (instance->debug) {
         WriteDebugLog(instance, "----------------------------");
@@ -301,6 +307,10 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
             WriteDebugLog(instance, "ProtectPasswords:1");
         if (renewWritten != kNotWritten)
             WriteDebugLog(instance, "IdleRenewSecond:%d (%d used)", renewWritten, instance->idleRenewSeconds);
+        if (instance->badge)
+            WriteDebugLog(instance, "Badge:1");
+        if (sound[0] != '\0')
+            WriteDebugLog(instance, "Sound:%s", instance->sound == kSoundFile ? instance->soundPath : sound);
     }
 
     if (instance->accountCount <= 0)

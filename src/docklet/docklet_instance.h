@@ -21,6 +21,10 @@ struct OneShotWorkers {
 const int kPathSize = 260;   // every path, terminator included
 const int kLabelSize = 256;  // every configured label text, terminator included
 
+const int32_t kSoundNone = 0;
+const int32_t kSoundDefault = 1;  // the system's new-mail sound
+const int32_t kSoundFile = 2;
+
 // One per dock item: made zero-filled by OnCreate, handed back by the host to
 // every later entry point, freed by OnDestroy. The configuration fields are
 // written only inside OnCreate, before any worker starts, and only read after.
@@ -59,4 +63,8 @@ struct DockletInstance {
     ShownTotal* shownTotal;      // the accounts' last counts behind the label, or null; owned
     // The marks of the accounts with CountNew=1, else null; made by OnCreate.
     SeenBoard* seen;
+    bool badge;                 // Badge was exactly 1: the new-mail frames show the total
+    int32_t sound;              // what plays when the total rises: kSoundNone, kSoundDefault, kSoundFile
+    char soundPath[kPathSize];  // the .wav for kSoundFile, from the docklet folder when relative
+    volatile long lastShownTotal;  // the total of the last cycle that ended, 0 before the first
 };

@@ -63,7 +63,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         char newMailPath[kPathSize];
         FormFolderPath(noMailPath, sizeof noMailPath, rootFolder, relativeFolder, "NoMail.png");
         FormFolderPath(newMailPath, sizeof newMailPath, rootFolder, relativeFolder, "NewMail.png");
-        instance->animator->Load(noMailPath, newMailPath);
+        instance->animator->Load(noMailPath, newMailPath, instance->badge);
     }
     StartPeriodicWorker(instance);
     return instance;
