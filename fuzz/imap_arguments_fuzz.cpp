@@ -11,6 +11,7 @@
 #include <string>
 
 #include "mail/imap_arguments.h"
+#include "mail/mailbox_name.h"
 
 namespace {
 
@@ -47,9 +48,68 @@ bool Unquote(const std::string& quoted, std::string* text) {
     return true;
 }
 
+// The UTF-16 units a modified UTF-7 name stands for (RFC 3501 section
+// 5.1.3), or false when it is not one: only printable ASCII, '&' as "&-",
+// and runs of Base64 with ',' whose spare bits are zero.
+bool DecodeMailboxName(const std::string& name, std::u16string* units) {
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+    units->clear();
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c > 0x7E)
+            return false;
+        if (c != '&') {
+            *units += static_cast<char16_t>(c);
+            continue;
+        }
+        const size_t end = name.find('-', i + 1);
+        if (end == std::string::npos)
+            return false;
+        if (end == i + 1) {
+            *units += u'&';
+            i = end;
+            continue;
+        }
+        uint32_t bits = 0;
+        int held = 0;
+        for (size_t j = i + 1; j < end; ++j) {
+            const size_t value = alphabet.find(name[j]);
+            if (value == std::string::npos)
+                return false;
+            bits = (bits << 6) | static_cast<uint32_t>(value);
+            held += 6;
+            if (held >= 16) {
+                held -= 16;
+                *units += static_cast<char16_t>((bits >> held) & 0xFFFF);
+                bits &= (1u << held) - 1;
+            }
+        }
+        if (held >= 6 || bits != 0)
+            return false;
+        i = end;
+    }
+    return true;
+}
+
+// The name for the units must decode to exactly them, or be refused as too
+// long for its room, never cut.
+void CheckMailboxName(const uint8_t* data, size_t size, size_t room) {
+    std::u16string units(size / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
+    char* name = static_cast<char*>(malloc(room + 1));
+    const bool fits = EncodeMailboxName(reinterpret_cast<const uint16_t*>(units.data()), units.size(), name, room + 1);
+    std::u16string decoded;
+    if (memchr(name, '\0', room + 1) == nullptr || (fits && (!DecodeMailboxName(name, &decoded) || decoded != units)) ||
+        (!fits && (name[0] != '\0' || units.size() * 5 + 1 <= room + 1)))
+        abort();
+    free(name);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckMailboxName(data, size, size > 0 ? data[0] * 4u : 0);
     FuzzedDataProvider input(data, size);
     const size_t argumentSize = input.ConsumeIntegralInRange<size_t>(0, 1100);
     // A settings text holds no NUL, and no CR or LF either: the profile

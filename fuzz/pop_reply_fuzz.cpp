@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "check/seen_state.h"
 #include "mail/pop_reply.h"
+#include "text/bounded_text.h"
 
 namespace {
 
@@ -32,6 +34,41 @@ int64_t ReferenceStatCount(const std::string& reply) {
     return count > INT_MAX ? -2 : count;
 }
 
+// A UIDL listing read is a set that holds each of its ids; a state file read
+// is written back to a text that reads the same again.
+void CheckListingAndSeenFile(const std::string& bytes) {
+    UidSet set = {};
+    if (ReadUidlListing(bytes.c_str(), &set) == kUidlRead)
+        for (size_t i = 0; i < set.count; ++i)
+            if (!UidSetHolds(&set, set.text + set.starts[i]))
+                abort();
+    FreeUidSet(&set);
+    static SeenEntry entries[2];
+    CopyText(entries[0].key, sizeof entries[0].key, "k");
+    CopyText(entries[1].key, sizeof entries[1].key, "k");
+    entries[1].pop = true;
+    size_t badLine = 0;
+    if (ReadSeenFile(bytes.data(), bytes.size(), entries, 2, &badLine)) {
+        size_t length = 0;
+        char* written = FormSeenFile(entries, 2, &length);
+        SeenEntry again[2] = {entries[0], entries[1]};
+        again[0].baseline = SeenMark{};
+        again[1].baseline = SeenMark{};
+        if (!written || !ReadSeenFile(written, length, again, 2, &badLine) ||
+            again[0].baseline.known != entries[0].baseline.known ||
+            again[0].baseline.highest != entries[0].baseline.highest ||
+            again[1].baseline.uids.count != entries[1].baseline.uids.count)
+            abort();
+        free(written);
+        FreeSeenMark(&again[0].baseline);
+        FreeSeenMark(&again[1].baseline);
+    } else if (badLine == 0) {
+        abort();
+    }
+    FreeSeenMark(&entries[0].baseline);
+    FreeSeenMark(&entries[1].baseline);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,5 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (stat == kStatCounted && count != expected) || (stat != kStatCounted && count != -1))
             abort();
     }
+    CheckListingAndSeenFile(bytes);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "journal_text.h"
 #include "journal_win.h"
 #include "launch_watch_win.h"
+#include "sound_watch_win.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ bool DockletModule::Load(const std::string& path, std::string* error) {
     JournalEvent("-", "load", QuoteJournalText(path));
     if (!WatchLaunches(module_))
         JournalEvent("-", "launch-watch", "the docklet imports no CreateProcessA");
+    if (!WatchSounds(module_))
+        JournalEvent("-", "sound-watch", "the docklet imports no PlaySoundA");
     return true;
 }
 

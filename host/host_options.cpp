@@ -22,7 +22,7 @@ const char kHostUsage[] =
     "  create N ROOT REL | wait MS | waitlabel N TEXT MS | click N | hold N\n"
     "  waitchange N PASSOVER MS   until the label is neither PASSOVER nor the last other one\n"
     "  waitframe N STRIP.png MS   until the picture is a frame of that strip\n"
-    "  destroy N | info | save N FILE.png | stats | quit\n"
+    "  destroy N | info | save N FILE.png [SIDE] | stats | quit\n"
     "Ctrl-C or Ctrl-Break ends the steps early; every live item is then destroyed as after the last.\n";
 
 static bool ParseHiddenList(const std::string& list, std::vector<std::string>* hidden,

@@ -75,7 +75,7 @@ REAL MeasureTextWidth(GpFont* font, const std::wstring& text) {
 
 }  // namespace
 
-bool SavePicture(const std::string& path, const void* image, const std::string& label,
+bool SavePicture(const std::string& path, const void* image, const std::string& label, unsigned long side,
                  std::string* outcome) {
     CLSID pngEncoder;
     if (!FindPngEncoder(&pngEncoder)) {
@@ -104,8 +104,10 @@ bool SavePicture(const std::string& path, const void* image, const std::string& 
     }
     const std::wstring text = WideFromAnsi(label);
     const INT textWidth = static_cast<INT>(std::ceil(MeasureTextWidth(font, text)));
-    const INT width = std::max({static_cast<INT>(facts.width), textWidth, 1});
-    const INT height = static_cast<INT>(facts.height) + kLabelBandHeight;
+    const INT pictureWidth = static_cast<INT>(side && image ? side : facts.width);
+    const INT pictureHeight = static_cast<INT>(side && image ? side : facts.height);
+    const INT width = std::max({pictureWidth, textWidth, 1});
+    const INT height = pictureHeight + kLabelBandHeight;
 
     GpBitmap* canvas = nullptr;
     if (GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &canvas) != Ok) {
@@ -120,9 +122,11 @@ bool SavePicture(const std::string& path, const void* image, const std::string& 
     }
     Owned<GpGraphics> graphicsOwner(graphics, GdipDeleteGraphics);
     GdipGraphicsClear(graphics, kShelfColour);
+    GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality);
     if (image)
-        GdipDrawImageRectI(graphics, NativeImageOf(image), (width - static_cast<INT>(facts.width)) / 2,
-                           0, static_cast<INT>(facts.width), static_cast<INT>(facts.height));
+        GdipDrawImageRectI(graphics, NativeImageOf(image), (width - pictureWidth) / 2, 0, pictureWidth,
+                           pictureHeight);
 
     GpSolidFill* brush = nullptr;
     GpStringFormat* format = nullptr;
@@ -133,7 +137,7 @@ bool SavePicture(const std::string& path, const void* image, const std::string& 
     GdipSetStringFormatAlign(format, StringAlignmentCenter);
     GdipSetStringFormatLineAlign(format, StringAlignmentCenter);
     GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAlias);
-    RectF band(0, static_cast<REAL>(facts.height), static_cast<REAL>(width),
+    RectF band(0, static_cast<REAL>(pictureHeight), static_cast<REAL>(width),
                static_cast<REAL>(kLabelBandHeight));
     GdipDrawString(graphics, text.c_str(), -1, font, &band, format, brush);
     graphicsOwner.reset();

@@ -67,7 +67,7 @@ class StepReader {
             return Item(keyword, step);
         case StepKind::kSave:
             return Item(keyword, step) && Text(keyword, "a file name", &step->file) &&
-                   NotEmpty(keyword, "file name", step->file);
+                   NotEmpty(keyword, "file name", step->file) && OptionalSide(keyword, step);
         case StepKind::kInfo:
         case StepKind::kStats:
         case StepKind::kQuit:
@@ -116,6 +116,19 @@ class StepReader {
             return false;
         }
         return true;
+    }
+
+    // A number after the file is the side; no step begins with a digit.
+    bool OptionalSide(const std::string& keyword, Step* step) {
+        if (*next_ >= words_.size() || words_[*next_].empty() || words_[*next_][0] < '0' ||
+            words_[*next_][0] > '9')
+            return true;
+        const std::string& word = words_[(*next_)++];
+        if (ParseNumber(word, kMinSaveSide, kMaxSaveSide, &step->side))
+            return true;
+        *error_ = "\"" + keyword + "\" needs a side from " + std::to_string(kMinSaveSide) + " to " +
+                  std::to_string(kMaxSaveSide) + " pixels, not \"" + word + "\"";
+        return false;
     }
 
     const std::vector<std::string>& words_;

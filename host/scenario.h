@@ -16,11 +16,14 @@ struct Step {
     std::string relative;    // create
     std::string text;        // waitlabel; waitchange: the label it passes over
     std::string file;        // save; waitframe: the strip's file name
+    unsigned long side = 0;  // save: the picture's side in pixels, as a dock shrinks it; 0: as given
     std::string where;       // "step 3" or "FILE:LINE", for messages
 };
 
 const int kMaxItem = 9999;
 const unsigned long kMaxWaitMs = 24UL * 60 * 60 * 1000;
+const unsigned long kMinSaveSide = 16;
+const unsigned long kMaxSaveSide = 1024;
 
 // Steps given as command-line words, one after another.
 bool ParseWordSteps(const std::vector<std::string>& words, bool dllGiven, std::vector<Step>* steps,

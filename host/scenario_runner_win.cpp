@@ -172,7 +172,7 @@ bool ScenarioRunner::Save(const Step& step) {
     bool saved;
     {
         StateLock lock;
-        saved = SavePicture(step.file, item->image, item->label, &outcome);
+        saved = SavePicture(step.file, item->image, item->label, step.side, &outcome);
     }
     JournalEvent(ItemColumn(step.item), "save",
                  QuoteJournalText(step.file) + (saved ? " " : " failed: ") + outcome);

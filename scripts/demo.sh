@@ -84,6 +84,7 @@ Port=$IMAPS_PORT
 CAFile=demo-ca.pem
 Login=demo
 Password=demo password
+Idle=1
 
 [account1]
 Type=POP
@@ -122,7 +123,8 @@ The third account signs in with OAuth2 (Auth=oauth2) at a stand-in authorization
 (127.0.0.1 port $OAUTH_HTTP_PORT, tokens over HTTPS on $OAUTH_HTTPS_PORT): the item first
 shows "Click to sign in"; the demo clicks, a stand-in browser approves, and the account
 counts with its token (SASL XOAUTH2; Debug.log shows "<hidden>" in its place).
-Docklet folder: $folder (checks every 10 s)
+Docklet folder: $folder (checks every 10 s; the first IMAP account waits in IDLE, so
+             mail delivered to it shows within a second, without waiting for a check)
 Once the item shows a count, the demo delivers 2 more messages, then keeps watching
 for $watch s after the new count shows; to deliver more yourself meanwhile:
   $dovecot deliver $mail demo 1

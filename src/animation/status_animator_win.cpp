@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "animation/badge_drawing_win.h"
 #include "animation/frame_geometry.h"
 #include "animation/frame_pixels.h"
 #include "docklet/host_services_win.h"
@@ -30,6 +31,12 @@ GdiplusImageObject* CopyFrame(GpBitmap* source, int32_t index, UINT height) {
                                          0, source, &copy) != Ok || !copy)
         return nullptr;
     return WrapBitmap(copy);
+}
+
+UINT BitmapSide(GdiplusImageObject* frame) {
+    UINT side = 0;
+    DllExports::GdipGetImageHeight(frame->nativeImage, &side);
+    return side;
 }
 
 // Locks the strip's frames for reading as 32-bit ARGB pixels.
@@ -132,7 +139,13 @@ StatusAnimator::StatusAnimator(HWND itemWindow, HINSTANCE moduleInstance)
       newMailPath_(),
       noMail_(),
       newMail_(),
-      mode_(kNoMailMode) {}
+      mode_(kNoMailMode),
+      badge_(false),
+      badgeTotal_(0),
+      drawnTotal_(0),
+      cleanAreas_(nullptr),
+      shown_(nullptr),
+      retired_(nullptr) {}
 
 StatusAnimator::~StatusAnimator() {
     Clear();
@@ -140,8 +153,9 @@ StatusAnimator::~StatusAnimator() {
         CloseHandle(stopEvent_);
 }
 
-void StatusAnimator::Load(const char* noMailPath, const char* newMailPath) {
+void StatusAnimator::Load(const char* noMailPath, const char* newMailPath, bool badge) {
     Clear();
+    badge_ = badge;
     CopyText(noMailPath_, sizeof noMailPath_, noMailPath);
     CopyText(newMailPath_, sizeof newMailPath_, newMailPath);
     GdiplusImageObject* noMailStrip = LoadStrip(noMailPath_);
@@ -159,6 +173,8 @@ void StatusAnimator::Clear() {
 
 void StatusAnimator::SetMode(int32_t mode) { mode_.store(mode, std::memory_order_relaxed); }
 
+void StatusAnimator::ShowTotal(int32_t total) { badgeTotal_.store(total, std::memory_order_release); }
+
 void* StatusAnimator::NextFrame() {
     return NextFrameOf(&noMail_, &newMail_, mode_.load(std::memory_order_relaxed));
 }
@@ -166,13 +182,74 @@ void* StatusAnimator::NextFrame() {
 void StatusAnimator::CutFrames(GdiplusImageObject* noMailStrip, GdiplusImageObject* newMailStrip) {
     ReleaseFrames();
     // The new-mail strip is looked at only when the no-mail strip was usable.
-    if (CutSet(noMailStrip, &noMail_))
-        CutSet(newMailStrip, &newMail_);
+    if (CutSet(noMailStrip, &noMail_) && CutSet(newMailStrip, &newMail_) && badge_)
+        KeepCleanAreas();
 }
 
 void StatusAnimator::ReleaseFrames() {
+    if (cleanAreas_) {
+        for (int32_t i = 0; i < newMail_.count; ++i) {
+            if (cleanAreas_[i])
+                DllExports::GdipDisposeImage(cleanAreas_[i]);
+        }
+        free(cleanAreas_);
+        cleanAreas_ = nullptr;
+    }
+    ReleaseImageObject(retired_);
+    retired_ = nullptr;
+    shown_ = nullptr;
+    drawnTotal_ = 0;
     ReleaseSet(&noMail_);
     ReleaseSet(&newMail_);
+}
+
+void StatusAnimator::KeepCleanAreas() {
+    cleanAreas_ = static_cast<GpBitmap**>(calloc(static_cast<size_t>(newMail_.count) + 1, sizeof *cleanAreas_));
+    if (!cleanAreas_)
+        return;
+    for (int32_t i = 0; i < newMail_.count; ++i) {
+        GdiplusImageObject* frame = static_cast<GdiplusImageObject*>(newMail_.entries[i]);
+        if (frame && !SharesEarlierEntry(&newMail_, i))
+            cleanAreas_[i] = CopyBadgeArea(reinterpret_cast<GpBitmap*>(frame->nativeImage), BitmapSide(frame));
+    }
+}
+
+// Frames that fail to draw keep what they had; the next change of total
+// tries them again.
+void StatusAnimator::RefreshBadge() {
+    if (!cleanAreas_ || mode_.load(std::memory_order_acquire) == kNoMailMode)
+        return;
+    int32_t total = badgeTotal_.load(std::memory_order_acquire);
+    if (total == drawnTotal_)
+        return;
+    for (int32_t i = 0; i < newMail_.count; ++i) {
+        GdiplusImageObject* frame = static_cast<GdiplusImageObject*>(newMail_.entries[i]);
+        if (!cleanAreas_[i])
+            continue;
+        if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0)
+            return;
+        if (frame == shown_) {
+            // Left for the next frame's turn rather than drawn on where the host reads.
+            GdiplusImageObject* copy =
+                retired_ ? nullptr : CopyFrame(reinterpret_cast<GpBitmap*>(frame->nativeImage), 0, BitmapSide(frame));
+            if (!copy)
+                return;
+            for (int32_t j = i; j < newMail_.count; ++j) {
+                if (newMail_.entries[j] == frame)
+                    newMail_.entries[j] = copy;
+            }
+            retired_ = frame;
+            frame = copy;
+        }
+        DrawBadge(reinterpret_cast<GpBitmap*>(frame->nativeImage), cleanAreas_[i], BitmapSide(frame), total);
+    }
+    drawnTotal_ = total;
+}
+
+void StatusAnimator::HandedOver(void* frame) {
+    shown_ = frame;
+    ReleaseImageObject(retired_);
+    retired_ = nullptr;
 }
 
 void StatusAnimator::StartAnimation() {
@@ -195,6 +272,7 @@ void StatusAnimator::StopAnimation() {
 DWORD WINAPI StatusAnimator::AnimationThread(void* parameter) {
     StatusAnimator* animator = static_cast<StatusAnimator*>(parameter);
     for (;;) {
+        animator->RefreshBadge();
         void* frame = animator->NextFrame();
         // A stop asked for while the frame was chosen wins over showing it.
         if (WaitForSingleObject(animator->stopEvent_, 0) == WAIT_OBJECT_0)
@@ -204,6 +282,7 @@ DWORD WINAPI StatusAnimator::AnimationThread(void* parameter) {
             return 0;
         }
         HostServices::SetImage(animator->itemWindow_, frame, FALSE);
+        animator->HandedOver(frame);
         if (WaitForSingleObject(animator->stopEvent_, kFramePauseMs) == WAIT_OBJECT_0)
             return 0;
     }

@@ -2,16 +2,16 @@
 
 #include <windows.h>
 
-#include <climits>
 #include <cstdlib>
 
-#include "animation/status_animator_win.h"
-#include "check/message_label.h"
-#include "net/host_address.h"
+#include "check/idle_watcher_win.h"
+#include "check/seen_board_win.h"
+#include "check/shown_total_win.h"
 #include "docklet/host_services_win.h"
 #include "log/debug_log.h"
 #include "mail/imap_check.h"
 #include "mail/pop_check.h"
+#include "net/host_address.h"
 #include "secrets/password_write_back_win.h"
 #include "secrets/protected_password_win.h"
 #include "signin/access_token_win.h"
@@ -20,8 +20,6 @@
 #include "text/bounded_text.h"
 
 namespace {
-
-const char kNothingCheckedLabel[] = "No account to check";
 
 bool Stopping(const DockletInstance* instance) {
     return instance->stopEvent && WaitForSingleObject(instance->stopEvent, 0) == WAIT_OBJECT_0;
@@ -45,7 +43,8 @@ int CheckByType(const DockletInstance* instance, const MailAccount* account, Bea
 // An OAuth2 account signs in with its access token, which lives in memory
 // and in this check only. A token the server refuses is forgotten; refused
 // when it has just come from the provider, the account waits for its user.
-int CheckWithToken(const DockletInstance* instance, int32_t index, const MailAccount* account) {
+int CheckWithToken(const DockletInstance* instance, int32_t index, const MailAccount* account,
+                   AccountDialogue dialogue, void* context) {
     // A bearer token is as good as a password to whoever reads it on the way.
     if (account->security == kSecurityNone && !IsLoopbackHost(account->address)) {
         if (instance->debug)
@@ -60,7 +59,7 @@ int CheckWithToken(const DockletInstance* instance, int32_t index, const MailAcc
     int result = -1;
     if (AcquireAccessToken(instance, index, account, token, kMaxTokenSize, &refreshed) == kTokenReady) {
         BearerLogin bearer = {token, false};
-        result = CheckByType(instance, account, &bearer);
+        result = dialogue(instance, account, &bearer, context);
         if (result == -1 && bearer.refused) {
             ForgetAccessToken(instance->signIn, index);
             if (refreshed) {
@@ -75,29 +74,58 @@ int CheckWithToken(const DockletInstance* instance, int32_t index, const MailAcc
     return result;
 }
 
-// A protected password is unprotected for this check only, into a copy that
-// is wiped after it: the instance never holds it in clear, and a password that
-// cannot be unprotected reaches no server.
-int CheckAccount(const DockletInstance* instance, int32_t index, const MailAccount* account) {
+int CheckByTypeDialogue(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
+                        void*) {
+    return CheckByType(instance, account, bearer);
+}
+
+}  // namespace
+
+// A protected password is unprotected for this dialogue only, into a copy
+// that is wiped after it: the instance never holds it in clear, and a
+// password that cannot be unprotected reaches no server.
+int RunAccountDialogue(const DockletInstance* instance, int32_t index, const MailAccount* account,
+                       AccountDialogue dialogue, void* context) {
     if (account->auth == kAuthUnknown) {
         if (instance->debug)
             WriteDebugLog(instance, "    Error: unknown Auth \"%s\" (password or oauth2)", account->authText);
         return -1;
     }
     if (account->auth == kAuthOAuth2)
-        return CheckWithToken(instance, index, account);
+        return CheckWithToken(instance, index, account, dialogue, context);
     if (account->protectedPassword[0] == '\0')
-        return CheckByType(instance, account, nullptr);
+        return dialogue(instance, account, nullptr, context);
     MailAccount* revealed = static_cast<MailAccount*>(malloc(sizeof(MailAccount)));
     if (!revealed)
         return -1;
     *revealed = *account;
     int result = -1;
     if (RevealPassword(instance, account, revealed->password, sizeof revealed->password))
-        result = CheckByType(instance, revealed, nullptr);
+        result = dialogue(instance, revealed, nullptr, context);
     SecureZeroMemory(revealed->password, sizeof revealed->password);
     free(revealed);
     return result;
+}
+
+namespace {
+
+// The account's count for this cycle: its idle connection's when it has one,
+// else from a check of its own; kCountKept while its idle connection opens.
+int32_t CheckOrAskWatcher(DockletInstance* instance, int32_t index) {
+    int32_t count = 0;
+    switch (IdleCountOf(instance, index, &count)) {
+    case kIdleCountReady:
+        if (instance->debug)
+            WriteDebugLog(instance, "    Count of the connection in IDLE, no new login: %d", count);
+        return kCountKept;
+    case kIdleOpening:
+        if (instance->debug)
+            WriteDebugLog(instance, "    Its connection for IDLE is logging in: its count shows when it comes");
+        return kCountKept;
+    case kIdleNotWatched:
+        break;
+    }
+    return RunAccountDialogue(instance, index, &instance->accounts[index], CheckByTypeDialogue, nullptr);
 }
 
 }  // namespace
@@ -106,50 +134,31 @@ void CheckAllAccounts(DockletInstance* instance) {
     if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0)
         ProtectPasswordsInFile(instance);
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
+    // A click's mark is kept before any server is asked.
+    SaveSeenIfChanged(instance);
     if (instance->accountCount <= 0 && instance->debug)
         WriteDebugLog(instance, "  Error: no account to check: NbAccount is %d", instance->accountCount);
-    int32_t total = 0;
-    int32_t failed = 0;
-    int32_t answered = 0;
+    // One entry more than there are accounts: never a request for none.
+    const int32_t accounts = instance->accountCount > 0 ? instance->accountCount : 0;
+    int32_t* counts = static_cast<int32_t*>(calloc(accounts + 1, sizeof(int32_t)));
+    if (!counts)
+        return;
     for (int32_t i = 0; i < instance->accountCount; ++i) {
         if (Stopping(instance))
-            return;
+            break;
         if (instance->debug)
             WriteDebugLog(instance, "  Account %d", i);
-        int result = CheckAccount(instance, i, &instance->accounts[i]);
+        counts[i] = CheckOrAskWatcher(instance, i);
         if (Stopping(instance))
-            return;
-        if (result == -1) {
-            ++failed;
-            if (instance->debug)
-                WriteDebugLog(instance, "    Failed !");
-            continue;
-        }
-        ++answered;
-        if (result > 0)
-            total = result > INT32_MAX - total ? INT32_MAX : total + result;
+            break;
+        if (counts[i] == -1 && instance->debug)
+            WriteDebugLog(instance, "    Failed !");
     }
-
-    char counted[1024];
-    const char* countLabel = instance->noMessageText;
-    if (total > 1) {
-        FormatMessageLabel(counted, sizeof counted, instance->manyMessagesTemplate, total);
-        countLabel = counted;
-    } else if (total == 1) {
-        countLabel = instance->oneMessageText;
+    if (!Stopping(instance)) {
+        const int32_t total = ShowCycleCounts(instance, counts);
+        if (instance->debug)
+            WriteDebugLog(instance, "  Total mails:%d", total);
+        SaveSeenIfChanged(instance);
     }
-    char label[1024];
-    FormatCycleLabel(label, sizeof label, countLabel, instance->failedTemplate, failed, answered > 0);
-    // Without an account nothing fails, yet nothing is counted either: where
-    // the user asked to see failures, "no mail" would be a false comfort.
-    if (instance->accountCount <= 0 && instance->failedTemplate[0] != '\0')
-        CopyText(label, sizeof label, kNothingCheckedLabel);
-    // What the user must do wins over what was counted.
-    if (AnyAccountWaiting(instance->signIn))
-        CopyText(label, sizeof label, instance->signInText);
-    if (instance->animator)
-        instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
-    HostServices::SetLabel(instance->itemWindow, label);
-    if (instance->debug)
-        WriteDebugLog(instance, "  Total mails:%d", total);
+    free(counts);
 }

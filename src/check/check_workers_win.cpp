@@ -8,6 +8,7 @@
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
 #include "check/check_cycle_win.h"
+#include "check/idle_watcher_win.h"
 #include "signin/browser_launch_win.h"
 #include "signin/sign_in_board_win.h"
 #include "signin/sign_in_win.h"
@@ -83,9 +84,11 @@ void StartPeriodicWorker(DockletInstance* instance) {
     if (!instance->stopEvent)
         return;
     instance->periodicWorker = CreateThread(nullptr, 0, TidewellThread, instance, 0, nullptr);
+    StartIdleWatchers(instance);
 }
 
 void StopPeriodicWorker(DockletInstance* instance) {
+    StopIdleWatchers(instance);
     if (!instance->periodicWorker)
         return;
     StopWorker(instance, instance->periodicWorker);

@@ -9,7 +9,8 @@
 // of the item runs.
 
 // Ends a periodic worker started earlier, then starts one that checks at once
-// and again DelaySecond seconds (10 s to a day) after the end of each check.
+// and again DelaySecond seconds (10 s to a day) after the end of each check,
+// and with it the idle watchers (check/idle_watcher_win.h); stopping it stops them.
 void StartPeriodicWorker(DockletInstance* instance);
 void StopPeriodicWorker(DockletInstance* instance);
 

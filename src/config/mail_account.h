@@ -62,4 +62,8 @@ struct MailAccount {
     int32_t auth;                            // AccountAuth
     char authText[16];                       // Auth as written, for the log
     OAuthSettings oauth;                     // the OAuth2 keys, read whatever Auth says
+    bool idle;                               // Idle=1: the connection waits in IMAP IDLE between counts
+    char folder[kAccountTextSize];           // IMAP mailbox as written (ANSI); empty: INBOX
+    bool countNew;                           // CountNew=1: only what came since the last click
+    char countNewText[8];                    // CountNew as written, for the start-up dump
 };

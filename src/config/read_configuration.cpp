@@ -25,6 +25,10 @@ const int32_t kMaxAccounts = 100;
 // that waits for weeks.
 const int32_t kMinDelaySeconds = 10;
 const int32_t kMaxDelaySeconds = 24 * 60 * 60;
+// RFC 2177 asks for IDLE to be renewed within 29 minutes; servers may drop
+// a connection idle for 30. A minimum keeps a typo from a renewal storm.
+const int32_t kMinIdleRenewSeconds = 10;
+const int32_t kMaxIdleRenewSeconds = 24 * 60;
 
 static int32_t Bounded(int32_t value, int32_t lowest, int32_t highest) {
     return value < lowest ? lowest : value > highest ? highest : value;
@@ -85,7 +89,7 @@ static int32_t PortFromText(const char* text, int32_t defaultPort) {
 
 // A drive-letter, UNC or rooted path stands as written; anything else is
 // taken from the docklet folder, where the INI file lies.
-static void FormCaFilePath(char* path, size_t size, const char* rootFolder, const char* relativeFolder,
+static void FormGivenFilePath(char* path, size_t size, const char* rootFolder, const char* relativeFolder,
                            const char* given) {
     bool absolute = (given[0] != '\0' && given[1] == ':') || given[0] == '\\' || given[0] == '/';
     if (given[0] == '\0' || absolute)
@@ -130,6 +134,8 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         WriteDebugLog(instance, "  CertificateFingerprint:%s", account->fingerprintText);
     if (account->authText[0] != '\0')
         WriteDebugLog(instance, "  Auth:%s", account->authText);
+    if (account->idle)
+        WriteDebugLog(instance, "  Idle:1");
     const OAuthSettings& oauth = account->oauth;
     const char* const shown[][2] = {
         {"OAuthProvider", oauth.providerText}, {"OAuthClientId", oauth.clientId},
@@ -141,6 +147,10 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         if (key[1][0] != '\0')
             WriteDebugLog(instance, "  %s:%s", key[0], key[1]);
     }
+    if (account->folder[0] != '\0')
+        WriteDebugLog(instance, "  Folder:%s", account->folder);
+    if (account->countNewText[0] != '\0')
+        WriteDebugLog(instance, "  CountNew:%s", account->countNewText);
 }
 
 static void ReadOAuthSettings(const ProfileReader* reader, const char* iniPath, const char* section,
@@ -202,7 +212,7 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     account->acceptAnyCertificate = account->verifyText[0] == '0' && account->verifyText[1] == '\0';
     char caFile[kAccountTextSize];
     reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
-    FormCaFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
+    FormGivenFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
     reader->readText(iniPath, section, "CertificateFingerprint", account->fingerprintText,
                      sizeof account->fingerprintText);
     account->pin = ReadPin(account->fingerprintText, account->pinnedDigest);
@@ -212,6 +222,11 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
     reader->readText(iniPath, section, "Auth", account->authText, sizeof account->authText);
     account->auth = AuthFromText(account->authText);
     ReadOAuthSettings(reader, iniPath, section, &account->oauth);
+    account->idle = reader->readInt(iniPath, section, "Idle", 0) == 1;
+    reader->readText(iniPath, section, "Folder", account->folder, sizeof account->folder);
+    // As VerifyCertificate: only an exact 1 turns it on.
+    reader->readText(iniPath, section, "CountNew", account->countNewText, sizeof account->countNewText);
+    account->countNew = account->countNewText[0] == '1' && account->countNewText[1] == '\0';
     reader->readText(iniPath, section, "RegKey", account->registryPath,
                      sizeof account->registryPath);
 
@@ -247,6 +262,10 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     const int32_t timeoutWritten = reader->readInt(iniPath, "common", "TimeoutSecond", kNotWritten);
     instance->timeoutSeconds = timeoutWritten == kNotWritten ? 60 : timeoutWritten;
     instance->protectPasswords = reader->readInt(iniPath, "common", "ProtectPasswords", 0) == 1;
+    const int32_t renewWritten = reader->readInt(iniPath, "common", "IdleRenewSecond", kNotWritten);
+    instance->idleRenewSeconds = renewWritten == kNotWritten
+                                     ? kMaxIdleRenewSeconds
+                                     : Bounded(renewWritten, kMinIdleRenewSeconds, kMaxIdleRenewSeconds);
     CopyText(instance->iniPath, sizeof instance->iniPath, iniPath);
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
     reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
@@ -264,6 +283,12 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
         CopyText(instance->signInText, sizeof instance->signInText, "Click to sign in");
     FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
                    "Debug.log");
+    instance->badge = reader->readInt(iniPath, "common", "Badge", 0) == 1;
+    char sound[kPathSize];
+    reader->readText(iniPath, "common", "Sound", sound, sizeof sound);
+    instance->sound = sound[0] == '\0' ? kSoundNone : EqualsIgnoringCase(sound, "default") ? kSoundDefault : kSoundFile;
+    if (instance->sound == kSoundFile)
+        FormGivenFilePath(instance->soundPath, sizeof instance->soundPath, rootFolder, relativeFolder, sound);
 
     if (instance->debug) {
         WriteDebugLog(instance, "----------------------------");
@@ -280,6 +305,12 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
             WriteDebugLog(instance, "stringFailed:%s", instance->failedTemplate);
         if (instance->protectPasswords)
             WriteDebugLog(instance, "ProtectPasswords:1");
+        if (renewWritten != kNotWritten)
+            WriteDebugLog(instance, "IdleRenewSecond:%d (%d used)", renewWritten, instance->idleRenewSeconds);
+        if (instance->badge)
+            WriteDebugLog(instance, "Badge:1");
+        if (sound[0] != '\0')
+            WriteDebugLog(instance, "Sound:%s", instance->sound == kSoundFile ? instance->soundPath : sound);
     }
 
     if (instance->accountCount <= 0)

@@ -5,6 +5,9 @@
 #include "docklet/win_handles.h"
 
 class StatusAnimator;
+struct IdleWatchers;
+struct ShownTotal;
+struct SeenBoard;
 struct SignInBoard;
 struct TlsCredentials;
 
@@ -17,6 +20,10 @@ struct OneShotWorkers {
 
 const int kPathSize = 260;   // every path, terminator included
 const int kLabelSize = 256;  // every configured label text, terminator included
+
+const int32_t kSoundNone = 0;
+const int32_t kSoundDefault = 1;  // the system's new-mail sound
+const int32_t kSoundFile = 2;
 
 // One per dock item: made zero-filled by OnCreate, handed back by the host to
 // every later entry point, freed by OnDestroy. The configuration fields are
@@ -51,4 +58,13 @@ struct DockletInstance {
     // What the item's OAuth2 accounts know of their sign-in; made by OnCreate
     // when an account signs in with OAuth2, else null.
     SignInBoard* signIn;
+    int32_t idleRenewSeconds;   // IDLE is renewed after this long without news, 10 to 1440
+    IdleWatchers* idleWatchers;  // the accounts kept in IDLE, or null; owned
+    ShownTotal* shownTotal;      // the accounts' last counts behind the label, or null; owned
+    // The marks of the accounts with CountNew=1, else null; made by OnCreate.
+    SeenBoard* seen;
+    bool badge;                 // Badge was exactly 1: the new-mail frames show the total
+    int32_t sound;              // what plays when the total rises: kSoundNone, kSoundDefault, kSoundFile
+    char soundPath[kPathSize];  // the .wav for kSoundFile, from the docklet folder when relative
+    volatile long lastShownTotal;  // the total of the last cycle that ended, 0 before the first
 };

@@ -11,7 +11,10 @@
 #include "config/read_configuration.h"
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
+#include "check/seen_board_win.h"
 #include "check/check_workers_win.h"
+#include "check/idle_watcher_win.h"
+#include "check/shown_total_win.h"
 #include "net/tls_credentials_win.h"
 #include "log/debug_log.h"
 #include "signin/sign_in_board_win.h"
@@ -52,13 +55,15 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
 
     ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
     instance->signIn = MakeSignInBoard(instance);
+    instance->shownTotal = MakeShownTotal(instance->accountCount);
+    instance->seen = MakeSeenBoard(instance);
 
     if (instance->animator) {
         char noMailPath[kPathSize];
         char newMailPath[kPathSize];
         FormFolderPath(noMailPath, sizeof noMailPath, rootFolder, relativeFolder, "NoMail.png");
         FormFolderPath(newMailPath, sizeof newMailPath, rootFolder, relativeFolder, "NewMail.png");
-        instance->animator->Load(noMailPath, newMailPath);
+        instance->animator->Load(noMailPath, newMailPath, instance->badge);
     }
     StartPeriodicWorker(instance);
     return instance;
@@ -72,6 +77,9 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     StopOneShotWorkers(instance);
     StopSignInWorker(instance);
     FreeSignInBoard(instance->signIn);
+    FreeIdleWatchers(instance);
+    FreeShownTotal(instance->shownTotal);
+    FreeSeenBoard(instance->seen);
     ReleaseItemTlsCredentials(instance);
     free(instance->accounts);
     delete instance->animator;
@@ -87,6 +95,10 @@ BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) 
     HostServices::DoAttentionAnimation(instance->itemWindow);
     if (StartSignInWorker(instance))
         return TRUE;
+    // What the last checks saw is now seen; a worker writes that down and
+    // shows the count that follows, so nothing here waits on a file or a server.
+    if (MarkAllSeen(instance->seen))
+        StartOneShotWorker(instance);
 
     // CreateProcessA may write into its command line, so it gets a copy.
     char commandLine[kPathSize];

@@ -3,10 +3,13 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "check/seen_board_win.h"
 #include "log/debug_log.h"
 #include "mail/bearer_login.h"
 #include "mail/imap_arguments.h"
 #include "mail/imap_reply.h"
+#include "mail/mailbox_name.h"
+#include "mail/mailbox_name_win.h"
 #include "mail/login_refusal.h"
 #include "net/reply_scan.h"
 #include "net/server_connection.h"
@@ -128,58 +131,129 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
     return false;
 }
 
+// EXAMINE of the account's Folder, INBOX without one; a folder the server
+// refuses is named in the reason line.
+bool Examine(const DockletInstance* instance, Connection** connection, Reply* reply, const MailAccount* account) {
+    char mailbox[kMailboxNameSize];
+    if (!FormMailboxName(account->folder, mailbox, sizeof mailbox)) {
+        SetReplyFailure(reply, "Folder \"%s\" is no text of the ANSI code page, or too long", account->folder);
+        return false;
+    }
+    // Modified UTF-7 is 7-bit: an atom or a quoted string always carries it.
+    char argument[2 * kMailboxNameSize + 3];
+    FormatImapArgument(argument, sizeof argument, mailbox);
+    ExchangeCommand(instance, connection, reply, '2', "2 EXAMINE %s%c%c", argument, 13, 10);
+    if (HasImapOk(reply->text, '2'))
+        return true;
+    if (account->folder[0] != '\0' && HasImapNo(reply->text, '2'))
+        SetReplyFailure(reply, "rejected by the server: reply to EXAMINE of Folder \"%s\" (%s)", account->folder,
+                        mailbox);
+    return false;
+}
+
+// Whether the EXAMINE reply gives what counting by UID needs; a reason line when not.
+bool CanCountByUid(const DockletInstance* instance, const char* examined, uint32_t* validity, uint32_t* uidNext) {
+    if (!instance->seen)
+        return false;
+    if (ReadImapCodeNumber(examined, "UIDVALIDITY", validity) && ReadImapCodeNumber(examined, "UIDNEXT", uidNext))
+        return true;
+    if (instance->debug)
+        WriteDebugLog(instance, "    CountNew: no UIDVALIDITY or UIDNEXT in the reply to EXAMINE: counting every "
+                                "unseen message");
+    return false;
+}
+
 }  // namespace
 
-int CheckImapAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer) {
+bool LogInToImap(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
+                 ImapSession* session) {
     if (bearer)
         bearer->refused = false;
-    Reply reply;
-    InitReply(&reply);
-    Connection* connection = OpenServerConnection(instance, &reply, account);
-    bool accepted = HasImapOk(reply.text, '*');
+    Reply* reply = &session->reply;
+    InitReply(reply);
+    session->connection = OpenServerConnection(instance, reply, account);
+    Connection** connection = &session->connection;
+    bool accepted = HasImapOk(reply->text, '*');
     // What a greeting in clear announces may be anyone's word: after STARTTLS
     // literals wait for the server's go-ahead, which every server gives.
-    bool literalPlus = account->security != kSecurityStartTls && AnnouncesLiteralPlus(reply.text);
-    bool initialResponse = account->security != kSecurityStartTls && AnnouncesSaslIr(reply.text);
+    const bool trusted = account->security != kSecurityStartTls;
+    bool literalPlus = trusted && AnnouncesLiteralPlus(reply->text);
+    bool initialResponse = trusted && AnnouncesSaslIr(reply->text);
+    session->idle = trusted && AnnouncesIdle(reply->text);
     if (accepted && account->security == kSecurityStartTls) {
         // Tag 0, so that the commands after it keep the tags they have in clear.
-        ExchangeCommand(instance, &connection, &reply, '0', "0 STARTTLS%c%c", 13, 10);
-        accepted = HasImapOk(reply.text, '0');
-        if (!accepted && reply.length > 0)
-            SetReplyFailure(&reply, "STARTTLS refused");
-        accepted = accepted && StartTlsOnConnection(instance, &connection, &reply, account);
+        ExchangeCommand(instance, connection, reply, '0', "0 STARTTLS%c%c", 13, 10);
+        accepted = HasImapOk(reply->text, '0');
+        if (!accepted && reply->length > 0)
+            SetReplyFailure(reply, "STARTTLS refused");
+        accepted = accepted && StartTlsOnConnection(instance, connection, reply, account);
     }
     if (accepted && bearer) {
-        accepted = Authenticate(instance, &connection, &reply, account, bearer, initialResponse);
+        accepted = Authenticate(instance, connection, reply, account, bearer, initialResponse);
     } else if (accepted) {
-        accepted = LogIn(instance, &connection, &reply, account, literalPlus);
+        accepted = LogIn(instance, connection, reply, account, literalPlus);
         if (!accepted)
-            NoteLoginRefusal(&reply, account);
+            NoteLoginRefusal(reply, account);
     }
-    if (accepted) {
-        ExchangeCommand(instance, &connection, &reply, '2', "2 EXAMINE INBOX%c%c", 13, 10);
-        accepted = HasImapOk(reply.text, '2');
-    }
-    if (accepted) {
-        ExchangeCommand(instance, &connection, &reply, '3', "3 SEARCH UNSEEN%c%c", 13, 10);
-        accepted = HasImapOk(reply.text, '3');
-    }
+    // Servers often list their capabilities again once logged in.
+    session->idle = session->idle || (accepted && AnnouncesIdle(reply->text));
+    return accepted;
+}
 
+bool ExamineFolder(const DockletInstance* instance, const MailAccount* account, ImapSession* session) {
+    return Examine(instance, &session->connection, &session->reply, account);
+}
+
+bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag) {
+    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c SEARCH UNSEEN%c%c",
+                    tag, 13, 10);
+    return HasImapOk(session->reply.text, tag);
+}
+
+void LogOutOfImap(const DockletInstance* instance, ImapSession* session) {
+    // The LOGOUT reply is read and logged but decides nothing.
+    ExchangeLastCommand(instance, &session->connection, &session->reply, '4', "4 LOGOUT\r\n");
+    CloseServerConnection(instance, &session->connection);
+}
+
+void AbandonImapSession(const DockletInstance* instance, ImapSession* session) {
+    LogReplyFailure(instance, &session->reply);
+    DisconnectFromServer(&session->connection);
+}
+
+int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
+                     BearerLogin* bearer) {
+    ImapSession session;
+    bool accepted = LogInToImap(instance, account, bearer, &session) && ExamineFolder(instance, account, &session);
+    Reply* reply = &session.reply;
+    // RFC 3501 section 2.3.1.1: UIDs only grow while UIDVALIDITY stays.
+    uint32_t validity = 0;
+    uint32_t uidNext = 0;
+    const bool byUid = accepted && account->countNew && CanCountByUid(instance, reply->text, &validity, &uidNext);
+    uint32_t floor = byUid ? SeenImapFloor(instance, account, validity, uidNext) : 0;
+    if (accepted && byUid) {
+        // Unseen as well: what the user has read elsewhere since is not new either.
+        ExchangeCommand(instance, &session.connection, reply, '3', "3 UID SEARCH UNSEEN UID %lu:*%c%c",
+                        static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
+        accepted = HasImapOk(reply->text, '3');
+    } else if (accepted) {
+        accepted = SearchUnseen(instance, &session, '3');
+    }
     int count = -1;
     if (accepted) {
-        count = CountSearchResults(reply.text);
-        // The LOGOUT reply is read and logged but decides nothing.
-        ExchangeLastCommand(instance, &connection, &reply, '4', "4 LOGOUT\r\n");
-        CloseServerConnection(instance, &connection);
+        uint32_t highest = uidNext - 1 > floor ? uidNext - 1 : floor;
+        count = byUid ? CountUidsAbove(reply->text, floor, &highest) : CountSearchResults(reply->text);
+        if (byUid && count != -1)
+            NoteImapObserved(instance, account, validity, highest);
+        LogOutOfImap(instance, &session);
         if (instance->debug)
             WriteDebugLog(instance, "    Nb Messages: %d", count);
         // Accepted, yet without the search's answer.
         if (count == -1 && instance->debug)
             WriteDebugLog(instance, "    Error: rejected by the server: reply to SEARCH");
     } else {
-        LogReplyFailure(instance, &reply);
-        DisconnectFromServer(&connection);
+        AbandonImapSession(instance, &session);
     }
-    FreeReply(&reply);
+    FreeReply(&session.reply);
     return count;
 }

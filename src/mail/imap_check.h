@@ -1,7 +1,10 @@
 #pragma once
 #include "config/mail_account.h"
-#include "mail/bearer_login.h"
 #include "docklet/docklet_instance.h"
+#include "mail/bearer_login.h"
+#include "net/reply.h"
+
+struct Connection;
 
 // Counts the unseen messages in the account's IMAP inbox: LOGIN, EXAMINE
 // INBOX, SEARCH UNSEEN, LOGOUT. Returns the count, or -1 when the check
@@ -9,4 +12,25 @@
 // instance's time-out; writes its dialogue to the debug log. With a bearer,
 // AUTHENTICATE XOAUTH2 with its access token takes the place of LOGIN, and
 // bearer->refused tells whether the server refused that token.
-int CheckImapAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer);
+int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
+                     BearerLogin* bearer);
+
+// The check's steps, for a dialogue that keeps the connection afterwards (IDLE).
+struct ImapSession {
+    Connection* connection; // null once closed
+    Reply reply;            // the last reply; FreeReply it when done
+    bool idle;              // the server announced IDLE before or at its login
+};
+
+// Connects, secures and logs in as the check does; false when the dialogue
+// cannot go on (the reply says why). Initialises session->reply either way.
+bool LogInToImap(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
+                 ImapSession* session);
+// "2 EXAMINE" of the account's Folder (INBOX without one); true on the server's OK.
+bool ExamineFolder(const DockletInstance* instance, const MailAccount* account, ImapSession* session);
+// "<tag> SEARCH UNSEEN"; true on the server's OK, the numbers in the reply.
+bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag);
+// "4 LOGOUT", then the normal close.
+void LogOutOfImap(const DockletInstance* instance, ImapSession* session);
+// Gives up: writes the reply's reason line and closes without a word.
+void AbandonImapSession(const DockletInstance* instance, ImapSession* session);

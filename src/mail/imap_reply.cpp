@@ -55,6 +55,37 @@ bool AnnouncesLiteralPlus(const char* reply) { return AnnouncesCapability(reply,
 
 bool AnnouncesSaslIr(const char* reply) { return AnnouncesCapability(reply, "SASL-IR"); }
 
+bool AnnouncesIdle(const char* reply) { return AnnouncesCapability(reply, "IDLE"); }
+
+// One line, at its start: "* ", digits, a space, then the word alone.
+static bool LineAnnouncesChange(const char* line) {
+    if (line[0] != '*' || line[1] != ' ' || line[2] < '0' || line[2] > '9')
+        return false;
+    line += 2 + strspn(line + 2, "0123456789");
+    if (*line != ' ')
+        return false;
+    ++line;
+    // FETCH carries its data after the word; the others end the line.
+    const size_t length = strcspn(line, " (\r\n");
+    char word[8];
+    if (length >= sizeof word)
+        return false;
+    memcpy(word, line, length);
+    word[length] = '\0';
+    return EqualsIgnoringCase(word, "EXISTS") || EqualsIgnoringCase(word, "EXPUNGE") ||
+           EqualsIgnoringCase(word, "FETCH") || EqualsIgnoringCase(word, "RECENT");
+}
+
+bool AnnouncesMailboxChange(const char* reply) {
+    for (const char* line = reply; line; line = strchr(line, '\n')) {
+        if (*line == '\n')
+            ++line;
+        if (LineAnnouncesChange(line))
+            return true;
+    }
+    return false;
+}
+
 bool HasImapNo(const char* reply, char tag) {
     const char refusal[] = {tag, ' ', 'N', 'O', '\0'};
     for (const char* line = reply; *line; ++line) {
@@ -75,4 +106,60 @@ const char* FindContinuation(const char* reply) {
         return nullptr;
     // RFC 3501 section 7.5: "+" SP text; some servers send "+" alone.
     return last[1] == ' ' ? last + 2 : last + 1;
+}
+
+// Reads the decimal at text up to a byte that is no digit; false when none
+// stands there, it is 0 or past 32 bits.
+static bool ReadNumber(const char** text, uint32_t* number) {
+    const char* digit = *text;
+    uint64_t value = 0;
+    for (; *digit >= '0' && *digit <= '9'; ++digit) {
+        value = value * 10 + static_cast<uint64_t>(*digit - '0');
+        if (value > UINT32_MAX)
+            return false;
+    }
+    if (digit == *text || value == 0)
+        return false;
+    *text = digit;
+    *number = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool ReadImapCodeNumber(const char* reply, const char* name, uint32_t* number) {
+    char code[32];
+    if (!FormatText(code, sizeof code, "* OK [%s ", name))
+        return false;
+    for (const char* line = reply; line; line = strchr(line, '\n')) {
+        if (*line == '\n')
+            ++line;
+        if (strncmp(line, code, strlen(code)) != 0)
+            continue;
+        const char* digits = line + strlen(code);
+        uint32_t read = 0;
+        if (!ReadNumber(&digits, &read) || *digits != ']')
+            return false;
+        *number = read;
+        return true;
+    }
+    return false;
+}
+
+int CountUidsAbove(const char* reply, uint32_t floor, uint32_t* largest) {
+    const char* line = strstr(reply, "* SEARCH");
+    if (!line)
+        return -1;
+    const char* item = line + 8;
+    int count = 0;
+    while (*item == ' ') {
+        ++item;
+        uint32_t uid = 0;
+        if (!ReadNumber(&item, &uid) || !(*item == ' ' || EndsLine(*item)))
+            return -1;
+        if (uid > floor) {
+            ++count;
+            if (uid > *largest)
+                *largest = uid;
+        }
+    }
+    return EndsLine(*item) ? count : -1;
 }

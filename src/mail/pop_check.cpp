@@ -3,10 +3,12 @@
 #include <climits>
 #include <cstring>
 
+#include "check/seen_board_win.h"
 #include "log/debug_log.h"
 #include "mail/local_counts_win.h"
 #include "mail/login_refusal.h"
 #include "mail/pop_reply.h"
+#include "net/reply_scan.h"
 #include "net/server_connection.h"
 #include "signin/token_limits.h"
 #include "signin/xoauth2.h"
@@ -46,6 +48,27 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
     if (bearer->refused && challenge[0] != '\0')
         SetReplyFailure(reply, "rejected by the server: %s (%s)", reply->step, challenge);
     return false;
+}
+
+// With CountNew: UIDL, and how many of its ids came since the last click.
+// -1, with a reason line, when the server gives no usable listing: the check
+// then counts as it would without CountNew.
+int CountNewByUidl(const DockletInstance* instance, Connection** connection, Reply* reply,
+                   const MailAccount* account) {
+    ExchangeCommand(instance, connection, reply, kPopListEnd, "UIDL%c%c", 13, 10);
+    // Lost on the way: the check fails with the connection's reason.
+    if (!*connection)
+        return -1;
+    UidSet listing = {};
+    const UidlRead read = IsPopOk(reply->text) ? ReadUidlListing(reply->text, &listing) : kUidlBad;
+    if (read == kUidlRead)
+        return CountNewPopIds(instance, account, &listing);
+    if (instance->debug)
+        WriteDebugLog(instance, "    CountNew: %s: counting every message",
+                      read == kUidlNoMemory       ? "no memory for the reply to UIDL"
+                      : IsPopOk(reply->text) ? "the reply to UIDL is no listing of unique-ids"
+                                              : "the server has no UIDL");
+    return -1;
 }
 
 }  // namespace
@@ -104,14 +127,24 @@ int CheckPopAccount(const DockletInstance* instance, const MailAccount* account,
         accepted = IsPopOk(reply.text);
     }
 
+    int serverCount = 0;
+    const StatCount stat = accepted ? ParseStatCount(reply.text, &serverCount) : kStatNoCount;
+    int fresh = -1;
+    if (accepted && account->countNew && instance->seen) {
+        fresh = CountNewByUidl(instance, &connection, &reply, account);
+        accepted = connection != nullptr;
+    }
+
     int result = -1;
     if (accepted) {
-        int serverCount = 0;
-        StatCount stat = ParseStatCount(reply.text, &serverCount);
         // The QUIT reply is read and logged but decides nothing.
         ExchangeLastCommand(instance, &connection, &reply, 0, "QUIT\r\n");
         CloseServerConnection(instance, &connection);
-        if (stat == kStatCounted) {
+        if (fresh != -1) {
+            result = fresh;
+            if (instance->debug)
+                WriteDebugLog(instance, "    Nb new messages in the server: %d", fresh);
+        } else if (stat == kStatCounted) {
             if (instance->debug)
                 WriteDebugLog(instance, "    Nb messages in the server: %d", serverCount);
             result = static_cast<int>(static_cast<unsigned>(serverCount) - static_cast<unsigned>(localCount));

@@ -21,11 +21,20 @@ ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0, kHttpHead, 0, 0
 static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
     if (scan->tag == 0)
         return true;
+    if (scan->tag == kPopListEnd) {
+        if (scan->lineStart == 0)
+            return data[0] == '-';
+        // A line of the list that begins with '.' has it doubled, so only
+        // the terminator is "." alone.
+        const size_t length = lineEnd - scan->lineStart;
+        return data[scan->lineStart] == '.' && (length == 1 || (length == 2 && data[lineEnd - 1] == '\r'));
+    }
     // RFC 3501 section 7.5: a continuation request waits for the client's
     // next line, so no tagged line follows it until the client has sent one.
-    if (scan->tag == kSaslReplyEnd && lineEnd > scan->lineStart && data[scan->lineStart] == '+')
+    const bool continues = scan->tag == kSaslReplyEnd || scan->tag == kIdleReplyEnd;
+    if (continues && lineEnd > scan->lineStart && data[scan->lineStart] == '+')
         return true;
-    const char tag = scan->tag == kSaslReplyEnd ? '1' : scan->tag;
+    const char tag = scan->tag == kSaslReplyEnd ? '1' : scan->tag == kIdleReplyEnd ? '5' : scan->tag;
     // RFC 3501 section 2.2.2: the tagged status line closes a command's reply.
     return lineEnd >= scan->lineStart + 2 && data[scan->lineStart] == tag &&
            data[scan->lineStart + 1] == ' ';

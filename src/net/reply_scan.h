@@ -20,6 +20,12 @@ const char kHttpReplyEnd = '\x01';
 // A step of an IMAP SASL exchange under tag 1: tag 1's status line, or a
 // continuation request ("+" and what follows on its line), whichever comes first.
 const char kSaslReplyEnd = '\x02';
+// The start of IMAP IDLE under tag 5: the continuation request that says the
+// server is idling, or tag 5's status line that refuses it.
+const char kIdleReplyEnd = '\x03';
+// A POP3 multi-line reply (RFC 1939 section 3): "-ERR" ends at its first
+// line; "+OK" goes on to the line that holds only ".".
+const char kPopListEnd = '\x04';
 
 struct ReplyScan {
     char tag;          // 0: the reply is its first line (greetings, POP3); else it

@@ -74,6 +74,19 @@ Connection* OpenEndpointConnection(const DockletInstance* instance, Reply* reply
 void ExchangeUnshown(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
                      const char* text);
 
+enum ServerLines {
+    kLinesCame,        // a whole line or more is in the reply
+    kNoLinesInTime,    // the wait ran out with nothing received; the connection stays open
+    kConnectionEnded,  // closed, failed or stopped: the connection is closed, the reply says why
+};
+
+// Waits up to waitMs (longer than the time-out: a server in IMAP IDLE speaks
+// only when something changed) for lines the server sends of its own accord,
+// reading until a line is whole, and writes them to the debug log. Like every
+// other wait it ends at once when the instance's stop event is set.
+ServerLines AwaitServerLines(const DockletInstance* instance, Connection** connection, Reply* reply,
+                             uint32_t waitMs);
+
 // The normal end, after the sign-off command: logs "Disconnect" and closes.
 void CloseServerConnection(const DockletInstance* instance, Connection** connection);
 

@@ -20,6 +20,7 @@ struct Connection {
     WSAEVENT event;  // network events of the socket, which is non-blocking
     TlsChannel* tls;       // null while the connection is plain
     DWORD stepStart;       // tick count when the send, reply or handshake under way began
+    DWORD stepBoundMs;     // how long that step may wait: the time-out, or longer while idling
     WaitOutcome lastWait;  // how the step's last wait for the network ended
     bool lastCommand;      // the command under way ends the dialogue: nothing more will be sent
     const DockletInstance* instance;  // whose time-out bounds each step and whose stop ends every wait
@@ -196,16 +197,16 @@ Connection* ConnectToServer(const DockletInstance* instance, Reply* reply, const
     return connection;
 }
 
-void StartStep(Connection* connection) {
+void StartStep(Connection* connection, DWORD boundMs) {
     connection->stepStart = GetTickCount();
+    connection->stepBoundMs = boundMs;
     connection->lastWait = kWaitSignalled;
 }
 
 // Waits within the step's bound; false, with the outcome kept, on time-out or stop.
 bool WaitInStep(Connection* connection) {
     WSANETWORKEVENTS events;
-    connection->lastWait =
-        WaitForNetwork(connection, connection->stepStart, CheckTimeoutMs(connection->instance), &events);
+    connection->lastWait = WaitForNetwork(connection, connection->stepStart, connection->stepBoundMs, &events);
     return connection->lastWait == kWaitSignalled;
 }
 
@@ -250,7 +251,7 @@ int ReceiveRawFor(void* connection, char* buffer, size_t room) {
 bool SendText(const DockletInstance* instance, Connection** connection, Reply* reply, const char* text) {
     if (!*connection)
         return false;
-    StartStep(*connection);
+    StartStep(*connection, CheckTimeoutMs(instance));
     size_t length = strlen(text);
     bool sent = (*connection)->tls ? SendTls((*connection)->tls, text, length) : SendRaw(*connection, text, length);
     if (!sent) {
@@ -279,8 +280,9 @@ void RecordTooLong(Reply* reply) {
 
 // Reads until the reply is whole; false, with the reason recorded, when it
 // cannot be: closed or reset before, time-out, stop, too long, out of memory.
-bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply* reply, ReplyEnd end) {
-    StartStep(connection);
+bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply* reply, ReplyEnd end,
+                 DWORD boundMs) {
+    StartStep(connection, boundMs);
     ReplyScan scan = StartReplyScan(end);
     for (;;) {
         // Room runs out only short of the bound: the reply outgrew what can be held.
@@ -324,7 +326,7 @@ size_t ReceiveReply(const DockletInstance* instance, Connection** connection, Re
     EmptyReply(reply);
     if (!*connection)
         return 0;
-    if (!ReceiveInto(instance, *connection, reply, end)) {
+    if (!ReceiveInto(instance, *connection, reply, end, CheckTimeoutMs(instance))) {
         EmptyReply(reply);
         DisconnectFromServer(connection);
     }
@@ -454,7 +456,7 @@ bool SecureConnection(const DockletInstance* instance, Connection** connection, 
     if (!credentials) {
         SetReplyFailure(reply, "TLS handshake failed (SChannel gives no credentials)");
     } else {
-        StartStep(*connection);
+        StartStep(*connection, CheckTimeoutMs(instance));
         TlsTransport transport = {*connection, SendRawFor, ReceiveRawFor};
         SECURITY_STATUS status = SEC_E_OK;
         TlsStart started = StartTlsChannel(credentials, account->address, &transport, &(*connection)->tls, &status);
@@ -592,6 +594,30 @@ void ExchangeUnshown(const DockletInstance* instance, Connection** connection, R
     NameStep(reply, text);
     SendText(instance, connection, reply, text);
     ReceiveReply(instance, connection, reply, end);
+}
+
+ServerLines AwaitServerLines(const DockletInstance* instance, Connection** connection, Reply* reply,
+                             uint32_t waitMs) {
+    EmptyReply(reply);
+    if (!*connection)
+        return kConnectionEnded;
+    CopyText(reply->step, sizeof reply->step, "idling");
+    // A quiet server is what this wait expects: its end is no failure, and
+    // the connection stays as it was.
+    char failure[sizeof reply->failure];
+    CopyText(failure, sizeof failure, reply->failure);
+    if (!ReceiveInto(instance, *connection, reply, 0, waitMs)) {
+        if ((*connection)->lastWait == kWaitTimedOut && reply->length == 0) {
+            CopyText(reply->failure, sizeof reply->failure, failure);
+            return kNoLinesInTime;
+        }
+        EmptyReply(reply);
+        DisconnectFromServer(connection);
+        return kConnectionEnded;
+    }
+    if (instance->debug)
+        WriteDebugLog(instance, "    %s", reply->text);
+    return kLinesCame;
 }
 
 void CloseServerConnection(const DockletInstance* instance, Connection** connection) {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,9 +60,9 @@ int IndexIn(const std::vector<uint32_t>& colours, uint32_t colour) {
 
 std::string Quiet() { return "[Common]\r\nNbAccount=0\r\nstringNoMsg=quiet\r\n"; }
 
-// One IMAP account at a scripted server on this machine.
-std::string ImapSettings(int port, int delaySeconds) {
-    return "[Common]\r\nNbAccount=1\r\nDelaySecond=" + std::to_string(delaySeconds) +
+// One IMAP account at a scripted server on this machine, with more common keys if given.
+std::string ImapSettings(int port, int delaySeconds, const std::string& common = "") {
+    return "[Common]\r\n" + common + "NbAccount=1\r\nDelaySecond=" + std::to_string(delaySeconds) +
            "\r\nTimeoutSecond=10\r\nstringCheck=checking\r\nstringNoMsg=none\r\n"
            "stringOneMsg=one\r\nstringHaveMsg=%d new\r\n"
            "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port) +
@@ -314,6 +316,85 @@ TEST(Animation, EachSetTakesUpAgainWhereItStopped) {
     EXPECT_GE(last[0], 0) << "no-mail frames shown";
     EXPECT_GE(last[1], 0) << "new-mail frames shown";
     EXPECT_GE(switches, 3) << run.Text();
+    ExpectNoLateCalls(run);
+}
+
+// The total on the new-mail frames and the sound of a rise, check after
+// check: a repeated total, a fall and no mail sound nothing; the frames of a
+// total keep one picture per colour (the strip's first and third frames
+// alike), and the no-mail frames are never drawn on.
+TEST(Animation, TheBadgeShowsEachTotalAndOnlyARiseSounds) {
+    auto finding = [](const std::string& numbers) { return ImapDialogue("* SEARCH" + numbers + "\r\n", 0); };
+    struct Check {
+        const char* label;
+        int total;
+        bool sounds;
+    } const checks[] = {{"2 new", 2, true}, {"2 new", 2, false}, {"3 new", 3, true},
+                        {"one", 1, false},  {"none", 0, false},  {"4 new", 4, true}};
+    ScriptedServer server(Scripts{{finding(" 1 2"), finding(" 1 2"), finding(" 1 2 3"), finding(" 3"),
+                                   finding(""), finding(" 4 5 6 7")}});
+    DockletFolder folder("Badge", ImapSettings(server.Port(), 180, "Badge=1\r\nSound=default\r\n"));
+    const std::vector<uint32_t> newMail = {kNewMailColours[0], kNewMailColours[1], kNewMailColours[0],
+                                           kNewMailColours[2]};
+    WriteStrips(folder, kNoMailColours, newMail);
+    std::vector<std::string> steps = {"create", "1", folder.Root(), folder.Relative()};
+    for (size_t hold = 1; hold < sizeof checks / sizeof checks[0]; ++hold)
+        steps.insert(steps.end(), {"wait", "700", "hold", "1"});
+    steps.insert(steps.end(), {"wait", "700", "destroy", "1"});
+    HostRun run = RunHost(steps);
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+
+    // Each check's final label, and whether a sound started since the check began.
+    std::vector<int> ends;
+    int began = 0;
+    size_t index = 0;
+    for (int line = run.Find("DockletSetLabel", "1"); line >= 0; line = run.Find("DockletSetLabel", "1", "", line + 1)) {
+        if (run.At(line).details == "\"checking\"") {
+            began = line;
+            continue;
+        }
+        if (run.At(line).details == "\"Aucun message\"")
+            continue;
+        ASSERT_LT(index, sizeof checks / sizeof checks[0]) << run.Text();
+        const Check& check = checks[index++];
+        EXPECT_EQ("\"" + std::string(check.label) + "\"", run.At(line).details) << run.Text();
+        int sound = run.Find("PlaySoundA", "-", "", began);
+        EXPECT_EQ(check.sounds, sound >= 0 && sound < line) << "check " << index << "\n" << run.Text();
+        ends.push_back(line);
+    }
+    ASSERT_EQ(sizeof checks / sizeof checks[0], ends.size()) << run.Text();
+    EXPECT_EQ(3, run.Count("PlaySoundA")) << run.Text();
+    for (int line = run.Find("PlaySoundA"); line >= 0; line = run.Find("PlaySoundA", "", "", line + 1))
+        EXPECT_EQ(0u, run.At(line).details.find("\"MailBeep\" flags=0x10003 ")) << run.At(line).details;
+
+    // Pictures by total and colour, past the first frame after each label,
+    // which may have been chosen just before the total changed.
+    std::map<std::pair<int, uint32_t>, std::set<std::string>> pictures;
+    size_t check = 0;
+    int skip = 0;
+    for (const Shown& frame : ShownOn(run, "1")) {
+        while (check < ends.size() && frame.line > ends[check]) {
+            ++check;
+            skip = 1;
+        }
+        const std::string& details = run.At(frame.line).details;
+        if (IndexIn(kNoMailColours, frame.colour) >= 0) {
+            EXPECT_NE(std::string::npos, details.find(" frame=NoMail.png#")) << details;
+            continue;
+        }
+        if (skip-- > 0 || check == 0)
+            continue;
+        EXPECT_EQ(std::string::npos, details.find(" frame=")) << "a new-mail frame without its badge: " << details;
+        pictures[{checks[check - 1].total, frame.colour}].insert(details.substr(0, details.find(" px=")));
+    }
+    std::map<uint32_t, std::set<std::string>> byColour;
+    for (const auto& picture : pictures) {
+        EXPECT_EQ(1u, picture.second.size()) << "total " << picture.first.first << ", colour " << std::hex
+                                             << picture.first.second << "\n" << run.Text();
+        byColour[picture.first.second].insert(picture.second.begin(), picture.second.end());
+    }
+    for (uint32_t colour : {newMail[0], newMail[1], newMail[3]})
+        EXPECT_EQ(4u, byColour[colour].size()) << "totals 2, 3, 1 and 4 apart, colour " << std::hex << colour;
     ExpectNoLateCalls(run);
 }
 

@@ -7,6 +7,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "dovecot_fixture_win.h"
 #include "host_run_win.h"
@@ -375,6 +376,45 @@ TEST_F(DovecotTls, AnUnknownSecurityFailsWithoutConnecting) {
         EXPECT_EQ(std::string::npos, log.find("bogus pass\r\r\n")) << log;
     }
     dovecot::Empty("bogus");
+}
+
+// Waits up to timeoutMs for text to appear in the file; the tick it was seen, or 0.
+DWORD WaitForText(const std::string& path, const std::string& text, DWORD timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5)) {
+        if (ReadWholeFile(path).find(text) != std::string::npos)
+            return GetTickCount();
+    }
+    return 0;
+}
+
+// With Idle=1 the server's announcement moves the label: DelaySecond's
+// periodic check is three minutes away, yet a delivery and an expunge each
+// show within a second.
+TEST_F(DovecotTls, IdleShowsDeliveriesAndExpungesAtOnce) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("idler", "idler pass");
+    dovecot::Empty("idler");
+    DockletFolder folder("Idler", Settings(TlsAccount("IMAP", "tls", ports.imaps, "idler", CaFileLine() + "Idle=1\r\n"), 1));
+    HostRun run;
+    std::thread host([&] {
+        run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "None", "30000", "waitlabel",
+                       "1", "2 new", "20000", "waitlabel", "1", "None", "20000", "destroy", "1"});
+    });
+    const std::string log = folder.Path() + "Debug.log";
+    const std::string journal = TestWorkFolder() + "journal.txt";
+    DWORD idling = WaitForText(log, "    + idling", 30000);
+    DWORD delivered = GetTickCount();
+    dovecot::Deliver("idler", 2);
+    DWORD shown = idling ? WaitForText(journal, "\"2 new\"", 20000) : 0;
+    dovecot::Empty("idler");
+    host.join();
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    EXPECT_NE(0u, idling) << folder.Read("Debug.log");
+    ASSERT_NE(0u, shown) << folder.Read("Debug.log");
+    const int gone = run.Find("DockletSetLabel", "1", "\"None\"", run.Find("DockletSetLabel", "1", "\"2 new\""));
+    EXPECT_GE(gone, 0) << run.Text();
+    RecordProperty("delivery_to_label_ms", static_cast<int>(shown - delivered));
+    EXPECT_LT(shown - delivered, 1000u) << folder.Read("Debug.log");
 }
 
 // OAuth2 accounts against the stand-in authorization server and Dovecot's

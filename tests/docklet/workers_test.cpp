@@ -303,3 +303,24 @@ TEST(WorkersTeardown, WhileResolving) {
 }
 
 }  // namespace
+
+// Idle=1: the watcher's count shows, then each change the server announces,
+// without a check of the cycle's own; removing the item ends the idle
+// connection as promptly as any wait.
+TEST(WorkersTeardown, WhileIdling) {
+    ScriptedServer server({Send("* OK [CAPABILITY IMAP4rev1 IDLE] ready\r\n"), ReadLine(), Send("1 OK\r\n"),
+                           ReadLine(), Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 3\r\n3 OK\r\n"), ReadLine(),
+                           Send("+ idling\r\n"), Pause(500), Send("* 4 EXISTS\r\n"), ReadLine(), Send("5 OK\r\n"),
+                           ReadLine(), Send("* SEARCH 3 4\r\n6 OK\r\n"), ReadLine(), Send("+ idling\r\n"),
+                           StaySilent()});
+    DockletFolder folder("Tidewell", Settings(server.Port(), 180) + "Idle=1\r\n");
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "5000",
+                           "wait", "300", "destroy", "1"});
+    ExpectPromptTeardown(run, "idling");
+    EXPECT_EQ(1, server.Connections());
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_TRUE(log.find("Its connection for IDLE is logging in") != std::string::npos ||
+                log.find("Count of the connection in IDLE, no new login") != std::string::npos)
+        << log;
+    EXPECT_NE(std::string::npos, log.find("Total mails:2 (idle account 0 counted)")) << log;
+}

@@ -107,6 +107,7 @@ DWORD WINAPI ScriptedServer::Play(void* parameter) {
 }
 
 bool ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET client) {
+    std::string unread;  // received already, beyond the lines the steps have read
     for (const ServerStep& step : steps) {
         switch (step.kind) {
         case ServerStep::kSend: {
@@ -121,17 +122,20 @@ bool ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
             break;
         }
         case ServerStep::kReadLine: {
-            char c;
-            int got;
-            while ((got = recv(client, &c, 1, 0)) == 1) {
+            // Read in chunks: a byte per call takes seconds for a long line
+            // under Wine. What came after the line waits for the next step.
+            size_t end;
+            while ((end = unread.find('\n')) == std::string::npos) {
+                char buffer[4096];
+                int got = recv(client, buffer, sizeof buffer, 0);
+                if (got <= 0)
+                    return true;
                 EnterCriticalSection(&lock_);
-                received_ += c;
+                received_.append(buffer, got);
                 LeaveCriticalSection(&lock_);
-                if (c == '\n')
-                    break;
+                unread.append(buffer, got);
             }
-            if (got != 1)
-                return true;
+            unread.erase(0, end + 1);
             break;
         }
         case ServerStep::kClose:

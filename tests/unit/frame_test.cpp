@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "animation/badge_geometry.h"
 #include "animation/frame_cycle.h"
 #include "animation/frame_geometry.h"
 #include "animation/frame_pixels.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -134,3 +136,58 @@ TEST(FrameCycle, ASharedFrameIsReleasedWithItsFirstEntryOnly) {
 }
 
 }  // namespace
+
+// The badge sits in the bottom right corner, scaled with the frame, and is
+// never cut by the frame's edge nor reaches outside the area put back before
+// each new count.
+TEST(BadgeGeometry, CornerShapesTextsAndTheirArea) {
+    struct Case {
+        uint32_t frame;
+        int32_t total;
+        const char* text;  // nullptr: no badge
+        BadgeBox shape;
+    } const cases[] = {
+        {128, 1, "1", {78, 78, 48, 48}},        // a disc
+        {128, 42, "42", {59, 78, 67, 48}},      // a pill
+        {128, 99, "99", {59, 78, 67, 48}},
+        {128, 100, "99+", {40, 78, 86, 48}},
+        {128, INT32_MAX, "99+", {40, 78, 86, 48}},
+        {48, 7, "7", {30, 30, 18, 18}},
+        {64, 100, "99+", {20, 39, 43, 24}},
+        {16, 5, "5", {10, 10, 6, 6}},
+        {4096, 3, "3", {2496, 2496, 1536, 1536}},
+        {128, 0, nullptr, {}},
+        {128, -3, nullptr, {}},
+        {15, 5, nullptr, {}},
+        {4097, 5, nullptr, {}},
+        {0, 5, nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.frame) + " px, total " + std::to_string(c.total));
+        BadgeLayout layout;
+        ASSERT_EQ(c.text != nullptr, LayOutBadge(c.frame, c.total, &layout));
+        BadgeBox area = BadgeAreaOf(c.frame);
+        if (!c.text) {
+            EXPECT_STREQ("", layout.text);
+            continue;
+        }
+        EXPECT_STREQ(c.text, layout.text);
+        EXPECT_EQ(c.shape.x, layout.shape.x);
+        EXPECT_EQ(c.shape.y, layout.shape.y);
+        EXPECT_EQ(c.shape.width, layout.shape.width);
+        EXPECT_EQ(c.shape.height, layout.shape.height);
+        const int32_t size = static_cast<int32_t>(c.frame);
+        EXPECT_GE(layout.rim, 1);
+        EXPECT_LT(layout.rim * 4, layout.shape.height);
+        EXPECT_LT(layout.textPixels, layout.shape.height);
+        EXPECT_GE(layout.shape.x - 1, area.x);
+        EXPECT_GE(layout.shape.y - 1, area.y);
+        EXPECT_EQ(size, area.x + area.width);
+        EXPECT_EQ(size, area.y + area.height);
+        EXPECT_LE(layout.shape.x + layout.shape.width, size);
+        EXPECT_LE(layout.shape.y + layout.shape.height, size);
+    }
+    BadgeBox none = BadgeAreaOf(15);
+    EXPECT_EQ(0, none.width);
+    EXPECT_EQ(0, none.height);
+}

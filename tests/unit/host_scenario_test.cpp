@@ -74,7 +74,7 @@ TEST(ParseWordSteps, ReadsEveryKindOfStep) {
     ASSERT_TRUE(ParseWordSteps({"create", "2", "C:\\Dock\\", "", "wait", "0", "waitlabel", "2", "",
                                 "86400000", "click", "2", "hold", "2", "info", "save", "2", "p.png",
                                 "stats", "waitchange", "2", "Checking...", "500", "waitframe", "2",
-                                "NewMail.png", "0", "destroy", "2", "save", "2", "after.png", "quit"},
+                                "NewMail.png", "0", "destroy", "2", "save", "2", "after.png", "48", "quit"},
                                false, &steps, &error))
         << error;
     ASSERT_EQ(13u, steps.size());
@@ -91,6 +91,8 @@ TEST(ParseWordSteps, ReadsEveryKindOfStep) {
     EXPECT_EQ(StepKind::kInfo, steps[5].kind);
     EXPECT_EQ(StepKind::kSave, steps[6].kind);
     EXPECT_EQ("p.png", steps[6].file);
+    EXPECT_EQ(0ul, steps[6].side);
+    EXPECT_EQ(48ul, steps[11].side);
     EXPECT_EQ(StepKind::kStats, steps[7].kind);
     EXPECT_EQ(StepKind::kWaitChange, steps[8].kind);
     EXPECT_EQ("Checking...", steps[8].text);
@@ -119,6 +121,9 @@ TEST(ParseWordSteps, RejectsBadWordsWithTheirPlace) {
     EXPECT_NE(std::string::npos, WordStepsError({"waitchange", "1", "text"}).find("milliseconds"));
     EXPECT_NE(std::string::npos, WordStepsError({"waitframe", "1", "", "10"}).find("non-empty picture"));
     EXPECT_NE(std::string::npos, WordStepsError({"waitframe", "1", "a.png", "x"}).find("milliseconds"));
+    EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "a.png", "15"}).find("side from 16"));
+    EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "a.png", "1025"}).find("not \"1025\""));
+    EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "a.png", "4x"}).find("pixels"));
 }
 
 TEST(ParseWordSteps, ChecksTheItemsAcrossTheWholeScenario) {

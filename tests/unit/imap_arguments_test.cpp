@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mail/imap_arguments.h"
+#include "mail/mailbox_name.h"
 
 namespace {
 
@@ -38,6 +39,46 @@ TEST(NeedsImapLiteral, AnyByteOutsideSevenBitAscii) {
     EXPECT_TRUE(NeedsImapLiteral("caf\xC3\xA9"));
     EXPECT_TRUE(NeedsImapLiteral("\x80"));
     EXPECT_TRUE(NeedsImapLiteral("abc\xFF"));
+}
+
+}  // namespace
+
+namespace {
+
+std::string MailboxName(const std::u16string& name, size_t size = 128) {
+    char out[128];
+    const bool fits = EncodeMailboxName(reinterpret_cast<const uint16_t*>(name.data()), name.size(), out, size);
+    return fits ? std::string(out) : "(no fit) " + std::string(out);
+}
+
+TEST(EncodeMailboxName, ModifiedUtf7) {
+    const struct {
+        std::u16string name;
+        const char* encoded;
+    } cases[] = {
+        {u"INBOX", "INBOX"},
+        {u"", ""},
+        {u"&", "&-"},
+        {u"R&D", "R&-D"},
+        {u"Entw\u00FCrfe", "Entw&APw-rfe"},  // Windows-1252 0xFC
+        {u"caf\u00E9 & co", "caf&AOk- &- co"},
+        {u"\u00C4rger.\u00D6l", "&AMQ-rger.&ANY-l"},
+        {u"\u20AC", "&IKw-"},  // Windows-1252 0x80
+        {u"~peter/mail/\u65E5\u672C\u8A9E/\u53F0\u5317", "~peter/mail/&ZeVnLIqe-/&U,BTFw-"},
+        {u"\U0001F600", "&2D3eAA-"},  // a surrogate pair is one run
+        {u"a\"b\\c d", "a\"b\\c d"},
+        {u"\tx\x7F", "&AAk-x&AH8-"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.encoded, MailboxName(c.name)) << c.encoded;
+}
+
+TEST(EncodeMailboxName, WhatDoesNotFitIsEmptyNeverCut) {
+    EXPECT_EQ("(no fit) ", MailboxName(u"INBOX", 5));
+    EXPECT_EQ("INBOX", MailboxName(u"INBOX", 6));
+    EXPECT_EQ("(no fit) ", MailboxName(u"\u00E9", 5));
+    EXPECT_EQ("&AOk-", MailboxName(u"\u00E9", 6));
+    EXPECT_EQ("(no fit) ", MailboxName(u"&", 2));
 }
 
 }  // namespace

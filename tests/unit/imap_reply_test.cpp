@@ -50,6 +50,61 @@ TEST(CountSearchResults, ThousandsOfMessages) {
     EXPECT_EQ(5000, CountSearchResults(reply.c_str()));
 }
 
+TEST(ReadImapCodeNumber, UidValidityAndUidNextOfAnExamine) {
+    const char examined[] = "* 5 EXISTS\r\n* OK [UIDVALIDITY 1700000000] UIDs valid\r\n"
+                            "* OK [UIDNEXT 42] Predicted next UID\r\n2 OK [READ-ONLY] done\r\n";
+    const struct {
+        const char* reply;
+        const char* name;
+        uint32_t number;  // 0: none read
+    } cases[] = {
+        {examined, "UIDVALIDITY", 1700000000},
+        {examined, "UIDNEXT", 42},
+        {examined, "HIGHESTMODSEQ", 0},
+        {"* OK [UIDNEXT 4294967295] x\r\n", "UIDNEXT", 4294967295u},
+        {"* OK [UIDNEXT 4294967296] x\r\n", "UIDNEXT", 0},
+        {"* OK [UIDNEXT 0] x\r\n", "UIDNEXT", 0},
+        {"* OK [UIDNEXT -3] x\r\n", "UIDNEXT", 0},
+        {"* OK [UIDNEXT 12 ] x\r\n", "UIDNEXT", 0},
+        {"* OK [UIDNEXT 12", "UIDNEXT", 0},
+        // Only an untagged OK at the start of a line, never inside some text.
+        {"2 OK [UIDNEXT 12] x\r\n", "UIDNEXT", 0},
+        {"* NO said * OK [UIDNEXT 12] x\r\n", "UIDNEXT", 0},
+        {"* OK [UIDNEXTX 12] x\r\n* OK [UIDNEXT 13] y\r\n", "UIDNEXT", 13},
+    };
+    for (const auto& c : cases) {
+        uint32_t number = 0;
+        EXPECT_EQ(c.number != 0, ReadImapCodeNumber(c.reply, c.name, &number)) << c.reply;
+        EXPECT_EQ(c.number, number) << c.reply;
+    }
+}
+
+TEST(CountUidsAbove, OnlyUidsAboveTheFloorAndTheLargestOfThem) {
+    const struct {
+        const char* reply;
+        uint32_t floor;
+        int count;
+        uint32_t largest;  // starts at 7
+    } cases[] = {
+        {"* SEARCH 8 9 12\r\n3 OK\r\n", 7, 3, 12},
+        {"* SEARCH\r\n3 OK\r\n", 7, 0, 7},
+        // "8:*" when the last UID is 5: the server answers with UID 5.
+        {"* SEARCH 5\r\n3 OK\r\n", 7, 0, 7},
+        {"* SEARCH 12 3 9\r\n", 7, 2, 12},
+        {"* SEARCH 4294967295\r\n", 4294967294u, 1, 4294967295u},
+        {"* SEARCH 4294967296\r\n", 7, -1, 7},
+        {"* SEARCH 8 x\r\n", 7, -1, 8},
+        {"* SEARCH 8  9\r\n", 7, -1, 8},
+        {"* SEARCH 0\r\n", 0, -1, 7},
+        {"3 OK\r\n", 7, -1, 7},
+    };
+    for (const auto& c : cases) {
+        uint32_t largest = 7;
+        EXPECT_EQ(c.count, CountUidsAbove(c.reply, c.floor, &largest)) << c.reply;
+        EXPECT_EQ(c.largest, largest) << c.reply;
+    }
+}
+
 TEST(AnnouncesLiteralPlus, OnlyAsACapabilityOfItsOwn) {
     const struct {
         const char* reply;
@@ -82,6 +137,51 @@ TEST(AnnouncesSaslIr, OnlyAsACapabilityOfItsOwn) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.announced, AnnouncesSaslIr(c.reply)) << c.reply;
+}
+
+TEST(AnnouncesIdle, OnlyAsACapabilityOfItsOwn) {
+    const struct {
+        const char* reply;
+        bool announced;
+    } cases[] = {
+        {"* OK [CAPABILITY IMAP4rev1 SASL-IR ID ENABLE IDLE LITERAL+] Dovecot ready.\r\n", true},
+        {"* CAPABILITY IMAP4rev1 idle\r\n7 OK\r\n", true},
+        {"1 OK [CAPABILITY IMAP4rev1 IDLE] Logged in\r\n", true},
+        {"* OK [CAPABILITY IMAP4rev1 IDLEX XIDLE] ready\r\n", false},
+        {"* OK ready, IDLE welcome\r\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.announced, AnnouncesIdle(c.reply)) << c.reply;
+}
+
+// What ends a wait in IDLE: only an untagged number and one of the four words.
+TEST(AnnouncesMailboxChange, UntaggedCountsOfTheFourKinds) {
+    const struct {
+        const char* reply;
+        bool changed;
+    } cases[] = {
+        {"* 4 EXISTS\r\n", true},
+        {"* 12 EXPUNGE\r\n", true},
+        {"* 3 FETCH (FLAGS (\\Seen))\r\n", true},
+        {"* 1 recent\r\n", true},
+        {"* 0 RECENT", true},
+        {"+ idling\r\n* 5 EXISTS\r\n", true},
+        {"* OK Still here\r\n* 2 FETCH(FLAGS ())\r\n", true},
+        {"* OK Still here\r\n", false},
+        {"+ idling\r\n", false},
+        {"5 OK Idle completed\r\n", false},
+        {"* 4 EXISTSX\r\n", false},
+        {"* EXISTS\r\n", false},
+        {"* 4  EXISTS\r\n", false},
+        {"*  4 EXISTS\r\n", false},
+        {"1 4 EXISTS\r\n", false},
+        {"* OK [ALERT] * 4 EXISTS\r\n", false},
+        {"* 4 EXPUNGED\r\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.changed, AnnouncesMailboxChange(c.reply)) << c.reply;
 }
 
 // What ends an AUTHENTICATE step: a continuation request as the last line,

@@ -2,7 +2,13 @@
 
 #include <climits>
 
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "check/seen_state.h"
 #include "mail/pop_reply.h"
+#include "text/bounded_text.h"
 
 namespace {
 
@@ -71,6 +77,132 @@ TEST(ParseStatCount, OnlyADecimalCountRightAfterTheStatus) {
         int count = -7;
         EXPECT_EQ(c.result, ParseStatCount(c.reply, &count)) << c.reply;
         EXPECT_EQ(c.result == kStatCounted ? c.count : -7, count) << c.reply;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string Ids(const UidSet& set) {
+    std::string ids;
+    for (size_t i = 0; i < set.count; ++i)
+        ids += std::string(i ? " " : "") + (set.text + set.starts[i]);
+    return ids;
+}
+
+TEST(ReadUidlListing, SortedIdsOrWhyNot) {
+    const std::string longest(70, '~');
+    const struct {
+        std::string reply;
+        UidlRead read;
+        std::string ids;  // sorted
+    } cases[] = {
+        {"+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n", kUidlRead,
+         "QhdPYR:00WBw1Ph7x7 whqtswO00WBw418f9t5JxYwZ"},
+        {"+OK 0 messages\r\n.\r\n", kUidlRead, ""},
+        {"+OK\n1 b\n2 a\n.\n", kUidlRead, "a b"},
+        {"+OK\r\n1 " + longest + "\r\n.\r\n", kUidlRead, longest},
+        {"+OK\r\n1 " + longest + "~\r\n.\r\n", kUidlBad, ""},
+        {"+OK\r\n1 a b\r\n.\r\n", kUidlBad, ""},
+        {"+OK\r\n1\r\n.\r\n", kUidlBad, ""},
+        {"+OK\r\nx a\r\n.\r\n", kUidlBad, ""},
+        {"+OK\r\n1 caf\xC3\xA9\r\n.\r\n", kUidlBad, ""},
+        {"+OK\r\n1 a\r\n", kUidlBad, ""},
+        {"-ERR unknown command\r\n", kUidlBad, ""},
+    };
+    for (const auto& c : cases) {
+        UidSet set = {};
+        EXPECT_EQ(c.read, ReadUidlListing(c.reply.c_str(), &set)) << c.reply;
+        EXPECT_EQ(c.ids, Ids(set)) << c.reply;
+        for (size_t i = 0; i < set.count; ++i)
+            EXPECT_TRUE(UidSetHolds(&set, set.text + set.starts[i]));
+        EXPECT_FALSE(UidSetHolds(&set, "zz"));
+        FreeUidSet(&set);
+    }
+}
+
+MailAccount Account(const char* type, const char* login, const char* folder = "") {
+    MailAccount account = {};
+    CopyText(account.typeText, sizeof account.typeText, type);
+    CopyText(account.address, sizeof account.address, "mail.example.org");
+    CopyText(account.login, sizeof account.login, login);
+    CopyText(account.folder, sizeof account.folder, folder);
+    return account;
+}
+
+// Two IMAP accounts and a POP3 one, with keys.
+struct Entries {
+    SeenEntry entries[3] = {};
+    Entries() {
+        const MailAccount accounts[] = {Account("IMAP", "me", "Lists/T\xE9l \"x\""), Account("imap", "you"),
+                                        Account("POP", "me")};
+        for (int i = 0; i < 3; ++i) {
+            FormSeenKey(&accounts[i], entries[i].key, sizeof entries[i].key);
+            entries[i].pop = i == 2;
+        }
+    }
+    ~Entries() {
+        for (SeenEntry& entry : entries)
+            FreeSeenMark(&entry.baseline);
+    }
+};
+
+TEST(SeenFile, WrittenMarksReadBackUnderTheirKeys) {
+    Entries written;
+    written.entries[0].baseline = SeenMark{true, 1700000000, 41, UidSet{}};
+    ASSERT_EQ(kUidlRead, ReadUidlListing("+OK\r\n1 b\r\n2 a\r\n.\r\n", &written.entries[2].baseline.uids));
+    written.entries[2].baseline.known = true;
+    size_t length = 0;
+    char* text = FormSeenFile(written.entries, 3, &length);
+    ASSERT_NE(nullptr, text);
+    EXPECT_EQ("Tidewell seen 1\nimap imap%2Fmail.example.org%2Fme%2FLists%2FT%E9l%20%22x%22 1700000000 41\n"
+              "pop pop%2Fmail.example.org%2Fme%2F 2\na\nb\n",
+              std::string(text, length));
+    // Read by accounts listed in another order: the key finds each mark.
+    Entries read;
+    std::swap(read.entries[0], read.entries[1]);
+    size_t badLine = 0;
+    EXPECT_TRUE(ReadSeenFile(text, length, read.entries, 3, &badLine));
+    free(text);
+    EXPECT_FALSE(read.entries[0].baseline.known);
+    EXPECT_TRUE(read.entries[1].baseline.known);
+    EXPECT_EQ(1700000000u, read.entries[1].baseline.validity);
+    EXPECT_EQ(41u, read.entries[1].baseline.highest);
+    EXPECT_EQ("a b", Ids(read.entries[2].baseline.uids));
+}
+
+TEST(SeenFile, DamageForgetsEveryMarkAndNamesItsLine) {
+    const std::string head = "Tidewell seen 1\n";
+    const std::string good = head + "pop pop%2Fmail.example.org%2Fme%2F 1\na\n";
+    const struct {
+        std::string text;
+        size_t badLine;  // 0: read
+    } cases[] = {
+        {good, 0},
+        {head, 0},
+        {head + "imap elsewhere 1 2\n" + "pop pop%2Fmail.example.org%2Fme%2F 0\n", 0},
+        {"", 1},
+        {"Tidewell seen 2\n", 1},
+        {good + "imap x 1\n", 4},
+        {good + "imap x 1 2 3\n", 4},
+        {good + "imap x 1 -2\n", 4},
+        {good + "imap x 1 4294967296\n", 4},
+        {good + "mbox x 1 2\n", 4},
+        {good + "imap  1 2\n", 4},
+        {head + "pop pop%2Fmail.example.org%2Fme%2F 3\na\nb\n", 5},
+        {head + "pop pop%2Fmail.example.org%2Fme%2F 1\na b\n", 3},
+        {head + "pop pop%2Fmail.example.org%2Fme%2F 1\n\n", 3},
+        {good + std::string("imap x 1 2\0\n", 12), 1},
+        {good.substr(0, good.size() - 3), 3},
+    };
+    for (const auto& c : cases) {
+        Entries entries;
+        size_t badLine = 0;
+        EXPECT_EQ(c.badLine == 0, ReadSeenFile(c.text.data(), c.text.size(), entries.entries, 3, &badLine)) << c.text;
+        EXPECT_EQ(c.badLine, badLine) << c.text;
+        EXPECT_EQ(c.badLine == 0 && c.text != head, entries.entries[2].baseline.known) << c.text;
+        EXPECT_FALSE(entries.entries[0].baseline.known);
     }
 }
 

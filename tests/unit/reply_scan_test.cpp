@@ -50,8 +50,14 @@ TEST(ReplyScan, SaslStepsEndAtAContinuationOrTagOne) {
         std::string reply;
         size_t piece;
         std::string states;
+        char end = kSaslReplyEnd;
     } cases[] = {
         {"+ \r\n", 1, "NNNC"},
+        // IDLE's start ends the same way, at tag 5 rather than tag 1.
+        {"+ idling\r\n", 64, "C", kIdleReplyEnd},
+        {"5 NO [LIMIT] Too many idlers\r\n", 64, "C", kIdleReplyEnd},
+        {"1 OK\r\n* 1 EXISTS\r\n5 BAD\r\n", 64, "C", kIdleReplyEnd},
+        {"1 OK\r\n5OK\r\n", 64, "N", kIdleReplyEnd},
         {"+ eyJzdGF0dXMiOiI0MDEifQ==\r\n", 64, "C"},
         {"+\n", 1, "NC"},
         {"* CAPABILITY IMAP4rev1\r\n+ \r\n", 64, "C"},
@@ -62,7 +68,30 @@ TEST(ReplyScan, SaslStepsEndAtAContinuationOrTagOne) {
         {"+ go", 64, "N"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.states, Feed(kSaslReplyEnd, c.reply, c.piece)) << c.reply;
+        EXPECT_EQ(c.states, Feed(c.end, c.reply, c.piece)) << c.reply;
+}
+
+// RFC 1939 section 3: "-ERR" is one line; "+OK" runs to "." alone, and a
+// line of the listing that begins with a dot has it doubled.
+TEST(ReplyScan, PopListingsEndAtALoneDot) {
+    const struct {
+        std::string reply;
+        size_t piece;
+        std::string states;
+    } cases[] = {
+        {"-ERR no UIDL\r\n", 64, "C"},
+        {"-ERR\n", 1, "NNNNC"},
+        {"+OK\r\n.\r\n", 64, "C"},
+        {"+OK\r\n.\r", 64, "N"},
+        {"+OK 2 messages\r\n1 a\r\n2 .b\r\n.\r\n", 64, "C"},
+        {"+OK\r\n1 x\r\n.\r\n", 3, "NNNNC"},
+        {"+OK\n.\n", 1, "NNNNNC"},
+        {"+OK\r\n..\r\n.x\r\n. \r\n", 64, "N"},
+        // The status line itself never ends a listing, even as ".".
+        {".\r\n", 64, "N"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.states, Feed(kPopListEnd, c.reply, c.piece)) << c.reply;
 }
 
 TEST(ReplyScan, RepliesPastTheBoundAreTooLong) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "check/seen_board_win.h"
 #include "net/tls_credentials_win.h"
 #include "text/bounded_text.h"
 
@@ -16,6 +17,7 @@ CheckBed::CheckBed() : instance() {
 
 CheckBed::~CheckBed() {
     ReleaseItemTlsCredentials(&instance);
+    FreeSeenBoard(instance.seen);
     CloseHandle(instance.stopEvent);
     free(instance.accounts);
 }
@@ -31,6 +33,12 @@ MailAccount& CheckBed::AddAccount(int32_t type, int port, const char* login, con
     CopyText(account.login, sizeof account.login, login);
     CopyText(account.password, sizeof account.password, password);
     return account;
+}
+
+void CheckBed::StartSeenBoard() {
+    FreeSeenBoard(instance.seen);
+    CopyText(instance.iniPath, sizeof instance.iniPath, (folder.Path() + "TidewellDocklet.ini").c_str());
+    instance.seen = MakeSeenBoard(&instance);
 }
 
 std::string ConnectionLogLine(const std::string& text) {

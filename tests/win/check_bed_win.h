@@ -15,6 +15,9 @@ struct CheckBed {
     // Adds an account for 127.0.0.1 at port; the reference lasts until the next one is added.
     MailAccount& AddAccount(int32_t type, int port, const char* login = "me", const char* password = "secret");
     std::string Log() const { return folder.Read("Debug.log"); }
+    // The marks of the accounts added with countNew set, read from and written
+    // to the folder's TidewellDocklet.seen, as an item started now has them.
+    void StartSeenBoard();
 
     TempFolder folder;
     DockletInstance instance;

@@ -102,6 +102,32 @@ TEST_F(CheckCycle, OneMessageShowsTheOneMessageTextUnformatted) {
     EXPECT_EQ((Labels{"Checking", "2 new"}), RecordingHost::Labels());
 }
 
+// Only a total above the one before asks for the sound; a file that is not
+// there is a reason line, and the check counts on as it would without it.
+TEST_F(CheckCycle, AMissingSoundFileIsAReasonLineOnARise) {
+    const std::string path = bed.folder.Path() + "chime.wav";
+    bed.instance.sound = kSoundFile;
+    CopyText(bed.instance.soundPath, kPathSize, path.c_str());
+    struct Case {
+        const char* found;
+        const char* label;
+        bool asks;
+    } const cases[] = {{" 1 2", "2 new", true}, {" 1 2", "2 new", false}, {" 1", "One", false},
+                       {" 1 2 3", "3 new", true}, {"", "None", false}, {" 9", "One", true}};
+    bed.AddAccount(kAccountImap, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RecordingHost::Reset();
+        bed.folder.Write("Debug.log", "");
+        auto server = ServerFinding(c.found);
+        bed.instance.accounts[0].port = server->Port();
+        CheckAllAccounts(&bed.instance);
+        EXPECT_EQ((Labels{"Checking", c.label}), RecordingHost::Labels());
+        EXPECT_EQ(c.asks ? 1u : 0u, Count("  Sound: " + path + " cannot be found (Windows error 2: ")) << bed.Log();
+        EXPECT_EQ(0u, Count("Failed")) << bed.Log();
+    }
+}
+
 TEST_F(CheckCycle, EveryAccountFailingLooksLikeNoMail) {
     auto first = RefusingServer();
     auto second = RefusingServer();

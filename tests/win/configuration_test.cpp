@@ -257,23 +257,35 @@ TEST_F(Configuration, SecurityKeysAndTheirPortDefaults) {
     EXPECT_STREQ("Tls1.3", instance.accounts[0].securityText);
 }
 
-TEST_F(Configuration, CaFileIsFoundFromTheDockletFolder) {
+// CAFile and Sound name files the same way; Sound also takes the system's sound.
+TEST_F(Configuration, CaFileAndSoundAreFoundFromTheDockletFolder) {
     struct Case {
         const char* written;
         std::string path;
+        int32_t sound;
     };
     const Case cases[] = {
-        {"", ""},
-        {"myca.pem", folder.Path() + kRelative + "myca.pem"},
-        {"certs\\ca.der", folder.Path() + kRelative + "certs\\ca.der"},
-        {"D:\\certs\\ca.pem", "D:\\certs\\ca.pem"},
-        {"\\\\server\\share\\ca.pem", "\\\\server\\share\\ca.pem"},
-        {"/etc/ssl/ca.pem", "/etc/ssl/ca.pem"},
+        {"", "", kSoundNone},
+        {"myca.pem", folder.Path() + kRelative + "myca.pem", kSoundFile},
+        {"certs\\ca.der", folder.Path() + kRelative + "certs\\ca.der", kSoundFile},
+        {"D:\\certs\\ca.pem", "D:\\certs\\ca.pem", kSoundFile},
+        {"\\\\server\\share\\ca.pem", "\\\\server\\share\\ca.pem", kSoundFile},
+        {"/etc/ssl/ca.pem", "/etc/ssl/ca.pem", kSoundFile},
+        {"Default", "", kSoundDefault},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.written);
-        Read(std::string("[common]\r\nNbAccount=1\r\n[account0]\r\nType=IMAP\r\nCAFile=") + c.written + "\r\n");
-        EXPECT_EQ(c.path, instance.accounts[0].caFile);
+        Read(std::string("[common]\r\nNbAccount=1\r\nSound=") + c.written + "\r\n[account0]\r\nType=IMAP\r\nCAFile=" +
+             c.written + "\r\n");
+        if (c.sound != kSoundDefault) {
+            EXPECT_EQ(c.path, instance.accounts[0].caFile);
+        }
+        EXPECT_EQ(c.sound, instance.sound);
+        EXPECT_EQ(c.path, instance.soundPath);
+    }
+    for (const char* badge : {"1", "01", "2", "yes", ""}) {
+        Read(std::string("[common]\r\nBadge=") + badge + "\r\n");
+        EXPECT_EQ(atoi(badge) == 1, instance.badge) << badge;
     }
 }
 
@@ -289,11 +301,11 @@ TEST_F(Configuration, TheNewerKeysShowInTheDumpOnlyWhereSet) {
     Read(common + account);
     EXPECT_EQ(plain, Log());
     folder.Write(std::string(kRelative) + "Debug.log", "");
-    Read(common + "TimeoutSecond=20\r\nstringFailed=%d failed\r\n" + account +
+    Read(common + "TimeoutSecond=20\r\nstringFailed=%d failed\r\nBadge=1\r\nSound=chime.wav\r\n" + account +
          "Security=tls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\nCertificateFingerprint=ab cd\r\n");
     EXPECT_EQ("----------------------------\r\nNbAccounts:1\r\nDelay:180 seconds\r\nLink:\r\n"
-              "TimeoutSecond:20\r\nstringFailed:%d failed\r\n"
-              "Account 0 :\r\n  Type:2 (IMAP)\r\n  Port:993\r\n  Address:mail.example.com\r\n"
+              "TimeoutSecond:20\r\nstringFailed:%d failed\r\nBadge:1\r\nSound:" +
+                  folder.Path() + kRelative + "chime.wav\r\nAccount 0 :\r\n  Type:2 (IMAP)\r\n  Port:993\r\n  Address:mail.example.com\r\n"
               "  Login:me\r\n  Password:pw\r\n  RegKey:\r\n  Security:tls\r\n"
               "  VerifyCertificate:0 (certificate not checked)\r\n  CAFile:" +
                   folder.Path() + kRelative + "ca.pem\r\n  CertificateFingerprint:ab cd\r\n",

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/seen_board_win.h"
 #include "mail/imap_check.h"
+#include "mail/imap_idle_win.h"
 #include "text/base64.h"
 #include "text/bounded_text.h"
 #include "tls_scenes_win.h"
@@ -53,6 +55,103 @@ TEST(ImapCheck, CountsUnseenMessagesAndLogsTheWholeDialogue) {
                   ConnectionLogLine("* SEARCH 2 4 5\r\n3 OK Search completed.\r\n") + ConnectionLogLine("4 LOGOUT\r\n") +
                   ConnectionLogLine(kLoggedOut) + ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb Messages: 3"),
               bed.Log());
+}
+
+TEST(ImapCheck, FoldersAreExaminedByTheirModifiedUtf7Names) {
+    const struct {
+        const char* folder;  // Windows-1252, as the INI holds it
+        const char* examine;
+    } cases[] = {
+        {"", "2 EXAMINE INBOX\r\n"},
+        {"My Folder", "2 EXAMINE \"My Folder\"\r\n"},
+        {"Say \"hi\"", "2 EXAMINE \"Say \\\"hi\\\"\"\r\n"},
+        {"Lists.Work", "2 EXAMINE Lists.Work\r\n"},
+        {"Entw\xFCrfe", "2 EXAMINE Entw&APw-rfe\r\n"},
+        {"R&D \x80", "2 EXAMINE \"R&-D &IKw-\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        ScriptedServer server(Dialogue("* SEARCH 3\r\n3 OK\r\n"));
+        CheckBed bed;
+        CopyText(bed.AddAccount(kAccountImap, server.Port()).folder, kAccountTextSize, c.folder);
+        EXPECT_EQ(1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+        EXPECT_EQ(std::string("1 LOGIN me secret\r\n") + c.examine + "3 SEARCH UNSEEN\r\n4 LOGOUT\r\n",
+                  server.Received());
+    }
+}
+
+TEST(ImapCheck, AFolderTheServerDoesNotHaveIsNamedInTheReason) {
+    ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                           Send("2 NO Mailbox doesn't exist: Entw&APw-rfe\r\n")});
+    CheckBed bed;
+    CopyText(bed.AddAccount(kAccountImap, server.Port()).folder, kAccountTextSize, "Entw\xFCrfe");
+    EXPECT_EQ(-1, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+    EXPECT_TRUE(EndsWith(bed.Log(), ConnectionLogLine("Error: rejected by the server: reply to EXAMINE of Folder "
+                                                      "\"Entw\xFCrfe\" (Entw&APw-rfe)")))
+        << bed.Log();
+}
+
+// One item's checks in turn, with clicks and a restart between them.
+TEST(ImapCheck, CountNewCountsUnseenUidsAboveTheLastClick) {
+    const struct {
+        const char* name;
+        const char* examined;  // UIDVALIDITY and UIDNEXT lines
+        const char* sent;      // the search command
+        const char* found;     // its result line
+        int count;
+        const char* logged;    // a line the log holds, or empty
+        bool clickAfter = false;
+        bool restartAfter = false;
+        const char* fileBefore = nullptr;  // written before the check
+    } steps[] = {
+        {"first check: nothing is new", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 6] x\r\n", "UID 6:*",
+         "* SEARCH 5", 0, "CountNew: no mark for this account yet: the UIDs below 6 are not new"},
+        {"two arrive", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 8] x\r\n", "UID 6:*", "* SEARCH 6 7", 2, "",
+         true},
+        {"after the click", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 8] x\r\n", "UID 8:*", "* SEARCH 7", 0, "",
+         false, true},
+        {"a restart keeps the click", "* OK [UIDVALIDITY 77] x\r\n* OK [UIDNEXT 10] x\r\n", "UID 8:*",
+         "* SEARCH 9", 1, ""},
+        {"a new UIDVALIDITY starts over", "* OK [UIDVALIDITY 78] x\r\n* OK [UIDNEXT 4] x\r\n", "UID 4:*",
+         "* SEARCH", 0, "CountNew: UIDVALIDITY is 78, no longer 77: the UIDs below 4 are not new", false, true},
+        {"a damaged file starts over", "* OK [UIDVALIDITY 78] x\r\n* OK [UIDNEXT 12] x\r\n", "UID 12:*",
+         "* SEARCH 11", 0, "is damaged at line 2: what the servers hold now is not new", false, false,
+         "Tidewell seen 1\nimap \xFF\xFF 1\n"},
+        {"without UIDNEXT every unseen message counts", "* OK [UIDVALIDITY 78] x\r\n", "",
+         "* SEARCH 1 2 3", 3, "CountNew: no UIDVALIDITY or UIDNEXT in the reply to EXAMINE: counting every unseen"},
+    };
+    CheckBed bed;
+    MailAccount& account = bed.AddAccount(kAccountImap, 0);
+    CopyText(account.typeText, sizeof account.typeText, "IMAP");
+    account.countNew = true;
+    bed.StartSeenBoard();
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.fileBefore) {
+            bed.folder.Write("TidewellDocklet.seen", step.fileBefore);
+            bed.StartSeenBoard();
+        }
+        const std::string search = step.sent[0] ? std::string("3 UID SEARCH UNSEEN ") + step.sent + "\r\n"
+                                                : std::string("3 SEARCH UNSEEN\r\n");
+        ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                               Send(std::string(step.examined) + "2 OK\r\n"), ReadLine(),
+                               Send(std::string(step.found) + "\r\n3 OK\r\n"), ReadLine(), Send(kLoggedOut),
+                               CloseConnection()});
+        bed.instance.accounts[0].port = server.Port();
+        EXPECT_EQ(step.count, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+        EXPECT_EQ("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n" + search + "4 LOGOUT\r\n", server.Received());
+        if (step.logged[0]) {
+            EXPECT_NE(std::string::npos, bed.Log().find(step.logged)) << bed.Log();
+        }
+        SaveSeenIfChanged(&bed.instance);
+        if (step.clickAfter) {
+            EXPECT_TRUE(MarkAllSeen(bed.instance.seen));
+        }
+        SaveSeenIfChanged(&bed.instance);
+        if (step.restartAfter)
+            bed.StartSeenBoard();
+    }
+    EXPECT_EQ("Tidewell seen 1\nimap imap%2F127.0.0.1%2Fme%2F 78 11\n", bed.folder.Read("TidewellDocklet.seen"));
 }
 
 TEST(ImapCheck, RepliesInPiecesAreReadWhole) {
@@ -762,3 +861,117 @@ TEST(ImapCheck, AnUnknownSecurityOrAPortOutOfRangeConnectsToNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+const char kIdleGreeting[] = "* OK [CAPABILITY IMAP4rev1 IDLE] Ready.\r\n";
+
+// What the idle dialogue reported, and a stop after the counts the test wants.
+struct IdleRecord {
+    HANDLE stopEvent;
+    size_t stopAfter;  // counts
+    bool stopWhenIdling;
+    std::vector<int> counts;
+};
+
+void RecordCount(void* context, int count) {
+    IdleRecord* record = static_cast<IdleRecord*>(context);
+    record->counts.push_back(count);
+    if (record->counts.size() >= record->stopAfter)
+        SetEvent(record->stopEvent);
+}
+
+void RecordIdling(void* context) {
+    IdleRecord* record = static_cast<IdleRecord*>(context);
+    if (record->stopWhenIdling)
+        SetEvent(record->stopEvent);
+}
+
+std::vector<ServerStep> LoggedInAndCounted(const char* greeting, const std::string& search) {
+    return {Send(greeting), ReadLine(), Send("1 OK Logged in\r\n"), ReadLine(), Send(kExamined), ReadLine(),
+            Send(search)};
+}
+
+}  // namespace
+
+TEST(ImapIdle, CountsAgainOnEachChangeAndRenewalAndEndsOnEachFault) {
+    struct Case {
+        const char* name;
+        std::vector<ServerStep> steps;
+        size_t stopAfter;
+        std::vector<int> counts;
+        int end;
+        const char* sent;
+        const char* logged;  // a line the log must hold
+    };
+    const std::string counted = "1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n";
+    auto steps = [](std::vector<ServerStep> more) {
+        std::vector<ServerStep> all = LoggedInAndCounted(kIdleGreeting, "* SEARCH 1\r\n3 OK\r\n");
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    const Case cases[] = {
+        {"exists while idling",
+         steps({ReadLine(), Send("+ idling\r\n"), Pause(200), Send("* OK Still here\r\n"), Send("* 2 EXISTS\r\n"),
+                ReadLine(), Send("5 OK Idle completed.\r\n"), ReadLine(), Send("* SEARCH 1 2\r\n6 OK\r\n"),
+                ReadLine(), Send("+ idling\r\n"), StaySilent()}),
+         2, {1, 2}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "* 2 EXISTS"},
+        {"expunge in the same reply as the go-ahead",
+         steps({ReadLine(), Send("+ idling\r\n* 1 EXPUNGE\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(),
+                Send("* SEARCH\r\n6 OK\r\n"), ReadLine(), StaySilent()}),
+         2, {1, 0}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "Nb Messages: 0"},
+        {"renewal without news",
+         steps({ReadLine(), Send("+ idling\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(),
+                Send("* SEARCH 1\r\n6 OK\r\n"), ReadLine(), StaySilent()}),
+         2, {1, 1}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "IDLE renewed after 1 s"},
+        {"dropped while idling",
+         steps({ReadLine(), Send("+ idling\r\n"), Send("* BYE Disconnected for inactivity.\r\n"), CloseConnection()}),
+         9, {1}, kIdleDropped, "5 IDLE\r\n", "Error: the server closed the connection: idling"},
+        {"idle refused", steps({ReadLine(), Send("5 NO [LIMIT] Too many idlers\r\n"), StaySilent()}), 9, {1},
+         kIdleDropped, "5 IDLE\r\n", "Error: rejected by the server: reply to IDLE"},
+        {"done refused",
+         steps({ReadLine(), Send("+ idling\r\n* 3 RECENT\r\n"), ReadLine(), Send("5 BAD\r\n"), StaySilent()}), 9,
+         {1}, kIdleDropped, "5 IDLE\r\nDONE\r\n", "Error: rejected by the server: reply to DONE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(c.steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        IdleRecord record{bed.instance.stopEvent, c.stopAfter, false, {}};
+        const IdleListener listener{&record, 1000, RecordCount, RecordIdling};
+        EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
+        EXPECT_EQ(c.counts, record.counts);
+        EXPECT_TRUE(server.WaitServed(1, 5000));
+        EXPECT_EQ(counted + c.sent, server.Received());
+        EXPECT_NE(std::string::npos, bed.Log().find(c.logged)) << bed.Log();
+    }
+}
+
+// Neither the greeting nor the login names IDLE: one CAPABILITY per
+// connection decides, and without IDLE the account is counted and left.
+TEST(ImapIdle, AskedOnceWhenTheGreetingDoesNotSay) {
+    const struct {
+        const char* capability;
+        int end;
+        const char* after;  // what the client sent after the search
+    } cases[] = {
+        {"* CAPABILITY IMAP4rev1 IDLE\r\n7 OK\r\n", kIdleStopped, "5 IDLE\r\n"},
+        {"* CAPABILITY IMAP4rev1\r\n7 OK\r\n", kIdleNotOffered, "4 LOGOUT\r\n"},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({Send(kGreeting), ReadLine(), Send("1 OK Logged in\r\n"), ReadLine(),
+                               Send(c.capability), ReadLine(), Send(kExamined), ReadLine(),
+                               Send("* SEARCH 4 5\r\n3 OK\r\n"), ReadLine(), Send("+ idling\r\n4 OK\r\n"), StaySilent()});
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        IdleRecord record{bed.instance.stopEvent, 9, true, {}};
+        const IdleListener listener{&record, 60000, RecordCount, RecordIdling};
+        EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener)) << c.capability;
+        EXPECT_EQ(std::vector<int>{2}, record.counts);
+        EXPECT_TRUE(server.WaitServed(1, 5000));
+        EXPECT_EQ(std::string("1 LOGIN me secret\r\n7 CAPABILITY\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n") + c.after,
+                  server.Received());
+        EXPECT_EQ(c.end == kIdleNotOffered, bed.Log().find("does not announce IDLE") != std::string::npos);
+    }
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/seen_board_win.h"
 #include "silent_pipe_win.h"
 #include "mail/pop_check.h"
 #include "mail/registry_count_win.h"
@@ -72,6 +73,62 @@ TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
                   ConnectionLogLine("+OK 7 10240\r\n") + ConnectionLogLine("QUIT\r\n") + ConnectionLogLine("+OK Logging out.\r\n") +
                   ConnectionLogLine("Disconnect") + ConnectionLogLine("Nb messages in the server: 7"),
               bed.Log());
+}
+
+// One item's checks in turn, with a click and a restart between them. The
+// local corrections do not apply: the DBX file counts 2 throughout.
+TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
+    const struct {
+        const char* name;
+        const char* listing;  // the reply to UIDL
+        int count;
+        const char* logged;   // a line the log holds, or empty
+        bool clickAfter = false;
+        bool restartAfter = false;
+        const char* fileBefore = nullptr;  // written before the check
+    } steps[] = {
+        {"first check: nothing is new", "+OK\r\n1 a1\r\n2 b2\r\n.\r\n", 0,
+         "CountNew: no mark for this account yet: the 2 messages on the server are not new"},
+        {"two arrive, one goes", "+OK\r\n1 b2\r\n2 c3\r\n3 .d4\r\n.\r\n", 2, "Nb new messages in the server: 2",
+         true, true},
+        {"the click survives a restart", "+OK\r\n1 c3\r\n2 .d4\r\n3 e5\r\n.\r\n", 1, ""},
+        {"no UIDL: today's count", "-ERR Unknown command\r\n", 1,
+         "CountNew: the server has no UIDL: counting every message"},
+        {"a listing that is none: today's count", "+OK\r\n1\r\n.\r\n", 1,
+         "CountNew: the reply to UIDL is no listing of unique-ids: counting every message"},
+        {"a damaged file starts over", "+OK\r\n1 c3\r\n2 f6\r\n.\r\n", 0,
+         "is damaged at line 4: what the servers hold now is not new", false, false,
+         "Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 4000000000\nc3\n"},
+    };
+    MailAccount& account = bed.AddAccount(kAccountPop, 0);
+    CopyText(account.typeText, sizeof account.typeText, "POP");
+    account.countNew = true;
+    UseDbx(account, {Dbx("Inbox.dbx", 2)});
+    bed.StartSeenBoard();
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.fileBefore) {
+            bed.folder.Write("TidewellDocklet.seen", step.fileBefore);
+            bed.StartSeenBoard();
+        }
+        ScriptedServer server({Send("+OK Dovecot ready.\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
+                               Send("+OK Logged in.\r\n"), ReadLine(), Send("+OK 3 300\r\n"), ReadLine(),
+                               Send(step.listing), ReadLine(), Send("+OK Logging out.\r\n"), CloseConnection()});
+        bed.instance.accounts[0].port = server.Port();
+        EXPECT_EQ(step.count, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
+        EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nUIDL\r\nQUIT\r\n", server.Received());
+        EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine(step.listing))) << bed.Log();
+        if (step.logged[0]) {
+            EXPECT_NE(std::string::npos, bed.Log().find(step.logged)) << bed.Log();
+        }
+        if (step.clickAfter) {
+            EXPECT_TRUE(MarkAllSeen(bed.instance.seen));
+        }
+        SaveSeenIfChanged(&bed.instance);
+        if (step.restartAfter)
+            bed.StartSeenBoard();
+    }
+    EXPECT_EQ("Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 2\nc3\nf6\n", bed.folder.Read("TidewellDocklet.seen"));
 }
 
 TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {

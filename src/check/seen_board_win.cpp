@@ -1,0 +1,282 @@
+#include "check/seen_board_win.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "docklet/bounded_file_win.h"
+#include "log/debug_log.h"
+#include "log/windows_error_text_win.h"
+#include "text/bounded_text.h"
+
+struct SeenBoard {
+    CRITICAL_SECTION lock;     // guards the entries, loaded and changed; held for memory work only
+    CRITICAL_SECTION fileLock; // held by the worker that reads or writes the file
+    bool loaded;               // the file has been read (or found missing or damaged)
+    bool changed;              // a baseline changed since the file was last written
+    int32_t count;
+    SeenEntry* entries;     // owned: one per account of the instance
+    char path[kPathSize];   // TidewellDocklet.seen; empty when it cannot be named
+    char folder[kPathSize]; // the docklet folder, for the temporary file
+};
+
+namespace {
+
+// Far beyond 100 accounts' marks, each bounded by what one UIDL reply can hold.
+const DWORD kMaxSeenFileSize = 64 * 1024 * 1024;
+
+void Log(const DockletInstance* instance, const char* format, ...) TIDEWELL_PRINTF(2, 3);
+void Log(const DockletInstance* instance, const char* format, ...) {
+    if (!instance->debug)
+        return;
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(line, sizeof line, format, arguments);
+    va_end(arguments);
+    WriteDebugLog(instance, "    %s", line);
+}
+
+// The entry the account's marks live in, or null. Called with the lock held.
+SeenEntry* EntryOf(SeenBoard* board, const MailAccount* account) {
+    char key[kSeenKeySize];
+    if (!FormSeenKey(account, key, sizeof key))
+        return nullptr;
+    const bool pop = account->type == kAccountPop;
+    for (int32_t i = 0; i < board->count; ++i)
+        if (board->entries[i].pop == pop && strcmp(board->entries[i].key, key) == 0)
+            return &board->entries[i];
+    return nullptr;
+}
+
+// Reads the file into the baselines, once. A missing or damaged file leaves
+// them unknown: each account's next check then starts from what the server
+// holds.
+void LoadOnce(const DockletInstance* instance, SeenBoard* board) {
+    EnterCriticalSection(&board->fileLock);
+    EnterCriticalSection(&board->lock);
+    const bool loaded = board->loaded;
+    LeaveCriticalSection(&board->lock);
+    if (!loaded) {
+        char* bytes = nullptr;
+        size_t length = 0;
+        DWORD error = 0;
+        const BoundedFileRead read =
+            board->path[0] != '\0'
+                ? ReadBoundedFile(board->path, kMaxSeenFileSize, &bytes, &length, &error)
+                : kBoundedFileNotFound;
+        EnterCriticalSection(&board->lock);
+        size_t badLine = 0;
+        if (read == kBoundedFileRead &&
+            !ReadSeenFile(bytes, length, board->entries, board->count, &badLine))
+            Log(instance,
+                "CountNew: %s is damaged at line %lu: what the servers hold now is not new",
+                board->path, static_cast<unsigned long>(badLine));
+        else if (read == kBoundedFileNotFound)
+            Log(instance, "CountNew: no %s yet: what the servers hold now is not new", board->path);
+        else if (read == kBoundedFileTooLarge)
+            Log(instance,
+                "CountNew: %s is larger than %lu bytes: what the servers hold now is not new",
+                board->path, static_cast<unsigned long>(kMaxSeenFileSize));
+        else if (read != kBoundedFileRead) {
+            char meaning[128];
+            WindowsErrorText(error, meaning, sizeof meaning);
+            Log(instance,
+                "CountNew: %s cannot be read: %s (error %lu): what the servers hold now is not new",
+                board->path, meaning, static_cast<unsigned long>(error));
+        }
+        board->loaded = true;
+        LeaveCriticalSection(&board->lock);
+        free(bytes);
+    }
+    LeaveCriticalSection(&board->fileLock);
+}
+
+bool WriteWhole(HANDLE file, const char* data, size_t length) {
+    DWORD written = 0;
+    return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) &&
+           written == length;
+}
+
+// A new file beside the old one, then put in its place: a reader sees the
+// old marks or the new ones, never a part.
+DWORD WriteAtomically(const SeenBoard* board, const char* text, size_t length) {
+    char temporary[MAX_PATH];
+    if (!GetTempFileNameA(board->folder, "tds", 0, temporary))
+        return GetLastError();
+    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool written =
+        file != INVALID_HANDLE_VALUE && WriteWhole(file, text, length) && FlushFileBuffers(file);
+    DWORD error = written ? 0 : GetLastError();
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (written &&
+        !MoveFileExA(temporary, board->path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (error != 0)
+        DeleteFileA(temporary);
+    return error;
+}
+
+} // namespace
+
+SeenBoard* MakeSeenBoard(const DockletInstance* instance) {
+    bool any = false;
+    for (int32_t i = 0; i < instance->accountCount; ++i)
+        any = any || instance->accounts[i].countNew;
+    if (!any)
+        return nullptr;
+    SeenBoard* board = static_cast<SeenBoard*>(calloc(1, sizeof(SeenBoard)));
+    if (!board)
+        return nullptr;
+    board->entries = static_cast<SeenEntry*>(calloc(instance->accountCount, sizeof(SeenEntry)));
+    if (!board->entries) {
+        free(board);
+        return nullptr;
+    }
+    board->count = instance->accountCount;
+    for (int32_t i = 0; i < board->count; ++i) {
+        const MailAccount* account = &instance->accounts[i];
+        board->entries[i].pop = account->type == kAccountPop;
+        if (account->countNew)
+            FormSeenKey(account, board->entries[i].key, sizeof board->entries[i].key);
+    }
+    const char* slash = strrchr(instance->iniPath, '\\');
+    const char* other = strrchr(instance->iniPath, '/');
+    if (other && (!slash || other > slash))
+        slash = other;
+    const int folderLength = slash ? static_cast<int>(slash + 1 - instance->iniPath) : 0;
+    if (!slash ||
+        !FormatText(board->folder, sizeof board->folder, "%.*s", folderLength, instance->iniPath) ||
+        !FormatText(board->path, sizeof board->path, "%sTidewellDocklet.seen", board->folder))
+        board->path[0] = '\0';
+    InitializeCriticalSection(&board->lock);
+    InitializeCriticalSection(&board->fileLock);
+    return board;
+}
+
+void FreeSeenBoard(SeenBoard* board) {
+    if (!board)
+        return;
+    for (int32_t i = 0; i < board->count; ++i) {
+        FreeSeenMark(&board->entries[i].baseline);
+        FreeSeenMark(&board->entries[i].observed);
+    }
+    DeleteCriticalSection(&board->lock);
+    DeleteCriticalSection(&board->fileLock);
+    free(board->entries);
+    free(board);
+}
+
+uint32_t SeenImapFloor(const DockletInstance* instance, const MailAccount* account,
+                       uint32_t validity, uint32_t uidNext) {
+    SeenBoard* board = instance->seen;
+    LoadOnce(instance, board);
+    EnterCriticalSection(&board->lock);
+    SeenEntry* entry = EntryOf(board, account);
+    uint32_t floor = uidNext - 1;
+    if (entry && entry->baseline.known && entry->baseline.validity == validity) {
+        floor = entry->baseline.highest;
+    } else if (entry) {
+        if (entry->baseline.known)
+            Log(instance,
+                "CountNew: UIDVALIDITY is %lu, no longer %lu: the UIDs below %lu are not new",
+                static_cast<unsigned long>(validity),
+                static_cast<unsigned long>(entry->baseline.validity),
+                static_cast<unsigned long>(uidNext));
+        else
+            Log(instance, "CountNew: no mark for this account yet: the UIDs below %lu are not new",
+                static_cast<unsigned long>(uidNext));
+        entry->baseline = SeenMark{true, validity, floor, UidSet{}};
+        board->changed = true;
+    }
+    LeaveCriticalSection(&board->lock);
+    return floor;
+}
+
+void NoteImapObserved(const DockletInstance* instance, const MailAccount* account,
+                      uint32_t validity, uint32_t highest) {
+    SeenBoard* board = instance->seen;
+    EnterCriticalSection(&board->lock);
+    if (SeenEntry* entry = EntryOf(board, account))
+        entry->observed = SeenMark{true, validity, highest, UidSet{}};
+    LeaveCriticalSection(&board->lock);
+}
+
+int CountNewPopIds(const DockletInstance* instance, const MailAccount* account, UidSet* listing) {
+    SeenBoard* board = instance->seen;
+    LoadOnce(instance, board);
+    EnterCriticalSection(&board->lock);
+    SeenEntry* entry = EntryOf(board, account);
+    int fresh = 0;
+    if (entry && entry->baseline.known) {
+        for (size_t i = 0; i < listing->count; ++i)
+            fresh += UidSetHolds(&entry->baseline.uids, listing->text + listing->starts[i]) ? 0 : 1;
+        FreeSeenMark(&entry->observed);
+        entry->observed = SeenMark{true, 0, 0, *listing};
+        *listing = UidSet{};
+    } else if (entry) {
+        Log(instance,
+            "CountNew: no mark for this account yet: the %lu messages on the server are not new",
+            static_cast<unsigned long>(listing->count));
+        // What the server holds is the mark already: a click now changes nothing.
+        entry->baseline = SeenMark{true, 0, 0, *listing};
+        *listing = UidSet{};
+        FreeSeenMark(&entry->observed);
+        board->changed = true;
+    }
+    LeaveCriticalSection(&board->lock);
+    FreeUidSet(listing);
+    return fresh;
+}
+
+bool MarkAllSeen(SeenBoard* board) {
+    if (!board)
+        return false;
+    bool moved = false;
+    EnterCriticalSection(&board->lock);
+    for (int32_t i = 0; i < board->count; ++i) {
+        SeenEntry& entry = board->entries[i];
+        if (!entry.observed.known)
+            continue;
+        FreeSeenMark(&entry.baseline);
+        entry.baseline = entry.observed;
+        entry.observed = SeenMark{};
+        moved = true;
+    }
+    board->changed = board->changed || moved;
+    LeaveCriticalSection(&board->lock);
+    return moved;
+}
+
+void SaveSeenIfChanged(const DockletInstance* instance) {
+    SeenBoard* board = instance->seen;
+    if (!board)
+        return;
+    EnterCriticalSection(&board->fileLock);
+    EnterCriticalSection(&board->lock);
+    char* text = nullptr;
+    size_t length = 0;
+    if (board->changed && board->loaded && board->path[0] != '\0') {
+        text = FormSeenFile(board->entries, board->count, &length);
+        board->changed = text == nullptr;
+    }
+    LeaveCriticalSection(&board->lock);
+    if (text) {
+        const DWORD error = WriteAtomically(board, text, length);
+        free(text);
+        if (error != 0) {
+            char meaning[128];
+            WindowsErrorText(error, meaning, sizeof meaning);
+            Log(instance, "CountNew: %s cannot be written: %s (error %lu)", board->path, meaning,
+                static_cast<unsigned long>(error));
+            EnterCriticalSection(&board->lock);
+            board->changed = true;
+            LeaveCriticalSection(&board->lock);
+        }
+    }
+    LeaveCriticalSection(&board->fileLock);
+}

@@ -1,0 +1,114 @@
+#include "check/shown_total_win.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "animation/status_animator_win.h"
+#include "check/message_label.h"
+#include "check/total_effects_win.h"
+#include "docklet/host_services_win.h"
+#include "signin/sign_in_board_win.h"
+#include "text/bounded_text.h"
+
+struct ShownTotal {
+    CRITICAL_SECTION
+        lock; // held while the counts change and the label is set, so labels follow counts in order
+    int32_t accountCount;
+    int32_t* counts; // accountCount entries: a count, -1 failed, kCountKept never counted
+};
+
+namespace {
+
+const char kNothingCheckedLabel[] = "No account to check";
+
+// Sets the label and the animator's mode from the counts; returns the total.
+int32_t Show(DockletInstance* instance, const int32_t* counts, int32_t accountCount) {
+    int32_t total = 0;
+    int32_t failed = 0;
+    int32_t answered = 0;
+    for (int32_t i = 0; i < accountCount; ++i) {
+        if (counts[i] == -1)
+            ++failed;
+        if (counts[i] < 0)
+            continue;
+        ++answered;
+        total = counts[i] > INT32_MAX - total ? INT32_MAX : total + counts[i];
+    }
+    char counted[1024];
+    const char* countLabel = instance->noMessageText;
+    if (total > 1) {
+        FormatMessageLabel(counted, sizeof counted, instance->manyMessagesTemplate, total);
+        countLabel = counted;
+    } else if (total == 1) {
+        countLabel = instance->oneMessageText;
+    }
+    char label[1024];
+    FormatCycleLabel(label, sizeof label, countLabel, instance->failedTemplate, failed,
+                     answered > 0);
+    // Without an account nothing fails, yet nothing is counted either: where
+    // the user asked to see failures, "no mail" would be a false comfort.
+    if (instance->accountCount <= 0 && instance->failedTemplate[0] != '\0')
+        CopyText(label, sizeof label, kNothingCheckedLabel);
+    // What the user must do wins over what was counted.
+    if (AnyAccountWaiting(instance->signIn))
+        CopyText(label, sizeof label, instance->signInText);
+    // The badge's total is handed over before the mode shows its frames.
+    OnTotalShown(instance, total);
+    if (instance->animator)
+        instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
+    HostServices::SetLabel(instance->itemWindow, label);
+    return total;
+}
+
+} // namespace
+
+ShownTotal* MakeShownTotal(int32_t accountCount) {
+    ShownTotal* shown = static_cast<ShownTotal*>(calloc(1, sizeof(ShownTotal)));
+    if (!shown)
+        return nullptr;
+    shown->accountCount = accountCount > 0 ? accountCount : 0;
+    shown->counts = static_cast<int32_t*>(calloc(shown->accountCount + 1, sizeof(int32_t)));
+    if (!shown->counts) {
+        free(shown);
+        return nullptr;
+    }
+    for (int32_t i = 0; i < shown->accountCount; ++i)
+        shown->counts[i] = kCountKept;
+    InitializeCriticalSection(&shown->lock);
+    return shown;
+}
+
+void FreeShownTotal(ShownTotal* shown) {
+    if (!shown)
+        return;
+    DeleteCriticalSection(&shown->lock);
+    free(shown->counts);
+    free(shown);
+}
+
+int32_t ShowCycleCounts(DockletInstance* instance, const int32_t* counts) {
+    ShownTotal* shown = instance->shownTotal;
+    if (!shown)
+        return Show(instance, counts, instance->accountCount);
+    EnterCriticalSection(&shown->lock);
+    for (int32_t i = 0; i < shown->accountCount && i < instance->accountCount; ++i) {
+        if (counts[i] != kCountKept)
+            shown->counts[i] = counts[i];
+    }
+    const int32_t total = Show(instance, shown->counts, shown->accountCount);
+    LeaveCriticalSection(&shown->lock);
+    return total;
+}
+
+int32_t ShowAccountCount(DockletInstance* instance, int32_t index, int32_t count) {
+    ShownTotal* shown = instance->shownTotal;
+    if (!shown || index < 0 || index >= shown->accountCount)
+        return 0;
+    EnterCriticalSection(&shown->lock);
+    shown->counts[index] = count;
+    const int32_t total = Show(instance, shown->counts, shown->accountCount);
+    LeaveCriticalSection(&shown->lock);
+    return total;
+}

@@ -1,0 +1,106 @@
+#include "mail/imap_idle_win.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "log/debug_log.h"
+#include "mail/imap_check.h"
+#include "mail/imap_reply.h"
+#include "net/reply_scan.h"
+#include "net/server_connection.h"
+
+namespace {
+
+// The server's go-ahead: a continuation request on a line of its own, which
+// may follow untagged lines or be followed by them.
+bool StartsIdling(const char* reply) {
+    return reply[0] == '+' || strstr(reply, "\n+") != nullptr;
+}
+
+// The end of a dialogue that cannot go on.
+int Abandon(const DockletInstance* instance, ImapSession* session) {
+    const bool stopped = session->reply.stopped;
+    AbandonImapSession(instance, session);
+    return stopped ? kIdleStopped : kIdleDropped;
+}
+
+// Counts with the search just made; false when its answer holds no count.
+bool Report(const DockletInstance* instance, ImapSession* session, const IdleListener* listener) {
+    const int count = CountSearchResults(session->reply.text);
+    if (count == -1) {
+        SetReplyFailure(&session->reply, "rejected by the server: %s", session->reply.step);
+        return false;
+    }
+    if (instance->debug)
+        WriteDebugLog(instance, "    Nb Messages: %d", count);
+    listener->counted(listener->context, count);
+    return true;
+}
+
+// Waits in IDLE until the server announces a change or the renewal is due;
+// false when the connection ended.
+bool WaitInIdle(const DockletInstance* instance, ImapSession* session,
+                const IdleListener* listener) {
+    bool changed = AnnouncesMailboxChange(session->reply.text);
+    const DWORD start = GetTickCount();
+    while (!changed) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= listener->renewMs) {
+            if (instance->debug)
+                WriteDebugLog(instance, "    IDLE renewed after %u s", listener->renewMs / 1000);
+            break;
+        }
+        ServerLines lines = AwaitServerLines(instance, &session->connection, &session->reply,
+                                             listener->renewMs - spent);
+        if (lines == kConnectionEnded)
+            return false;
+        if (lines == kNoLinesInTime)
+            continue;
+        changed = AnnouncesMailboxChange(session->reply.text);
+    }
+    return true;
+}
+
+} // namespace
+
+int WatchImapAccount(const DockletInstance* instance, const MailAccount* account,
+                     BearerLogin* bearer, const IdleListener* listener) {
+    ImapSession session;
+    bool accepted = LogInToImap(instance, account, bearer, &session);
+    // RFC 2177: only a server that says so may be asked; one round trip when
+    // neither the greeting nor the login said.
+    if (accepted && !session.idle) {
+        ExchangeCommand(instance, &session.connection, &session.reply, '7', "7 CAPABILITY%c%c", 13,
+                        10);
+        accepted = HasImapOk(session.reply.text, '7');
+        session.idle = accepted && AnnouncesIdle(session.reply.text);
+    }
+    accepted = accepted && ExamineFolder(instance, account, &session) &&
+               SearchUnseen(instance, &session, '3') && Report(instance, &session, listener);
+    if (!accepted)
+        return Abandon(instance, &session);
+    if (!session.idle) {
+        LogOutOfImap(instance, &session);
+        FreeReply(&session.reply);
+        if (instance->debug)
+            WriteDebugLog(
+                instance,
+                "    The server does not announce IDLE: this account is checked periodically");
+        return kIdleNotOffered;
+    }
+    for (;;) {
+        ExchangeCommand(instance, &session.connection, &session.reply, kIdleReplyEnd, "5 IDLE%c%c",
+                        13, 10);
+        if (!StartsIdling(session.reply.text))
+            return Abandon(instance, &session);
+        listener->idling(listener->context);
+        if (!WaitInIdle(instance, &session, listener))
+            return Abandon(instance, &session);
+        // RFC 2177: DONE ends IDLE, and its tagged reply comes before the next command.
+        ExchangeCommand(instance, &session.connection, &session.reply, '5', "DONE%c%c", 13, 10);
+        if (!HasImapOk(session.reply.text, '5') || !SearchUnseen(instance, &session, '6') ||
+            !Report(instance, &session, listener))
+            return Abandon(instance, &session);
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+
+#include "config/mail_account.h"
+#include "docklet/docklet_instance.h"
+#include "mail/bearer_login.h"
+
+// Keeps an IMAP connection open in IDLE (RFC 2177) and counts again whenever
+// the server announces a change. Runs on the account's idle watcher and
+// blocks there for as long as the connection lasts; every wait ends at once
+// when the instance's stop event is set. The dialogue goes to the debug log
+// as every other does.
+
+// Whom the dialogue tells what it learnt; the calls come on the watcher's thread.
+struct IdleListener {
+    void* context;
+    uint32_t renewMs; // IDLE is ended and begun again after this long without news
+    // Each count of unseen messages: the first after the login, then one per
+    // change and per renewal.
+    void (*counted)(void* context, int count);
+    // The server has accepted IDLE: the last count stays true until the next.
+    void (*idling)(void* context);
+};
+
+// How the dialogue ended.
+enum IdleEnd {
+    kIdleDropped =
+        -1, // the login failed, or the connection broke or was refused IDLE: reason logged
+    kIdleNotOffered =
+        0,            // the server does not announce IDLE: counted once, logged out, reason logged
+    kIdleStopped = 1, // the item is going away: closed without a word
+};
+
+// Logs in as the check does (bearer->refused telling whether a token was
+// refused), counts, then idles until the connection ends. Returns an IdleEnd.
+int WatchImapAccount(const DockletInstance* instance, const MailAccount* account,
+                     BearerLogin* bearer, const IdleListener* listener);
