@@ -216,7 +216,9 @@ TEST(Animation, AnUnusableStripEndsTheAnimationWithOneEmptyPicture) {
 }
 
 TEST(Animation, EmptyNoMailSetEndsAtTheFirstFrameForGood) {
-    ScriptedServer server(FindsMail(0));
+    // The pause lets the animation show its first frame before the count: an
+    // answer faster than that would meet the new-mail set first.
+    ScriptedServer server(FindsMail(300));
     DockletFolder folder("EmptyNoMail", ImapSettings(server.Port(), 180));
     ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", kSide, {}, 20, kLeftoverColour));
     ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", kSide, kNewMailColours));
