@@ -97,17 +97,25 @@ DWORD WINAPI IdleWatcher(void* parameter) {
 
 namespace {
 
+// An idle connection counts every unseen message: with CountNew=1 its count
+// would not be the one the user asked for, so such an account is checked.
+bool Watched(const MailAccount& account) {
+    return account.idle && account.type == kAccountImap && !account.countNew;
+}
+
 // The watch records, one per IMAP account with Idle=1; null when there is none.
 IdleWatchers* MakeIdleWatchers(DockletInstance* instance) {
     int32_t wanted = 0;
     for (int32_t i = 0; i < instance->accountCount; ++i) {
         const MailAccount& account = instance->accounts[i];
-        if (account.idle && account.type == kAccountImap)
+        if (Watched(account))
             ++wanted;
-        else if (account.idle && instance->debug)
+        else if (account.idle && instance->debug && account.type != kAccountImap)
             WriteDebugLog(instance,
                           "Account %d: Idle=1 applies to IMAP accounts only: checked periodically",
                           i);
+        else if (account.idle && instance->debug)
+            WriteDebugLog(instance, "Account %d: Idle=1 is not used with CountNew=1: checked periodically", i);
     }
     if (wanted == 0)
         return nullptr;
@@ -121,7 +129,7 @@ IdleWatchers* MakeIdleWatchers(DockletInstance* instance) {
     watchers->watches = watches;
     for (int32_t i = 0; i < instance->accountCount; ++i) {
         const MailAccount& account = instance->accounts[i];
-        if (!account.idle || account.type != kAccountImap)
+        if (!Watched(account))
             continue;
         IdleWatch* watch = &watches[watchers->count++];
         watch->instance = instance;

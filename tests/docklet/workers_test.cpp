@@ -324,3 +324,17 @@ TEST(WorkersTeardown, WhileIdling) {
         << log;
     EXPECT_NE(std::string::npos, log.find("Total mails:2 (idle account 0 counted)")) << log;
 }
+
+// An idle connection counts every unseen message, which is not what
+// CountNew=1 asks for: such an account is checked as without Idle.
+TEST(WorkersTeardown, IdleIsNotUsedWithCountNew) {
+    ScriptedServer server(Finding(" 1 2"));
+    DockletFolder folder("Tidewell", Settings(server.Port(), 180) + "Idle=1\r\nCountNew=1\r\n");
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "5000",
+                           "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_NE(std::string::npos, log.find("Account 0: Idle=1 is not used with CountNew=1: checked periodically"))
+        << log;
+    EXPECT_EQ(std::string::npos, log.find(" IDLE\r")) << log;
+}
