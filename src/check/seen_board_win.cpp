@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "docklet/bounded_file_win.h"
+#include "docklet/replace_file_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
 #include "text/bounded_text.h"
@@ -94,30 +95,12 @@ void LoadOnce(const DockletInstance* instance, SeenBoard* board) {
     LeaveCriticalSection(&board->fileLock);
 }
 
-bool WriteWhole(HANDLE file, const char* data, size_t length) {
-    DWORD written = 0;
-    return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) &&
-           written == length;
-}
-
 // A new file beside the old one, then put in its place: a reader sees the
-// old marks or the new ones, never a part.
+// old marks or the new ones, never a part. 0, or Windows' reason.
 DWORD WriteAtomically(const SeenBoard* board, const char* text, size_t length) {
-    char temporary[MAX_PATH];
-    if (!GetTempFileNameA(board->folder, "tds", 0, temporary))
-        return GetLastError();
-    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool written =
-        file != INVALID_HANDLE_VALUE && WriteWhole(file, text, length) && FlushFileBuffers(file);
-    DWORD error = written ? 0 : GetLastError();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (written &&
-        !MoveFileExA(temporary, board->path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        error = GetLastError();
-    if (error != 0)
-        DeleteFileA(temporary);
+    const FilePiece piece = {text, length};
+    DWORD error = 0;
+    ReplaceFileWhole(board->folder, board->path, &piece, 1, FILE_ATTRIBUTE_NORMAL, &error);
     return error;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "docklet/bounded_file_win.h"
+#include "docklet/replace_file_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
 #include "secrets/ini_value_edit.h"
@@ -91,33 +92,23 @@ bool Replace(const DockletInstance* instance, const FileBytes* file, DWORD attri
         slash = other;
     if (slash)
         slash[1] = '\0';
-    char temporary[MAX_PATH];
-    if (!slash || !GetTempFileNameA(folder, "tdw", 0, temporary)) {
-        LogError(instance, "cannot write beside", slash ? GetLastError() : ERROR_BAD_PATHNAME);
+    if (!slash) {
+        LogError(instance, "cannot write beside", ERROR_BAD_PATHNAME);
         return false;
     }
-    HANDLE handle = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    bool saved =
-        handle != INVALID_HANDLE_VALUE &&
-        WriteFile(handle, file->bytes, static_cast<DWORD>(file->length), &written, nullptr) &&
-        written == file->length && FlushFileBuffers(handle);
-    DWORD error = GetLastError();
-    if (handle != INVALID_HANDLE_VALUE)
-        CloseHandle(handle);
-    if (saved) {
-        if (attributes != FILE_ATTRIBUTE_NORMAL)
-            SetFileAttributesA(temporary, attributes);
-        saved = MoveFileExA(temporary, instance->iniPath,
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        error = GetLastError();
+    const FilePiece piece = {file->bytes, file->length};
+    DWORD error = 0;
+    switch (ReplaceFileWhole(folder, instance->iniPath, &piece, 1, attributes, &error)) {
+    case kReplaced:
+        return true;
+    case kNoTemporary:
+        LogError(instance, "cannot write beside", error);
+        return false;
+    case kNotReplaced:
+        break;
     }
-    if (!saved) {
-        DeleteFileA(temporary);
-        LogError(instance, "cannot write", error);
-    }
-    return saved;
+    LogError(instance, "cannot write", error);
+    return false;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "docklet/bounded_file_win.h"
+#include "docklet/replace_file_win.h"
 #include "log/windows_error_text_win.h"
 #include "signin/token_limits.h"
 #include "text/bounded_text.h"
@@ -51,35 +52,23 @@ void WindowsReason(char* why, size_t whySize, const char* what, DWORD error) {
     FormatText(why, whySize, "%s: %s (error %lu)", what, meaning, static_cast<unsigned long>(error));
 }
 
-bool WriteWhole(HANDLE file, const void* data, DWORD length) {
-    DWORD written = 0;
-    return WriteFile(file, data, length, &written, nullptr) && written == length;
-}
-
 // Writes head and sealed bytes to a new file beside path, then puts it in
 // path's place, so that a reader sees the old file or the new one, never a part.
 bool WriteAtomically(const char* folder, const char* path, const char* head, DWORD headLength,
                      const DATA_BLOB* sealed, char* why, size_t whySize) {
-    char temporary[MAX_PATH];
-    if (!GetTempFileNameA(folder, "tdw", 0, temporary)) {
-        WindowsReason(why, whySize, "the token file cannot be written in the docklet folder", GetLastError());
+    const FilePiece pieces[] = {{head, headLength}, {sealed->pbData, sealed->cbData}};
+    DWORD error = 0;
+    switch (ReplaceFileWhole(folder, path, pieces, 2, FILE_ATTRIBUTE_NORMAL, &error)) {
+    case kReplaced:
+        return true;
+    case kNoTemporary:
+        WindowsReason(why, whySize, "the token file cannot be written in the docklet folder", error);
         return false;
+    case kNotReplaced:
+        break;
     }
-    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool written = file != INVALID_HANDLE_VALUE && WriteWhole(file, head, headLength) &&
-                   WriteWhole(file, sealed->pbData, sealed->cbData) && FlushFileBuffers(file);
-    DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (written && !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
-        written = false;
-    }
-    if (!written) {
-        WindowsReason(why, whySize, "the token file cannot be written", error);
-        DeleteFileA(temporary);
-    }
-    return written;
+    WindowsReason(why, whySize, "the token file cannot be written", error);
+    return false;
 }
 
 } // namespace
