@@ -262,6 +262,11 @@ class AgainstTheTwoPieceServer(unittest.TestCase):
                 data = client.recv(4096)
                 self.assertTrue(data, received)
                 received += data
+        # The server traces the held reply once its second piece is out, which
+        # may be after the client has it: wait, so that no later test sees it.
+        deadline = time.monotonic() + 2
+        while not any(step[2:] == ["STORE"] for step in self.traced()) and time.monotonic() < deadline:
+            time.sleep(0.01)
 
 
 if __name__ == "__main__":

@@ -378,6 +378,30 @@ TEST_F(DovecotTls, AnUnknownSecurityFailsWithoutConnecting) {
     dovecot::Empty("bogus");
 }
 
+// CountNew=1 against Dovecot: what the server held at the first check is
+// not new; a click marks what the last check saw; the marks outlive the item.
+TEST_F(DovecotTls, CountNewCountsWhatCameSinceTheLastClick) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    for (const char* type : {"IMAP", "POP"}) {
+        SCOPED_TRACE(type);
+        const std::string user = std::string("fresh") + (std::string(type) == "IMAP" ? "imap" : "pop");
+        dovecot::AddUser(user, user + " pass");
+        dovecot::Empty(user);
+        dovecot::Deliver(user, 3);
+        DockletFolder folder("CountNew" + std::string(type),
+                             Settings(TlsAccount(type, "tls", PortFor(ports, type, "tls"), user, CaFileLine() + "CountNew=1\r\n"), 1));
+        ASSERT_EQ(0, CheckOnce(folder, "None").exitCode);
+        dovecot::Deliver(user, 2);
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "30000",
+                               "click", "1", "waitlabel", "1", "None", "30000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text() << folder.Read("Debug.log");
+        dovecot::Deliver(user, 1);
+        ASSERT_EQ(0, CheckOnce(folder, "One").exitCode) << folder.Read("Debug.log");
+        EXPECT_TRUE(folder.Has("TidewellDocklet.seen"));
+        dovecot::Empty(user);
+    }
+}
+
 // Waits up to timeoutMs for text to appear in the file; the tick it was seen, or 0.
 DWORD WaitForText(const std::string& path, const std::string& text, DWORD timeoutMs) {
     for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5)) {
