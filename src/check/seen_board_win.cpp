@@ -20,7 +20,6 @@ struct SeenBoard {
     int32_t count;
     SeenEntry* entries;     // owned: one per account of the instance
     char path[kPathSize];   // TidewellDocklet.seen; empty when it cannot be named
-    char folder[kPathSize]; // the docklet folder, for the temporary file
 };
 
 namespace {
@@ -100,7 +99,7 @@ void LoadOnce(const DockletInstance* instance, SeenBoard* board) {
 DWORD WriteAtomically(const SeenBoard* board, const char* text, size_t length) {
     const FilePiece piece = {text, length};
     DWORD error = 0;
-    ReplaceFileWhole(board->folder, board->path, &piece, 1, FILE_ATTRIBUTE_NORMAL, &error);
+    ReplaceFileWhole(board->path, &piece, 1, FILE_ATTRIBUTE_NORMAL, &error);
     return error;
 }
 
@@ -127,15 +126,7 @@ SeenBoard* MakeSeenBoard(const DockletInstance* instance) {
         if (account->countNew)
             FormSeenKey(account, board->entries[i].key, sizeof board->entries[i].key);
     }
-    const char* slash = strrchr(instance->iniPath, '\\');
-    const char* other = strrchr(instance->iniPath, '/');
-    if (other && (!slash || other > slash))
-        slash = other;
-    const int folderLength = slash ? static_cast<int>(slash + 1 - instance->iniPath) : 0;
-    if (!slash ||
-        !FormatText(board->folder, sizeof board->folder, "%.*s", folderLength, instance->iniPath) ||
-        !FormatText(board->path, sizeof board->path, "%sTidewellDocklet.seen", board->folder))
-        board->path[0] = '\0';
+    FormSiblingPath(board->path, sizeof board->path, instance->iniPath, "TidewellDocklet.seen");
     InitializeCriticalSection(&board->lock);
     InitializeCriticalSection(&board->fileLock);
     return board;

@@ -1,5 +1,7 @@
 #include "docklet/replace_file_win.h"
 
+#include "text/bounded_text.h"
+
 namespace {
 
 bool WriteWhole(HANDLE file, const FilePiece& piece) {
@@ -10,8 +12,13 @@ bool WriteWhole(HANDLE file, const FilePiece& piece) {
 
 }  // namespace
 
-ReplaceStep ReplaceFileWhole(const char* folder, const char* path, const FilePiece* pieces, int count,
-                             DWORD attributes, DWORD* error) {
+ReplaceStep ReplaceFileWhole(const char* path, const FilePiece* pieces, int count, DWORD attributes,
+                             DWORD* error) {
+    char folder[MAX_PATH];
+    if (!FormSiblingPath(folder, sizeof folder, path, "")) {
+        *error = ERROR_BAD_PATHNAME;
+        return kNoTemporary;
+    }
     char temporary[MAX_PATH];
     if (!GetTempFileNameA(folder, "tdw", 0, temporary)) {
         *error = GetLastError();

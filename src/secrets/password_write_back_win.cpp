@@ -84,21 +84,9 @@ bool ProtectOne(const DockletInstance* instance, int index, const MailAccount* a
 
 // Writes the bytes beside the INI file, then moves them over it.
 bool Replace(const DockletInstance* instance, const FileBytes* file, DWORD attributes) {
-    char folder[kPathSize];
-    CopyText(folder, sizeof folder, instance->iniPath);
-    char* slash = strrchr(folder, '\\');
-    char* other = strrchr(folder, '/');
-    if (other > slash)
-        slash = other;
-    if (slash)
-        slash[1] = '\0';
-    if (!slash) {
-        LogError(instance, "cannot write beside", ERROR_BAD_PATHNAME);
-        return false;
-    }
     const FilePiece piece = {file->bytes, file->length};
     DWORD error = 0;
-    switch (ReplaceFileWhole(folder, instance->iniPath, &piece, 1, attributes, &error)) {
+    switch (ReplaceFileWhole(instance->iniPath, &piece, 1, attributes, &error)) {
     case kReplaced:
         return true;
     case kNoTemporary:

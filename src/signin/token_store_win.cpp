@@ -33,17 +33,10 @@ bool Bind(Binding* binding, const TokenBinding* parts) {
 
 // The file of account N in the folder of the INI file; false when that
 // folder is not known or the path does not fit.
-bool TokenPath(const DockletInstance* instance, int accountIndex, char* path, size_t size, char* folder,
-               size_t folderSize) {
-    const char* slash = strrchr(instance->iniPath, '\\');
-    const char* other = strrchr(instance->iniPath, '/');
-    if (other && (!slash || other > slash))
-        slash = other;
-    if (!slash)
-        return false;
-    const int folderLength = static_cast<int>(slash + 1 - instance->iniPath);
-    return FormatText(folder, folderSize, "%.*s", folderLength, instance->iniPath) &&
-           FormatText(path, size, "%sTidewellDocklet.account%d.token", folder, accountIndex);
+bool TokenPath(const DockletInstance* instance, int accountIndex, char* path, size_t size) {
+    char name[64];
+    FormatText(name, sizeof name, "TidewellDocklet.account%d.token", accountIndex);
+    return FormSiblingPath(path, size, instance->iniPath, name);
 }
 
 void WindowsReason(char* why, size_t whySize, const char* what, DWORD error) {
@@ -54,11 +47,11 @@ void WindowsReason(char* why, size_t whySize, const char* what, DWORD error) {
 
 // Writes head and sealed bytes to a new file beside path, then puts it in
 // path's place, so that a reader sees the old file or the new one, never a part.
-bool WriteAtomically(const char* folder, const char* path, const char* head, DWORD headLength,
+bool WriteAtomically(const char* path, const char* head, DWORD headLength,
                      const DATA_BLOB* sealed, char* why, size_t whySize) {
     const FilePiece pieces[] = {{head, headLength}, {sealed->pbData, sealed->cbData}};
     DWORD error = 0;
-    switch (ReplaceFileWhole(folder, path, pieces, 2, FILE_ATTRIBUTE_NORMAL, &error)) {
+    switch (ReplaceFileWhole(path, pieces, 2, FILE_ATTRIBUTE_NORMAL, &error)) {
     case kReplaced:
         return true;
     case kNoTemporary:
@@ -79,9 +72,8 @@ TokenLoad LoadRefreshToken(const DockletInstance* instance, int accountIndex, co
         token[0] = '\0';
     why[0] = '\0';
     char path[kPathSize];
-    char folder[kPathSize];
     Binding bound;
-    if (!TokenPath(instance, accountIndex, path, sizeof path, folder, sizeof folder)) {
+    if (!TokenPath(instance, accountIndex, path, sizeof path)) {
         CopyText(why, whySize, "the token file cannot be named: the docklet folder is not known");
         return kTokenUnreadable;
     }
@@ -138,10 +130,9 @@ bool SaveRefreshToken(const DockletInstance* instance, int accountIndex, const T
                       const char* token, char* why, size_t whySize) {
     why[0] = '\0';
     char path[kPathSize];
-    char folder[kPathSize];
     Binding bound;
     const size_t tokenLength = strlen(token);
-    if (!TokenPath(instance, accountIndex, path, sizeof path, folder, sizeof folder)) {
+    if (!TokenPath(instance, accountIndex, path, sizeof path)) {
         CopyText(why, whySize, "the token file cannot be named: the docklet folder is not known");
         return false;
     }
@@ -172,7 +163,7 @@ bool SaveRefreshToken(const DockletInstance* instance, int accountIndex, const T
     if (saved) {
         char head[sizeof bound.text + 64];
         const size_t headLength = FormTokenFileHead(bound.text, bound.blob.cbData, head, sizeof head);
-        saved = WriteAtomically(folder, path, head, static_cast<DWORD>(headLength), &sealed, why, whySize);
+        saved = WriteAtomically(path, head, static_cast<DWORD>(headLength), &sealed, why, whySize);
         LocalFree(sealed.pbData);
     }
     return saved;
@@ -181,8 +172,7 @@ bool SaveRefreshToken(const DockletInstance* instance, int accountIndex, const T
 bool ForgetRefreshToken(const DockletInstance* instance, int accountIndex, char* why, size_t whySize) {
     why[0] = '\0';
     char path[kPathSize];
-    char folder[kPathSize];
-    if (!TokenPath(instance, accountIndex, path, sizeof path, folder, sizeof folder)) {
+    if (!TokenPath(instance, accountIndex, path, sizeof path)) {
         CopyText(why, whySize, "the token file cannot be named: the docklet folder is not known");
         return false;
     }

@@ -58,6 +58,19 @@ bool FormFolderPath(char* destination, size_t size, const char* rootFolder,
     return false;
 }
 
+bool FormSiblingPath(char* destination, size_t size, const char* path, const char* fileName) {
+    const char* slash = strrchr(path, '\\');
+    const char* other = strrchr(path, '/');
+    if (other && (!slash || other > slash))
+        slash = other;
+    const int folderLength = slash ? static_cast<int>(slash + 1 - path) : 0;
+    if (slash && FormatText(destination, size, "%.*s%s", folderLength, path, fileName))
+        return true;
+    if (size > 0)
+        destination[0] = '\0';
+    return false;
+}
+
 static char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoringCase(const char* left, const char* right) {

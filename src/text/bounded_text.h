@@ -30,5 +30,10 @@ bool CopyPrintable(char* destination, size_t size, const char* text, size_t leng
 bool FormFolderPath(char* destination, size_t size, const char* rootFolder,
                     const char* relativeFolder, const char* fileName);
 
+// A file beside path: path up to its last '\\' or '/', then fileName (empty:
+// the folder itself, ending with its separator). Empty and false when path
+// names no folder or the result does not fit.
+bool FormSiblingPath(char* destination, size_t size, const char* path, const char* fileName);
+
 // ASCII comparison without regard to case, as user-given names are compared.
 bool EqualsIgnoringCase(const char* left, const char* right);
