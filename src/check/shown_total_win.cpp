@@ -16,25 +16,38 @@ struct ShownTotal {
     CRITICAL_SECTION
         lock; // held while the counts change and the label is set, so labels follow counts in order
     int32_t accountCount;
-    int32_t* counts; // accountCount entries: a count, -1 failed, kCountKept never counted
+    int32_t* counts;   // accountCount entries: a count, -1 failed, kCountKept never counted
+    int32_t* answered; // accountCount entries: the last count that was not a failure, 0 before
 };
 
 namespace {
 
 const char kNothingCheckedLabel[] = "No account to check";
 
+int32_t AddCount(int32_t total, int32_t count) {
+    return count > INT32_MAX - total ? INT32_MAX : total + count;
+}
+
 // Sets the label and the animator's mode from the counts; returns the total.
-int32_t Show(DockletInstance* instance, const int32_t* counts, int32_t accountCount) {
+// lastAnswers, when given, holds each account's last count that was not a
+// failure: a failed account counts 0 on the label, yet its mail is no news
+// when it answers again.
+int32_t Show(DockletInstance* instance, const int32_t* counts, const int32_t* lastAnswers,
+             int32_t accountCount) {
     int32_t total = 0;
+    int32_t heard = 0;
     int32_t failed = 0;
     int32_t answered = 0;
     for (int32_t i = 0; i < accountCount; ++i) {
         if (counts[i] == -1)
             ++failed;
-        if (counts[i] < 0)
+        if (counts[i] < 0) {
+            heard = lastAnswers ? AddCount(heard, lastAnswers[i]) : heard;
             continue;
+        }
         ++answered;
-        total = counts[i] > INT32_MAX - total ? INT32_MAX : total + counts[i];
+        total = AddCount(total, counts[i]);
+        heard = AddCount(heard, counts[i]);
     }
     char counted[1024];
     const char* countLabel = instance->noMessageText;
@@ -55,7 +68,7 @@ int32_t Show(DockletInstance* instance, const int32_t* counts, int32_t accountCo
     if (AnyAccountWaiting(instance->signIn))
         CopyText(label, sizeof label, instance->signInText);
     // The badge's total is handed over before the mode shows its frames.
-    OnTotalShown(instance, total);
+    OnTotalShown(instance, total, heard);
     if (instance->animator)
         instance->animator->SetMode(total >= 1 ? kNewMailMode : kNoMailMode);
     HostServices::SetLabel(instance->itemWindow, label);
@@ -70,7 +83,10 @@ ShownTotal* MakeShownTotal(int32_t accountCount) {
         return nullptr;
     shown->accountCount = accountCount > 0 ? accountCount : 0;
     shown->counts = static_cast<int32_t*>(calloc(shown->accountCount + 1, sizeof(int32_t)));
-    if (!shown->counts) {
+    shown->answered = static_cast<int32_t*>(calloc(shown->accountCount + 1, sizeof(int32_t)));
+    if (!shown->counts || !shown->answered) {
+        free(shown->counts);
+        free(shown->answered);
         free(shown);
         return nullptr;
     }
@@ -85,19 +101,30 @@ void FreeShownTotal(ShownTotal* shown) {
         return;
     DeleteCriticalSection(&shown->lock);
     free(shown->counts);
+    free(shown->answered);
     free(shown);
 }
+
+namespace {
+
+void Record(ShownTotal* shown, int32_t index, int32_t count) {
+    shown->counts[index] = count;
+    if (count >= 0)
+        shown->answered[index] = count;
+}
+
+} // namespace
 
 int32_t ShowCycleCounts(DockletInstance* instance, const int32_t* counts) {
     ShownTotal* shown = instance->shownTotal;
     if (!shown)
-        return Show(instance, counts, instance->accountCount);
+        return Show(instance, counts, nullptr, instance->accountCount);
     EnterCriticalSection(&shown->lock);
     for (int32_t i = 0; i < shown->accountCount && i < instance->accountCount; ++i) {
         if (counts[i] != kCountKept)
-            shown->counts[i] = counts[i];
+            Record(shown, i, counts[i]);
     }
-    const int32_t total = Show(instance, shown->counts, shown->accountCount);
+    const int32_t total = Show(instance, shown->counts, shown->answered, shown->accountCount);
     LeaveCriticalSection(&shown->lock);
     return total;
 }
@@ -107,8 +134,8 @@ int32_t ShowAccountCount(DockletInstance* instance, int32_t index, int32_t count
     if (!shown || index < 0 || index >= shown->accountCount)
         return 0;
     EnterCriticalSection(&shown->lock);
-    shown->counts[index] = count;
-    const int32_t total = Show(instance, shown->counts, shown->accountCount);
+    Record(shown, index, count);
+    const int32_t total = Show(instance, shown->counts, shown->answered, shown->accountCount);
     LeaveCriticalSection(&shown->lock);
     return total;
 }

@@ -74,10 +74,10 @@ void PlaySoundOfRise(const DockletInstance* instance) {
 
 } // namespace
 
-void OnTotalShown(DockletInstance* instance, int32_t total) {
+void OnTotalShown(DockletInstance* instance, int32_t total, int32_t heard) {
     if (instance->badge && instance->animator)
         instance->animator->ShowTotal(total);
-    long before = InterlockedExchange(&instance->lastShownTotal, total);
-    if (instance->sound != kSoundNone && total > before)
+    long before = InterlockedExchange(&instance->lastHeardTotal, heard);
+    if (instance->sound != kSoundNone && heard > before)
         PlaySoundOfRise(instance);
 }
