@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "check/check_cycle_win.h"
+#include "check/seen_board_win.h"
 #include "check/shown_total_win.h"
 #include "docklet/worker_wait_win.h"
 #include "log/debug_log.h"
@@ -28,7 +29,9 @@ struct IdleWatch {
     int32_t index;       // the account's
     HANDLE thread;       // null when it could not be started
     volatile LONG state; // WatchState
-    volatile LONG count; // the last count, true while state is kWatchIdling
+    CRITICAL_SECTION lock; // held while the count changes and is shown
+    int count;             // the last count, true while state is kWatchIdling
+    ImapCounting counting; // how it was counted
     bool reachedIdle;    // this connection reached IDLE: the pause starts over
     IdleListener listener;
 };
@@ -40,10 +43,13 @@ struct IdleWatchers {
 
 namespace {
 
-void Counted(void* context, int count) {
+void Counted(void* context, int count, const ImapCounting* counting) {
     IdleWatch* watch = static_cast<IdleWatch*>(context);
-    InterlockedExchange(&watch->count, count);
+    EnterCriticalSection(&watch->lock);
+    watch->count = count;
+    watch->counting = *counting;
     const int32_t total = ShowAccountCount(watch->instance, watch->index, count);
+    LeaveCriticalSection(&watch->lock);
     if (watch->instance->debug)
         WriteDebugLog(watch->instance, "  Total mails:%d (idle account %d counted)", total,
                       watch->index);
@@ -97,10 +103,8 @@ DWORD WINAPI IdleWatcher(void* parameter) {
 
 namespace {
 
-// An idle connection counts every unseen message: with CountNew=1 its count
-// would not be the one the user asked for, so such an account is checked.
 bool Watched(const MailAccount& account) {
-    return account.idle && account.type == kAccountImap && !account.countNew;
+    return account.idle && account.type == kAccountImap;
 }
 
 // The watch records, one per IMAP account with Idle=1; null when there is none.
@@ -110,12 +114,10 @@ IdleWatchers* MakeIdleWatchers(DockletInstance* instance) {
         const MailAccount& account = instance->accounts[i];
         if (Watched(account))
             ++wanted;
-        else if (account.idle && instance->debug && account.type != kAccountImap)
+        else if (account.idle && instance->debug)
             WriteDebugLog(instance,
                           "Account %d: Idle=1 applies to IMAP accounts only: checked periodically",
                           i);
-        else if (account.idle && instance->debug)
-            WriteDebugLog(instance, "Account %d: Idle=1 is not used with CountNew=1: checked periodically", i);
     }
     if (wanted == 0)
         return nullptr;
@@ -132,6 +134,7 @@ IdleWatchers* MakeIdleWatchers(DockletInstance* instance) {
         if (!Watched(account))
             continue;
         IdleWatch* watch = &watches[watchers->count++];
+        InitializeCriticalSection(&watch->lock);
         watch->instance = instance;
         watch->index = i;
         watch->listener = IdleListener{
@@ -182,11 +185,13 @@ void FreeIdleWatchers(DockletInstance* instance) {
     if (!watchers)
         return;
     instance->idleWatchers = nullptr;
+    for (int32_t i = 0; i < watchers->count; ++i)
+        DeleteCriticalSection(&watchers->watches[i].lock);
     free(watchers->watches);
     free(watchers);
 }
 
-IdleAnswer IdleCountOf(const DockletInstance* instance, int32_t index, int32_t* count) {
+IdleAnswer IdleCountOf(DockletInstance* instance, int32_t index, int32_t* count) {
     const IdleWatchers* watchers = instance->idleWatchers;
     if (!watchers)
         return kIdleNotWatched;
@@ -199,7 +204,16 @@ IdleAnswer IdleCountOf(const DockletInstance* instance, int32_t index, int32_t* 
             return kIdleOpening;
         if (state != kWatchIdling)
             return kIdleNotWatched;
-        *count = InterlockedCompareExchange(&watch->count, 0, 0);
+        EnterCriticalSection(&watch->lock);
+        // A click marked everything this count saw: what it found is no longer new.
+        if (watch->counting.byUid && watch->count != 0 &&
+            SeenImapReaches(instance, &instance->accounts[index], watch->counting.validity,
+                            watch->counting.highest)) {
+            watch->count = 0;
+            ShowAccountCount(instance, index, 0);
+        }
+        *count = watch->count;
+        LeaveCriticalSection(&watch->lock);
         return kIdleCountReady;
     }
     return kIdleNotWatched;

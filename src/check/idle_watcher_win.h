@@ -26,5 +26,6 @@ enum IdleAnswer {
     kIdleOpening,    // the watcher's first login is under way: its count shows when it comes
 };
 
-// What a check cycle on any worker does for account index.
-IdleAnswer IdleCountOf(const DockletInstance* instance, int32_t index, int32_t* count);
+// What a check cycle on any worker does for account index. With CountNew,
+// a click since the connection's last count makes that count 0, shown here.
+IdleAnswer IdleCountOf(DockletInstance* instance, int32_t index, int32_t* count);

@@ -180,6 +180,19 @@ void NoteImapObserved(const DockletInstance* instance, const MailAccount* accoun
     LeaveCriticalSection(&board->lock);
 }
 
+bool SeenImapReaches(const DockletInstance* instance, const MailAccount* account, uint32_t validity,
+                     uint32_t highest) {
+    SeenBoard* board = instance->seen;
+    if (!board)
+        return false;
+    EnterCriticalSection(&board->lock);
+    const SeenEntry* entry = EntryOf(board, account);
+    const bool reaches = entry && entry->baseline.known && entry->baseline.validity == validity &&
+                         entry->baseline.highest >= highest;
+    LeaveCriticalSection(&board->lock);
+    return reaches;
+}
+
 int CountNewPopIds(const DockletInstance* instance, const MailAccount* account, UidSet* listing) {
     SeenBoard* board = instance->seen;
     LoadOnce(instance, board);

@@ -24,6 +24,11 @@ uint32_t SeenImapFloor(const DockletInstance* instance, const MailAccount* accou
 void NoteImapObserved(const DockletInstance* instance, const MailAccount* account,
                       uint32_t validity, uint32_t highest);
 
+// Whether the account's mark makes every UID up to highest not new: a
+// count that saw no UID above it is 0 since the last click.
+bool SeenImapReaches(const DockletInstance* instance, const MailAccount* account, uint32_t validity,
+                     uint32_t highest);
+
 // On a check worker, for a POP3 account: how many ids of the listing are
 // new; takes the listing (freed whatever the outcome). Without a mark for
 // the account every id becomes not new, with a reason line, and 0 is counted.

@@ -204,12 +204,6 @@ bool ExamineFolder(const DockletInstance* instance, const MailAccount* account, 
     return Examine(instance, &session->connection, &session->reply, account);
 }
 
-bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag) {
-    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c SEARCH UNSEEN%c%c",
-                    tag, 13, 10);
-    return HasImapOk(session->reply.text, tag);
-}
-
 void LogOutOfImap(const DockletInstance* instance, ImapSession* session) {
     // The LOGOUT reply is read and logged but decides nothing.
     ExchangeLastCommand(instance, &session->connection, &session->reply, '4', "4 LOGOUT\r\n");
@@ -221,30 +215,58 @@ void AbandonImapSession(const DockletInstance* instance, ImapSession* session) {
     DisconnectFromServer(&session->connection);
 }
 
+namespace {
+
+// "<tag> SEARCH UNSEEN"; true on the server's OK, the numbers in the reply.
+bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag) {
+    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c SEARCH UNSEEN%c%c",
+                    tag, 13, 10);
+    return HasImapOk(session->reply.text, tag);
+}
+
+}  // namespace
+
+void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account, const ImapSession* session,
+                        ImapCounting* counting) {
+    *counting = ImapCounting{};
+    counting->byUid = account->countNew &&
+                      CanCountByUid(instance, session->reply.text, &counting->validity, &counting->uidNext);
+}
+
+bool SearchAndCount(const DockletInstance* instance, const MailAccount* account, ImapSession* session,
+                    ImapCounting* counting, char tag, int* count) {
+    *count = -1;
+    if (!counting->byUid) {
+        if (!SearchUnseen(instance, session, tag))
+            return false;
+        *count = CountSearchResults(session->reply.text);
+        return true;
+    }
+    // RFC 3501 section 2.3.1.1: UIDs only grow while UIDVALIDITY stays.
+    const uint32_t floor = SeenImapFloor(instance, account, counting->validity, counting->uidNext);
+    // Unseen as well: what the user has read elsewhere since is not new either.
+    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c UID SEARCH UNSEEN UID %lu:*%c%c",
+                    tag, static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
+    if (!HasImapOk(session->reply.text, tag))
+        return false;
+    uint32_t highest = counting->uidNext - 1 > floor ? counting->uidNext - 1 : floor;
+    *count = CountUidsAbove(session->reply.text, floor, &highest);
+    if (*count != -1) {
+        counting->highest = highest;
+        NoteImapObserved(instance, account, counting->validity, highest);
+    }
+    return true;
+}
+
 int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
                      BearerLogin* bearer) {
     ImapSession session;
     bool accepted = LogInToImap(instance, account, bearer, &session) && ExamineFolder(instance, account, &session);
-    Reply* reply = &session.reply;
-    // RFC 3501 section 2.3.1.1: UIDs only grow while UIDVALIDITY stays.
-    uint32_t validity = 0;
-    uint32_t uidNext = 0;
-    const bool byUid = accepted && account->countNew && CanCountByUid(instance, reply->text, &validity, &uidNext);
-    uint32_t floor = byUid ? SeenImapFloor(instance, account, validity, uidNext) : 0;
-    if (accepted && byUid) {
-        // Unseen as well: what the user has read elsewhere since is not new either.
-        ExchangeCommand(instance, &session.connection, reply, '3', "3 UID SEARCH UNSEEN UID %lu:*%c%c",
-                        static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
-        accepted = HasImapOk(reply->text, '3');
-    } else if (accepted) {
-        accepted = SearchUnseen(instance, &session, '3');
-    }
+    ImapCounting counting;
+    if (accepted)
+        ChooseImapCounting(instance, account, &session, &counting);
     int count = -1;
-    if (accepted) {
-        uint32_t highest = uidNext - 1 > floor ? uidNext - 1 : floor;
-        count = byUid ? CountUidsAbove(reply->text, floor, &highest) : CountSearchResults(reply->text);
-        if (byUid && count != -1)
-            NoteImapObserved(instance, account, validity, highest);
+    if (accepted && SearchAndCount(instance, account, &session, &counting, '3', &count)) {
         LogOutOfImap(instance, &session);
         if (instance->debug)
             WriteDebugLog(instance, "    Nb Messages: %d", count);

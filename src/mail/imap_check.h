@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+
 #include "config/mail_account.h"
 #include "docklet/docklet_instance.h"
 #include "mail/bearer_login.h"
@@ -28,8 +30,23 @@ bool LogInToImap(const DockletInstance* instance, const MailAccount* account, Be
                  ImapSession* session);
 // "2 EXAMINE" of the account's Folder (INBOX without one); true on the server's OK.
 bool ExamineFolder(const DockletInstance* instance, const MailAccount* account, ImapSession* session);
-// "<tag> SEARCH UNSEEN"; true on the server's OK, the numbers in the reply.
-bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag);
+// What the session counts: every unseen message, or with CountNew (and the
+// UIDVALIDITY and UIDNEXT it needs from EXAMINE) the unseen ones above the
+// user's last click.
+struct ImapCounting {
+    bool byUid;
+    uint32_t validity;
+    uint32_t uidNext; // as EXAMINE gave it
+    uint32_t highest; // by UID: the highest UID the last count saw, which a click makes not new
+};
+
+// After EXAMINE, from its reply; a reason line when CountNew cannot count by UID.
+void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account, const ImapSession* session,
+                        ImapCounting* counting);
+// Searches as counting says, above the mark as it is now; true on the
+// server's OK. *count: the count, -1 when the answer holds none.
+bool SearchAndCount(const DockletInstance* instance, const MailAccount* account, ImapSession* session,
+                    ImapCounting* counting, char tag, int* count);
 // "4 LOGOUT", then the normal close.
 void LogOutOfImap(const DockletInstance* instance, ImapSession* session);
 // Gives up: writes the reply's reason line and closes without a word.

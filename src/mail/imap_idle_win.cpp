@@ -25,16 +25,19 @@ int Abandon(const DockletInstance* instance, ImapSession* session) {
     return stopped ? kIdleStopped : kIdleDropped;
 }
 
-// Counts with the search just made; false when its answer holds no count.
-bool Report(const DockletInstance* instance, ImapSession* session, const IdleListener* listener) {
-    const int count = CountSearchResults(session->reply.text);
+// Searches and counts; false when the dialogue cannot go on.
+bool Count(const DockletInstance* instance, const MailAccount* account, ImapSession* session,
+           ImapCounting* counting, char tag, const IdleListener* listener) {
+    int count = -1;
+    if (!SearchAndCount(instance, account, session, counting, tag, &count))
+        return false;
     if (count == -1) {
         SetReplyFailure(&session->reply, "rejected by the server: %s", session->reply.step);
         return false;
     }
     if (instance->debug)
         WriteDebugLog(instance, "    Nb Messages: %d", count);
-    listener->counted(listener->context, count);
+    listener->counted(listener->context, count, counting);
     return true;
 }
 
@@ -76,8 +79,11 @@ int WatchImapAccount(const DockletInstance* instance, const MailAccount* account
         accepted = HasImapOk(session.reply.text, '7');
         session.idle = accepted && AnnouncesIdle(session.reply.text);
     }
-    accepted = accepted && ExamineFolder(instance, account, &session) &&
-               SearchUnseen(instance, &session, '3') && Report(instance, &session, listener);
+    accepted = accepted && ExamineFolder(instance, account, &session);
+    ImapCounting counting;
+    if (accepted)
+        ChooseImapCounting(instance, account, &session, &counting);
+    accepted = accepted && Count(instance, account, &session, &counting, '3', listener);
     if (!accepted)
         return Abandon(instance, &session);
     if (!session.idle) {
@@ -99,8 +105,7 @@ int WatchImapAccount(const DockletInstance* instance, const MailAccount* account
             return Abandon(instance, &session);
         // RFC 2177: DONE ends IDLE, and its tagged reply comes before the next command.
         ExchangeCommand(instance, &session.connection, &session.reply, '5', "DONE%c%c", 13, 10);
-        if (!HasImapOk(session.reply.text, '5') || !SearchUnseen(instance, &session, '6') ||
-            !Report(instance, &session, listener))
+        if (!HasImapOk(session.reply.text, '5') || !Count(instance, account, &session, &counting, '6', listener))
             return Abandon(instance, &session);
     }
 }

@@ -4,6 +4,7 @@
 #include "config/mail_account.h"
 #include "docklet/docklet_instance.h"
 #include "mail/bearer_login.h"
+#include "mail/imap_check.h"
 
 // Keeps an IMAP connection open in IDLE (RFC 2177) and counts again whenever
 // the server announces a change. Runs on the account's idle watcher and
@@ -15,9 +16,9 @@
 struct IdleListener {
     void* context;
     uint32_t renewMs; // IDLE is ended and begun again after this long without news
-    // Each count of unseen messages: the first after the login, then one per
-    // change and per renewal.
-    void (*counted)(void* context, int count);
+    // Each count of unseen (with CountNew, new) messages: the first after the
+    // login, then one per change and per renewal; how it was counted beside it.
+    void (*counted)(void* context, int count, const ImapCounting* counting);
     // The server has accepted IDLE: the last count stays true until the next.
     void (*idling)(void* context);
 };

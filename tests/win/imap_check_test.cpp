@@ -874,7 +874,7 @@ struct IdleRecord {
     std::vector<int> counts;
 };
 
-void RecordCount(void* context, int count) {
+void RecordCount(void* context, int count, const ImapCounting*) {
     IdleRecord* record = static_cast<IdleRecord*>(context);
     record->counts.push_back(count);
     if (record->counts.size() >= record->stopAfter)
