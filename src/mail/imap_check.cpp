@@ -243,14 +243,24 @@ bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
         return true;
     }
     // RFC 3501 section 2.3.1.1: UIDs only grow while UIDVALIDITY stays.
-    const uint32_t floor = SeenImapFloor(instance, account, counting->validity, counting->uidNext);
-    // Unseen as well: what the user has read elsewhere since is not new either.
-    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c UID SEARCH UNSEEN UID %lu:*%c%c",
-                    tag, static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
-    if (!HasImapOk(session->reply.text, tag))
-        return false;
-    uint32_t highest = counting->uidNext - 1 > floor ? counting->uidNext - 1 : floor;
-    *count = CountUidsAbove(session->reply.text, floor, &highest);
+    uint32_t floor = SeenImapFloor(instance, account, counting->validity, counting->uidNext);
+    uint32_t highest = 0;
+    for (int round = 1;; ++round) {
+        // Unseen as well: what the user has read elsewhere since is not new either.
+        ExchangeCommand(instance, &session->connection, &session->reply, tag,
+                        "%c UID SEARCH UNSEEN UID %lu:*%c%c", tag,
+                        static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
+        if (!HasImapOk(session->reply.text, tag))
+            return false;
+        highest = counting->uidNext - 1 > floor ? counting->uidNext - 1 : floor;
+        *count = CountUidsAbove(session->reply.text, floor, &highest);
+        // A click while the search was under way moved the mark: part of
+        // what it found is no longer new.
+        const uint32_t moved = SeenImapFloor(instance, account, counting->validity, counting->uidNext);
+        if (moved == floor || round == 3)
+            break;
+        floor = moved;
+    }
     if (*count != -1) {
         counting->highest = highest;
         NoteImapObserved(instance, account, counting->validity, highest);

@@ -326,24 +326,28 @@ TEST(WorkersTeardown, WhileIdling) {
 }
 
 // Idle=1 with CountNew=1: the idle connection counts by UID above the
-// user's last click; a click makes its count 0 at once, and the next
-// announcement counts above the new mark.
+// user's last click. A click shows 0 for it at once; one that comes while a
+// search is under way has the search made again above the new mark.
 TEST(WorkersTeardown, IdleCountsWhatCameSinceTheClick) {
     const std::string examined = "* OK [UIDVALIDITY 7] UIDs valid\r\n* OK [UIDNEXT 5] Predicted\r\n2 OK\r\n";
     ScriptedServer server({Send("* OK [CAPABILITY IMAP4rev1 IDLE] ready\r\n"), ReadLine(), Send("1 OK\r\n"),
                            ReadLine(), Send(examined), ReadLine(), Send("* SEARCH\r\n3 OK\r\n"), ReadLine(),
                            Send("+ idling\r\n"), Pause(300), Send("* 6 EXISTS\r\n"), ReadLine(), Send("5 OK\r\n"),
                            ReadLine(), Send("* SEARCH 5 6\r\n6 OK\r\n"), ReadLine(), Send("+ idling\r\n"),
-                           Pause(1500), Send("* 7 EXISTS\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(),
+                           Pause(300), Send("* 7 EXISTS\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(),
+                           Pause(1500), Send("* SEARCH 5 6 7\r\n6 OK\r\n"), ReadLine(),
                            Send("* SEARCH 7\r\n6 OK\r\n"), ReadLine(), Send("+ idling\r\n"), StaySilent()});
     DockletFolder folder("Tidewell", Settings(server.Port(), 180) + "Idle=1\r\nCountNew=1\r\n");
     HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "5000",
-                           "click", "1", "waitlabel", "1", "None", "1000", "waitlabel", "1", "One", "5000",
-                           "destroy", "1"});
+                           "wait", "700", "click", "1", "waitlabel", "1", "One", "5000", "destroy", "1"});
     ASSERT_EQ(0, run.exitCode) << run.Text();
     EXPECT_EQ(1, server.Connections());
     EXPECT_EQ("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 UID SEARCH UNSEEN UID 5:*\r\n5 IDLE\r\nDONE\r\n"
-              "6 UID SEARCH UNSEEN UID 5:*\r\n5 IDLE\r\nDONE\r\n6 UID SEARCH UNSEEN UID 7:*\r\n5 IDLE\r\n",
+              "6 UID SEARCH UNSEEN UID 5:*\r\n5 IDLE\r\nDONE\r\n6 UID SEARCH UNSEEN UID 5:*\r\n"
+              "6 UID SEARCH UNSEEN UID 7:*\r\n5 IDLE\r\n",
               server.Received());
+    EXPECT_GE(run.Find("DockletSetLabel", "1", "\"None\"", run.Find("DockletSetLabel", "1", "\"2 new\"")), 0)
+        << run.Text();
+    EXPECT_LT(run.Find("DockletSetLabel", "1", "\"3 new\""), 0) << run.Text();
     EXPECT_NE(std::string::npos, folder.Read("TidewellDocklet.seen").find(" 7 6")) << folder.Read("TidewellDocklet.seen");
 }
