@@ -24,7 +24,8 @@ struct SeenBoard {
 
 namespace {
 
-// Far beyond 100 accounts' marks, each bounded by what one UIDL reply can hold.
+// Some two million unique-ids at their usual length: far beyond what the
+// marks of real mailboxes hold; a larger file starts over with a reason line.
 const DWORD kMaxSeenFileSize = 64 * 1024 * 1024;
 
 void Log(const DockletInstance* instance, const char* format, ...) TIDEWELL_PRINTF(2, 3);

@@ -16,6 +16,8 @@ enum HttpPart {
 
 }  // namespace
 
+size_t LongestReply(char tag) { return tag == kPopListEnd ? kMaxListingLength : kMaxReplyLength; }
+
 ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0, kHttpHead, 0, 0}; }
 
 static bool EndsReply(const ReplyScan* scan, const char* data, size_t lineEnd) {
@@ -124,7 +126,8 @@ ReplyState ScanHttpReply(ReplyScan* scan, const char* data, size_t length, size_
 ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length) {
     // Nothing past the bound is looked at, so that a reply whose end lies
     // beyond it is too long however the receives happened to split it.
-    const size_t end = length < kMaxReplyLength ? length : kMaxReplyLength;
+    const size_t longest = LongestReply(scan->tag);
+    const size_t end = length < longest ? length : longest;
     if (scan->tag == kHttpReplyEnd)
         return ScanHttpReply(scan, data, length, end);
     for (; scan->scanned < end; ++scan->scanned) {
@@ -134,5 +137,5 @@ ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length) {
             return kReplyComplete;
         scan->lineStart = scan->scanned + 1;
     }
-    return length > kMaxReplyLength ? kReplyTooLong : kReplyNeedsMore;
+    return length > longest ? kReplyTooLong : kReplyNeedsMore;
 }

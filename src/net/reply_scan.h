@@ -6,6 +6,9 @@
 
 // Longest reply accepted; a check whose reply grows past it fails.
 const size_t kMaxReplyLength = 1024 * 1024;
+// Longest POP3 listing accepted: a unique-id for each message a server
+// keeps, some 200 000 of them at their usual length.
+const size_t kMaxListingLength = 16 * 1024 * 1024;
 
 enum ReplyState {
     kReplyComplete,
@@ -37,6 +40,9 @@ struct ReplyScan {
     size_t headStart;  // offset of the head being looked at (after any interim responses)
     size_t partEnd;    // offset just past the body or chunk data being skipped
 };
+
+// The longest reply of the given kind that is accepted.
+size_t LongestReply(char tag);
 
 // A scan for a reply of the given kind, before its first byte.
 ReplyScan StartReplyScan(char tag);

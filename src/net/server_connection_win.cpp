@@ -265,17 +265,17 @@ bool SendText(const DockletInstance* instance, Connection** connection, Reply* r
 // Grows the reply so that a receive of up to kReceiveChunk bytes fits,
 // doubling to keep a long reply's copies few; never past what the longest
 // acceptable reply and one more receive need.
-bool MakeRoom(Reply* reply) {
+bool MakeRoom(Reply* reply, size_t longest) {
     size_t needed = reply->length + kReceiveChunk + 1;
     if (needed <= reply->capacity)
         return true;
     size_t grown = reply->capacity * 2 > needed ? reply->capacity * 2 : needed;
-    const size_t largest = kMaxReplyLength + kReceiveChunk + 1;
+    const size_t largest = longest + kReceiveChunk + 1;
     return GrowReply(reply, grown < largest ? grown : largest);
 }
 
-void RecordTooLong(Reply* reply) {
-    SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(kMaxReplyLength), reply->step);
+void RecordTooLong(Reply* reply, size_t longest) {
+    SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(longest), reply->step);
 }
 
 // Reads until the reply is whole; false, with the reason recorded, when it
@@ -284,10 +284,11 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
                  DWORD boundMs) {
     StartStep(connection, boundMs);
     ReplyScan scan = StartReplyScan(end);
+    const size_t longest = LongestReply(end);
     for (;;) {
         // Room runs out only short of the bound: the reply outgrew what can be held.
-        if (!MakeRoom(reply)) {
-            RecordTooLong(reply);
+        if (!MakeRoom(reply, longest)) {
+            RecordTooLong(reply, longest);
             return false;
         }
         size_t room = reply->capacity - 1 - reply->length;
@@ -306,7 +307,7 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
         if (state == kReplyComplete)
             return true;
         if (state == kReplyTooLong) {
-            RecordTooLong(reply);
+            RecordTooLong(reply, longest);
             return false;
         }
         // A server that writes a reply in pieces with Nagle's algorithm on

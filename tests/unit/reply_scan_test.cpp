@@ -117,6 +117,14 @@ TEST(ReplyScan, RepliesPastTheBoundAreTooLong) {
     EXPECT_EQ("L", Feed('3', over, over.size()));
     EXPECT_EQ("NL", Feed('3', over, kMaxReplyLength - 8));
     EXPECT_EQ("L", Feed(0, std::string(kMaxReplyLength, 'x') + "\r\n", kMaxReplyLength + 2));
+
+    // A POP3 listing holds an id per message the server keeps: it may run
+    // far past the bound of other replies, up to its own.
+    std::string listing = "+OK\r\n";
+    while (listing.size() <= kMaxReplyLength)
+        listing += "123456 0000000000000000000000000000000a\r\n";
+    EXPECT_EQ("NC", Feed(kPopListEnd, listing + ".\r\n", listing.size()));
+    EXPECT_EQ("L", Feed(kPopListEnd, std::string(kMaxListingLength - 3, 'x') + "\r\n.\r\n", kMaxListingLength + 2));
 }
 
 // HTTP responses, each complete exactly at its last byte: split at every

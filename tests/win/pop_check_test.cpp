@@ -78,6 +78,11 @@ TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
 // One item's checks in turn, with a click and a restart between them. The
 // local corrections do not apply: the DBX file counts 2 throughout.
 TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
+    // A server that keeps every message lists far more than other replies hold.
+    std::string kept = "+OK\r\n1 c3\r\n2 f6\r\n";
+    for (int i = 3; i < 60003; ++i)
+        kept += std::to_string(i) + " 0123456789abcdef0123456789ab" + std::to_string(i) + "\r\n";
+    kept += ".\r\n";
     const struct {
         const char* name;
         const char* listing;  // the reply to UIDL
@@ -99,6 +104,7 @@ TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
         {"a damaged file starts over", "+OK\r\n1 c3\r\n2 f6\r\n.\r\n", 0,
          "is damaged at line 4: what the servers hold now is not new", false, false,
          "Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 4000000000\nc3\n"},
+        {"a listing of two mebibytes", kept.c_str(), 60000, "Nb new messages in the server: 60000"},
     };
     MailAccount& account = bed.AddAccount(kAccountPop, 0);
     CopyText(account.typeText, sizeof account.typeText, "POP");
