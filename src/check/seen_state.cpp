@@ -323,6 +323,9 @@ bool ReadSeenFile(const char* text, size_t length, SeenEntry* entries, int32_t c
         FreeSeenMark(&entry->baseline);
         entry->baseline = mark;
     }
+    // Every line is written with its end: a file cut short may still read
+    // as records, its last id a shorter one.
+    damaged = damaged || text[length - 1] != '\n';
     if (!damaged)
         return true;
     *badLine = lineNumber;

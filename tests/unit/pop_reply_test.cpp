@@ -195,6 +195,9 @@ TEST(SeenFile, DamageForgetsEveryMarkAndNamesItsLine) {
         {head + "pop pop%2Fmail.example.org%2Fme%2F 1\n\n", 3},
         {good + std::string("imap x 1 2\0\n", 12), 1},
         {good.substr(0, good.size() - 3), 3},
+        {good.substr(0, good.size() - 1), 3},
+        {head + "imap elsewhere 1 2", 2},
+        {head.substr(0, head.size() - 1), 1},
     };
     for (const auto& c : cases) {
         Entries entries;
