@@ -26,10 +26,11 @@ std::string Account(const char* type, int port, const std::string& user, const s
            std::to_string(port) + "\r\nLogin=" + user + "\r\nPassword=" + user + " pass\r\n" + extra;
 }
 
-std::string Settings(const std::string& account, int debug = 0) {
+std::string Settings(const std::string& account, int debug = 0, const std::string& common = "") {
     return "[Common]\r\nDebug=" + std::to_string(debug) +
            "\r\nNbAccount=1\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
-           "stringHaveMsg=%d new\r\n" + account;
+           "stringHaveMsg=%d new\r\n" +
+           common + account;
 }
 
 std::string Expected(int count) {
@@ -160,6 +161,55 @@ TEST(DovecotImap, EightBitPasswordGoesAsALiteral) {
     EXPECT_NE(std::string::npos, log.find("    1 LOGIN eightbit {12+}\r\r\n" + password + "\r\r\n\r\n    1 OK ")) << log;
     EXPECT_GE(run.Find("DockletSetLabel", "1", "\"2 new\""), 0) << run.Text() << log;
     dovecot::Empty("eightbit");
+}
+
+// Folder names any mailbox the server has; each holds a count of its own, so
+// the label tells which one was examined. The INI is read in the ANSI code
+// page (Windows-1252 here), the server asked in modified UTF-7, and Dovecot's
+// Maildir++ puts '.' between levels.
+TEST(DovecotImap, CountsTheFolderNamed) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("folders", "folders pass");
+    dovecot::Deliver("folders", 1);
+    const struct {
+        const char* folder;  // as the INI holds it
+        const char* mailbox; // as the server names it; "": none is made
+        int count;
+        const char* examine; // the command as sent
+    } kCases[] = {
+        {"", "", 1, "2 EXAMINE INBOX"},
+        {"Sent Items", "Sent Items", 2, "2 EXAMINE \"Sent Items\""},
+        {"Say \"hi\"", "Say \"hi\"", 3, "2 EXAMINE \"Say \\\"hi\\\"\""},
+        {"Archive", "Archive", 4, "2 EXAMINE Archive"},
+        {"Archive.2024", "Archive.2024", 5, "2 EXAMINE Archive.2024"},
+        {"Entw\xFCrfe", "Entw&APw-rfe", 6, "2 EXAMINE Entw&APw-rfe"},
+        {"Gone", "", 0, "2 EXAMINE Gone"},
+    };
+    for (const auto& c : kCases)
+        if (c.mailbox[0] != '\0') {
+            dovecot::Deliver("folders", c.count, dovecot::Flag::Unseen, c.mailbox);
+            dovecot::Deliver("folders", 1, dovecot::Flag::Seen, c.mailbox);
+        }
+    int number = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.mailbox);
+        const std::string folderLine =
+            c.folder[0] != '\0' ? std::string("Folder=") + c.folder + "\r\n" : "";
+        DockletFolder folder("Folder" + std::to_string(++number),
+                             Settings(Account("IMAP", ports.imap, "folders", folderLine), 1));
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                               Expected(c.count), "30000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find("    " + std::string(c.examine) + "\r\r\n")) << log;
+        const std::string refused =
+            std::string("    Error: rejected by the server: reply to EXAMINE of Folder \"") +
+            c.folder + "\" (" + c.folder + ")\r\n    Failed !";
+        EXPECT_EQ(c.mailbox[0] == '\0' && c.folder[0] != '\0',
+                  log.find(refused) != std::string::npos)
+            << log;
+    }
+    dovecot::Empty("folders");
 }
 
 class DovecotPop : public ::testing::Test {
@@ -402,10 +452,63 @@ TEST_F(DovecotTls, CountNewCountsWhatCameSinceTheLastClick) {
     }
 }
 
-// Waits up to timeoutMs for text to appear in the file; the tick it was seen, or 0.
-DWORD WaitForText(const std::string& path, const std::string& text, DWORD timeoutMs) {
+// A damaged TidewellDocklet.seen is a reason line, never a crash nor a
+// count: what the server holds then is not new, and what comes after is.
+// The cut rows damage the file the row before left: its last field lost.
+TEST_F(DovecotTls, CountNewStartsAfreshFromADamagedFile) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    const std::string kOtherFile("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff", 17);
+    const struct {
+        const char* type;
+        std::string damage; // written over the file; "": its last field cut off
+        int badLine;
+    } kCases[] = {
+        {"IMAP", kOtherFile, 1},
+        {"IMAP", "", 2},
+        {"POP", "Tidewell seen 1\npop\n", 2},
+        {"POP", "", 5}, // three ids promised, two left
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.type) + (c.damage.empty() ? " cut" : " overwritten"));
+        const std::string user =
+            std::string("damaged") + (std::string(c.type) == "IMAP" ? "imap" : "pop");
+        DockletFolder folder("Damaged" + std::string(c.type),
+                             Settings(TlsAccount(c.type, "tls", PortFor(ports, c.type, "tls"), user,
+                                                 CaFileLine() + "CountNew=1\r\n"),
+                                      1));
+        const std::string seen = folder.Path() + "TidewellDocklet.seen";
+        std::string bytes = c.damage;
+        if (bytes.empty()) {
+            bytes = ReadWholeFile(seen);
+            ASSERT_GT(bytes.size(), 2u);
+            bytes.resize(bytes.find_last_of(" \n", bytes.size() - 2) + 1);
+        } else {
+            dovecot::AddUser(user, user + " pass");
+            dovecot::Empty(user);
+            dovecot::Deliver(user, 3);
+        }
+        DeleteFileA((folder.Path() + "Debug.log").c_str());
+        FILE* file = fopen(seen.c_str(), "wb");
+        ASSERT_TRUE(file != nullptr);
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        fclose(file);
+        ASSERT_EQ(0, CheckOnce(folder, "None").exitCode) << folder.Read("Debug.log");
+        const std::string reason = "TidewellDocklet.seen is damaged at line " +
+                                   std::to_string(c.badLine) +
+                                   ": what the servers hold now is not new\r\n";
+        EXPECT_NE(std::string::npos, folder.Read("Debug.log").find(reason))
+            << folder.Read("Debug.log");
+        dovecot::Deliver(user, 1);
+        ASSERT_EQ(0, CheckOnce(folder, "One").exitCode) << folder.Read("Debug.log");
+    }
+}
+
+// Waits up to timeoutMs for text to appear in the file from byte `from` on;
+// the tick it was seen, or 0.
+DWORD WaitForText(const std::string& path, const std::string& text, DWORD timeoutMs,
+                  size_t from = 0) {
     for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5)) {
-        if (ReadWholeFile(path).find(text) != std::string::npos)
+        if (ReadWholeFile(path).find(text, from) != std::string::npos)
             return GetTickCount();
     }
     return 0;
@@ -439,6 +542,82 @@ TEST_F(DovecotTls, IdleShowsDeliveriesAndExpungesAtOnce) {
     EXPECT_GE(gone, 0) << run.Text();
     RecordProperty("delivery_to_label_ms", static_cast<int>(shown - delivered));
     EXPECT_LT(shown - delivered, 1000u) << folder.Read("Debug.log");
+}
+
+// Idle=1 follows what others do to the mailbox: a message read in another
+// mail program lowers the count at once; a connection the server drops is
+// opened again 10 s later and shows deliveries at once again; and IDLE,
+// renewed every IdleRenewSecond, keeps the count and shows deliveries too.
+TEST_F(DovecotTls, IdleFollowsFlagsDropsAndRenewals) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("watcher", "watcher pass");
+    dovecot::Empty("watcher");
+    dovecot::Deliver("watcher", 3);
+    DockletFolder folder("Watcher", Settings(TlsAccount("IMAP", "tls", ports.imaps, "watcher",
+                                                        CaFileLine() + "Idle=1\r\n"),
+                                             1, "IdleRenewSecond=10\r\n"));
+    const struct {
+        const char* awaited; // in the log since the step before acted
+        DWORD notBeforeMs;   // ... and not sooner than this after it
+        void (*act)();
+        const char* shows; // in the journal since the action, or ""
+        const char* logs;  // in the log since the action, or ""
+        const char* figure;
+    } kSteps[] = {
+        {"    \\+ idling", 0, [] { dovecot::MarkSeen("watcher", 1); }, "\"2 new\"", "",
+         "flag_to_label_ms"},
+        {"    \\+ idling", 0, [] { dovecot::Kick("watcher"); }, "",
+         "    Error: the server closed the connection: idling\r\n"
+         "  Idle account 0: connection lost, opened again in 10 s; checked periodically "
+         "meanwhile\r\n",
+         "kick_to_reason_ms"},
+        {"    \\+ idling", 9500, [] { dovecot::Deliver("watcher", 1); }, "\"3 new\"", "",
+         "reopened_delivery_to_label_ms"},
+        {"    IDLE renewed after 10 s\r\n[\\s\\S]*    Nb Messages: 3\r\n[\\s\\S]*    \\+ idling", 0,
+         [] { dovecot::Deliver("watcher", 1); }, "\"4 new\"", "", "renewed_delivery_to_label_ms"},
+    };
+    HostRun run;
+    std::thread host([&] {
+        run = RunHost(
+            {"create",    "1", folder.Root(), folder.Relative(), "waitlabel", "1", "3 new", "30000",
+             "waitlabel", "1", "2 new",       "20000",           "waitlabel", "1", "3 new", "40000",
+             "waitlabel", "1", "4 new",       "40000",           "destroy",   "1"});
+    });
+    const std::string log = folder.Path() + "Debug.log";
+    const std::string journal = TestWorkFolder() + "journal.txt";
+    size_t logFrom = 0;
+    DWORD acted = GetTickCount();
+    for (const auto& step : kSteps) {
+        SCOPED_TRACE(step.figure);
+        bool awaited = false;
+        while (!awaited && GetTickCount() - acted < 30000) {
+            awaited =
+                std::regex_search(ReadWholeFile(log).substr(logFrom), std::regex(step.awaited));
+            Sleep(5);
+        }
+        if (!awaited) {
+            ADD_FAILURE() << "never logged " << step.awaited;
+            break;
+        }
+        EXPECT_GE(GetTickCount() - acted, step.notBeforeMs);
+        logFrom = ReadWholeFile(log).size();
+        const size_t journalFrom = ReadWholeFile(journal).size();
+        acted = GetTickCount();
+        step.act();
+        const DWORD seen = step.shows[0] != '\0'
+                               ? WaitForText(journal, step.shows, 20000, journalFrom)
+                               : WaitForText(log, step.logs, 20000, logFrom);
+        if (seen == 0) {
+            ADD_FAILURE() << "never " << (step.shows[0] != '\0' ? "shown " : "logged ")
+                          << step.shows << step.logs;
+            break;
+        }
+        RecordProperty(step.figure, static_cast<int>(seen - acted));
+        EXPECT_LT(seen - acted, 1000u) << folder.Read("Debug.log");
+    }
+    host.join();
+    dovecot::Empty("watcher");
+    ASSERT_EQ(0, run.exitCode) << run.Text();
 }
 
 // OAuth2 accounts against the stand-in authorization server and Dovecot's

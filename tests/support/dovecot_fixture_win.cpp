@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
+#include "line_connection_win.h"
 #include "plain_http_win.h"
 
 namespace dovecot {
@@ -143,6 +145,112 @@ bool RemoveFilesIn(const std::string& folder) {
     return allRemoved;
 }
 
+// A test message; IMAP wants CR LF between its lines, a maildir file LF.
+std::string MessageText(const std::string& name, int i, int count, const std::string& base,
+                        const std::string& date, const std::string& end) {
+    return "From: Tidewell tests <sender@tidewell.test>" + end + "To: " + name + "@tidewell.test" +
+           end + "Subject: Test message " + std::to_string(i) + end + "Date: " + date + end +
+           "Message-ID: <" + base + "N" + std::to_string(i) + "@tidewell.test>" + end +
+           "MIME-Version: 1.0" + end + "Content-Type: text/plain; charset=us-ascii" + end + end +
+           "Test message " + std::to_string(i) + " of " + std::to_string(count) + "." + end;
+}
+
+// An IMAP quoted string (RFC 3501 section 4.3) of 7-bit text.
+std::string Quoted(const std::string& text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// The tagged line that ends the reply to the command `tag`.
+std::string TaggedReply(LineConnection& imap, const std::string& tag) {
+    for (;;) {
+        std::string line = imap.ReadLine();
+        if (line.compare(0, tag.size() + 1, tag + " ") == 0)
+            return line;
+    }
+}
+
+void ExpectOk(LineConnection& imap, const std::string& tag, const std::string& what) {
+    std::string reply = TaggedReply(imap, tag);
+    if (reply.compare(0, tag.size() + 4, tag + " OK ") != 0)
+        Fail(what + ": " + reply);
+}
+
+// The user's password, from the passwd file AddUser wrote ("name:{PLAIN}password").
+std::string PasswordOf(const std::string& name) {
+    std::string line;
+    HANDLE file = CreateFileA((Folder() + "users\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char bytes[512];
+        DWORD read = 0;
+        if (ReadFile(file, bytes, sizeof bytes, &read, nullptr))
+            line.assign(bytes, read);
+        CloseHandle(file);
+    }
+    const std::string head = name + ":{PLAIN}";
+    const size_t end = line.find('\n');
+    if (line.compare(0, head.size(), head) != 0 || end == std::string::npos)
+        Fail("no password for '" + name + "'");
+    return line.substr(head.size(), end - head.size());
+}
+
+// Into the mailbox, made first when missing, through the user's own IMAP login.
+void AppendOverImap(const std::string& name, const std::string& mailbox, int count, Flag flag,
+                    const std::string& base) {
+    LineConnection imap(ReadPorts().imap);
+    imap.ReadLine();
+    imap.Send("a LOGIN " + Quoted(name) + " " + Quoted(PasswordOf(name)));
+    ExpectOk(imap, "a", "login of '" + name + "'");
+    imap.Send("b CREATE " + Quoted(mailbox));
+    std::string created = TaggedReply(imap, "b");
+    if (created.compare(0, 5, "b OK ") != 0 && created.find("[ALREADYEXISTS]") == std::string::npos)
+        Fail("cannot make the mailbox " + mailbox + ": " + created);
+    const std::string date = MessageDate();
+    for (int i = 1; i <= count; ++i) {
+        // A literal that needs no go-ahead: Dovecot announces LITERAL+.
+        const std::string text = MessageText(name, i, count, base, date, "\r\n");
+        imap.Send("c APPEND " + Quoted(mailbox) + (flag == Flag::Seen ? " (\\Seen)" : " ()") +
+                  " {" + std::to_string(text.size()) + "+}");
+        imap.Send(text);
+        ExpectOk(imap, "c", "cannot append to " + mailbox);
+    }
+    imap.Send("d LOGOUT");
+    TaggedReply(imap, "d");
+}
+
+// Maildir flags stand in ASCII order.
+std::string SortedFlags(std::string flags) {
+    std::sort(flags.begin(), flags.end());
+    flags.erase(std::unique(flags.begin(), flags.end()), flags.end());
+    return flags;
+}
+
+// The INBOX's unread message files, as "new\\NAME" or "cur\\NAME".
+std::vector<std::string> UnseenFiles(const std::string& maildir) {
+    std::vector<std::string> files;
+    for (const char* folder : {"new", "cur"}) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((maildir + folder + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            const std::string file = found.cFileName;
+            const size_t info = file.find(":2,");
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                (info == std::string::npos || file.find('S', info) == std::string::npos))
+                files.push_back(std::string(folder) + "\\" + file);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return files;
+}
+
 std::string WindowsPath(std::string path) {
     for (char& c : path)
         if (c == '/')
@@ -220,33 +328,49 @@ void AddUser(const std::string& name, const std::string& password) {
         MakeOpenFolder(maildir + folder);
 }
 
-void Deliver(const std::string& name, int count, Flag flag) {
+void Deliver(const std::string& name, int count, Flag flag, const std::string& mailbox) {
     if (count < 0)
         Fail("cannot deliver a negative number of messages");
     std::string maildir = ExistingMaildir(name);
+    std::string base = UniqueBaseName();
+    if (!mailbox.empty()) {
+        AppendOverImap(name, mailbox, count, flag, base);
+        return;
+    }
     std::string target = maildir + (flag == Flag::Seen ? "cur\\" : "new\\");
     const char* suffix = flag == Flag::Seen ? ":2,S" : "";
-    std::string base = UniqueBaseName();
     std::string date = MessageDate();
     for (int i = 1; i <= count; ++i) {
         std::string file = base + "N" + std::to_string(i) + ".tidewell-win" + suffix;
-        char text[512];
-        snprintf(text, sizeof text,
-                 "From: Tidewell tests <sender@tidewell.test>\n"
-                 "To: %s@tidewell.test\n"
-                 "Subject: Test message %d\n"
-                 "Date: %s\n"
-                 "Message-ID: <%sN%d@tidewell.test>\n"
-                 "MIME-Version: 1.0\n"
-                 "Content-Type: text/plain; charset=us-ascii\n"
-                 "\n"
-                 "Test message %d of %d.\n",
-                 name.c_str(), i, date.c_str(), base.c_str(), i, i, count);
         // Moved in whole, so Dovecot never reads a message half written.
-        WriteWholeFile(maildir + "tmp\\" + file, text);
+        WriteWholeFile(maildir + "tmp\\" + file, MessageText(name, i, count, base, date, "\n"));
         if (!MoveFileA((maildir + "tmp\\" + file).c_str(), (target + file).c_str()))
             Fail("cannot move a message into " + target);
     }
+}
+
+void MarkSeen(const std::string& name, int count) {
+    std::string maildir = ExistingMaildir(name);
+    // Dovecot may move a file from new to cur meanwhile: look again then.
+    for (int pass = 0; count > 0 && pass < 5; ++pass) {
+        for (const std::string& file : UnseenFiles(maildir)) {
+            std::string seen = file.substr(file.find('\\') + 1);
+            const size_t info = seen.find(":2,");
+            seen = info == std::string::npos
+                       ? seen + ":2,S"
+                       : seen.substr(0, info + 3) + SortedFlags(seen.substr(info + 3) + "S");
+            if (MoveFileA((maildir + file).c_str(), (maildir + "cur\\" + seen).c_str()) &&
+                --count == 0)
+                return;
+        }
+    }
+    if (count > 0)
+        Fail("'" + name + "' has too few unread messages, or they kept moving");
+}
+
+void Kick(const std::string& name) {
+    CheckName(name);
+    Control("kick=" + name);
 }
 
 void Empty(const std::string& name) {

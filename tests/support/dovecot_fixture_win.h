@@ -47,10 +47,23 @@ std::string CaFile();
 // once a second.
 void AddUser(const std::string& name, const std::string& password);
 
-// Puts `count` small messages into the user's INBOX, unread or already read.
-void Deliver(const std::string& name, int count, Flag flag = Flag::Unseen);
+// Puts `count` small messages into the user's INBOX, unread or already read;
+// or, given a mailbox, into that mailbox, named as IMAP names it (modified
+// UTF-7, '.' between levels: "Archive.2024", "Entw&APw-rfe"), which is made
+// when missing. Those go through Dovecot's IMAP as a mail program's would:
+// Windows file names cannot hold every character a mailbox name can.
+void Deliver(const std::string& name, int count, Flag flag = Flag::Unseen,
+             const std::string& mailbox = "");
 
-// Removes every message of the user.
+// Marks `count` unread messages of the user's INBOX read, as another mail
+// program would: their files get the S flag.
+void MarkSeen(const std::string& name, int count);
+
+// Ends every IMAP and POP3 session of the user on the instance, as a server
+// that drops its connections does.
+void Kick(const std::string& name);
+
+// Removes every message of the user's INBOX; other mailboxes keep theirs.
 void Empty(const std::string& name);
 
 struct OAuthPorts {

@@ -14,6 +14,10 @@ the token endpoint. The plain HTTP port serves /authorize (a browser opens it),
 and read counters and the log, or have tokens issued without a browser
 (issue=USER). The log names tokens and codes by serial
 (A1, R2, C3), never by value. Standard library only.
+
+/control also ends a user's sessions on the Dovecot instance whose folder
+holds DIR (kick=USER, through doveadm): tests under Wine cannot run doveadm,
+and a server that drops an idle connection is one they must see.
 """
 import base64
 import hashlib
@@ -21,8 +25,10 @@ import json
 import os
 import re
 import secrets
+import shutil
 import signal
 import ssl
+import subprocess
 import sys
 import threading
 import time
@@ -31,6 +37,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MAX_BODY = 65536
 CODE_LIFETIME = 600
+KICK_SECONDS = 10
 REDIRECT_URI = re.compile(r"http://(127\.0\.0\.1|localhost):([0-9]{1,5})/\Z")
 CHALLENGE = re.compile(r"[A-Za-z0-9._~-]{43,128}\Z")
 USER = re.compile(r"[a-z0-9][a-z0-9._@+-]{0,127}\Z")
@@ -89,7 +96,7 @@ class State:
         one. The tokens of an `issue` are left in self.issued."""
         self.issued = None
         for name, value in pairs:
-            if name in ("format", "secrets"):
+            if name in ("format", "secrets", "kick"):
                 continue
             if name == "issue":
                 # Tokens for a user without a browser, for tests of the mail side alone.
@@ -156,6 +163,7 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "TidewellStandIn/1"
     timeout = 30
     state = None  # set by serve()
+    dovecot_config = None  # the instance beside DIR, for kick
 
     def log_message(self, *args):
         pass
@@ -396,6 +404,9 @@ class Handler(BaseHTTPRequestHandler):
             snapshot = state.snapshot()
             issued = state.issued
             issued_values = list(state.labels)
+        kicks = [value for name, value in pairs if name == "kick"]
+        if not problem and kicks:
+            problem = self.kick(kicks)
         if problem:
             self.answer(400, problem + "\n", "text/plain")
         elif "secrets" in dict(pairs):
@@ -412,6 +423,24 @@ class Handler(BaseHTTPRequestHandler):
             self.answer(200, "".join(line + "\n" for line in lines), "text/plain")
         else:
             self.answer_json(200, snapshot)
+
+    def kick(self, users):
+        """Ends the users' IMAP and POP3 sessions; the reason it could not, or None."""
+        doveadm = shutil.which("doveadm")
+        if not doveadm:
+            return "kick: doveadm is not installed"
+        for user in users:
+            if not USER.match(user):
+                return "kick: not a plain user name"
+            try:
+                done = subprocess.run([doveadm, "-c", self.dovecot_config, "kick", user],
+                                      stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                      timeout=KICK_SECONDS)
+            except (OSError, subprocess.TimeoutExpired) as error:
+                return "kick: doveadm failed: %s" % error
+            if done.returncode != 0:
+                return "kick: doveadm answered %d: %s" % (done.returncode, done.stderr.strip())
+        return None
 
 
 class Server(ThreadingHTTPServer):
@@ -459,6 +488,7 @@ def start(folder, cert, key):
     for fd in (0, 1, 2):
         os.dup2(devnull, fd)
     Handler.state = State()
+    Handler.dovecot_config = os.path.join(os.path.dirname(folder), "dovecot.conf")
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     with open(os.path.join(folder, "pid.new"), "w") as f:
         f.write("%d\n" % os.getpid())
