@@ -2,8 +2,10 @@
 import unittest
 
 from figures import median, percentile
+from idle_delivery import clock_origin, label_time
 from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
 from mail_cycles import delayed_acks
+from procfs import ThreadTimes, thread_spending
 
 
 def journal(text):
@@ -61,6 +63,31 @@ class EntryCalls(unittest.TestCase):
         destroys = entry_calls(events, "OnDestroy")
         self.assertEqual([("1", 1.7, 0.0, 0.0)],
                          [(d.item, d.ms, d.image_loading_ms, d.image_decoding_ms) for d in destroys])
+
+
+class IdleDelivery(unittest.TestCase):
+    def test_the_label_is_the_first_with_the_count_after_the_announcement(self):
+        events = journal('0.2\t8\t-\thost-start\tmain-thread=8 clock-origin-ms=5000.250\n'
+                         '90.0\t9\t1\tDockletSetLabel\t"4 new messages"\n'
+                         '120.0\t9\t1\tDockletSetLabel\t"14 new messages"\n'
+                         '130.5\t9\t1\tDockletSetLabel\t"4 new messages"\n')
+        self.assertEqual(5000.25, clock_origin(events))
+        for after_ms, found in ((0.0, 90.0), (100.0, 130.5), (130.5, 130.5), (131.0, None)):
+            with self.subTest(after_ms=after_ms):
+                self.assertEqual(found, label_time(events, "4 new messages", after_ms))
+
+    def test_a_journal_without_the_clock_has_no_origin(self):
+        for line in ("0.2\t8\t-\thost-start\tmain-thread=8", "0.2\t8\t-\tstats\tclock-origin-ms=1.0"):
+            with self.subTest(line):
+                self.assertIsNone(clock_origin(journal(line)))
+
+
+class ThreadSpending(unittest.TestCase):
+    def test_threads_are_taken_apart_and_new_ones_count_from_zero(self):
+        before = {10: ThreadTimes(1.5, 100), 11: ThreadTimes(0.25, 7), 12: ThreadTimes(3.0, 1)}
+        after = {10: ThreadTimes(2.0, 160), 11: ThreadTimes(0.25, 7), 13: ThreadTimes(0.5, 30)}
+        self.assertEqual({10: ThreadTimes(0.5, 60), 11: ThreadTimes(0.0, 0), 13: ThreadTimes(0.5, 30)},
+                         thread_spending(before, after))
 
 
 class DelayedAcks(unittest.TestCase):
