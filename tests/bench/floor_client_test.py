@@ -276,6 +276,17 @@ class AgainstTheTwoPieceServer(unittest.TestCase):
                         self.assertEqual([b"*", b"SEARCH", b"1", b"2", b"3"] + [str(n).encode() for n in range(6, new + 1)],
                                          found)
                         reader.close()
+            # Others' mailboxes keep their 3 unseen messages, as curl's figures expect.
+            with socket.create_connection(("127.0.0.1", int(self.ports["imap"]))) as other:
+                reader = other.makefile("rb")
+                reader.readline()
+                other.sendall(b"1 LOGIN imap01 imap01-secret\r\n2 SEARCH UNSEEN\r\n")
+                reader.readline()
+                self.assertEqual(b"* SEARCH 1 2 3\r\n", reader.readline())
+                reader.close()
+            for line in ("deliver\n", "deliver a b\n", "send idler\n"):
+                control.sendall(line.encode())
+                self.assertEqual("bad\n", answers.readline(), line)
             answers.close()
 
     def test_a_wrong_password_and_an_unknown_command_are_refused(self):

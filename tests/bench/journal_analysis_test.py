@@ -1,11 +1,15 @@
 """How the benchmark reads the host's journal and sums it up."""
+import argparse
 import unittest
 
+from animation_costs import AnimationFigures
 from figures import median, percentile
 from idle_delivery import clock_origin, label_time
 from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
 from mail_cycles import delayed_acks
 from procfs import ThreadTimes, thread_spending
+from report import net_animation_rows
+from run import parts
 
 
 def journal(text):
@@ -88,6 +92,31 @@ class ThreadSpending(unittest.TestCase):
         after = {10: ThreadTimes(2.0, 160), 11: ThreadTimes(0.25, 7), 13: ThreadTimes(0.5, 30)}
         self.assertEqual({10: ThreadTimes(0.5, 60), 11: ThreadTimes(0.0, 0), 13: ThreadTimes(0.5, 30)},
                          thread_spending(before, after))
+
+
+class NetAnimation(unittest.TestCase):
+    def test_each_item_costs_what_it_adds_to_the_host_alone_in_both_processes(self):
+        idle = AnimationFigures(0, 0.02, 0.14, 0, 0, [])
+        # (host, wineserver) s/min of 10 items -> the row's per-item figures and verdict.
+        for (host, server, badge, direct), row in (
+                ((0.62, 0.54, False, True), "no mail, calling thread 0.060 0.040 0.100 0.17 MISSED 790"),
+                ((0.42, 0.34, True, False), "Badge=1, 3 messages, host's thread 0.040 0.020 0.060 0.10 met 790")):
+            figures = AnimationFigures(10, host, server, 0, 0, [], quiet=True, badge=badge, direct=direct,
+                                       frames_per_minute=7900, main_thread_wakes_per_minute=7900,
+                                       other_threads_wakes_per_minute=15800, wineserver_wakes_per_minute=400)
+            with self.subTest(row):
+                rows = net_animation_rows(idle, [figures])
+                self.assertEqual(row, " ".join(rows[2].split()))
+                self.assertIn("workers 2.0, host's thread 1.0, wineserver 0.1;", rows[4])
+
+
+class Parts(unittest.TestCase):
+    def test_parts_run_in_the_table_order_and_unknown_ones_are_refused(self):
+        self.assertEqual(["idle", "animation"], parts("animation,idle"))
+        self.assertEqual(["cycles"], parts("cycles,cycles"))
+        for text in ("", "idle,", "cpu", "idle,Animation"):
+            with self.subTest(text), self.assertRaises(argparse.ArgumentTypeError):
+                parts(text)
 
 
 class DelayedAcks(unittest.TestCase):
