@@ -20,9 +20,10 @@ def tls_lines(bench):
     return ["Security=tls", f"CAFile={windows_path(bench.ca_file)}"]
 
 
-def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pictures=True, account_lines=()):
+def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pictures=True, account_lines=(),
+                        common_lines=()):
     """accounts: (type, port, login, password) each; account_lines: more lines
-    for every account. Without pictures the item shows none and runs no
+    for every account; common_lines: more lines for [Common]. Without pictures the item shows none and runs no
     animation. Returns the root folder and the relative folder, as the host's
     create step takes them."""
     root = os.path.join(bench.work, name)
@@ -33,7 +34,7 @@ def make_docklet_folder(bench, name, accounts, delay_s=86400, timeout_s=10, pict
     lines = ["[Common]", f"NbAccount={len(accounts)}", f"DelaySecond={delay_s}",
              f"TimeoutSecond={timeout_s}", f"stringCheck={CHECK_TEXT}",
              f"stringNoMsg={final_label(0)}", f"stringOneMsg={final_label(1)}",
-             f"stringHaveMsg={COUNT_TEMPLATE}"]
+             f"stringHaveMsg={COUNT_TEMPLATE}", *common_lines]
     for number, (kind, port, login, password) in enumerate(accounts):
         lines += ["", f"[account{number}]", f"Type={kind}", "Address=127.0.0.1",
                   f"Port={port}", f"Login={login}", f"Password={password}", *account_lines]

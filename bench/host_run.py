@@ -20,7 +20,7 @@ def script_word(text):
 class HostRun:
     """One run of the host: starts at once, and is waited for by finish()."""
 
-    def __init__(self, bench, name, steps):
+    def __init__(self, bench, name, steps, options=()):
         self.folder = os.path.join(bench.work, name)
         os.makedirs(self.folder, exist_ok=True)
         self.journal_path = os.path.join(self.folder, "journal.txt")
@@ -32,7 +32,7 @@ class HostRun:
         self.errors_path = os.path.join(self.folder, "host-errors.txt")
         with open(self.errors_path, "w") as errors:
             self.process = subprocess.Popen(
-                ["wine", bench.host_exe, "--journal", windows_path(self.journal_path),
+                ["wine", bench.host_exe, *options, "--journal", windows_path(self.journal_path),
                  "--script", windows_path(script_path)],
                 env=bench.wine_environment, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                 stderr=errors)

@@ -7,6 +7,8 @@ FLOOR_GOAL = 1.10
 CREATE_GOAL_MS = 20
 DESTROY_GOAL_MS = 5
 FRAME_GOAL_MS = 75
+CORE_SHARE_GOAL = 0.1  # per cent of one core per animating item
+IDLE_DELIVERY_GOAL_MS = 200
 
 
 def verdict(met):
@@ -129,7 +131,56 @@ def animation_rows(idle, one, ten):
     return rows
 
 
-def table(header, cycles, tls_cycles, two_piece_cycles, entries, tls_entries, idle, one, ten):
-    return "\n".join(header + [""] + cycle_rows(cycles) + [""] + tls_cycle_rows(tls_cycles) + [""] +
-                     two_piece_rows(two_piece_cycles) + [""] + entry_rows(entries, tls_entries) + [""] +
-                     animation_rows(idle, one, ten))
+def core_share(seconds_per_minute):
+    """Per cent of one core."""
+    return seconds_per_minute / 60 * 100
+
+
+def net_animation_rows(idle, variants):
+    """variants: 10 items each, the host keeping their frames unread, on its
+    own thread and on the docklet's, without and with a badge."""
+    rows = [f"{'Animation net of the host, per item':<38}{'host':>8}{'wineserver':>11}{'both':>8}{'% core':>8}"
+            f"  {'goal <= %.1f %%' % CORE_SHARE_GOAL:<14}{'frames/min':>10}",
+            f"{'(CPU s/min; frames unread by the host)':<38}"]
+    for figures in variants:
+        host = (figures.host_cpu_per_minute - idle.host_cpu_per_minute) / figures.items
+        server = (figures.wineserver_cpu_per_minute - idle.wineserver_cpu_per_minute) / figures.items
+        share = core_share(host + server)
+        name = ("Badge=1, 3 messages, " if figures.badge else "no mail, ") + (
+            "calling thread" if figures.direct else "host's thread")
+        rows.append(f"{name:<38}{host:>8.3f}{server:>11.3f}{host + server:>8.3f}{share:>8.2f}"
+                    f"  {verdict(share <= CORE_SHARE_GOAL):<14}{figures.frames_per_minute / figures.items:>10.0f}")
+    rows.append("wakes per frame (voluntary context switches) and CPU s/min of the host's threads, 10 items:")
+    for figures in variants:
+        frames = figures.frames_per_minute
+        busiest = " ".join(f"{t:.2f}" for t in figures.other_threads_cpu_per_minute[:3])
+        name = ("Badge=1, " if figures.badge else "no mail, ") + ("calling" if figures.direct else "host's")
+        rows.append(f"  {name + ':':<19}workers {figures.other_threads_wakes_per_minute / frames:.1f},"
+                    f" host's thread {figures.main_thread_wakes_per_minute / frames:.1f},"
+                    f" wineserver {(figures.wineserver_wakes_per_minute - idle.wineserver_wakes_per_minute) / frames:.1f};"
+                    f" CPU: host's thread {figures.main_thread_cpu_per_minute:.2f}, busiest workers {busiest}")
+    rows += ["(per item: (10 items - no item) / 10; frames unread: the host keeps each frame without reading",
+             " its pixels or journaling it (--quiet-frames); host's thread: each frame handed to the host's",
+             " thread by SendMessage, as with every host call; calling thread: taken on the docklet's (--direct))"]
+    return rows
+
+
+def delivery_rows(deliveries):
+    rows = [f"{'Idle: announcement to label, ms':<38}{'median':>8}{'min':>8}{'max':>8}{'n':>4}   goal (median)"]
+    for figures in deliveries:
+        name = f"{'IMAPS' if figures.tls else 'IMAP'}, {'two-piece' if figures.two_piece else 'whole'} replies"
+        middle = median(figures.delays)
+        rows.append(f"{name:<38}{middle:>8.1f}{min(figures.delays):>8.1f}{max(figures.delays):>8.1f}"
+                    f"{len(figures.delays):>4}   <= {IDLE_DELIVERY_GOAL_MS} ms "
+                    f"{verdict(middle <= IDLE_DELIVERY_GOAL_MS)}")
+    rows += ["(the two-piece server, Idle=1: from its first byte of \"* N EXISTS\" to the host's journal",
+             " line of the new label; whole: every reply in one write; two-piece: as the server above)"]
+    return rows
+
+
+def table(header, sections):
+    """sections: the rows of each part measured, in order."""
+    rows = list(header)
+    for section in sections:
+        rows += [""] + section
+    return "\n".join(rows)

@@ -12,14 +12,18 @@ from types import SimpleNamespace
 from animation_costs import measure_animation
 from entry_costs import measure_entry_costs
 from host_run import BenchError
+from idle_delivery import measure_delivery
 from mail_cycles import measure_cycles
 from mailboxes import fill
-from report import table
+from report import (animation_rows, cycle_rows, delivery_rows, entry_rows, net_animation_rows, table,
+                    tls_cycle_rows, two_piece_rows)
 
 CYCLE_SCENARIOS = (("imap", 1), ("imap", 10), ("imap", 50), ("pop3", 1), ("pop3", 10))
 TLS_SCENARIOS = (("imap", 1), ("imap", 10), ("pop3", 1), ("pop3", 10))
 # Against the server that writes each reply in two pieces: (protocol, accounts, TLS).
 TWO_PIECE_SCENARIOS = (("imap", 10, False), ("pop3", 10, False), ("imap", 10, True), ("pop3", 10, True))
+# Idle=1 against the two-piece server: (TLS, replies in two pieces).
+DELIVERY_SCENARIOS = ((False, False), (True, False), (False, True), (True, True))
 
 
 def progress(text):
@@ -77,13 +81,83 @@ def arguments():
     parser.add_argument("--ca-file", required=True, help="the test CA of the Dovecot's certificates (PEM)")
     parser.add_argument("--silent-port", type=int, required=True)
     parser.add_argument("--two-piece-ports", required=True,
-                        help="IMAP, IMAPS, POP3 and POP3S ports of bench/two_piece_server.py, in one word each")
+                        help="IMAP, IMAPS, POP3, POP3S and control ports of bench/two_piece_server.py, "
+                             "in one word each")
     parser.add_argument("--two-piece-trace", required=True, help="the trace file of that server")
     parser.add_argument("--wineprefix", required=True)
     parser.add_argument("--wineserver-pid", type=int, required=True)
     parser.add_argument("--rounds", type=positive, default=7)
     parser.add_argument("--cpu-seconds", type=positive, default=30)
+    parser.add_argument("--only", type=parts, default=list(PARTS),
+                        help=f"the parts to measure, comma-separated: {','.join(PARTS)} (default: all)")
     return parser.parse_args()
+
+
+def cycle_part(bench, options):
+    progress("adding users and mail")
+    fill(bench, "imap", max(n for p, n in CYCLE_SCENARIOS if p == "imap"))
+    fill(bench, "pop3", max(n for p, n in CYCLE_SCENARIOS if p == "pop3"))
+    cycles = []
+    for protocol, count in CYCLE_SCENARIOS:
+        progress(f"check cycles, {protocol} with {count} accounts, animated item and still item")
+        cycles.append((measure_cycles(bench, protocol, count, options.rounds),
+                       measure_cycles(bench, protocol, count, options.rounds, animated=False)))
+    tls_cycles = []
+    for protocol, count in TLS_SCENARIOS:
+        progress(f"check cycles over TLS, {protocol} with {count} accounts")
+        tls_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=True))
+    return cycle_rows(cycles) + [""] + tls_cycle_rows(tls_cycles)
+
+
+def two_piece_part(bench, options):
+    two_piece_cycles = []
+    for protocol, count, tls in TWO_PIECE_SCENARIOS:
+        progress(f"check cycles against the two-piece server, {protocol}{'s' if tls else ''} with {count} accounts")
+        two_piece_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=tls,
+                                               server="two-piece"))
+    return two_piece_rows(two_piece_cycles)
+
+
+def idle_part(bench, options):
+    deliveries = []
+    for tls, two_piece in DELIVERY_SCENARIOS:
+        progress(f"Idle=1, announcement to label, {'IMAPS' if tls else 'IMAP'}, "
+                 f"{'two-piece' if two_piece else 'whole'} replies")
+        deliveries.append(measure_delivery(bench, options.rounds, tls, two_piece))
+    return delivery_rows(deliveries)
+
+
+def entry_part(bench, options):
+    progress("OnCreate and OnDestroy with silent servers, in clear and over TLS")
+    return entry_rows(measure_entry_costs(bench, options.rounds + 1),
+                      measure_entry_costs(bench, options.rounds + 1, tls=True))
+
+
+def animation_part(bench, options):
+    animation = []
+    for items in (0, 1, 10):
+        progress(f"animation, {items} items, {options.cpu_seconds} s")
+        animation.append(measure_animation(bench, items, options.cpu_seconds))
+    variants = []
+    for badge in (False, True):
+        for direct in (False, True):
+            progress(f"animation, 10 items{' showing 3 messages with Badge=1' if badge else ''}, frames unread by "
+                     f"the host, on {'the calling' if direct else 'its own'} thread, {options.cpu_seconds} s")
+            variants.append(measure_animation(bench, 10, options.cpu_seconds, quiet=True, badge=badge, direct=direct))
+    return animation_rows(*animation) + [""] + net_animation_rows(animation[0], variants)
+
+
+# In the table's order.
+PARTS = {"cycles": cycle_part, "two-piece": two_piece_part, "idle": idle_part, "entries": entry_part,
+         "animation": animation_part}
+
+
+def parts(text):
+    chosen = text.split(",")
+    unknown = [p for p in chosen if p not in PARTS]
+    if unknown or not text:
+        raise argparse.ArgumentTypeError(f"not a part: {','.join(unknown) or text!r} (parts: {','.join(PARTS)})")
+    return [p for p in PARTS if p in chosen]
 
 
 def main():
@@ -94,38 +168,15 @@ def main():
     ports = [int(p) for p in options.two_piece_ports.split()]
     bench.two_piece_ports = {("imap", False): ports[0], ("imap", True): ports[1],
                              ("pop3", False): ports[2], ("pop3", True): ports[3]}
+    bench.two_piece_control_port = ports[4]
     started = time.time()
     load_before = load_average()
     try:
-        progress("adding users and mail")
-        fill(bench, "imap", max(n for p, n in CYCLE_SCENARIOS if p == "imap"))
-        fill(bench, "pop3", max(n for p, n in CYCLE_SCENARIOS if p == "pop3"))
-        cycles = []
-        for protocol, count in CYCLE_SCENARIOS:
-            progress(f"check cycles, {protocol} with {count} accounts, animated item and still item")
-            cycles.append((measure_cycles(bench, protocol, count, options.rounds),
-                           measure_cycles(bench, protocol, count, options.rounds, animated=False)))
-        tls_cycles = []
-        for protocol, count in TLS_SCENARIOS:
-            progress(f"check cycles over TLS, {protocol} with {count} accounts")
-            tls_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=True))
-        two_piece_cycles = []
-        for protocol, count, tls in TWO_PIECE_SCENARIOS:
-            progress(f"check cycles against the two-piece server, {protocol}{'s' if tls else ''} with {count} accounts")
-            two_piece_cycles.append(measure_cycles(bench, protocol, count, options.rounds, tls=tls,
-                                                   server="two-piece"))
-        progress("OnCreate and OnDestroy with silent servers, in clear and over TLS")
-        entries = measure_entry_costs(bench, options.rounds + 1)
-        tls_entries = measure_entry_costs(bench, options.rounds + 1, tls=True)
-        animation = []
-        for items in (0, 1, 10):
-            progress(f"animation, {items} items, {options.cpu_seconds} s")
-            animation.append(measure_animation(bench, items, options.cpu_seconds))
+        sections = [PARTS[part](bench, options) for part in options.only]
     except BenchError as error:
         print(f"bench: {error}", file=sys.stderr)
         return 1
-    print(table(header(started, load_before, load_average()), cycles, tls_cycles, two_piece_cycles, entries,
-                tls_entries, *animation))
+    print(table(header(started, load_before, load_average()), sections))
     return 0
 
 

@@ -6,14 +6,23 @@ first, so a client that delays its ACK waits for its delayed-ACK timer.
 
 IMAP and POP3, in clear and over TLS from the first byte, all on 127.0.0.1.
 Enough of each dialogue for the docklet, curl and the floor client: any user
-whose password is LOGIN-secret holds 5 messages, 3 of them unseen.
+whose password is LOGIN-secret holds 5 messages, 3 of them unseen. A user
+whose login begins with "whole" gets every reply after LOGIN in one write.
 
-Prints "IMAP IMAPS POP3 POP3S" ports on one line, then serves until killed.
-With --trace FILE it appends one line per reply whose second piece the
-kernel held back: "held MS STEP", where STEP is the greeting or the command
-word, MS how long the piece waited to be sent."""
+IMAP offers IDLE. A line "deliver LOGIN" on the control port adds an unseen
+message to that user's mailbox and has every connection of the user that
+waits in IDLE announce it at once ("* N EXISTS"); the answer is "sent T ..."
+with the time each announcement began to be written (ms of CLOCK_MONOTONIC_RAW,
+the clock of Wine's performance counter), or "none" when no connection of the
+user was idling (nothing is added then).
+
+Prints "IMAP IMAPS POP3 POP3S CONTROL" ports on one line, then serves until
+killed. With --trace FILE it appends one line per reply whose second piece
+the kernel held back: "held MS STEP", where STEP is the greeting or the
+command word, MS how long the piece waited to be sent."""
 import argparse
 import fcntl
+import select
 import socket
 import socketserver
 import ssl
@@ -28,6 +37,61 @@ UNSEEN = (1, 2, 3)
 SIOCOUTQNSD = 0x894B
 HELD_POLL_S = 0.0005
 HELD_LIMIT_S = 1.0
+CAPABILITIES = "IMAP4rev1 LITERAL+ IDLE"
+# How long the control port waits for an idling connection to write an announcement.
+ANNOUNCE_WAIT_S = 5.0
+
+
+def monotonic_ms():
+    return time.clock_gettime(time.CLOCK_MONOTONIC_RAW) * 1000
+
+
+class Mailboxes:
+    """The unseen messages delivered to each user, and the connections of
+    each user that wait in IDLE."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.delivered = {}
+        self.idlers = {}
+
+    def added(self, user):
+        with self.lock:
+            return self.delivered.get(user, 0)
+
+    def idle(self, user, idler):
+        with self.lock:
+            self.idlers.setdefault(user, set()).add(idler)
+
+    def done(self, user, idler):
+        with self.lock:
+            self.idlers.get(user, set()).discard(idler)
+
+    def deliver(self, user):
+        """The idlers asked to announce the new message; none: nothing delivered."""
+        with self.lock:
+            idlers = list(self.idlers.get(user, ()))
+            if idlers:
+                self.delivered[user] = self.delivered.get(user, 0) + 1
+        for idler in idlers:
+            idler.wake()
+        return idlers
+
+
+class Idler:
+    """A connection waiting in IDLE, woken through a pipe of its own."""
+
+    def __init__(self):
+        self.read_end, self.write_end = socket.socketpair()
+        self.sent = threading.Event()
+        self.sent_ms = 0.0
+
+    def wake(self):
+        self.write_end.send(b"!")
+
+    def close(self):
+        self.read_end.close()
+        self.write_end.close()
 
 
 def first_piece(reply):
@@ -76,7 +140,7 @@ def imap_reply(state, line):
     tag = words[0] if words else "*"
     command = words[1].upper() if len(words) > 1 else ""
     if command == "CAPABILITY":
-        return f"* CAPABILITY IMAP4rev1 LITERAL+\r\n{tag} OK Capability completed.\r\n", False
+        return f"* CAPABILITY {CAPABILITIES}\r\n{tag} OK Capability completed.\r\n", False
     if command == "NOOP":
         return f"{tag} OK NOOP completed.\r\n", False
     if command == "LOGOUT":
@@ -85,17 +149,21 @@ def imap_reply(state, line):
         if words[3] != password_of(words[2]):
             return f"{tag} NO [AUTHENTICATIONFAILED] Authentication failed.\r\n", False
         state["user"] = words[2]
-        return f"{tag} OK [CAPABILITY IMAP4rev1 LITERAL+] Logged in\r\n", False
-    if command in ("EXAMINE", "SELECT", "SEARCH") and not state.get("user"):
+        return f"{tag} OK [CAPABILITY {CAPABILITIES}] Logged in\r\n", False
+    if command in ("EXAMINE", "SELECT", "SEARCH", "IDLE") and not state.get("user"):
         return f"{tag} NO Log in first.\r\n", False
+    added = state["mailboxes"].added(state.get("user"))
     if command in ("EXAMINE", "SELECT") and len(words) == 3 and words[2].upper() == "INBOX":
         how = "[READ-ONLY] Examine" if command == "EXAMINE" else "[READ-WRITE] Select"
         return ("* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n"
-                f"* {MESSAGES} EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY 1700000000] UIDs valid\r\n"
+                f"* {MESSAGES + added} EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY 1700000000] UIDs valid\r\n"
                 f"{tag} OK {how} completed.\r\n"), False
     if command == "SEARCH" and [w.upper() for w in words[2:]] == ["UNSEEN"]:
-        found = " ".join(str(n) for n in UNSEEN)
+        found = " ".join(str(n) for n in UNSEEN + tuple(range(MESSAGES + 1, MESSAGES + added + 1)))
         return f"* SEARCH {found}\r\n{tag} OK Search completed.\r\n", False
+    if command == "IDLE" and len(words) == 2:
+        state["idle_tag"] = tag
+        return "+ idling\r\n", False
     return f"{tag} BAD Not understood here.\r\n", False
 
 
@@ -119,7 +187,7 @@ def pop3_reply(state, line):
     return "-ERR Not understood here.\r\n", False
 
 
-GREETINGS = {"imap": "* OK [CAPABILITY IMAP4rev1 LITERAL+] Two-piece server ready.\r\n",
+GREETINGS = {"imap": f"* OK [CAPABILITY {CAPABILITIES}] Two-piece server ready.\r\n",
              "pop3": "+OK Two-piece server ready.\r\n"}
 REPLIES = {"imap": imap_reply, "pop3": pop3_reply}
 
@@ -141,8 +209,11 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 0)
         self.request.settimeout(30)
 
-    def send(self, connection, text, step):
+    def send(self, connection, text, step, whole=False):
         reply = text.encode()
+        if whole:
+            connection.sendall(reply)
+            return
         head = first_piece(reply)
         connection.sendall(head)
         connection.sendall(reply[len(head):])
@@ -170,32 +241,95 @@ class Handler(socketserver.BaseRequestHandler):
     def serve(self, connection):
         protocol = self.server.protocol
         self.send(connection, GREETINGS[protocol], "greeting")
-        state, pending = {}, b""
+        state, self.pending = {"mailboxes": self.server.mailboxes}, b""
         while True:
-            while b"\r\n" not in pending:
-                data = connection.recv(4096)
-                if not data or len(pending) > 65536:
-                    return
-                pending += data
-            line, pending = pending.split(b"\r\n", 1)
+            line = self.next_line(connection)
+            if line is None:
+                return
             text = line.decode("utf-8")
             reply, last = REPLIES[protocol](state, text)
             words = text.split(" ")
             step = (words[1] if protocol == "imap" and len(words) > 1 else words[0]).upper()
-            self.send(connection, reply, step)
+            whole = state.get("user", "").startswith("whole")
+            self.send(connection, reply, step, whole)
             if last:
                 return
+            if state.pop("idle_tag", None) is not None and not self.idle(connection, state, words[0], whole):
+                return
+
+    def next_line(self, connection, idler=None):
+        """The next command line; None when the connection ended. An idler's
+        wake-up meanwhile has the new message announced."""
+        while b"\r\n" not in self.pending:
+            # Bytes already decrypted wait in the TLS layer, unseen by select.
+            if idler and not (self.server.tls and connection.pending()):
+                ready, _, _ = select.select([connection, idler.read_end], [], [])
+                if idler.read_end in ready:
+                    idler.read_end.recv(64)
+                    idler.sent_ms = monotonic_ms()
+                    total = MESSAGES + self.server.mailboxes.added(self.user)
+                    self.send(connection, f"* {total} EXISTS\r\n", "EXISTS", self.whole)
+                    idler.sent.set()
+                if connection not in ready:
+                    continue
+            data = connection.recv(4096)
+            if not data or len(self.pending) > 65536:
+                return None
+            self.pending += data
+        line, self.pending = self.pending.split(b"\r\n", 1)
+        return line
+
+    def idle(self, connection, state, tag, whole):
+        """Waits in IDLE for DONE, announcing deliveries; false when the connection ended."""
+        self.user, self.whole = state["user"], whole
+        idler = Idler()
+        self.server.mailboxes.idle(self.user, idler)
+        try:
+            line = self.next_line(connection, idler)
+        finally:
+            self.server.mailboxes.done(self.user, idler)
+            idler.close()
+        if line is None:
+            return False
+        answer = "OK Idle completed." if line.upper() == b"DONE" else "BAD Expected DONE."
+        self.send(connection, f"{tag} {answer}\r\n", "DONE", whole)
+        return True
 
 
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, protocol, tls, trace):
+    def __init__(self, protocol, tls, trace, mailboxes):
         super().__init__(("127.0.0.1", 0), Handler)
         self.protocol = protocol
         self.tls = tls
         self.trace = trace
+        self.mailboxes = mailboxes
+
+
+class ControlHandler(socketserver.StreamRequestHandler):
+    def handle(self):
+        for line in self.rfile:
+            words = line.decode("utf-8", "replace").split()
+            if len(words) != 2 or words[0] != "deliver":
+                self.wfile.write(b"bad\n")
+                continue
+            idlers = self.server.mailboxes.deliver(words[1])
+            if not all(idler.sent.wait(ANNOUNCE_WAIT_S) for idler in idlers):
+                self.wfile.write(b"late\n")
+                continue
+            sent = " ".join(f"{idler.sent_ms:.3f}" for idler in idlers)
+            self.wfile.write(f"sent {sent}\n".encode() if idlers else b"none\n")
+
+
+class ControlServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, mailboxes):
+        super().__init__(("127.0.0.1", 0), ControlHandler)
+        self.mailboxes = mailboxes
 
 
 def arguments():
@@ -215,7 +349,10 @@ def main():
         print(f"two_piece_server: the certificate cannot be used: {error}", file=sys.stderr)
         return 1
     trace = Trace(options.trace)
-    servers = [Server(p, t, trace) for p, t in (("imap", None), ("imap", tls), ("pop3", None), ("pop3", tls))]
+    mailboxes = Mailboxes()
+    servers = [Server(p, t, trace, mailboxes)
+               for p, t in (("imap", None), ("imap", tls), ("pop3", None), ("pop3", tls))]
+    servers.append(ControlServer(mailboxes))
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     print(" ".join(str(s.server_address[1]) for s in servers), flush=True)

@@ -9,6 +9,7 @@ HANDLE g_labelChanged;
 HANDLE g_stopRequested;
 int g_entryItem;
 LONG g_lateCalls;
+LONG g_frames;
 
 BOOL WINAPI RequestStop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
@@ -52,5 +53,9 @@ std::string EntryItemColumn() { return OnMainThread() ? ItemColumn(g_entryItem) 
 void CountLateCall() { InterlockedIncrement(&g_lateCalls); }
 
 int LateCallCount() { return static_cast<int>(g_lateCalls); }
+
+void CountFrame() { InterlockedIncrement(&g_frames); }
+
+long FrameCount() { return InterlockedCompareExchange(&g_frames, 0, 0); }
 
 std::string ItemColumn(int item) { return item > 0 ? std::to_string(item) : "-"; }

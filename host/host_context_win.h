@@ -42,5 +42,9 @@ std::string EntryItemColumn();
 void CountLateCall();
 int LateCallCount();
 
+// Every DockletSetImage call, journaled or not.
+void CountFrame();
+long FrameCount();
+
 // The journal's item column: "-" for none.
 std::string ItemColumn(int item);

@@ -37,6 +37,21 @@ void PrintChange(const HostItem& item, const std::string& what) {
     fflush(stdout);
 }
 
+// What a dock does with a picture and no more: it takes the place of the last.
+// Only a call for no item or a destroyed one is journaled.
+void KeepQuietly(DWORD caller, HWND window, void* image, BOOL autoDelete) {
+    StateLock lock;
+    HostItem* item = FindItemByWindow(window);
+    if (!item || item->destroyed)
+        item = NoteItemCall(caller, window, "DockletSetImage", "unread");
+    if (!item)
+        return;
+    if (item->image && item->image != image && item->imageAutoDelete)
+        DeleteImageObject(item->image);
+    item->image = image;
+    item->imageAutoDelete = autoDelete != FALSE;
+}
+
 std::string TextOrNull(const char* text) { return text ? QuoteJournalText(text) : "null"; }
 
 void GetFolder(HWND window, char* buffer, const char* function,
@@ -95,6 +110,11 @@ void* __stdcall DockletLoadGDIPlusImage(char* path) {
 
 void __stdcall DockletSetImage(HWND window, void* image, BOOL autoDelete) {
     DWORD caller = GetCurrentThreadId();
+    CountFrame();
+    if (Options().quietFrames) {
+        RunOnMainThread(window, [&] { KeepQuietly(caller, window, image, autoDelete); });
+        return;
+    }
     RunOnMainThread(window, [&] {
         StateLock lock;
         ImageFacts facts;

@@ -18,6 +18,8 @@ const char kHostUsage[] =
     "  --print               print label and picture changes as they happen\n"
     "  --poison-images       loaded images fault on any virtual call\n"
     "  --null-ini            pass null ini and iniGroup to OnCreate\n"
+    "  --quiet-frames        keep pictures without reading or journaling them (waitframe\n"
+    "                        cannot tell them); the stats step counts them\n"
     "steps:\n"
     "  create N ROOT REL | wait MS | waitlabel N TEXT MS | click N | hold N\n"
     "  waitchange N PASSOVER MS   until the label is neither PASSOVER nor the last other one\n"
@@ -63,6 +65,8 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions* op
             options->poisonImages = true;
         else if (option == "--null-ini")
             options->nullIni = true;
+        else if (option == "--quiet-frames")
+            options->quietFrames = true;
         else
             flag = false;
         if (flag)

@@ -15,6 +15,7 @@ struct HostOptions {
     bool print = false;         // label and picture changes also go to standard output
     bool poisonImages = false;  // loaded images get a vtable pointer that faults on use
     bool nullIni = false;       // OnCreate gets null for its ini and iniGroup
+    bool quietFrames = false;   // pictures are kept unread and unjournaled; stats counts them
     std::vector<std::string> stepWords;  // everything after the options
 };
 

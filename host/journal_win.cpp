@@ -44,6 +44,11 @@ double JournalClock() {
            static_cast<double>(g_frequency.QuadPart);
 }
 
+double JournalClockOrigin() {
+    return static_cast<double>(g_start.QuadPart) * 1000.0 /
+           static_cast<double>(g_frequency.QuadPart);
+}
+
 void JournalEvent(const std::string& item, const std::string& event, const std::string& details) {
     JournalEventFor(GetCurrentThreadId(), item, event, details);
 }

@@ -15,3 +15,7 @@ void JournalEventFor(unsigned long thread, const std::string& item, const std::s
 
 // Milliseconds since the journal was opened.
 double JournalClock();
+// The performance counter's reading, in milliseconds, when the journal was
+// opened: under Wine Linux's CLOCK_MONOTONIC_RAW, so that a Linux process can
+// put the journal's times beside its own.
+double JournalClockOrigin();

@@ -53,7 +53,9 @@ int main(int argc, char** argv) {
     if (!OpenJournal(options.journalPath, &error))
         return Fail(kBadInputExitCode, error);
     ReportCrashesInJournal();
-    JournalEvent("-", "host-start", "main-thread=" + std::to_string(MainThreadId()));
+    char origin[48];
+    snprintf(origin, sizeof origin, " clock-origin-ms=%.3f", JournalClockOrigin());
+    JournalEvent("-", "host-start", "main-thread=" + std::to_string(MainThreadId()) + origin);
     if (!HideOwnExports(options.hiddenFunctions, &error) || !InitialiseHostWindows(&error))
         return Fail(kStepFailedExitCode, error);
 

@@ -99,7 +99,7 @@ bool ScenarioRunner::RunStep(const Step& step) {
     case StepKind::kSave:
         return Save(step);
     case StepKind::kStats:
-        JournalEvent("-", "stats", ProcessStats());
+        JournalEvent("-", "stats", ProcessStats() + " frames=" + std::to_string(FrameCount()));
         return true;
     case StepKind::kQuit:
         return true;

@@ -215,7 +215,7 @@ class AgainstTheTwoPieceServer(unittest.TestCase):
             [sys.executable, "-B", TWO_PIECE_SERVER, os.path.join(folder, "server.pem"),
              os.path.join(folder, "server.key"), "--trace", cls.trace], stdout=subprocess.PIPE, text=True)
         words = cls.server.stdout.readline().split()
-        cls.ports = dict(zip(("imap", "imaps", "pop3", "pop3s"), words))
+        cls.ports = dict(zip(("imap", "imaps", "pop3", "pop3s", "control"), words))
 
     @classmethod
     def tearDownClass(cls):
@@ -246,7 +246,48 @@ class AgainstTheTwoPieceServer(unittest.TestCase):
         for step in steps:
             self.assertEqual("held", step[0])
             self.assertGreaterEqual(float(step[1]), 0)
-            self.assertIn(step[2], ("greeting", "LOGIN", "EXAMINE", "SEARCH", "LOGOUT", "USER", "PASS", "STAT", "QUIT"))
+            self.assertIn(step[2], ("greeting", "LOGIN", "EXAMINE", "SEARCH", "LOGOUT", "USER", "PASS", "STAT", "QUIT",
+                                    "IDLE", "EXISTS", "DONE"))
+
+    def test_an_idling_connection_announces_a_delivery_at_once(self):
+        context = ssl.create_default_context(cafile=os.path.join(self.folder.name, "ca.pem"))
+        with socket.create_connection(("127.0.0.1", int(self.ports["control"]))) as control:
+            answers = control.makefile("r")
+            for mode, login, new in (("imap", "idler", 6), ("imaps", "idler", 7),
+                                     ("imap", "whole-idler", 6), ("imaps", "whole-idler", 7)):
+                with self.subTest(mode=mode, login=login):
+                    control.sendall(f"deliver {login}\n".encode())
+                    self.assertEqual("none\n", answers.readline(), "delivered with nobody idling")
+                    client = socket.create_connection(("127.0.0.1", int(self.ports[mode])))
+                    if mode == "imaps":
+                        client = context.wrap_socket(client, server_hostname="127.0.0.1")
+                    with client:
+                        reader = client.makefile("rb")
+                        self.assertIn(b" IDLE", reader.readline())
+                        client.sendall(f"1 LOGIN {login} {login}-secret\r\n2 IDLE\r\n".encode())
+                        self.assertTrue(reader.readline().startswith(b"1 OK"))
+                        self.assertEqual(b"+ idling\r\n", reader.readline())
+                        control.sendall(f"deliver {login}\n".encode())
+                        self.assertEqual(f"* {new} EXISTS\r\n".encode(), reader.readline())
+                        self.assertEqual("sent", answers.readline().split()[0])
+                        client.sendall(b"DONE\r\n3 SEARCH UNSEEN\r\n")
+                        self.assertEqual(b"2 OK Idle completed.\r\n", reader.readline())
+                        found = reader.readline().split()
+                        self.assertEqual([b"*", b"SEARCH", b"1", b"2", b"3"] + [str(n).encode() for n in range(6, new + 1)],
+                                         found)
+                        reader.close()
+            # Others' mailboxes keep their 3 unseen messages, as curl's figures expect.
+            with socket.create_connection(("127.0.0.1", int(self.ports["imap"]))) as other:
+                reader = other.makefile("rb")
+                reader.readline()
+                other.sendall(b"1 LOGIN imap01 imap01-secret\r\n2 SEARCH UNSEEN\r\n")
+                reader.readline()
+                self.assertEqual(b"* SEARCH 1 2 3\r\n", reader.readline())
+                reader.close()
+            for line in ("deliver\n", "deliver a b\n", "send idler\n"):
+                control.sendall(line.encode())
+                self.assertEqual("bad\n", answers.readline(), line)
+            answers.close()
 
     def test_a_wrong_password_and_an_unknown_command_are_refused(self):
         for mode, account, answered in (("imap", "imap01:wrong", '"1 LOGIN" was answered: 1 NO'),

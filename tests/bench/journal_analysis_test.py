@@ -1,9 +1,15 @@
 """How the benchmark reads the host's journal and sums it up."""
+import argparse
 import unittest
 
+from animation_costs import AnimationFigures
 from figures import median, percentile
+from idle_delivery import clock_origin, label_time
 from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
 from mail_cycles import delayed_acks
+from procfs import ThreadTimes, thread_spending
+from report import net_animation_rows
+from run import parts
 
 
 def journal(text):
@@ -61,6 +67,56 @@ class EntryCalls(unittest.TestCase):
         destroys = entry_calls(events, "OnDestroy")
         self.assertEqual([("1", 1.7, 0.0, 0.0)],
                          [(d.item, d.ms, d.image_loading_ms, d.image_decoding_ms) for d in destroys])
+
+
+class IdleDelivery(unittest.TestCase):
+    def test_the_label_is_the_first_with_the_count_after_the_announcement(self):
+        events = journal('0.2\t8\t-\thost-start\tmain-thread=8 clock-origin-ms=5000.250\n'
+                         '90.0\t9\t1\tDockletSetLabel\t"4 new messages"\n'
+                         '120.0\t9\t1\tDockletSetLabel\t"14 new messages"\n'
+                         '130.5\t9\t1\tDockletSetLabel\t"4 new messages"\n')
+        self.assertEqual(5000.25, clock_origin(events))
+        for after_ms, found in ((0.0, 90.0), (100.0, 130.5), (130.5, 130.5), (131.0, None)):
+            with self.subTest(after_ms=after_ms):
+                self.assertEqual(found, label_time(events, "4 new messages", after_ms))
+
+    def test_a_journal_without_the_clock_has_no_origin(self):
+        for line in ("0.2\t8\t-\thost-start\tmain-thread=8", "0.2\t8\t-\tstats\tclock-origin-ms=1.0"):
+            with self.subTest(line):
+                self.assertIsNone(clock_origin(journal(line)))
+
+
+class ThreadSpending(unittest.TestCase):
+    def test_threads_are_taken_apart_and_new_ones_count_from_zero(self):
+        before = {10: ThreadTimes(1.5, 100), 11: ThreadTimes(0.25, 7), 12: ThreadTimes(3.0, 1)}
+        after = {10: ThreadTimes(2.0, 160), 11: ThreadTimes(0.25, 7), 13: ThreadTimes(0.5, 30)}
+        self.assertEqual({10: ThreadTimes(0.5, 60), 11: ThreadTimes(0.0, 0), 13: ThreadTimes(0.5, 30)},
+                         thread_spending(before, after))
+
+
+class NetAnimation(unittest.TestCase):
+    def test_each_item_costs_what_it_adds_to_the_host_alone_in_both_processes(self):
+        idle = AnimationFigures(0, 0.02, 0.14, 0, 0, [])
+        # (host, wineserver) s/min of 10 items -> the row's per-item figures and verdict.
+        for (host, server, badge, direct), row in (
+                ((0.62, 0.54, False, True), "no mail, calling thread 0.060 0.040 0.100 0.17 MISSED 790"),
+                ((0.42, 0.34, True, False), "Badge=1, 3 messages, host's thread 0.040 0.020 0.060 0.10 met 790")):
+            figures = AnimationFigures(10, host, server, 0, 0, [], quiet=True, badge=badge, direct=direct,
+                                       frames_per_minute=7900, main_thread_wakes_per_minute=7900,
+                                       other_threads_wakes_per_minute=15800, wineserver_wakes_per_minute=400)
+            with self.subTest(row):
+                rows = net_animation_rows(idle, [figures])
+                self.assertEqual(row, " ".join(rows[2].split()))
+                self.assertIn("workers 2.0, host's thread 1.0, wineserver 0.1;", rows[4])
+
+
+class Parts(unittest.TestCase):
+    def test_parts_run_in_the_table_order_and_unknown_ones_are_refused(self):
+        self.assertEqual(["idle", "animation"], parts("animation,idle"))
+        self.assertEqual(["cycles"], parts("cycles,cycles"))
+        for text in ("", "idle,", "cpu", "idle,Animation"):
+            with self.subTest(text), self.assertRaises(argparse.ArgumentTypeError):
+                parts(text)
 
 
 class DelayedAcks(unittest.TestCase):

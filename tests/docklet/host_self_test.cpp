@@ -82,6 +82,18 @@ TEST(HostSelfCheck, SavesThePictureWithItsLabelUnder) {
     ASSERT_TRUE(label.loaded);
     EXPECT_EQ(20u, label.height);
     EXPECT_GT(label.width, 10u);
+
+    // Frames kept unread are neither fingerprinted nor journaled, but counted,
+    // and held and released as before.
+    std::string kept = TestWorkFolder() + "kept.png";
+    HostRun quiet = RunHost({"--quiet-frames", "create", "1", folder.Root(), folder.Relative(),
+                             "hold", "1", "hold", "1", "stats", "save", "1", kept});
+    ASSERT_EQ(0, quiet.exitCode) << quiet.Text();
+    EXPECT_EQ(0, quiet.Count("DockletSetImage")) << quiet.Text();
+    int stats = quiet.Find("stats");
+    ASSERT_GE(stats, 0) << quiet.Text();
+    EXPECT_NE(std::string::npos, quiet.At(stats).details.find(" frames=2")) << quiet.Text();
+    EXPECT_EQ(kRed, ReadPng(kept, 32, 20).probedPixel);
 }
 
 TEST(HostSelfCheck, PoisonedImagesFaultOnAVirtualCall) {

@@ -165,13 +165,14 @@ TEST(ParseHostOptions, ReadsOptionsUntilTheFirstStep) {
     HostOptions options;
     std::string error;
     ASSERT_TRUE(ParseHostOptions({"--journal", "j.txt", "--dll", "d.dll", "--direct", "--print",
-                                  "--poison-images", "--null-ini", "--hide",
+                                  "--poison-images", "--null-ini", "--quiet-frames", "--hide",
                                   "DockletSetLabel,DockletSetImage,DockletSetLabel", "info", "--x"},
                                  &options, &error))
         << error;
     EXPECT_EQ("j.txt", options.journalPath);
     EXPECT_EQ("d.dll", options.dllPath);
-    EXPECT_TRUE(options.direct && options.print && options.poisonImages && options.nullIni);
+    EXPECT_TRUE(options.direct && options.print && options.poisonImages && options.nullIni &&
+                options.quietFrames);
     EXPECT_EQ((std::vector<std::string>{"DockletSetLabel", "DockletSetImage"}),
               options.hiddenFunctions);
     EXPECT_EQ((std::vector<std::string>{"info", "--x"}), options.stepWords);
