@@ -251,10 +251,13 @@ class Handler(socketserver.BaseRequestHandler):
             words = text.split(" ")
             step = (words[1] if protocol == "imap" and len(words) > 1 else words[0]).upper()
             whole = state.get("user", "").startswith("whole")
+            # Known as idling before the go-ahead leaves: a delivery the
+            # moment the client reads it is announced.
+            idler = self.start_idling(state, whole) if state.pop("idle_tag", None) is not None else None
             self.send(connection, reply, step, whole)
             if last:
                 return
-            if state.pop("idle_tag", None) is not None and not self.idle(connection, state, words[0], whole):
+            if idler and not self.idle(connection, idler, words[0], whole):
                 return
 
     def next_line(self, connection, idler=None):
@@ -279,11 +282,14 @@ class Handler(socketserver.BaseRequestHandler):
         line, self.pending = self.pending.split(b"\r\n", 1)
         return line
 
-    def idle(self, connection, state, tag, whole):
-        """Waits in IDLE for DONE, announcing deliveries; false when the connection ended."""
+    def start_idling(self, state, whole):
         self.user, self.whole = state["user"], whole
         idler = Idler()
         self.server.mailboxes.idle(self.user, idler)
+        return idler
+
+    def idle(self, connection, idler, tag, whole):
+        """Waits in IDLE for DONE, announcing deliveries; false when the connection ended."""
         try:
             line = self.next_line(connection, idler)
         finally:

@@ -251,14 +251,14 @@ class AgainstTheTwoPieceServer(unittest.TestCase):
 
     def test_an_idling_connection_announces_a_delivery_at_once(self):
         context = ssl.create_default_context(cafile=os.path.join(self.folder.name, "ca.pem"))
-        with socket.create_connection(("127.0.0.1", int(self.ports["control"]))) as control:
+        with socket.create_connection(("127.0.0.1", int(self.ports["control"])), timeout=10) as control:
             answers = control.makefile("r")
             for mode, login, new in (("imap", "idler", 6), ("imaps", "idler", 7),
                                      ("imap", "whole-idler", 6), ("imaps", "whole-idler", 7)):
                 with self.subTest(mode=mode, login=login):
                     control.sendall(f"deliver {login}\n".encode())
                     self.assertEqual("none\n", answers.readline(), "delivered with nobody idling")
-                    client = socket.create_connection(("127.0.0.1", int(self.ports[mode])))
+                    client = socket.create_connection(("127.0.0.1", int(self.ports[mode])), timeout=10)
                     if mode == "imaps":
                         client = context.wrap_socket(client, server_hostname="127.0.0.1")
                     with client:
