@@ -66,5 +66,5 @@ struct DockletInstance {
     bool badge;                 // Badge was exactly 1: the new-mail frames show the total
     int32_t sound;              // what plays when the total rises: kSoundNone, kSoundDefault, kSoundFile
     char soundPath[kPathSize];  // the .wav for kSoundFile, from the docklet folder when relative
-    volatile long lastHeardTotal;  // the last total shown, failed accounts at their last count; 0 before
+    volatile long lastHeardTotal;  // the total last shown, a failed account at its last count
 };

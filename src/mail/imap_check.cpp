@@ -224,17 +224,17 @@ bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char ta
     return HasImapOk(session->reply.text, tag);
 }
 
-}  // namespace
+} // namespace
 
-void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account, const ImapSession* session,
-                        ImapCounting* counting) {
+void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account,
+                        const ImapSession* session, ImapCounting* counting) {
     *counting = ImapCounting{};
-    counting->byUid = account->countNew &&
-                      CanCountByUid(instance, session->reply.text, &counting->validity, &counting->uidNext);
+    counting->byUid = account->countNew && CanCountByUid(instance, session->reply.text,
+                                                         &counting->validity, &counting->uidNext);
 }
 
-bool SearchAndCount(const DockletInstance* instance, const MailAccount* account, ImapSession* session,
-                    ImapCounting* counting, char tag, int* count) {
+bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
+                    ImapSession* session, ImapCounting* counting, char tag, int* count) {
     *count = -1;
     if (!counting->byUid) {
         if (!SearchUnseen(instance, session, tag))
@@ -256,7 +256,8 @@ bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
         *count = CountUidsAbove(session->reply.text, floor, &highest);
         // A click while the search was under way moved the mark: part of
         // what it found is no longer new.
-        const uint32_t moved = SeenImapFloor(instance, account, counting->validity, counting->uidNext);
+        const uint32_t moved =
+            SeenImapFloor(instance, account, counting->validity, counting->uidNext);
         if (moved == floor || round == 3)
             break;
         floor = moved;
@@ -271,7 +272,8 @@ bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
 int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
                      BearerLogin* bearer) {
     ImapSession session;
-    bool accepted = LogInToImap(instance, account, bearer, &session) && ExamineFolder(instance, account, &session);
+    bool accepted = LogInToImap(instance, account, bearer, &session) &&
+                    ExamineFolder(instance, account, &session);
     ImapCounting counting;
     if (accepted)
         ChooseImapCounting(instance, account, &session, &counting);

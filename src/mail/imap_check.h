@@ -41,12 +41,12 @@ struct ImapCounting {
 };
 
 // After EXAMINE, from its reply; a reason line when CountNew cannot count by UID.
-void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account, const ImapSession* session,
-                        ImapCounting* counting);
+void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account,
+                        const ImapSession* session, ImapCounting* counting);
 // Searches as counting says, above the mark as it is now; true on the
 // server's OK. *count: the count, -1 when the answer holds none.
-bool SearchAndCount(const DockletInstance* instance, const MailAccount* account, ImapSession* session,
-                    ImapCounting* counting, char tag, int* count);
+bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
+                    ImapSession* session, ImapCounting* counting, char tag, int* count);
 // "4 LOGOUT", then the normal close.
 void LogOutOfImap(const DockletInstance* instance, ImapSession* session);
 // Gives up: writes the reply's reason line and closes without a word.

@@ -105,7 +105,8 @@ int WatchImapAccount(const DockletInstance* instance, const MailAccount* account
             return Abandon(instance, &session);
         // RFC 2177: DONE ends IDLE, and its tagged reply comes before the next command.
         ExchangeCommand(instance, &session.connection, &session.reply, '5', "DONE%c%c", 13, 10);
-        if (!HasImapOk(session.reply.text, '5') || !Count(instance, account, &session, &counting, '6', listener))
+        if (!HasImapOk(session.reply.text, '5') ||
+            !Count(instance, account, &session, &counting, '6', listener))
             return Abandon(instance, &session);
     }
 }

@@ -16,7 +16,9 @@ enum HttpPart {
 
 }  // namespace
 
-size_t LongestReply(char tag) { return tag == kPopListEnd ? kMaxListingLength : kMaxReplyLength; }
+size_t LongestReply(char tag) {
+    return tag == kPopListEnd ? kMaxListingLength : kMaxReplyLength;
+}
 
 ReplyScan StartReplyScan(char tag) { return ReplyScan{tag, 0, 0, kHttpHead, 0, 0}; }
 
