@@ -5,7 +5,7 @@ from dataclasses import dataclass, field
 
 from docklet_folder import final_label, make_docklet_folder
 from host_run import BenchError, HostRun, count
-from journal import frame_intervals
+from journal import detail_value, frame_intervals
 from procfs import cpu_seconds, resident_bytes, thread_spending, thread_times
 
 SETTLE_MS = 2000
@@ -33,11 +33,10 @@ class AnimationFigures:
 
 
 def stats_value(details, key):
-    for word in details.split():
-        name, _, value = word.partition("=")
-        if name == key:
-            return int(value)
-    raise BenchError(f"the host's stats hold no {key}: {details}")
+    value = detail_value(details, key)
+    if value is None:
+        raise BenchError(f"the host's stats hold no {key}: {details}")
+    return int(value)
 
 
 def per_minute(value, wall):

@@ -10,7 +10,7 @@ from dataclasses import dataclass
 
 from docklet_folder import final_label, make_docklet_folder, tls_lines
 from host_run import BenchError, HostRun
-from journal import quoted
+from journal import detail_value, quoted
 from mailboxes import UNSEEN_PER_USER
 
 IDLE_WAIT_S = 30
@@ -36,10 +36,8 @@ def clock_origin(events):
     """The journal's zero on CLOCK_MONOTONIC_RAW, from the host-start line."""
     for event in events:
         if event.event == "host-start":
-            for word in event.details.split():
-                name, _, value = word.partition("=")
-                if name == "clock-origin-ms":
-                    return float(value)
+            value = detail_value(event.details, "clock-origin-ms")
+            return float(value) if value is not None else None
     return None
 
 

@@ -24,6 +24,15 @@ def parse_line(line):
         return None
 
 
+def detail_value(details, key):
+    """The value of key=value among an event's details, or None."""
+    for word in details.split():
+        name, _, value = word.partition("=")
+        if name == key:
+            return value
+    return None
+
+
 def quoted(text):
     """A label as the journal quotes it (printable text only)."""
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'

@@ -37,19 +37,23 @@ void PrintChange(const HostItem& item, const std::string& what) {
     fflush(stdout);
 }
 
-// What a dock does with a picture and no more: it takes the place of the last.
-// Only a call for no item or a destroyed one is journaled.
+// The picture takes the place of the last, which is freed when it was the host's to free.
+void ReplaceImage(HostItem* item, void* image, BOOL autoDelete) {
+    if (item->image && item->image != image && item->imageAutoDelete)
+        DeleteImageObject(item->image);
+    item->image = image;
+    item->imageAutoDelete = autoDelete != FALSE;
+}
+
+// What a dock does with a picture and no more. Only a call for no item or a
+// destroyed one is journaled.
 void KeepQuietly(DWORD caller, HWND window, void* image, BOOL autoDelete) {
     StateLock lock;
     HostItem* item = FindItemByWindow(window);
     if (!item || item->destroyed)
         item = NoteItemCall(caller, window, "DockletSetImage", "unread");
-    if (!item)
-        return;
-    if (item->image && item->image != image && item->imageAutoDelete)
-        DeleteImageObject(item->image);
-    item->image = image;
-    item->imageAutoDelete = autoDelete != FALSE;
+    if (item)
+        ReplaceImage(item, image, autoDelete);
 }
 
 std::string TextOrNull(const char* text) { return text ? QuoteJournalText(text) : "null"; }
@@ -129,12 +133,9 @@ void __stdcall DockletSetImage(HWND window, void* image, BOOL autoDelete) {
         HostItem* item = NoteItemCall(caller, window, "DockletSetImage", details);
         if (!item)
             return;
-        if (item->image && item->image != image && item->imageAutoDelete)
-            DeleteImageObject(item->image);
         bool wasShown = item->image != nullptr;
         const std::string oldShape = item->imageShape;
-        item->image = image;
-        item->imageAutoDelete = autoDelete != FALSE;
+        ReplaceImage(item, image, autoDelete);
         // What a watcher would tell apart: the strip the frames come from, and the size.
         const std::string strip = origin.substr(0, origin.find('#'));
         item->imageStrip = strip;

@@ -32,12 +32,10 @@ void Log(const DockletInstance* instance, const char* format, ...) TIDEWELL_PRIN
 void Log(const DockletInstance* instance, const char* format, ...) {
     if (!instance->debug)
         return;
-    char line[512];
     va_list arguments;
     va_start(arguments, format);
-    FormatTextV(line, sizeof line, format, arguments);
+    WriteDebugLogAfter(instance, "    ", format, arguments);
     va_end(arguments);
-    WriteDebugLog(instance, "    %s", line);
 }
 
 // The entry the account's marks live in, or null. Called with the lock held.

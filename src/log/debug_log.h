@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdarg>
+
 #include "docklet/docklet_instance.h"
 #include "text/bounded_text.h"
 
@@ -7,3 +9,8 @@
 // file is opened and closed for every line, so lines of any thread and any
 // instance interleave whole; a file that cannot be opened drops the line.
 void WriteDebugLog(const DockletInstance* instance, const char* format, ...) TIDEWELL_PRINTF(2, 3);
+
+// The same, the line beginning with prefix: for the helpers of a part that
+// starts each of its lines alike.
+void WriteDebugLogAfter(const DockletInstance* instance, const char* prefix, const char* format,
+                        va_list arguments);

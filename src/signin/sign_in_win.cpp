@@ -48,12 +48,12 @@ void Log(const DockletInstance* instance, int32_t index, const char* format, ...
 void Log(const DockletInstance* instance, int32_t index, const char* format, ...) {
     if (!instance->debug)
         return;
-    char text[1024];
+    char prefix[40];
+    FormatText(prefix, sizeof prefix, "Sign-in account %d: ", index);
     va_list arguments;
     va_start(arguments, format);
-    FormatTextV(text, sizeof text, format, arguments);
+    WriteDebugLogAfter(instance, prefix, format, arguments);
     va_end(arguments);
-    WriteDebugLog(instance, "Sign-in account %d: %s", index, text);
 }
 
 // Exchanges the code for tokens; true when an access token came, kept in

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 #include "check/seen_board_win.h"
@@ -39,6 +41,15 @@ void CheckBed::StartSeenBoard() {
     FreeSeenBoard(instance.seen);
     CopyText(instance.iniPath, sizeof instance.iniPath, (folder.Path() + "TidewellDocklet.ini").c_str());
     instance.seen = MakeSeenBoard(&instance);
+}
+
+void CheckBed::EndSeenStep(bool click, bool restart) {
+    if (click) {
+        EXPECT_TRUE(MarkAllSeen(instance.seen));
+    }
+    SaveSeenIfChanged(&instance);
+    if (restart)
+        StartSeenBoard();
 }
 
 std::string ConnectionLogLine(const std::string& text) {

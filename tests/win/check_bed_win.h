@@ -18,6 +18,9 @@ struct CheckBed {
     // The marks of the accounts added with countNew set, read from and written
     // to the folder's TidewellDocklet.seen, as an item started now has them.
     void StartSeenBoard();
+    // After a check: a click (which must move a mark), the marks written, and
+    // a new item started.
+    void EndSeenStep(bool click, bool restart);
 
     TempFolder folder;
     DockletInstance instance;

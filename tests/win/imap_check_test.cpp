@@ -144,12 +144,7 @@ TEST(ImapCheck, CountNewCountsUnseenUidsAboveTheLastClick) {
             EXPECT_NE(std::string::npos, bed.Log().find(step.logged)) << bed.Log();
         }
         SaveSeenIfChanged(&bed.instance);
-        if (step.clickAfter) {
-            EXPECT_TRUE(MarkAllSeen(bed.instance.seen));
-        }
-        SaveSeenIfChanged(&bed.instance);
-        if (step.restartAfter)
-            bed.StartSeenBoard();
+        bed.EndSeenStep(step.clickAfter, step.restartAfter);
     }
     EXPECT_EQ("Tidewell seen 1\nimap imap%2F127.0.0.1%2Fme%2F 78 11\n", bed.folder.Read("TidewellDocklet.seen"));
 }

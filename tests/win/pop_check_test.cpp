@@ -127,12 +127,7 @@ TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
         if (step.logged[0]) {
             EXPECT_NE(std::string::npos, bed.Log().find(step.logged)) << bed.Log();
         }
-        if (step.clickAfter) {
-            EXPECT_TRUE(MarkAllSeen(bed.instance.seen));
-        }
-        SaveSeenIfChanged(&bed.instance);
-        if (step.restartAfter)
-            bed.StartSeenBoard();
+        bed.EndSeenStep(step.clickAfter, step.restartAfter);
     }
     EXPECT_EQ("Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 2\nc3\nf6\n", bed.folder.Read("TidewellDocklet.seen"));
 }
