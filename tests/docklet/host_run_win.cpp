@@ -48,10 +48,14 @@ std::string QuoteArgument(const std::string& argument) {
     return quoted + "\"";
 }
 
+// Under Wine a process of the run before may still hold the file for a
+// moment: shared every way, that does not keep the next run from writing it
+// or a new test from removing it.
 HANDLE InheritableFile(const std::string& path) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
