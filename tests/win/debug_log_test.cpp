@@ -5,6 +5,7 @@
 #include <string>
 
 #include "log/debug_log.h"
+#include "log/debug_log_bound.h"
 #include "temp_folder_win.h"
 
 namespace {
@@ -69,6 +70,50 @@ TEST(DebugLog, LinesOfConcurrentWritersNeverMix) {
         start = end + 2;
     }
     EXPECT_EQ(6u * kLinesPerWriter, lines);
+}
+
+// Lines of kLineLength bytes each end as kLineLength + 2 on disk.
+size_t LinesUntilFull() { return kDebugLogLimit / (kLineLength + 2); }
+
+std::string FirstLine(const std::string& log) { return log.substr(0, log.find("\r\n")); }
+
+TEST(DebugLog, PastItsBoundBecomesTheOldLogOnceAndStartsAgain) {
+    TempFolder folder;
+    DockletInstance instance{};
+    CopyText(instance.logPath, sizeof instance.logPath, (folder.Path() + "Debug.log").c_str());
+    const std::string first(kLineLength, 'a'), second(kLineLength, 'b'), third(kLineLength, 'c');
+    for (size_t i = 0; i < LinesUntilFull(); ++i)
+        WriteDebugLog(&instance, "%s", first.c_str());
+    EXPECT_FALSE(folder.Exists("Debug.old.log"));
+    for (size_t i = 0; i < LinesUntilFull() + 1; ++i)
+        WriteDebugLog(&instance, "%s", second.c_str());
+    WriteDebugLog(&instance, "%s", third.c_str());
+
+    // Two generations passed: the old log holds the second, none of the first.
+    const std::string old = folder.Read("Debug.old.log");
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_LE(old.size(), kDebugLogLimit);
+    EXPECT_EQ(kDebugLogRenewedLine, FirstLine(old));
+    EXPECT_EQ(std::string::npos, old.find(first));
+    EXPECT_EQ(std::string(kDebugLogRenewedLine) + "\r\n" + second + "\r\n" + third + "\r\n", log);
+}
+
+TEST(DebugLog, PastItsBoundWithTheOldLogHeldStartsEmptyAndSaysSo) {
+    TempFolder folder;
+    DockletInstance instance{};
+    CopyText(instance.logPath, sizeof instance.logPath, (folder.Path() + "Debug.log").c_str());
+    folder.Write("Debug.old.log", "kept");
+    // A reader that shares nothing: Debug.old.log cannot be replaced.
+    HANDLE held = CreateFileA((folder.Path() + "Debug.old.log").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    const std::string line(kLineLength, 'a');
+    for (size_t i = 0; i < LinesUntilFull() + 1; ++i)
+        WriteDebugLog(&instance, "%s", line.c_str());
+    CloseHandle(held);
+
+    EXPECT_EQ("kept", folder.Read("Debug.old.log"));
+    EXPECT_EQ(std::string(kDebugLogCutLine) + "\r\n" + line + "\r\n", folder.Read("Debug.log"));
 }
 
 }  // namespace
