@@ -440,7 +440,9 @@ bool ReadPssHash(Der* parameters, SignatureFlaw* flaw) {
     Der named = Open(algorithm);
     if (!Expect(&named, kOid, &hash))
         return false;
-    *flaw = Is(hash, kOidSha1) ? kSignatureSha1 : Is(hash, kOidMd5) ? kSignatureMd5 : kSignatureSound;
+    *flaw = Is(hash, kOidSha1)  ? kSignatureSha1
+            : Is(hash, kOidMd5) ? kSignatureMd5
+                                : kSignatureSound;
     return true;
 }
 
@@ -456,7 +458,8 @@ bool ReadSignatureAlgorithm(DerSpan algorithm, SignatureFlaw* flaw) {
         if (Is(oid, weak.oid, weak.length))
             *flaw = weak.flaw;
     }
-    bool x957 = oid.length == sizeof kOidX957 + 1 && memcmp(oid.data, kOidX957, sizeof kOidX957) == 0;
+    bool x957 =
+        oid.length == sizeof kOidX957 + 1 && memcmp(oid.data, kOidX957, sizeof kOidX957) == 0;
     bool nistDsa = oid.length == sizeof kOidNistSignatures + 1 &&
                    memcmp(oid.data, kOidNistSignatures, sizeof kOidNistSignatures) == 0 &&
                    oid.data[oid.length - 1] >= 1 && oid.data[oid.length - 1] <= 8;
@@ -484,7 +487,8 @@ bool ReadCertificateFacts(const unsigned char* der, size_t length, CertificateFa
     Der fields = Open(tbs);
     Optional(&fields, 0xA0, &part); // version
     if (!Expect(&fields, kInteger, &facts->serial) || facts->serial.length == 0 ||
-        !Expect(&fields, kSequence, &tbsSignature) || !Is(tbsSignature, signature.data, signature.length) ||
+        !Expect(&fields, kSequence, &tbsSignature) ||
+        !Is(tbsSignature, signature.data, signature.length) ||
         !Expect(&fields, kSequence, &facts->issuer) || !Expect(&fields, kSequence, &part) ||
         !Expect(&fields, kSequence, &facts->subject) || !Expect(&fields, kSequence, &spki) ||
         !ReadPublicKey(spki, facts))

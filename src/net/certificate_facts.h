@@ -61,9 +61,9 @@ struct CertificateFacts {
                       // size in whole bytes (so P-521 reads as 528)
     SignatureFlaw signatureFlaw;
     bool hasAuthorityKeyId;
-    bool authorityKeyIdHasKeyId;        // its keyIdentifier field
+    bool authorityKeyIdHasKeyId;         // its keyIdentifier field
     bool authorityKeyIdNamesCertificate; // its authorityCertIssuer or authorityCertSerialNumber
-    bool hasAuthorityInfoAccess;        // read only to refuse a malformed one: it is not used
+    bool hasAuthorityInfoAccess;         // read only to refuse a malformed one: it is not used
     bool hasBasicConstraints;
     bool basicConstraintsCritical;
     bool isCa;

@@ -211,13 +211,14 @@ size_t IntermediateCount(const CertificateFacts* const* chain, size_t count) {
 void NameCertificate(const CertificateFacts* const* chain, size_t count, size_t at, char* text,
                      size_t size) {
     const CertificateFacts* certificate = chain[at];
-    const char* which = at + 1 == count ? "root" : "intermediate";
+    const bool root = at + 1 == count;
     if (at == 0) {
         CopyText(text, size, "the server's certificate");
     } else if (certificate->commonName.length == 0) {
-        CopyText(text, size, at + 1 == count ? "the root CA's certificate" : "an intermediate CA's certificate");
+        CopyText(text, size,
+                 root ? "the root CA's certificate" : "an intermediate CA's certificate");
     } else {
-        FormatText(text, size, "the certificate of the %s CA ", which);
+        FormatText(text, size, "the certificate of the %s CA ", root ? "root" : "intermediate");
         size_t used = strlen(text);
         AppendShownText(text + used, size - used, certificate->commonNameTag,
                         certificate->commonName.data, certificate->commonName.length);

@@ -35,8 +35,8 @@ enum ChainFault {
     kChainSmallKey,          // an RSA key below kMinRsaBits, an elliptic-curve one below kMinEcBits
     kChainWeakSignature,     // signed with MD2, MD4, MD5, SHA-1 or DSA
     kChainBadSerial,         // a serial number that is zero, negative or longer than 20 octets
-    kChainNoAuthorityKeyId,  // no keyIdentifier of its issuer's key, in a certificate not self-issued
-    kChainRootAuthorityKeyId, // a root whose authority key identifier is not its key identifier alone
+    kChainNoAuthorityKeyId,  // not self-issued, yet without the keyIdentifier of its issuer's key
+    kChainRootAuthorityKeyId, // a root's authority key identifier that is not its key's alone
     kChainTooDeep,           // more CAs between the server's certificate and the root than allowed
 };
 
