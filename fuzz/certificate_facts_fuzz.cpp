@@ -31,15 +31,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         chain[0] = &facts[0];
     if (ReadCertificateFacts(rest + split, restSize - split, &facts[1]))
         chain[1] = &facts[1];
-    JudgeChainRules(chain, 2, data[0] & 1 ? kRootFromCaFile : kRootFromSystem);
+    // The length's low bits double as the most intermediates allowed.
+    const size_t maxIntermediates = data[1] & 1;
+    ChainJudgement judgement = JudgeChainRules(chain, 2, data[0] & 1 ? kRootFromCaFile : kRootFromSystem,
+                                               maxIntermediates);
+    char why[400];
+    DescribeChainFault(chain, 2, maxIntermediates, judgement, why, sizeof why);
+    if (strlen(why) >= sizeof why || (judgement.fault != kChainSound && why[0] == '\0'))
+        abort();
     if (!chain[0])
         return 0;
     // Spans lie inside the bytes read.
+    auto inside = [&](const DerSpan& span) {
+        return span.data >= rest && span.data + span.length <= rest + split;
+    };
     for (size_t i = 0; i < facts[0].altNameCount; ++i) {
-        const DerSpan& value = facts[0].altNames[i].value;
-        if (value.data < rest || value.data + value.length > rest + split)
+        if (!inside(facts[0].altNames[i].value))
             abort();
     }
+    // A serial is at least one byte; a key has no more bits than its certificate.
+    if (!inside(facts[0].serial) || facts[0].serial.length == 0 || facts[0].keyBits > 8 * split ||
+        (facts[0].keyKind != kKeyRsa && facts[0].keyKind != kKeyEc && facts[0].keyBits != 0))
+        abort();
+    const CertificateFacts* alone[1] = {chain[0]};
+    DescribeChainFault(alone, 1, 0, {JudgeKey(chain[0]), 0}, why, sizeof why);
     for (const char* host : {"localhost", "127.0.0.1", "a.example.com"})
         CertificateNamesHost(&facts[0], host);
     char shown[256] = "";

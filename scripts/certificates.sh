@@ -20,9 +20,12 @@
 #   client-only.*              for 127.0.0.1 and localhost, extended key usage clientAuth only
 #   code-and-mail.*            for 127.0.0.1 and localhost, codeSigning and emailProtection only
 #   address-in-cn.*            common name 127.0.0.1, no subjectAltName
+# and two that are refused for their make alone, pinned or not as said:
+#   weak-key.*                 for 127.0.0.1 and localhost, an RSA key of 1024 bits (refused even pinned)
+#   sha1.*                     for 127.0.0.1 and localhost, signed with SHA-1 (accepted when pinned)
 # where * is .pem (certificate), .key (its private key, PEM, unencrypted) and
-# .p12 (both, PKCS#12 with the password "tidewell"). The four server
-# certificates share one key: making RSA keys is most of the run's time.
+# .p12 (both, PKCS#12 with the password "tidewell"). The server
+# certificates share one key but weak-key's: making RSA keys is most of the run's time.
 # Each server certificate's SHA-256 fingerprint, as openssl shows it
 # (AB:CD:...), is in NAME.sha256, for the tests that pin it.
 set -euo pipefail
@@ -39,7 +42,7 @@ trap 'rm -rf "$work"' EXIT
 
 readonly local_names='IP:127.0.0.1,DNS:localhost'
 
-new_key() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1" 2>/dev/null; }
+new_key() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:"${2:-2048}" -out "$1" 2>/dev/null; }
 
 # A self-signed CA: NAME SUBJECT
 make_ca() {
@@ -50,7 +53,8 @@ make_ca() {
 }
 
 # A server certificate: NAME SUBJECT SANS CA START END [EKU] (dates as
-# YYYYMMDDHHMMSSZ; SANS "-" for no subjectAltName; EKU serverAuth unless given).
+# YYYYMMDDHHMMSSZ; SANS "-" for no subjectAltName; EKU serverAuth unless given),
+# signed with $digest (sha256 unless set) over $key (the shared server key unless set).
 # `openssl ca` is the one signer that takes any validity dates, past ones too.
 make_server() {
   local name=$1 subject=$2 sans=$3 ca=$4 start=$5 end=$6 eku=${7:-serverAuth} db=$work/$4-db
@@ -63,7 +67,7 @@ default_ca = signer
 database = $db/index.txt
 new_certs_dir = $db
 serial = $db/serial
-default_md = sha256
+default_md = ${digest:-sha256}
 policy = anything
 unique_subject = no
 [anything]
@@ -75,7 +79,7 @@ extendedKeyUsage = $eku
 $([ "$sans" = - ] || echo "subjectAltName = $sans")
 EOF
   [ -f "$work/server-key" ] || new_key "$work/server-key"
-  cp "$work/server-key" "$work/$name.key"
+  cp "${key:-$work/server-key}" "$work/$name.key"
   openssl req -new -utf8 -key "$work/$name.key" -subj "$subject" -out "$work/$name.csr"
   openssl ca -batch -notext -utf8 -config "$work/$name.cnf" -extensions server \
     -cert "$work/$ca.pem" -keyfile "$work/$ca.key" -startdate "$start" -enddate "$end" \
@@ -120,9 +124,14 @@ make_server client-only '/O=Tidewell tests/CN=Client only' "$local_names" ca "$y
 make_server code-and-mail '/O=Tidewell tests/CN=Code and mail' "$local_names" ca "$yesterday" "$next_year" \
   codeSigning,emailProtection
 make_server address-in-cn '/O=Tidewell tests/CN=127.0.0.1' - ca "$yesterday" "$next_year"
+new_key "$work/weak-key-key" 1024
+key=$work/weak-key-key make_server weak-key '/O=Tidewell tests/CN=Weak key test server' "$local_names" ca \
+  "$yesterday" "$next_year"
+digest=sha1 make_server sha1 '/O=Tidewell tests/CN=SHA-1 test server' "$local_names" ca "$yesterday" "$next_year"
 cat "$work/untrusted.pem" "$work/untrusted-ca.pem" > "$work/untrusted-chain.pem"
 
-servers="server other-name expired untrusted nul-name fullwidth-name constrained client-only code-and-mail address-in-cn"
+servers="server other-name expired untrusted nul-name fullwidth-name constrained client-only code-and-mail address-in-cn
+  weak-key sha1"
 for name in $servers; do
   openssl x509 -in "$work/$name.pem" -noout -fingerprint -sha256 | sed 's/^[^=]*=//' > "$work/$name.sha256"
 done
@@ -132,7 +141,7 @@ done
 chmod 0644 "$work"/*.pem "$work"/*.der "$work"/*.sha256
 for name in ca.pem ca.der untrusted-ca.pem untrusted-chain.pem \
   server.{pem,key,p12} other-name.{pem,key,p12} expired.{pem,key,p12} untrusted.{pem,key,p12} constrained-ca.pem \
-  {nul-name,fullwidth-name,constrained,client-only,code-and-mail,address-in-cn}.{pem,key,p12} \
+  {nul-name,fullwidth-name,constrained,client-only,code-and-mail,address-in-cn,weak-key,sha1}.{pem,key,p12} \
   $(printf '%s.sha256 ' $servers); do
   mv -f "$work/$name" "./$name"
 done

@@ -83,26 +83,35 @@ bool InStore(HCERTSTORE store, PCCERT_CONTEXT certificate) {
     return found != nullptr;
 }
 
-// The chain's own rules over what its certificates say, issuer by issuer.
-ChainFault JudgeChainElements(const CERT_SIMPLE_CHAIN* simple, ChainRoot root) {
+// The chain's own rules over what its certificates say, issuer by issuer;
+// for a fault, why[size] says what it is.
+ChainFault JudgeChainElements(const CERT_SIMPLE_CHAIN* simple, ChainRoot root, size_t maxIntermediates, char* why,
+                              size_t size) {
     DWORD count = simple->cElement;
-    if (count == 0 || count > kMaxChainLength)
+    if (count == 0 || count > kMaxChainLength) {
+        FormatText(why, size, "a chain of %lu certificates cannot be judged", static_cast<unsigned long>(count));
         return kChainUnreadable;
+    }
     CertificateFacts* facts = static_cast<CertificateFacts*>(calloc(count, sizeof(CertificateFacts)));
     const CertificateFacts* chain[kMaxChainLength] = {};
-    if (!facts)
+    if (!facts) {
+        CopyText(why, size, "no memory to judge the chain");
         return kChainUnreadable;
+    }
     for (DWORD i = 0; i < count; ++i) {
         PCCERT_CONTEXT element = simple->rgpElement[i]->pCertContext;
         if (ReadCertificateFacts(element->pbCertEncoded, element->cbCertEncoded, &facts[i]))
             chain[i] = &facts[i];
     }
-    ChainFault fault = JudgeChainRules(chain, count, root);
+    ChainJudgement judgement = JudgeChainRules(chain, count, root, maxIntermediates);
+    if (judgement.fault != kChainSound)
+        DescribeChainFault(chain, count, maxIntermediates, judgement, why, size);
     free(facts);
-    return fault;
+    return judgement.fault;
 }
 
-bool JudgeChain(PCCERT_CONTEXT certificate, HCERTSTORE caStore, const FILETIME* when, ChainFacts* facts) {
+bool JudgeChain(PCCERT_CONTEXT certificate, HCERTSTORE caStore, const FILETIME* when, size_t maxIntermediates,
+                ChainFacts* facts, char* why, size_t size) {
     HCERTSTORE supporting = caStore ? SupportingStore(certificate, caStore) : certificate->hCertStore;
     if (caStore && !supporting)
         return false;
@@ -124,7 +133,8 @@ bool JudgeChain(PCCERT_CONTEXT certificate, HCERTSTORE caStore, const FILETIME* 
         if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
             const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
             facts->rootIsCaFile = InStore(caStore, simple->rgpElement[simple->cElement - 1]->pCertContext);
-            facts->chainFault = JudgeChainElements(simple, facts->rootIsCaFile ? kRootFromCaFile : kRootFromSystem);
+            facts->chainFault = JudgeChainElements(simple, facts->rootIsCaFile ? kRootFromCaFile : kRootFromSystem,
+                                                   maxIntermediates, why, size);
         }
         // No name here: the names are matched apart, IP entries included.
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
@@ -167,7 +177,7 @@ void DescribeWrongName(const CertificateFacts* leaf, const char* host, char* why
 }  // namespace
 
 CertificateVerdict CheckServerCertificate(PCCERT_CONTEXT certificate, const char* host, const char* caFile,
-                                          const FILETIME* when, char* why, size_t size) {
+                                          const FILETIME* when, size_t maxIntermediates, char* why, size_t size) {
     why[0] = '\0';
     CertificateFacts* leaf = static_cast<CertificateFacts*>(malloc(sizeof(CertificateFacts)));
     if (!leaf)
@@ -177,12 +187,16 @@ CertificateVerdict CheckServerCertificate(PCCERT_CONTEXT certificate, const char
     facts.nameMatches = readable && CertificateNamesHost(leaf, host);
     HCERTSTORE caStore = caFile[0] != '\0' ? LoadCaFile(caFile, why, size) : nullptr;
     CertificateVerdict verdict = kCertificateUntrusted;
-    if ((caFile[0] == '\0' || caStore) && JudgeChain(certificate, caStore, when, &facts)) {
-        if (!readable)
+    char chainWhy[400] = "";
+    if ((caFile[0] == '\0' || caStore) &&
+        JudgeChain(certificate, caStore, when, maxIntermediates, &facts, chainWhy, sizeof chainWhy)) {
+        if (!readable) {
             facts.chainFault = kChainUnreadable;
+            CopyText(chainWhy, sizeof chainWhy, "the server's certificate cannot be read");
+        }
         verdict = JudgeCertificate(&facts);
         if (verdict == kCertificateUntrusted && facts.chainFault != kChainSound)
-            CopyText(why, size, ChainFaultMeaning(facts.chainFault));
+            CopyText(why, size, chainWhy);
         else if (verdict == kCertificateWrongName)
             DescribeWrongName(leaf, host, why, size);
     }
@@ -190,6 +204,25 @@ CertificateVerdict CheckServerCertificate(PCCERT_CONTEXT certificate, const char
         CertCloseStore(caStore, 0);
     free(leaf);
     return verdict;
+}
+
+bool PinnedKeyStrong(PCCERT_CONTEXT certificate, char* why, size_t size) {
+    why[0] = '\0';
+    CertificateFacts* facts = static_cast<CertificateFacts*>(malloc(sizeof(CertificateFacts)));
+    bool strong = false;
+    if (!facts) {
+        CopyText(why, size, "no memory to judge its key");
+    } else if (!ReadCertificateFacts(certificate->pbCertEncoded, certificate->cbCertEncoded, facts)) {
+        CopyText(why, size, "the server's certificate cannot be read, so neither can its key");
+    } else {
+        ChainJudgement judgement = {JudgeKey(facts), 0};
+        const CertificateFacts* chain[1] = {facts};
+        strong = judgement.fault == kChainSound;
+        if (!strong)
+            DescribeChainFault(chain, 1, 0, judgement, why, size);
+    }
+    free(facts);
+    return strong;
 }
 
 void CertificateSubject(PCCERT_CONTEXT certificate, char* subject, size_t size) {

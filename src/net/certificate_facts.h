@@ -32,11 +32,38 @@ const uint16_t kKeyUsageDigitalSignature = 0x8000;
 const uint16_t kKeyUsageKeyEncipherment = 0x2000;
 const uint16_t kKeyUsageKeyCertSign = 0x0400;
 
+// The kind of key a certificate holds, where its strength is judged.
+enum KeyKind {
+    kKeyOther, // Ed25519 and the rest: left to the chain engine
+    kKeyRsa,   // rsaEncryption or RSASSA-PSS
+    kKeyEc,    // id-ecPublicKey, on any curve
+    kKeyDsa,
+};
+
+// What a certificate's signature is made with, when that is known to be weak.
+enum SignatureFlaw {
+    kSignatureSound, // none known (whether it verifies is the chain engine's business)
+    kSignatureMd2,
+    kSignatureMd4,
+    kSignatureMd5,
+    kSignatureSha1,
+    kSignatureDsa, // with any hash
+};
+
 struct CertificateFacts {
+    DerSpan serial; // the serial number INTEGER's content bytes, as encoded
     DerSpan issuer; // the Names' RDNs
     DerSpan subject;
     DerSpan commonName;    // the subject's first common name, its string's bytes
     uint8_t commonNameTag; // that string's type (UTF8String 0x0C, BMPString 0x1E, ...)
+    KeyKind keyKind;
+    uint32_t keyBits; // RSA: the modulus's; elliptic curve: the field's, from the point's
+                      // size in whole bytes (so P-521 reads as 528)
+    SignatureFlaw signatureFlaw;
+    bool hasAuthorityKeyId;
+    bool authorityKeyIdHasKeyId;         // its keyIdentifier field
+    bool authorityKeyIdNamesCertificate; // its authorityCertIssuer or authorityCertSerialNumber
+    bool hasAuthorityInfoAccess;         // read only to refuse a malformed one: it is not used
     bool hasBasicConstraints;
     bool basicConstraintsCritical;
     bool isCa;
@@ -60,7 +87,9 @@ struct CertificateFacts {
 
 // Reads a certificate. False when der is no certificate, or one whose
 // extensions this reader cannot read in full (a repeated extension, one that
-// is malformed, more names than it keeps): such a certificate is refused.
+// is malformed, more names than it keeps), whose key of a judged kind is
+// malformed, or whose two signature algorithm fields differ: such a
+// certificate is refused.
 bool ReadCertificateFacts(const unsigned char* der, size_t length, CertificateFacts* facts);
 
 // A certificate issued by its own subject (a root, or a CA's new key).

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "net/certificate_name.h"
+#include "text/bounded_text.h"
+
 namespace {
 
 char Lower(unsigned char c) {
@@ -168,35 +171,80 @@ ChainFault JudgeIssuer(const CertificateFacts* const* chain, size_t at, bool anc
     return kChainSound;
 }
 
-} // namespace
+// RFC 5280 4.1.2.2: a positive number of at most 20 octets.
+bool SerialSound(DerSpan serial) {
+    if (serial.length == 0 || serial.length > 20 || (serial.data[0] & 0x80))
+        return false;
+    for (size_t i = 0; i < serial.length; ++i) {
+        if (serial.data[i] != 0)
+            return true;
+    }
+    return false;
+}
 
-ChainFault JudgeChainRules(const CertificateFacts* const* chain, size_t count, ChainRoot root) {
-    for (size_t i = 0; i < count; ++i) {
-        if (!chain[i])
-            return kChainUnreadable;
-        if (chain[i]->unknownCriticalExtension)
-            return kChainUnknownCritical;
-    }
-    if (count == 0)
-        return kChainUnreadable;
-    const CertificateFacts* leaf = chain[0];
-    if (leaf->hasExtendedKeyUsage && (!leaf->serverAuth || leaf->anyExtendedKeyUsage))
-        return kChainLeafNotForServers;
-    // An empty subject leaves the names to the subjectAltName alone, which
-    // must then be critical; beside a subject it must not be.
-    if (leaf->hasAltNames && leaf->altNamesCritical != (leaf->subject.length == 0))
-        return kChainAltNamesMisplaced;
-    if (count > 1 && root == kRootFromCaFile && chain[count - 1]->hasExtendedKeyUsage)
-        return kChainRootWithPurposes;
-    for (size_t at = 1; at < count; ++at) {
-        ChainFault fault = JudgeIssuer(chain, at, root == kRootFromSystem && at == count - 1);
-        if (fault != kChainSound)
-            return fault;
-    }
+// A certificate's own make: its key, and below the root its signature, its
+// serial number and the key identifier that names its issuer's key (RFC 5280
+// 4.2.1.1: in every certificate but a self-signed one).
+ChainFault JudgeMake(const CertificateFacts* certificate, bool belowRoot) {
+    ChainFault fault = JudgeKey(certificate);
+    if (fault != kChainSound || !belowRoot)
+        return fault;
+    if (certificate->signatureFlaw != kSignatureSound)
+        return kChainWeakSignature;
+    if (!SerialSound(certificate->serial))
+        return kChainBadSerial;
+    if (!certificate->authorityKeyIdHasKeyId && !IsSelfIssued(certificate))
+        return kChainNoAuthorityKeyId;
     return kChainSound;
 }
 
-const char* ChainFaultMeaning(ChainFault fault) {
+// The CAs between the server's certificate and the root, a CA's self-issued
+// certificates (a new key of its own, say) not counted.
+size_t IntermediateCount(const CertificateFacts* const* chain, size_t count) {
+    size_t intermediates = 0;
+    for (size_t i = 1; i + 1 < count; ++i)
+        intermediates += !IsSelfIssued(chain[i]);
+    return intermediates;
+}
+
+// Which certificate a fault is in, as the log names it.
+void NameCertificate(const CertificateFacts* const* chain, size_t count, size_t at, char* text,
+                     size_t size) {
+    const CertificateFacts* certificate = chain[at];
+    const bool root = at + 1 == count;
+    if (at == 0) {
+        CopyText(text, size, "the server's certificate");
+    } else if (certificate->commonName.length == 0) {
+        CopyText(text, size,
+                 root ? "the root CA's certificate" : "an intermediate CA's certificate");
+    } else {
+        FormatText(text, size, "the certificate of the %s CA ", root ? "root" : "intermediate");
+        size_t used = strlen(text);
+        AppendShownText(text + used, size - used, certificate->commonNameTag,
+                        certificate->commonName.data, certificate->commonName.length);
+    }
+}
+
+const char* SignatureName(SignatureFlaw flaw) {
+    switch (flaw) {
+    case kSignatureSound:
+        return "a sound algorithm";
+    case kSignatureMd2:
+        return "MD2";
+    case kSignatureMd4:
+        return "MD4";
+    case kSignatureMd5:
+        return "MD5";
+    case kSignatureSha1:
+        return "SHA-1";
+    case kSignatureDsa:
+        return "DSA";
+    }
+    return "an unknown algorithm";
+}
+
+// The few words for a fault that needs no more than its kind.
+const char* FaultMeaning(ChainFault fault) {
     switch (fault) {
     case kChainSound:
         return "sound";
@@ -218,6 +266,124 @@ const char* ChainFaultMeaning(ChainFault fault) {
         return "the chain is longer than an issuer allows";
     case kChainOutsideNameConstraints:
         return "its names are outside what an issuer may vouch for";
+    case kChainRootAuthorityKeyId:
+        return "its root's authority key identifier is not its key identifier alone, as a root's "
+               "must be";
+    default:
+        return nullptr;
     }
-    return "unknown fault";
+}
+
+} // namespace
+
+ChainFault JudgeKey(const CertificateFacts* facts) {
+    switch (facts->keyKind) {
+    case kKeyDsa:
+        return kChainDsaKey;
+    case kKeyRsa:
+        return facts->keyBits < kMinRsaBits ? kChainSmallKey : kChainSound;
+    case kKeyEc:
+        return facts->keyBits < kMinEcBits ? kChainSmallKey : kChainSound;
+    case kKeyOther:
+        return kChainSound;
+    }
+    return kChainSound;
+}
+
+ChainJudgement JudgeChainRules(const CertificateFacts* const* chain, size_t count, ChainRoot root,
+                               size_t maxIntermediates) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!chain[i])
+            return {kChainUnreadable, i};
+        if (chain[i]->unknownCriticalExtension)
+            return {kChainUnknownCritical, i};
+    }
+    if (count == 0)
+        return {kChainUnreadable, 0};
+    const CertificateFacts* leaf = chain[0];
+    if (leaf->hasExtendedKeyUsage && (!leaf->serverAuth || leaf->anyExtendedKeyUsage))
+        return {kChainLeafNotForServers, 0};
+    // An empty subject leaves the names to the subjectAltName alone, which
+    // must then be critical; beside a subject it must not be.
+    if (leaf->hasAltNames && leaf->altNamesCritical != (leaf->subject.length == 0))
+        return {kChainAltNamesMisplaced, 0};
+    const CertificateFacts* last = chain[count - 1];
+    if (count > 1 && root == kRootFromCaFile && last->hasExtendedKeyUsage)
+        return {kChainRootWithPurposes, count - 1};
+    // A root's key identifier names its own key; naming a certificate
+    // (issuer and serial) it would point at something above the root.
+    if (count > 1 && root == kRootFromCaFile && last->hasAuthorityKeyId &&
+        (!last->authorityKeyIdHasKeyId || last->authorityKeyIdNamesCertificate))
+        return {kChainRootAuthorityKeyId, count - 1};
+    for (size_t at = 0; at < count; ++at) {
+        ChainFault fault = JudgeMake(chain[at], at + 1 < count);
+        if (fault != kChainSound)
+            return {fault, at};
+    }
+    if (IntermediateCount(chain, count) > maxIntermediates)
+        return {kChainTooDeep, 0};
+    for (size_t at = 1; at < count; ++at) {
+        ChainFault fault = JudgeIssuer(chain, at, root == kRootFromSystem && at == count - 1);
+        if (fault != kChainSound)
+            return {fault, at};
+    }
+    return {kChainSound, 0};
+}
+
+void DescribeChainFault(const CertificateFacts* const* chain, size_t count, size_t maxIntermediates,
+                        ChainJudgement judgement, char* text, size_t size) {
+    if (const char* meaning = FaultMeaning(judgement.fault)) {
+        CopyText(text, size, meaning);
+        return;
+    }
+    if (judgement.fault == kChainTooDeep) {
+        size_t intermediates = IntermediateCount(chain, count);
+        FormatText(text, size, "the chain has %u intermediate CA%s; at most %u are accepted",
+                   static_cast<unsigned>(intermediates), intermediates == 1 ? "" : "s",
+                   static_cast<unsigned>(maxIntermediates));
+        return;
+    }
+    char who[200];
+    NameCertificate(chain, count, judgement.at, who, sizeof who);
+    const CertificateFacts* certificate = chain[judgement.at];
+    const DerSpan serial = certificate->serial;
+    switch (judgement.fault) {
+    case kChainDsaKey:
+        FormatText(text, size, "%s has a DSA key; DSA keys are not accepted", who);
+        return;
+    case kChainSmallKey:
+        if (certificate->keyKind == kKeyRsa)
+            FormatText(text, size, "%s has an RSA key of %u bits; at least %u are needed", who,
+                       static_cast<unsigned>(certificate->keyBits),
+                       static_cast<unsigned>(kMinRsaBits));
+        else
+            FormatText(text, size,
+                       "%s has an elliptic-curve key of %u bits; at least %u (P-256) are needed",
+                       who, static_cast<unsigned>(certificate->keyBits),
+                       static_cast<unsigned>(kMinEcBits));
+        return;
+    case kChainWeakSignature:
+        if (certificate->signatureFlaw == kSignatureDsa)
+            FormatText(text, size, "%s is signed with DSA; DSA signatures are not accepted", who);
+        else
+            FormatText(text, size,
+                       "%s is signed with %s, which can be forged; SHA-256 or stronger is needed",
+                       who, SignatureName(certificate->signatureFlaw));
+        return;
+    case kChainBadSerial:
+        if (serial.length > 20)
+            FormatText(text, size, "%s has a serial number of %u octets; at most 20 are allowed",
+                       who, static_cast<unsigned>(serial.length));
+        else if (serial.length > 0 && (serial.data[0] & 0x80))
+            FormatText(text, size, "%s has a negative serial number; it must be positive", who);
+        else
+            FormatText(text, size, "%s has a serial number of zero; it must be positive", who);
+        return;
+    case kChainNoAuthorityKeyId:
+        FormatText(text, size,
+                   "%s does not name its issuer's key (it has no authority key identifier)", who);
+        return;
+    default:
+        CopyText(text, size, "unknown fault");
+    }
 }

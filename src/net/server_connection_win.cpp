@@ -388,8 +388,10 @@ bool FingerprintCertificate(PCCERT_CONTEXT certificate, const MailAccount* accou
 
 // Judges the certificate of a channel just opened and writes the connection's
 // TLS line; false, with the reason recorded, when the certificate is refused.
-// A pinned certificate is accepted by its SHA-256 alone, whatever its chain,
-// names and dates, and VerifyCertificate=0 accepts no other.
+// A pinned certificate is accepted by its SHA-256, whatever its chain, names,
+// dates and signatures, as long as its key is strong: the pin trusts its
+// bytes, but its key is what the handshake proves. VerifyCertificate=0
+// accepts no other.
 bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Reply* reply,
                        const MailAccount* account) {
     PCCERT_CONTEXT certificate = TlsServerCertificate(channel);
@@ -402,8 +404,12 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
     const bool pinned = account->pin == kPinSet;
     CertificateVerdict verdict = kCertificateAccepted;
     char why[400] = "";
-    if (!pinned && !account->acceptAnyCertificate)
-        verdict = CheckServerCertificate(certificate, account->address, account->caFile, nullptr, why, sizeof why);
+    bool pinnedKeyStrong = true;
+    if (pinned)
+        pinnedKeyStrong = PinnedKeyStrong(certificate, why, sizeof why);
+    else if (!account->acceptAnyCertificate)
+        verdict = CheckServerCertificate(certificate, account->address, account->caFile, nullptr,
+                                         kMaxIntermediateCas, why, sizeof why);
     // Hashed only where the fingerprint decides or is shown: a pin, or a refusal.
     char fingerprint[kFingerprintShownSize + 48] = "";
     bool matchesPin = false;
@@ -414,6 +420,10 @@ bool AcceptCertificate(const DockletInstance* instance, TlsChannel* channel, Rep
     if (pinned && !matchesPin) {
         RefuseCertificate(reply, fingerprint, "TLS certificate of %s is not the one CertificateFingerprint pins",
                           subject);
+        return false;
+    }
+    if (!pinnedKeyStrong) {
+        RefuseCertificate(reply, fingerprint, "TLS certificate not trusted although pinned: %s (%s)", subject, why);
         return false;
     }
     switch (verdict) {

@@ -6,6 +6,7 @@ of the certificate check reads, since that test has no JSON reader:
 
 OUT_DIR/cases.txt has one line per case, fields split by tabs:
   NUMBER ID EXPECTED(SUCCESS|FAILURE) PEER_NAME VALIDATION_TIME(YYYY-MM-DD hh:mm:ss UTC, or -)
+  MAX_CHAIN_DEPTH(the most intermediate CAs the case allows, or -)
 and OUT_DIR/NUMBER/ holds trusted.pem (the roots, as a CAFile) and sent.pem
 (the server's certificate first, then the intermediates it would send).
 Exits 77 (ctest's skip) when LIMBO_DIR/limbo.json is absent.
@@ -41,8 +42,9 @@ def main(limbo_dir, out_dir):
         if case.get("validation_time"):
             moment = datetime.datetime.fromisoformat(case["validation_time"].replace("Z", "+00:00"))
             when = moment.astimezone(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S")
+        depth = "-" if case.get("max_chain_depth") is None else str(case["max_chain_depth"])
         lines.append("\t".join([str(number), case["id"], case["expected_result"],
-                                case["expected_peer_name"]["value"], when]))
+                                case["expected_peer_name"]["value"], when, depth]))
     with open(os.path.join(out_dir, "cases.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     print("limbo: %d server cases written to %s" % (len(lines), out_dir))

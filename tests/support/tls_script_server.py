@@ -357,6 +357,8 @@ SCENES = {
     "imaps-client-only": tls_scene("client-only", IMAP_GREETING, IMAP_REPLIES),
     "imaps-code-and-mail": tls_scene("code-and-mail", IMAP_GREETING, IMAP_REPLIES),
     "imaps-address-in-cn": tls_scene("address-in-cn", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-weak-key": tls_scene("weak-key", IMAP_GREETING, IMAP_REPLIES),
+    "imaps-sha1": tls_scene("sha1", IMAP_GREETING, IMAP_REPLIES),
     "imap-starttls": starttls_scene(IMAP_GREETING, IMAP_REPLIES, b"STARTTLS", IMAP_INJECTED),
     "imap-starttls-bad": starttls_scene(IMAP_GREETING, IMAP_REPLIES, b"STARTTLS",
                                         b"0 BAD STARTTLS not offered\r\n", then_tls=False),
@@ -384,9 +386,13 @@ def contexts_from(certs):
                         ("expired", "expired.pem"), ("untrusted", "untrusted-chain.pem"),
                         ("nul-name", "nul-name.pem"), ("fullwidth-name", "fullwidth-name.pem"),
                         ("constrained", "constrained.pem"), ("client-only", "client-only.pem"),
-                        ("code-and-mail", "code-and-mail.pem"), ("address-in-cn", "address-in-cn.pem")):
+                        ("code-and-mail", "code-and-mail.pem"), ("address-in-cn", "address-in-cn.pem"),
+                        ("weak-key", "weak-key.pem"), ("sha1", "sha1.pem")):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.minimum_version = ssl.TLSVersion.TLSv1_2
+        if name in ("weak-key", "sha1"):
+            # OpenSSL would not serve them otherwise: the client is to judge them.
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
         context.load_cert_chain(os.path.join(certs, chain), os.path.join(certs, name + ".key"))
         contexts[name] = context
     return contexts

@@ -1,13 +1,16 @@
-// The portable rules under the TLS channel: CAFile decoding, certificate
-// names against the Address, the verdict on a chain, record headers.
+// The portable rules under the TLS channel: CAFile decoding, what a
+// certificate's bytes say, certificate names against the Address, the
+// verdict on a chain, record headers.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "config/certificate_fingerprint.h"
+#include "net/certificate_facts.h"
 #include "net/certificate_file.h"
 #include "net/certificate_name.h"
 #include "net/chain_rules.h"
@@ -163,11 +166,162 @@ TEST(CertificateName, TextIsShownEscaped) {
     EXPECT_STREQ("ab", small);
 }
 
+// DER by hand, for the reader: a tag and its content.
+std::string Tlv(unsigned char tag, const std::string& content) {
+    std::string der(1, static_cast<char>(tag));
+    if (content.size() >= 0x100)
+        der += {'\x82', static_cast<char>(content.size() >> 8)};
+    else if (content.size() >= 0x80)
+        der += '\x81';
+    return der + static_cast<char>(content.size() & 0xFF) + content;
+}
+
+std::string Seq(std::initializer_list<std::string> parts) {
+    std::string content;
+    for (const std::string& part : parts)
+        content += part;
+    return Tlv(0x30, content);
+}
+
+std::string Algorithm(const std::string& oid, const std::string& parameters = "") {
+    return Seq({Tlv(0x06, oid), parameters});
+}
+
+const std::string kSha256Rsa = "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0B";
+const std::string kRsaPss = "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0A";
+const std::string kSha256 = "\x60\x86\x48\x01\x65\x03\x04\x02\x01";
+
+std::string RsaKey(size_t bits, const std::string& unused = std::string(1, '\0')) {
+    std::string modulus = std::string(1, '\0') + '\x80' + std::string(bits / 8 - 1, '\x01');
+    return Seq({Algorithm("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", Tlv(0x05, "")),
+                Tlv(0x03, unused + Seq({Tlv(0x02, modulus), Tlv(0x02, "\x01\x00\x01")}))});
+}
+
+std::string EcKey(const std::string& point) {
+    return Seq({Algorithm("\x2A\x86\x48\xCE\x3D\x02\x01", Tlv(0x06, "\x2A\x86\x48\xCE\x3D\x03\x01\x07")),
+                Tlv(0x03, std::string(1, '\0') + point)});
+}
+
+struct Make {
+    std::string serial = "\x01";
+    std::string algorithm = Algorithm(kSha256Rsa, Tlv(0x05, ""));
+    std::string key = RsaKey(2048);
+    std::string extensions;  // whole Extension SEQUENCEs
+    std::string outerAlgorithm;  // the signature's, when not the signed part's
+};
+
+std::string Certificate(const Make& make) {
+    const std::string name = Seq({Tlv(0x31, Seq({Tlv(0x06, "\x55\x04\x03"), Tlv(0x0C, "x")}))});
+    const std::string tbs = Seq({Tlv(0xA0, Tlv(0x02, "\x02")), Tlv(0x02, make.serial), make.algorithm, name,
+                                 Seq({}), name, make.key, Tlv(0xA3, Seq({make.extensions}))});
+    return Seq({tbs, make.outerAlgorithm.empty() ? make.algorithm : make.outerAlgorithm, Tlv(0x03, "\0s")});
+}
+
+std::string Extension(const std::string& oid, const std::string& value, bool critical = false) {
+    return Seq({Tlv(0x06, oid), critical ? Tlv(0x01, "\xFF") : "", Tlv(0x04, value)});
+}
+
+const std::string kAki = "\x55\x1D\x23";
+const std::string kAia = "\x2B\x06\x01\x05\x05\x07\x01\x01";
+
+TEST(CertificateFacts, KeysSignaturesSerialsAndKeyIdentifiers) {
+    auto with = [](void (*change)(Make*)) { Make make; change(&make); return Certificate(make); };
+    struct Case {
+        const char* name;
+        std::string der;
+        bool readable;
+        KeyKind key = kKeyOther;
+        uint32_t bits = 0;
+        SignatureFlaw flaw = kSignatureSound;
+    };
+    const Case cases[] = {
+        {"RSA 2048, SHA-256", Certificate(Make()), true, kKeyRsa, 2048, kSignatureSound},
+        {"RSA 1024", with([](Make* m) { m->key = RsaKey(1024); }), true, kKeyRsa, 1024, kSignatureSound},
+        {"RSA key with unused bits", with([](Make* m) { m->key = RsaKey(2048, "\x01"); }), false},
+        {"P-256 compressed", with([](Make* m) { m->key = EcKey("\x02" + std::string(32, 'x')); }), true, kKeyEc, 256},
+        {"P-192", with([](Make* m) { m->key = EcKey("\x04" + std::string(48, 'x')); }), true, kKeyEc, 192},
+        {"half a point", with([](Make* m) { m->key = EcKey("\x04" + std::string(47, 'x')); }), false},
+        {"point at infinity", with([](Make* m) { m->key = EcKey(std::string(1, '\0')); }), false},
+        {"DSA", with([](Make* m) { m->key = Seq({Algorithm("\x2A\x86\x48\xCE\x38\x04\x01"), Tlv(0x03, "\0\x02\x01\x05")}); }),
+         true, kKeyDsa},
+        {"Ed25519", with([](Make* m) { m->key = Seq({Algorithm("\x2B\x65\x70"), Tlv(0x03, std::string(33, '\0'))}); }),
+         true, kKeyOther},
+        {"SHA-1 with RSA", with([](Make* m) { m->algorithm = Algorithm("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x05"); }),
+         true, kKeyRsa, 2048, kSignatureSha1},
+        {"MD5 with RSA", with([](Make* m) { m->algorithm = Algorithm("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x04"); }),
+         true, kKeyRsa, 2048, kSignatureMd5},
+        {"ECDSA with SHA-1", with([](Make* m) { m->algorithm = Algorithm("\x2A\x86\x48\xCE\x3D\x04\x01"); }),
+         true, kKeyRsa, 2048, kSignatureSha1},
+        {"DSA with SHA-256", with([](Make* m) { m->algorithm = Algorithm("\x60\x86\x48\x01\x65\x03\x04\x03\x02"); }),
+         true, kKeyRsa, 2048, kSignatureDsa},
+        {"ECDSA with SHA3-256", with([](Make* m) { m->algorithm = Algorithm("\x60\x86\x48\x01\x65\x03\x04\x03\x0A"); }),
+         true, kKeyRsa, 2048, kSignatureSound},
+        {"PSS by default SHA-1", with([](Make* m) { m->algorithm = Algorithm(kRsaPss, Seq({})); }),
+         true, kKeyRsa, 2048, kSignatureSha1},
+        {"PSS with SHA-256", with([](Make* m) { m->algorithm = Algorithm(kRsaPss, Seq({Tlv(0xA0, Algorithm(kSha256))})); }),
+         true, kKeyRsa, 2048, kSignatureSound},
+        {"two algorithms", with([](Make* m) { m->outerAlgorithm = Algorithm("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x05"); }),
+         false},
+        {"no serial", with([](Make* m) { m->serial = ""; }), false},
+        {"malformed access", with([](Make* m) { m->extensions = Extension(kAia, "malformed"); }), false},
+        {"empty access", with([](Make* m) { m->extensions = Extension(kAia, Seq({})); }), false},
+        {"access to the issuer's certificate",
+         with([](Make* m) { m->extensions = Extension(kAia, Seq({Seq({Tlv(0x06, "\x2B\x06\x01\x05\x05\x07\x30\x02"),
+                                                                      Tlv(0x86, "http://a/")})})); }),
+         true, kKeyRsa, 2048},
+        {"malformed key identifier", with([](Make* m) { m->extensions = Extension(kAki, Tlv(0x04, "k")); }), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CertificateFacts facts;
+        ASSERT_EQ(c.readable, ReadCertificateFacts(reinterpret_cast<const unsigned char*>(c.der.data()),
+                                                   c.der.size(), &facts));
+        if (!c.readable)
+            continue;
+        EXPECT_EQ(c.key, facts.keyKind);
+        EXPECT_EQ(c.bits, facts.keyBits);
+        EXPECT_EQ(c.flaw, facts.signatureFlaw);
+    }
+}
+
+TEST(CertificateFacts, SerialAndKeyIdentifierAsWritten) {
+    struct Case {
+        std::string extensions;
+        bool keyId, namesCertificate, unknownCritical;
+    };
+    const Case cases[] = {
+        {"", false, false, false},
+        {Extension(kAki, Seq({Tlv(0x80, "id")})), true, false, false},
+        {Extension(kAki, Seq({Tlv(0x80, "id"), Tlv(0xA1, Tlv(0xA4, Seq({})))})), true, true, false},
+        {Extension(kAki, Seq({Tlv(0x82, "\x05")})), false, true, false},
+        // Access information is not used: critical, it is not understood.
+        {Extension(kAia, Seq({Seq({Tlv(0x06, "\x2B\x06\x01\x05\x05\x07\x30\x01"), Tlv(0x86, "u")})}), true), false,
+         false, true},
+    };
+    for (const Case& c : cases) {
+        Make make;
+        make.serial = std::string("\x00\x9F", 2);
+        make.extensions = c.extensions;
+        const std::string der = Certificate(make);
+        CertificateFacts facts;
+        ASSERT_TRUE(ReadCertificateFacts(reinterpret_cast<const unsigned char*>(der.data()), der.size(), &facts));
+        EXPECT_EQ(std::string("\x00\x9F", 2), std::string(reinterpret_cast<const char*>(facts.serial.data),
+                                                          facts.serial.length));
+        EXPECT_EQ(c.keyId, facts.authorityKeyIdHasKeyId);
+        EXPECT_EQ(c.namesCertificate, facts.authorityKeyIdNamesCertificate);
+        EXPECT_EQ(c.unknownCritical, facts.unknownCriticalExtension);
+    }
+}
+
 // Facts of a chain, leaf first, by hand: what each rule looks at.
+const unsigned char kSerial[] = {0x01};
+
 CertificateFacts Ca(int pathLength = -1) {
     static const unsigned char kIssuer[] = {0x31, 0x00};  // not its subject: no CA's own new key
     CertificateFacts ca = {};
     ca.issuer = {kIssuer, sizeof kIssuer};
+    ca.serial = {kSerial, sizeof kSerial};
+    ca.authorityKeyIdHasKeyId = true;
     ca.hasBasicConstraints = ca.basicConstraintsCritical = ca.isCa = true;
     ca.pathLength = pathLength;
     return ca;
@@ -183,8 +337,13 @@ TEST(ChainRules, EachRuleRefusesWhatItShould) {
     static const unsigned char kNet[] = {192, 0, 2, 0, 255, 255, 255, 0};
     static const unsigned char kOtherNet[] = {10, 0, 0, 0, 255, 0, 0, 0};
     static const unsigned char kHoleyMask[] = {192, 0, 2, 0, 255, 0, 255, 0};
+    static const unsigned char kZero[] = {0x00};
+    static const unsigned char kNegative[] = {0x80, 0x01};
+    static const unsigned char kLong[21] = {0x01};
     CertificateFacts leaf = {};
     leaf.subject = {kRdn, sizeof kRdn};
+    leaf.serial = {kSerial, sizeof kSerial};
+    leaf.authorityKeyIdHasKeyId = true;
     leaf.hasAltNames = true;
     leaf.altNameCount = 2;
     leaf.altNames[0] = Dns("mail.example.com");
@@ -243,17 +402,113 @@ TEST(ChainRules, EachRuleRefusesWhatItShould) {
          kChainOutsideNameConstraints},
         {"unknown critical extension", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
              l->unknownCriticalExtension = true; }, kChainUnknownCritical},
+        {"RSA 2048", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->keyKind = kKeyRsa; l->keyBits = 2048; }, kChainSound},
+        {"RSA 2047", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->keyKind = kKeyRsa; l->keyBits = 2047; }, kChainSmallKey},
+        {"P-224 in the middle", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->keyKind = kKeyEc; m->keyBits = 224; }, kChainSmallKey},
+        {"P-256", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->keyKind = kKeyEc; l->keyBits = 256; }, kChainSound},
+        // The root's key signed the certificate below it.
+        {"root's RSA 1024", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->keyKind = kKeyRsa; r->keyBits = 1024; }, kChainSmallKey},
+        {"DSA", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) { l->keyKind = kKeyDsa; }, kChainDsaKey},
+        {"signed with SHA-1", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->signatureFlaw = kSignatureSha1; }, kChainWeakSignature},
+        {"middle signed with MD5", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->signatureFlaw = kSignatureMd5; }, kChainWeakSignature},
+        {"root's self-signature with SHA-1", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->signatureFlaw = kSignatureSha1; }, kChainSound},
+        {"serial zero", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->serial = {kZero, sizeof kZero}; }, kChainBadSerial},
+        {"serial negative", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->serial = {kNegative, sizeof kNegative}; }, kChainBadSerial},
+        {"serial of 21 octets", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->serial = {kLong, sizeof kLong}; }, kChainBadSerial},
+        {"serial of 20 octets", [](CertificateFacts* l, CertificateFacts*, CertificateFacts*) {
+             l->serial = {kLong, 20}; }, kChainSound},
+        {"root's serial zero", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->serial = {kZero, sizeof kZero}; }, kChainSound},
+        {"no key identifier", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->authorityKeyIdHasKeyId = false; }, kChainNoAuthorityKeyId},
+        {"no key identifier, self-issued", [](CertificateFacts*, CertificateFacts* m, CertificateFacts*) {
+             m->authorityKeyIdHasKeyId = false; m->subject = m->issuer; }, kChainSound},
+        {"root without key identifier", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->authorityKeyIdHasKeyId = false; }, kChainSound},
+        {"root's key identifier names a certificate", [](CertificateFacts*, CertificateFacts*, CertificateFacts* r) {
+             r->hasAuthorityKeyId = r->authorityKeyIdNamesCertificate = true; }, kChainRootAuthorityKeyId, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CertificateFacts chain[3] = {leaf, Ca(), Ca()};
         c.change(&chain[0], &chain[1], &chain[2]);
         const CertificateFacts* links[3] = {&chain[0], &chain[1], &chain[2]};
-        EXPECT_EQ(c.fault, JudgeChainRules(links, 3, kRootFromCaFile));
-        EXPECT_EQ(c.caFileRootsOnly ? kChainSound : c.fault, JudgeChainRules(links, 3, kRootFromSystem));
+        EXPECT_EQ(c.fault, JudgeChainRules(links, 3, kRootFromCaFile, kMaxIntermediateCas).fault);
+        EXPECT_EQ(c.caFileRootsOnly ? kChainSound : c.fault,
+                  JudgeChainRules(links, 3, kRootFromSystem, kMaxIntermediateCas).fault);
     }
     const CertificateFacts* unread[2] = {&leaf, nullptr};
-    EXPECT_EQ(kChainUnreadable, JudgeChainRules(unread, 2, kRootFromSystem));
+    EXPECT_EQ(kChainUnreadable, JudgeChainRules(unread, 2, kRootFromSystem, kMaxIntermediateCas).fault);
+}
+
+TEST(ChainRules, IntermediatesUpToTheMostAllowedNotCountingSelfIssuedOnes) {
+    static const unsigned char kOwn[] = {0x31, 0x01};
+    struct Case {
+        size_t cas;        // between the leaf and the root
+        size_t selfIssued; // of them
+        size_t most;
+        ChainFault fault;
+    };
+    const Case cases[] = {
+        {0, 0, 0, kChainSound},      {1, 0, 0, kChainTooDeep}, {2, 1, 1, kChainSound},
+        {2, 0, 1, kChainTooDeep},    {6, 0, kMaxIntermediateCas, kChainSound},
+        {7, 0, kMaxIntermediateCas, kChainTooDeep}, {8, 2, kMaxIntermediateCas, kChainSound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.cas << " CAs, " << c.selfIssued << " self-issued, at most " << c.most);
+        std::vector<CertificateFacts> chain(c.cas + 2, Ca());
+        chain[0].isCa = false;
+        for (size_t i = 1; i <= c.selfIssued; ++i)
+            chain[i].issuer = chain[i].subject = {kOwn, sizeof kOwn};
+        std::vector<const CertificateFacts*> links;
+        for (const CertificateFacts& facts : chain)
+            links.push_back(&facts);
+        EXPECT_EQ(c.fault, JudgeChainRules(links.data(), links.size(), kRootFromCaFile, c.most).fault);
+    }
+}
+
+TEST(ChainRules, ARefusalSaysWhichRuleAndWhichCertificate) {
+    static const unsigned char kName[] = {'R', '3'};
+    static const unsigned char kLong[23] = {0x01};
+    CertificateFacts chain[3] = {Ca(), Ca(), Ca()};
+    chain[1].commonName = {kName, sizeof kName};
+    chain[1].commonNameTag = 0x0C;
+    const CertificateFacts* links[3] = {&chain[0], &chain[1], &chain[2]};
+    auto describe = [&](ChainFault fault, size_t at) {
+        char text[200];
+        DescribeChainFault(links, 3, kMaxIntermediateCas, {fault, at}, text, sizeof text);
+        return std::string(text);
+    };
+    chain[0].keyKind = kKeyRsa;
+    chain[0].keyBits = 1024;
+    EXPECT_EQ("the server's certificate has an RSA key of 1024 bits; at least 2048 are needed",
+              describe(kChainSmallKey, 0));
+    chain[1].keyKind = kKeyEc;
+    chain[1].keyBits = 192;
+    EXPECT_EQ("the certificate of the intermediate CA R3 has an elliptic-curve key of 192 bits; at least 256 "
+              "(P-256) are needed",
+              describe(kChainSmallKey, 1));
+    EXPECT_EQ("the root CA's certificate has a DSA key; DSA keys are not accepted", describe(kChainDsaKey, 2));
+    chain[1].signatureFlaw = kSignatureSha1;
+    EXPECT_EQ("the certificate of the intermediate CA R3 is signed with SHA-1, which can be forged; SHA-256 or "
+              "stronger is needed",
+              describe(kChainWeakSignature, 1));
+    chain[0].serial = {kLong, sizeof kLong};
+    EXPECT_EQ("the server's certificate has a serial number of 23 octets; at most 20 are allowed",
+              describe(kChainBadSerial, 0));
+    EXPECT_EQ("the chain has 1 intermediate CA; at most 6 are accepted", describe(kChainTooDeep, 0));
+    EXPECT_EQ("not for servers: its extended key usage lacks serverAuth", describe(kChainLeafNotForServers, 0));
 }
 
 TEST(CertificateName, IpEntries) {

@@ -718,6 +718,18 @@ TEST(ImapCheck, CertificatesAreJudgedWithTheirReason) {
          "Error: TLS certificate names no host in its subjectAltName (its common name 127.0.0.1 is not used)\r\n"},
         {"imaps-client-only", ca, "Error: TLS certificate not trusted: Client only (not for servers: its extended key usage lacks serverAuth)\r\n"},
         {"imaps-code-and-mail", ca, "Error: TLS certificate not trusted: Code and mail (not for servers: its extended key usage lacks serverAuth)\r\n"},
+        {"imaps-weak-key", ca,
+         "Error: TLS certificate not trusted: Weak key test server (the server's certificate has an RSA key of 1024 "
+         "bits; at least 2048 are needed)\r\n"},
+        {"imaps-sha1", ca,
+         "Error: TLS certificate not trusted: SHA-1 test server (the server's certificate is signed with SHA-1, which "
+         "can be forged; SHA-256 or stronger is needed)\r\n"},
+        // A pin trusts the certificate's bytes, so no signature on it counts; its key still proves the server.
+        {"imaps-sha1", "", nullptr, nullptr, "sha1"},
+        {"imaps-weak-key", ca,
+         "Error: TLS certificate not trusted although pinned: Weak key test server (the server's certificate has an "
+         "RSA key of 1024 bits; at least 2048 are needed)\r\n",
+         nullptr, "weak-key"},
         // A pin alone decides, whatever the chain, names and dates, and VerifyCertificate=0 takes no other.
         {"imaps-expired", ca, nullptr, nullptr, "expired"},
         {"imaps-other-name", "", nullptr, nullptr, "other-name"},
