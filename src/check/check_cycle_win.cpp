@@ -131,8 +131,9 @@ int32_t CheckOrAskWatcher(DockletInstance* instance, int32_t index) {
 }  // namespace
 
 void CheckAllAccounts(DockletInstance* instance) {
-    if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0)
-        ProtectPasswordsInFile(instance);
+    if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0 &&
+        !ProtectPasswordsInFile(instance))
+        InterlockedExchange(&instance->passwordsProtected, 0);
     HostServices::SetLabel(instance->itemWindow, instance->checkText);
     // A click's mark is kept before any server is asked.
     SaveSeenIfChanged(instance);

@@ -52,7 +52,8 @@ struct DockletInstance {
     mutable TlsCredentials* volatile tlsCredentials;
     char iniPath[kPathSize];    // TidewellDocklet.ini; empty when it cannot be named
     bool protectPasswords;      // ProtectPasswords was exactly 1
-    // Set by the first check, which protects the plain passwords of the file.
+    // Set by the first check, which protects the plain passwords of the file;
+    // cleared again when the file kept changing meanwhile, for the next check.
     volatile long passwordsProtected;
     char signInText[kLabelSize];  // label while an account waits for its user to sign in
     // What the item's OAuth2 accounts know of their sign-in; made by OnCreate

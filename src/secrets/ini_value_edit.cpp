@@ -4,109 +4,194 @@
 
 namespace {
 
+// The file seen as characters of its encoding; offsets stay in bytes.
+struct IniText {
+    const unsigned char* bytes;
+    size_t start;  // after the byte order mark
+    size_t end;    // a last odd byte of UTF-16 is no character
+    size_t unit;
+    IniEncoding encoding;
+};
+
+IniText ReadAs(const char* file, size_t length) {
+    IniText text = {reinterpret_cast<const unsigned char*>(file), 0, length, 1, IniFileEncoding(file, length)};
+    text.start = text.encoding == kIniUtf8 ? 3 : text.encoding == kIniBytes ? 0 : 2;
+    text.unit = IniUnitSize(text.encoding);
+    text.end = text.start + (length - text.start) / text.unit * text.unit;
+    return text;
+}
+
+unsigned At(const IniText& text, size_t at) {
+    const unsigned char* c = text.bytes + at;
+    switch (text.encoding) {
+    case kIniUtf16Le:
+        return c[0] | c[1] << 8;
+    case kIniUtf16Be:
+        return c[0] << 8 | c[1];
+    case kIniBytes:
+    case kIniUtf8:
+        break;
+    }
+    return c[0];
+}
+
 // The white space the profile functions trim, Ctrl-Z included.
-bool IsProfileSpace(char c) {
+bool IsProfileSpace(unsigned c) {
     return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
 }
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+bool IsLineEnd(unsigned c) {
+    return c == '\r' || c == '\n';
 }
 
-bool SameName(const char* text, size_t length, const char* name) {
-    if (strlen(name) != length)
+unsigned Lower(unsigned c) {
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+bool SameName(const IniText& text, size_t begin, size_t end, const char* name) {
+    if (strlen(name) != (end - begin) / text.unit)
         return false;
-    for (size_t i = 0; i < length; ++i)
-        if (Lower(text[i]) != Lower(name[i]))
+    for (size_t at = begin; at < end; at += text.unit, ++name)
+        if (Lower(At(text, at)) != Lower(static_cast<unsigned char>(*name)))
             return false;
     return true;
 }
 
-struct Span {
+// One line of the file, trimmed, and where the next begins.
+struct Line {
     size_t begin;
     size_t end;
-    bool written; // false for a key without '=': no value to change
+    size_t next;
+    size_t breaks;  // line ends after it: CR LF counts one
 };
 
-// Where the key's value stands in the file, quotes included; false when
-// the first such section has no such key.
-bool FindValue(const char* file, size_t length, const char* section, const char* key, Span* value) {
-    size_t next = 0;
-    // A UTF-8 byte order mark is no part of the first line.
-    if (length >= 3 && memcmp(file, "\xEF\xBB\xBF", 3) == 0)
-        next = 3;
-    bool inSection = false;
-    bool sectionSeen = false;
-    while (next < length) {
-        size_t start = next;
-        while (next < length && file[next] != '\n' && file[next] != '\r')
-            ++next;
-        size_t end = next;
-        while (next < length && (file[next] == '\n' || file[next] == '\r'))
-            ++next;
-        while (start < end && IsProfileSpace(file[start]))
-            ++start;
-        while (end > start && IsProfileSpace(file[end - 1]))
-            --end;
-        if (start == end)
-            continue;
-        if (file[start] == '[') {
-            size_t close = end;
-            while (close > start && file[close - 1] != ']')
-                --close;
-            if (close > start + 1) {
-                // Only the first section of the name is read.
-                if (inSection)
-                    return false;
-                inSection =
-                    !sectionSeen && SameName(file + start + 1, close - 1 - (start + 1), section);
-                sectionSeen = inSection;
-                continue;
-            }
-        }
-        if (!inSection)
-            continue;
-        const char* equals = static_cast<const char*>(memchr(file + start, '=', end - start));
-        size_t nameEnd = equals ? static_cast<size_t>(equals - file) : end;
-        size_t valueStart = equals ? nameEnd + 1 : end;
-        while (nameEnd > start && IsProfileSpace(file[nameEnd - 1]))
-            --nameEnd;
-        while (valueStart < end && IsProfileSpace(file[valueStart]))
-            ++valueStart;
-        if (SameName(file + start, nameEnd - start, key)) {
-            *value = Span{valueStart, end, equals != nullptr};
-            return true;
-        }
+Line NextLine(const IniText& text, size_t from) {
+    const size_t u = text.unit;
+    Line line = {from, from, from, 0};
+    while (line.next < text.end && !IsLineEnd(At(text, line.next)))
+        line.next += u;
+    line.end = line.next;
+    while (line.next < text.end && IsLineEnd(At(text, line.next))) {
+        bool crlf = At(text, line.next) == '\r' && line.next + u < text.end && At(text, line.next + u) == '\n';
+        line.next += crlf ? 2 * u : u;
+        ++line.breaks;
     }
-    return false;
+    while (line.begin < line.end && IsProfileSpace(At(text, line.begin)))
+        line.begin += u;
+    while (line.end > line.begin && IsProfileSpace(At(text, line.end - u)))
+        line.end -= u;
+    return line;
+}
+
+// Where a section's name stands on a line that opens one; false for any other line.
+bool SectionName(const IniText& text, const Line& line, size_t* begin, size_t* end) {
+    if (line.begin == line.end || At(text, line.begin) != '[')
+        return false;
+    size_t close = line.end;
+    while (close > line.begin && At(text, close - text.unit) != ']')
+        close -= text.unit;
+    if (close <= line.begin + text.unit)
+        return false;
+    *begin = line.begin + text.unit;
+    *end = close - text.unit;
+    return true;
 }
 
 } // namespace
 
-IniEdit ReplaceIniValue(const char* file, size_t length, const char* section, const char* key,
-                        const char* expected, const char* value, char* out, size_t capacity,
-                        size_t* outLength) {
-    Span found;
-    if (!FindValue(file, length, section, key, &found))
-        return kIniKeyMissing;
-    Span read = found;
-    // An empty value may end the file: its first byte is read only when it has two.
-    if (found.end - found.begin >= 2 && (file[found.begin] == '"' || file[found.begin] == '\'') &&
-        file[found.end - 1] == file[found.begin]) {
-        ++read.begin;
-        --read.end;
+IniEncoding IniFileEncoding(const char* file, size_t length) {
+    if (length >= 3 && memcmp(file, "\xEF\xBB\xBF", 3) == 0)
+        return kIniUtf8;
+    if (length >= 2 && memcmp(file, "\xFF\xFE", 2) == 0)
+        return kIniUtf16Le;
+    if (length >= 2 && memcmp(file, "\xFE\xFF", 2) == 0)
+        return kIniUtf16Be;
+    return kIniBytes;
+}
+
+size_t IniUnitSize(IniEncoding encoding) {
+    return encoding == kIniUtf16Le || encoding == kIniUtf16Be ? 2 : 1;
+}
+
+size_t FindIniValues(const char* file, size_t length, const char* section, const char* key,
+                     IniValue* values, size_t capacity) {
+    const IniText text = ReadAs(file, length);
+    const size_t u = text.unit;
+    size_t found = 0;
+    size_t lineNumber = 1;
+    size_t sectionsOfName = 0;  // so far, the current one included when it is of the name
+    bool inSection = false;
+    bool keyReadSeen = false;  // the first section of the name has shown the key
+    for (size_t next = text.start; next < text.end;) {
+        const Line line = NextLine(text, next);
+        const size_t number = lineNumber;
+        next = line.next;
+        lineNumber += line.breaks;
+        size_t nameBegin, nameEnd;
+        if (SectionName(text, line, &nameBegin, &nameEnd)) {
+            inSection = SameName(text, nameBegin, nameEnd, section);
+            sectionsOfName += inSection ? 1 : 0;
+            continue;
+        }
+        if (!inSection || line.begin == line.end)
+            continue;
+        size_t equals = line.begin;
+        while (equals < line.end && At(text, equals) != '=')
+            equals += u;
+        size_t keyEnd = equals;
+        while (keyEnd > line.begin && IsProfileSpace(At(text, keyEnd - u)))
+            keyEnd -= u;
+        if (!SameName(text, line.begin, keyEnd, key))
+            continue;
+        const bool read = sectionsOfName == 1 && !keyReadSeen;
+        keyReadSeen = keyReadSeen || sectionsOfName == 1;
+        if (equals == line.end)
+            continue;
+        IniValue value = {equals + u, line.end, 0, 0, number, read};
+        while (value.begin < value.end && IsProfileSpace(At(text, value.begin)))
+            value.begin += u;
+        value.textBegin = value.begin;
+        value.textEnd = value.end;
+        // An empty value may end the file: its first character is read only when it has two.
+        if (value.end - value.begin >= 2 * u) {
+            const unsigned first = At(text, value.begin);
+            if ((first == '"' || first == '\'') && At(text, value.end - u) == first) {
+                value.textBegin += u;
+                value.textEnd -= u;
+            }
+        }
+        if (found < capacity)
+            values[found] = value;
+        ++found;
     }
-    size_t expectedLength = strlen(expected);
-    if (!found.written || read.end - read.begin != expectedLength ||
-        memcmp(file + read.begin, expected, expectedLength) != 0)
-        return kIniValueChanged;
-    size_t valueLength = strlen(value);
-    size_t total = found.begin + valueLength + (length - found.end);
-    if (total > capacity)
-        return kIniNoRoom;
-    memcpy(out, file, found.begin);
-    memcpy(out + found.begin, value, valueLength);
-    memcpy(out + found.begin + valueLength, file + found.end, length - found.end);
-    *outLength = total;
-    return kIniValueReplaced;
+    return found;
+}
+
+bool ReplaceIniValues(const char* file, size_t length, const IniReplacement* replacements, size_t count,
+                      char* out, size_t capacity, size_t* outLength) {
+    const IniEncoding encoding = IniFileEncoding(file, length);
+    const size_t u = IniUnitSize(encoding);
+    size_t from = 0;
+    size_t to = 0;
+    for (size_t i = 0; i <= count; ++i) {
+        const size_t keep = i < count ? replacements[i].value.begin : length;
+        if (keep < from || keep > length || keep - from > capacity - to)
+            return false;
+        memcpy(out + to, file + from, keep - from);
+        to += keep - from;
+        if (i == count)
+            break;
+        const char* text = replacements[i].text;
+        const size_t textLength = strlen(text);
+        if (replacements[i].value.end < keep || textLength > (capacity - to) / u)
+            return false;
+        for (size_t c = 0; c < textLength; ++c, to += u) {
+            out[to] = encoding == kIniUtf16Be ? '\0' : text[c];
+            if (u == 2)
+                out[to + 1] = encoding == kIniUtf16Be ? text[c] : '\0';
+        }
+        from = replacements[i].value.end;
+    }
+    *outLength = to;
+    return true;
 }

@@ -147,7 +147,8 @@ TEST_F(Configuration, ProtectedPasswordsAreMaskedInTheDump) {
     }
 }
 
-// What the profile functions read is what the editor of protected passwords finds.
+// What the profile functions read is what the editor of protected passwords
+// finds, in every encoding they know by its byte order mark.
 TEST_F(Configuration, TheEditorFindsThePasswordTheProfileFunctionsRead) {
     const char* const files[] = {
         "[account0]\r\nPassword=secret\r\n",
@@ -159,16 +160,38 @@ TEST_F(Configuration, TheEditorFindsThePasswordTheProfileFunctionsRead) {
         "[account0]\nLogin=a\n[account0]\nPassword=secret\n",
         "[account1]\nPassword=secret\n[account0]\nPassword=other\n",
         "Password=secret\n[account0]\n",
+        "[account0]\nPassword\nPassword=secret\n",
+        "[account0]\r\nPassword=\r\nPassword=secret\r\n",
+        "[account0]\r\n\r\n\r\nPassword = 'se\"cret' \r\n[x]\r\nPassword=other",
     };
+    const char* const marks[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
     for (const char* file : files) {
-        SCOPED_TRACE(file);
-        Read(std::string("[common]\r\n") + file);
-        std::string out(strlen(file) + 16, '?');
-        size_t length = 0;
-        IniEdit edit = ReplaceIniValue(file, strlen(file), "account0", "Password", "secret", "x", &out[0], out.size(),
-                                       &length);
-        EXPECT_EQ(std::string(instance.accounts[0].password) == "secret", edit == kIniValueReplaced)
-            << instance.accounts[0].password;
+        for (const char* mark : marks) {
+            SCOPED_TRACE(std::string(file) + " after the mark of " + std::to_string(strlen(mark)) + " bytes " +
+                         std::to_string(static_cast<unsigned char>(mark[0])));
+            const std::string text = std::string("[common]\r\n") + file;
+            std::string stored = mark;
+            for (char c : text) {
+                if (mark[0] == '\xFF')
+                    stored += std::string{c, '\0'};
+                else if (mark[0] == '\xFE')
+                    stored += std::string{'\0', c};
+                else
+                    stored += c;
+            }
+            Read(stored);
+            IniValue values[4];
+            const size_t found = FindIniValues(stored.data(), stored.size(), "account0", "Password", values, 4);
+            ASSERT_LE(found, 4u);
+            std::string read;
+            for (size_t i = 0; i < found; ++i) {
+                if (!values[i].read)
+                    continue;
+                for (size_t at = values[i].textBegin; at < values[i].textEnd; at += strlen(mark) == 2 ? 2 : 1)
+                    read += stored[mark[0] == '\xFF' ? at : at + (strlen(mark) == 2 ? 1 : 0)];
+            }
+            EXPECT_EQ(instance.accounts[0].password, read);
+        }
     }
 }
 
