@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ReplyState state = ScanReply(&scan, bytes, length);
         if (state != Expected(end, length) || scan.scanned > length)
             abort();
-        if (state == kReplyComplete && scan.scanned != end)
+        if (state == kReplyComplete && scan.scanned != end + 1)
             abort();
         if (state != kReplyNeedsMore)
             break;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/debug_log.h"
+#include "mail/idle_lines.h"
 #include "mail/imap_check.h"
 #include "mail/imap_reply.h"
 #include "net/reply_scan.h"
@@ -42,27 +43,45 @@ bool Count(const DockletInstance* instance, const MailAccount* account, ImapSess
 }
 
 // Waits in IDLE until the server announces a change or the renewal is due;
-// false when the connection ended.
+// false when the connection ended or the server talks on without news.
+// Lines are logged and judged once whole; whatever is not yet judged when
+// IDLE ends goes back to the connection, ahead of DONE's reply.
 bool WaitInIdle(const DockletInstance* instance, ImapSession* session,
                 const IdleListener* listener) {
-    bool changed = AnnouncesMailboxChange(session->reply.text);
+    Reply* reply = &session->reply;
+    // The go-ahead may come after untagged lines of its own.
+    if (AnnouncesMailboxChange(reply->text))
+        return true;
+    EmptyReply(reply);
+    IdleLines lines = StartIdleLines();
     const DWORD start = GetTickCount();
-    while (!changed) {
+    for (;;) {
         const DWORD spent = GetTickCount() - start;
         if (spent >= listener->renewMs) {
             if (instance->debug)
                 WriteDebugLog(instance, "    IDLE renewed after %u s", listener->renewMs / 1000);
-            break;
+            return PutBackServerBytes(&session->connection, reply, 0);
         }
-        ServerLines lines = AwaitServerLines(instance, &session->connection, &session->reply,
-                                             listener->renewMs - spent);
-        if (lines == kConnectionEnded)
+        const ServerBytes came = AwaitServerBytes(instance, &session->connection, reply,
+                                                  listener->renewMs - spent);
+        if (came == kConnectionEnded)
             return false;
-        if (lines == kNoLinesInTime)
+        if (came == kNothingInTime)
             continue;
-        changed = AnnouncesMailboxChange(session->reply.text);
+        size_t whole = 0;
+        const IdleNews news = ReadIdleLines(&lines, reply->text, reply->length, &whole);
+        if (whole > 0 && instance->debug)
+            WriteDebugLog(instance, "    %.*s", static_cast<int>(whole), reply->text);
+        if (news == kIdleChanged)
+            return PutBackServerBytes(&session->connection, reply, whole);
+        if (news == kIdleTalksOn) {
+            SetReplyFailure(reply, "the server talked on without news while idling (more than %u bytes)",
+                            static_cast<unsigned>(kMaxIdleTalk));
+            return false;
+        }
+        reply->length -= whole;
+        memmove(reply->text, reply->text + whole, reply->length + 1);
     }
-    return true;
 }
 
 } // namespace

@@ -9,8 +9,9 @@
 // Keeps an IMAP connection open in IDLE (RFC 2177) and counts again whenever
 // the server announces a change. Runs on the account's idle watcher and
 // blocks there for as long as the connection lasts; every wait ends at once
-// when the instance's stop event is set. The dialogue goes to the debug log
-// as every other does.
+// when the instance's stop event is set, however much the server sends. A
+// server that talks on in IDLE without news (kMaxIdleTalk) is left. The
+// dialogue goes to the debug log as every other does.
 
 // Whom the dialogue tells what it learnt; the calls come on the watcher's thread.
 struct IdleListener {
@@ -25,8 +26,8 @@ struct IdleListener {
 
 // How the dialogue ended.
 enum IdleEnd {
-    kIdleDropped =
-        -1, // the login failed, or the connection broke or was refused IDLE: reason logged
+    kIdleDropped = -1, // the login failed, the connection broke or was refused IDLE, or the
+                       // server talked on without news: reason logged
     kIdleNotOffered =
         0,            // the server does not announce IDLE: counted once, logged out, reason logged
     kIdleStopped = 1, // the item is going away: closed without a word

@@ -57,30 +57,34 @@ bool AnnouncesSaslIr(const char* reply) { return AnnouncesCapability(reply, "SAS
 
 bool AnnouncesIdle(const char* reply) { return AnnouncesCapability(reply, "IDLE"); }
 
-// One line, at its start: "* ", digits, a space, then the word alone.
-static bool LineAnnouncesChange(const char* line) {
-    if (line[0] != '*' || line[1] != ' ' || line[2] < '0' || line[2] > '9')
+bool LineAnnouncesChange(const char* line, size_t length) {
+    if (length < 3 || line[0] != '*' || line[1] != ' ' || line[2] < '0' || line[2] > '9')
         return false;
-    line += 2 + strspn(line + 2, "0123456789");
-    if (*line != ' ')
+    size_t at = 2;
+    while (at < length && line[at] >= '0' && line[at] <= '9')
+        ++at;
+    if (at == length || line[at] != ' ')
         return false;
-    ++line;
+    const size_t start = ++at;
     // FETCH carries its data after the word; the others end the line.
-    const size_t length = strcspn(line, " (\r\n");
+    while (at < length && line[at] != ' ' && line[at] != '(' && line[at] != '\r' && line[at] != '\n')
+        ++at;
     char word[8];
-    if (length >= sizeof word)
+    if (at - start >= sizeof word)
         return false;
-    memcpy(word, line, length);
-    word[length] = '\0';
-    return EqualsIgnoringCase(word, "EXISTS") || EqualsIgnoringCase(word, "EXPUNGE") ||
-           EqualsIgnoringCase(word, "FETCH") || EqualsIgnoringCase(word, "RECENT");
+    memcpy(word, line + start, at - start);
+    word[at - start] = '\0';
+    // A NUL byte inside the word makes it no word of the four.
+    return strlen(word) == at - start &&
+           (EqualsIgnoringCase(word, "EXISTS") || EqualsIgnoringCase(word, "EXPUNGE") ||
+            EqualsIgnoringCase(word, "FETCH") || EqualsIgnoringCase(word, "RECENT"));
 }
 
 bool AnnouncesMailboxChange(const char* reply) {
     for (const char* line = reply; line; line = strchr(line, '\n')) {
         if (*line == '\n')
             ++line;
-        if (LineAnnouncesChange(line))
+        if (LineAnnouncesChange(line, strcspn(line, "\n")))
             return true;
     }
     return false;

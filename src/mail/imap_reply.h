@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Judging IMAP replies. Replies are NUL-terminated server text with their CR LF line ends.
@@ -27,6 +28,9 @@ bool AnnouncesIdle(const char* reply);
 // "EXPUNGE", "FETCH" or "RECENT" (any case): what a server sends while
 // idling when the mailbox changed.
 bool AnnouncesMailboxChange(const char* reply);
+// The same for one line of length bytes, its line end included or not; a NUL
+// byte is a byte like any other.
+bool LineAnnouncesChange(const char* line, size_t length);
 
 // True when a line of the reply begins with "<tag> NO" (case-sensitive).
 bool HasImapNo(const char* reply, char tag);

@@ -135,8 +135,10 @@ ReplyState ScanReply(ReplyScan* scan, const char* data, size_t length) {
     for (; scan->scanned < end; ++scan->scanned) {
         if (data[scan->scanned] != '\n')
             continue;
-        if (EndsReply(scan, data, scan->scanned))
+        if (EndsReply(scan, data, scan->scanned)) {
+            ++scan->scanned;
             return kReplyComplete;
+        }
         scan->lineStart = scan->scanned + 1;
     }
     return length > longest ? kReplyTooLong : kReplyNeedsMore;

@@ -33,7 +33,8 @@ const char kPopListEnd = '\x04';
 struct ReplyScan {
     char tag;          // 0: the reply is its first line (greetings, POP3); else it
                        // ends with the line that begins with the tag and a space (IMAP)
-    size_t scanned;    // bytes already looked at
+    size_t scanned;    // bytes already looked at; once complete, the reply's length: what
+                       // follows it is the start of whatever the server says next
     size_t lineStart;  // offset of the line being looked at
     // An HTTP response's scan only:
     int httpPart;      // what is being looked at: the head, a body, a chunk, ...

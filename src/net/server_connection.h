@@ -36,9 +36,11 @@ bool StartTlsOnConnection(const DockletInstance* instance, Connection** connecti
                           const MailAccount* account);
 
 // Sends the formatted command and reads its whole reply into reply, which
-// names its step after the command word. A failed send, a reply that is cut
-// short by the server closing, does not come in time or grows past its bound,
-// and a stop close the connection, leave the reply empty and record why.
+// names its step after the command word. The reply ends where its kind says;
+// what the server sent after that end is kept, and the next reply begins
+// with it. A failed send, a reply that is cut short by the server closing,
+// does not come in time or grows past its bound, and a stop close the
+// connection, leave the reply empty and record why.
 void ExchangeCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* format, ...) TIDEWELL_PRINTF(5, 6);
 
@@ -74,18 +76,27 @@ Connection* OpenEndpointConnection(const DockletInstance* instance, Reply* reply
 void ExchangeUnshown(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
                      const char* text);
 
-enum ServerLines {
-    kLinesCame,        // a whole line or more is in the reply
-    kNoLinesInTime,    // the wait ran out with nothing received; the connection stays open
+enum ServerBytes {
+    kBytesCame,        // one byte or more has been added to the reply
+    kNothingInTime,    // the wait ran out with nothing received; the connection stays open
     kConnectionEnded,  // closed, failed or stopped: the connection is closed, the reply says why
 };
 
 // Waits up to waitMs (longer than the time-out: a server in IMAP IDLE speaks
-// only when something changed) for lines the server sends of its own accord,
-// reading until a line is whole, and writes them to the debug log. Like every
-// other wait it ends at once when the instance's stop event is set.
-ServerLines AwaitServerLines(const DockletInstance* instance, Connection** connection, Reply* reply,
+// only when something changed) for what the server sends of its own accord,
+// and appends to the reply what came: the bytes the last reply left ahead, or
+// else one receive's, which may end anywhere in a line. The reply, kept text
+// and all, stays within the longest reply. Writes nothing to the debug log:
+// the caller knows where lines end. Like every other wait it ends at once
+// when the instance's stop event is set, even while the server keeps sending.
+ServerBytes AwaitServerBytes(const DockletInstance* instance, Connection** connection, Reply* reply,
                              uint32_t waitMs);
+
+// Leaves the reply's bytes from offset from on (received, not yet judged)
+// ahead of the next reply, which begins with them; the reply keeps the
+// bytes before. False, with the connection closed and the reply saying why,
+// when memory runs out.
+bool PutBackServerBytes(Connection** connection, Reply* reply, size_t from);
 
 // The normal end, after the sign-off command: logs "Disconnect" and closes.
 void CloseServerConnection(const DockletInstance* instance, Connection** connection);

@@ -23,6 +23,9 @@ struct Connection {
     DWORD stepBoundMs;     // how long that step may wait: the time-out, or longer while idling
     WaitOutcome lastWait;  // how the step's last wait for the network ended
     bool lastCommand;      // the command under way ends the dialogue: nothing more will be sent
+    char* ahead;           // bytes received past the last reply's end, which the next reply begins
+                           // with (heap, aheadLength of them); null when none
+    size_t aheadLength;
     const DockletInstance* instance;  // whose time-out bounds each step and whose stop ends every wait
 };
 
@@ -120,6 +123,7 @@ void RecordConnectError(Reply* reply, const char* host, int32_t port, int error)
 }
 
 void Release(Connection* connection) {
+    free(connection->ahead);
     FreeTlsChannel(connection->tls);
     closesocket(connection->socket);
     WSACloseEvent(connection->event);
@@ -226,11 +230,22 @@ bool SendRaw(Connection* connection, const char* data, size_t length) {
     return true;
 }
 
+bool StopIsSet(const Connection* connection) {
+    HANDLE stop = connection->instance->stopEvent;
+    return stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
+}
+
 // At least one byte as it comes from the socket, within the step's bound: the
 // count, 0 when the server closed, -1 on failure (lastWait says whether a
 // time-out or a stop ended it).
 int ReceiveRaw(Connection* connection, char* buffer, size_t room) {
     for (;;) {
+        // A server that never stops sending never lets a receive wait, where
+        // the stop is seen otherwise: every receive looks at it first.
+        if (StopIsSet(connection)) {
+            connection->lastWait = kWaitStopped;
+            return -1;
+        }
         int received = recv(connection->socket, buffer, static_cast<int>(room), 0);
         if (received >= 0)
             return received;
@@ -278,6 +293,44 @@ void RecordTooLong(Reply* reply, size_t longest) {
     SetReplyFailure(reply, "reply past %u bytes: %s", static_cast<unsigned>(longest), reply->step);
 }
 
+// Appends to the reply the bytes the last reply left ahead; false, with the
+// reason recorded, when memory runs out.
+bool TakeBytesAhead(Connection* connection, Reply* reply) {
+    if (!connection->ahead)
+        return true;
+    if (!GrowReply(reply, reply->length + connection->aheadLength + 1)) {
+        SetReplyFailure(reply, "out of memory: %s", reply->step);
+        return false;
+    }
+    memcpy(reply->text + reply->length, connection->ahead, connection->aheadLength);
+    reply->length += connection->aheadLength;
+    reply->text[reply->length] = '\0';
+    free(connection->ahead);
+    connection->ahead = nullptr;
+    connection->aheadLength = 0;
+    return true;
+}
+
+// Moves the reply's bytes from offset end on ahead of the next reply, so that
+// what the server sent after a reply, in the same receive, is never lost;
+// false, with the reason recorded, when memory runs out. None are ahead
+// then: every read takes them first.
+bool KeepBytesAhead(Connection* connection, Reply* reply, size_t end) {
+    if (end >= reply->length)
+        return true;
+    const size_t length = reply->length - end;
+    connection->ahead = static_cast<char*>(malloc(length));
+    if (!connection->ahead) {
+        SetReplyFailure(reply, "out of memory: %s", reply->step);
+        return false;
+    }
+    memcpy(connection->ahead, reply->text + end, length);
+    connection->aheadLength = length;
+    reply->length = end;
+    reply->text[end] = '\0';
+    return true;
+}
+
 // Reads until the reply is whole; false, with the reason recorded, when it
 // cannot be: closed or reset before, time-out, stop, too long, out of memory.
 bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply* reply, ReplyEnd end,
@@ -285,7 +338,15 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
     StartStep(connection, boundMs);
     ReplyScan scan = StartReplyScan(end);
     const size_t longest = LongestReply(end);
-    for (;;) {
+    if (!TakeBytesAhead(connection, reply))
+        return false;
+    for (ReplyState state = ScanReply(&scan, reply->text, reply->length);;) {
+        if (state == kReplyComplete)
+            return KeepBytesAhead(connection, reply, scan.scanned);
+        if (state == kReplyTooLong) {
+            RecordTooLong(reply, longest);
+            return false;
+        }
         // Room runs out only short of the bound: the reply outgrew what can be held.
         if (!MakeRoom(reply, longest)) {
             RecordTooLong(reply, longest);
@@ -303,13 +364,9 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
         }
         reply->length += static_cast<size_t>(received);
         reply->text[reply->length] = '\0';
-        ReplyState state = ScanReply(&scan, reply->text, reply->length);
-        if (state == kReplyComplete)
-            return true;
-        if (state == kReplyTooLong) {
-            RecordTooLong(reply, longest);
-            return false;
-        }
+        state = ScanReply(&scan, reply->text, reply->length);
+        if (state != kReplyNeedsMore)
+            continue;
         // A server that writes a reply in pieces with Nagle's algorithm on
         // sends the rest only once this part is acknowledged, and in a
         // dialogue going back and forth the stack delays that ACK by some
@@ -559,25 +616,30 @@ bool StartTlsOnConnection(const DockletInstance* instance, Connection** connecti
                           const MailAccount* account) {
     if (!*connection)
         return false;
-    // Bytes the server sent after its OK came before the handshake: they are
-    // no part of it nor any reply, and whoever put them there may not be the
-    // server. Whatever is still on its way breaks the handshake instead. Only
-    // what has already come is dropped, without waiting, and no more than a
+    // Bytes the server sent after its OK (with it, and so kept ahead of the
+    // next reply, or later) came before the handshake: they are no part of it
+    // nor any reply, and whoever put them there may not be the server.
+    // Whatever is still on its way breaks the handshake instead. Only what
+    // has already come is dropped, without waiting, and no more than a
     // server could have a reason to send: a peer that goes on sending never
     // lets the queue run dry, and would hold the check (and the item's
     // teardown, which no wait here would see) for as long as it liked.
     char discarded[512];
-    size_t dropped = 0;
+    size_t dropped = (*connection)->aheadLength;
+    free((*connection)->ahead);
+    (*connection)->ahead = nullptr;
+    (*connection)->aheadLength = 0;
     int received;
-    while ((received = recv((*connection)->socket, discarded, sizeof discarded, 0)) > 0) {
-        dropped += static_cast<size_t>(received);
+    do {
         if (dropped > kMaxClearAfterOk) {
             SetReplyFailure(reply, "more than %u bytes in clear after the server's OK: %s",
                             static_cast<unsigned>(kMaxClearAfterOk), reply->step);
             DisconnectFromServer(connection);
             return false;
         }
-    }
+        received = recv((*connection)->socket, discarded, sizeof discarded, 0);
+        dropped += received > 0 ? static_cast<size_t>(received) : 0;
+    } while (received > 0);
     return SecureConnection(instance, connection, reply, account);
 }
 
@@ -607,28 +669,50 @@ void ExchangeUnshown(const DockletInstance* instance, Connection** connection, R
     ReceiveReply(instance, connection, reply, end);
 }
 
-ServerLines AwaitServerLines(const DockletInstance* instance, Connection** connection, Reply* reply,
+ServerBytes AwaitServerBytes(const DockletInstance* instance, Connection** connection, Reply* reply,
                              uint32_t waitMs) {
-    EmptyReply(reply);
     if (!*connection)
         return kConnectionEnded;
     CopyText(reply->step, sizeof reply->step, "idling");
-    // A quiet server is what this wait expects: its end is no failure, and
-    // the connection stays as it was.
-    char failure[sizeof reply->failure];
-    CopyText(failure, sizeof failure, reply->failure);
-    if (!ReceiveInto(instance, *connection, reply, 0, waitMs)) {
-        if ((*connection)->lastWait == kWaitTimedOut && reply->length == 0) {
-            CopyText(reply->failure, sizeof reply->failure, failure);
-            return kNoLinesInTime;
-        }
-        EmptyReply(reply);
+    const size_t before = reply->length;
+    if (!TakeBytesAhead(*connection, reply)) {
         DisconnectFromServer(connection);
         return kConnectionEnded;
     }
-    if (instance->debug)
-        WriteDebugLog(instance, "    %s", reply->text);
-    return kLinesCame;
+    if (reply->length > before)
+        return kBytesCame;
+    // What the caller keeps is a line not yet whole: past the bound it never will be.
+    if (reply->length > kMaxReplyLength || !MakeRoom(reply, kMaxReplyLength)) {
+        RecordTooLong(reply, kMaxReplyLength);
+        DisconnectFromServer(connection);
+        return kConnectionEnded;
+    }
+    StartStep(*connection, waitMs);
+    const size_t room = reply->capacity - 1 - reply->length;
+    char* into = reply->text + reply->length;
+    const int received = (*connection)->tls ? ReceiveTls((*connection)->tls, into, room)
+                                            : ReceiveRaw(*connection, into, room);
+    if (received > 0) {
+        reply->length += static_cast<size_t>(received);
+        reply->text[reply->length] = '\0';
+        return kBytesCame;
+    }
+    // A quiet server is what this wait expects: its end is no failure, and
+    // the connection stays as it was.
+    if (received < 0 && (*connection)->lastWait == kWaitTimedOut)
+        return kNothingInTime;
+    RecordWaitEnd(instance, reply, received == 0 ? kWaitSignalled : (*connection)->lastWait, reply->step);
+    DisconnectFromServer(connection);
+    return kConnectionEnded;
+}
+
+bool PutBackServerBytes(Connection** connection, Reply* reply, size_t from) {
+    if (!*connection)
+        return false;
+    if (KeepBytesAhead(*connection, reply, from))
+        return true;
+    DisconnectFromServer(connection);
+    return false;
 }
 
 void CloseServerConnection(const DockletInstance* instance, Connection** connection) {

@@ -325,6 +325,27 @@ TEST(WorkersTeardown, WhileIdling) {
     EXPECT_NE(std::string::npos, log.find("Total mails:2 (idle account 0 counted)")) << log;
 }
 
+// Idle=1 against a server that, once idling, talks on without news: the
+// stop is seen however fast the lines come, the watcher leaves the server
+// after 64 KiB of them and opens its connection again as after a drop, and
+// Debug.log holds no more than those.
+TEST(WorkersTeardown, WhileAnIdleServerTalksWithoutNews) {
+    ScriptedServer server({Send("* OK [CAPABILITY IMAP4rev1 IDLE] ready\r\n"), ReadLine(), Send("1 OK\r\n"),
+                           ReadLine(), Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 3\r\n3 OK\r\n"), ReadLine(),
+                           Flood("+ idling\r\n", "* OK still here\r\n", 30000)});
+    DockletFolder folder("Tidewell", Settings(server.Port(), 180) + "Idle=1\r\n");
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "One", "5000",
+                           "wait", "500", "destroy", "1"});
+    ExpectPromptTeardown(run, "an idle server talks without news");
+    const std::string log = folder.Read("Debug.log");
+    const std::string tail = log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+    EXPECT_NE(std::string::npos,
+              log.find("    Error: the server talked on without news while idling (more than 65536 bytes)\r\n"))
+        << tail;
+    EXPECT_NE(std::string::npos, log.find("  Idle account 0: connection lost, opened again in 10 s")) << tail;
+    EXPECT_LT(log.size(), 256u * 1024) << "Debug.log grows with the flood";
+}
+
 // Idle=1 with CountNew=1: the idle connection counts by UID above the
 // user's last click. A click shows 0 for it at once; one that comes while a
 // search is under way has the search made again above the new mark.

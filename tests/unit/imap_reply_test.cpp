@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "mail/idle_lines.h"
 #include "mail/imap_reply.h"
 
 namespace {
@@ -182,6 +184,49 @@ TEST(AnnouncesMailboxChange, UntaggedCountsOfTheFourKinds) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.changed, AnnouncesMailboxChange(c.reply)) << c.reply;
+}
+
+// What a server says while idling, fed as the receives bring it: each
+// answer with the offset past its line ("C12": a change, "T...": talking on),
+// then "|" and the bytes kept at the end. No byte may be lost or used twice.
+std::string ReadIdleStream(const std::vector<std::string>& receives) {
+    IdleLines lines = StartIdleLines();
+    std::string kept, used, answers;
+    for (const std::string& received : receives) {
+        kept += received;
+        size_t whole = 0;
+        for (IdleNews news = kIdleChanged; news != kIdleNoNews; kept.erase(0, whole)) {
+            news = ReadIdleLines(&lines, kept.data(), kept.size(), &whole);
+            used += kept.substr(0, whole);
+            if (news != kIdleNoNews)
+                answers += (news == kIdleChanged ? "C" : "T") + std::to_string(used.size());
+        }
+    }
+    return answers + "|" + kept + "|" + used;
+}
+
+// Only whole lines are judged, alike however the receives split them.
+TEST(ReadIdleLines, WholeLinesAnswerAlikeWhateverTheSplit) {
+    std::string talk; // 3,856 lines of 17 bytes: the last passes 64 KiB
+    while (talk.size() <= kMaxIdleTalk)
+        talk += "* OK still here\r\n";
+    const struct {
+        std::string stream, answers, kept;
+    } cases[] = {
+        {"* OK still here\r\n* 4 EXISTS\r\n", "C29", ""},
+        {"* 4 EXISTS\r\n* 1 recent\n* 1 EXPUNGE", "C12C23", "* 1 EXPUNGE"},
+        {std::string("* 4 EXI\0STS\r\n* 4 EXISTSX\r\n", 26), "", ""},
+        {talk + "* 9 EXISTS\r\n* OK\r\n",
+         "T" + std::to_string(talk.size()) + "C" + std::to_string(talk.size() + 12) + "T" +
+             std::to_string(talk.size() + 18), ""},
+    };
+    for (const auto& c : cases) {
+        const std::string used = c.stream.substr(0, c.stream.size() - c.kept.size());
+        const std::string read = c.answers + "|" + c.kept + "|" + used;
+        EXPECT_EQ(read, ReadIdleStream({c.stream}));
+        for (size_t split = 1; split < c.stream.size() && c.stream.size() < 100; ++split)
+            EXPECT_EQ(read, ReadIdleStream({c.stream.substr(0, split), c.stream.substr(split)})) << split;
+    }
 }
 
 // What ends an AUTHENTICATE step: a continuation request as the last line,

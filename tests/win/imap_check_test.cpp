@@ -650,10 +650,11 @@ TEST(ImapCheck, OverTlsTheDialogueIsTheSameAsInClear) {
         EXPECT_EQ(3, CheckImapAccount(&bed.instance, &account, nullptr));
         EXPECT_EQ(c.sent, tls_scenes::Sent(c.scene, before));
         std::string log = bed.Log();
-        // The TLS line follows the connect line, or the OK to STARTTLS.
+        // The TLS line follows the connect line, or the OK to STARTTLS, which
+        // ends its reply: what came after it in clear is dropped unread.
         std::string tlsLineAfter = c.security == kSecurityTls
                                        ? ConnectionLogLine("Connect 127.0.0.1 " + std::to_string(account.port))
-                                       : ConnectionLogLine("0 OK Begin TLS negotiation now.\r\n1 OK Logged in\r\n* SEARCH 1\r\n");
+                                       : ConnectionLogLine("0 OK Begin TLS negotiation now.\r\n");
         EXPECT_NE(std::string::npos, log.find(tlsLineAfter + "    TLS 1.")) << log;
         EXPECT_NE(std::string::npos, log.find(", certificate of localhost accepted\r\n")) << log;
         EXPECT_NE(std::string::npos, log.find(ConnectionLogLine("1 LOGIN me secret\r\n") + ConnectionLogLine("1 OK Logged in\r\n"))) << log;
@@ -939,6 +940,12 @@ TEST(ImapIdle, CountsAgainOnEachChangeAndRenewalAndEndsOnEachFault) {
         {"done refused",
          steps({ReadLine(), Send("+ idling\r\n* 3 RECENT\r\n"), ReadLine(), Send("5 BAD\r\n"), StaySilent()}), 9,
          {1}, kIdleDropped, "5 IDLE\r\nDONE\r\n", "Error: rejected by the server: reply to DONE"},
+        {"a line without end while idling",
+         steps({ReadLine(), Flood("+ idling\r\n* OK ", "still here ", 30000)}), 9, {1}, kIdleDropped, "5 IDLE\r\n",
+         "Error: reply past 1048576 bytes: idling"},
+        {"talking on without news",
+         steps({ReadLine(), Flood("+ idling\r\n", "* OK still here\r\n", 30000)}), 9, {1}, kIdleDropped,
+         "5 IDLE\r\n", "Error: the server talked on without news while idling (more than 65536 bytes)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -953,6 +960,34 @@ TEST(ImapIdle, CountsAgainOnEachChangeAndRenewalAndEndsOnEachFault) {
         EXPECT_EQ(counted + c.sent, server.Received());
         EXPECT_NE(std::string::npos, bed.Log().find(c.logged)) << bed.Log();
     }
+}
+
+// However the receives split what the server says while idling, each
+// change is seen as its line completes, never only at the renewal: the
+// go-ahead, a line without news and a change, cut in two at every byte.
+TEST(ImapIdle, AChangeSplitAcrossReceivesIsSeenAtOnce) {
+    const std::string idle = "+ idling\r\n* OK still here\r\n* 4 EXISTS\r\n";
+    std::vector<ServerStep> steps = LoggedInAndCounted(kIdleGreeting, "* SEARCH 1\r\n3 OK\r\n");
+    std::string found = "* SEARCH 1";
+    std::vector<int> counts = {1};
+    for (size_t split = 1; split < idle.size(); ++split) {
+        found += " " + std::to_string(split + 1);
+        counts.push_back(static_cast<int>(split) + 1);
+        steps.insert(steps.end(), {ReadLine(), Send(idle.substr(0, split)), Pause(150), Send(idle.substr(split)),
+                                   ReadLine(), Send("5 OK\r\n"), ReadLine(), Send(found + "\r\n6 OK\r\n")});
+    }
+    steps.insert(steps.end(), {ReadLine(), StaySilent()});
+    ScriptedServer server(steps);
+    CheckBed bed;
+    bed.AddAccount(kAccountImap, server.Port());
+    IdleRecord record{bed.instance.stopEvent, counts.size(), false, {}};
+    const IdleListener listener{&record, 5000, RecordCount, RecordIdling};
+    EXPECT_EQ(kIdleStopped, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
+    EXPECT_EQ(counts, record.counts);
+    const std::string log = bed.Log();
+    EXPECT_EQ(std::string::npos, log.find("IDLE renewed")) << log;
+    // Each change logged once, whole.
+    EXPECT_EQ(idle.size() - 1, Occurrences(log, "* 4 EXISTS\r")) << log;
 }
 
 // Neither the greeting nor the login names IDLE: one CAPABILITY per
