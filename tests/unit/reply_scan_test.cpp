@@ -1,10 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define TIDEWELL_ASAN 1
+#endif
+#endif
+
 #include "net/http_response.h"
+#include "net/reply.h"
 #include "net/reply_scan.h"
 #include "net/url_parts.h"
 
@@ -287,6 +296,53 @@ TEST(SplitHttpUrl, AcceptsTheUrlsOfEndpointsOnly) {
     EXPECT_FALSE(SplitHttpUrl((target + "p").c_str(), &parts, why, sizeof why));
     EXPECT_FALSE(SplitHttpUrl(("https://a/?" + std::string(2048, 'q')).c_str(), &parts, why, sizeof why));
     EXPECT_NE(nullptr, strstr(why, "longer than 2048"));
+}
+
+// A reply that grows leaves no copy of what it held: a token endpoint's
+// reply carries tokens. The first array and each heap block it moves out of
+// are wiped; ASan keeps freed blocks out of use for a while, so what was
+// left in them can still be looked at.
+TEST(Reply, GrowingLeavesNoCopyBehind) {
+#ifndef TIDEWELL_ASAN
+    GTEST_SKIP() << "needs ASan's quarantine of freed blocks";
+#else
+    auto allZero = [](const char* bytes, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (bytes[i] != 0)
+                return false;
+        }
+        return true;
+    };
+    Reply reply;
+    InitReply(&reply);
+    const std::string secret = "{\"access_token\":\"" + std::string(5000, 'T') + "\"}";
+    size_t length = 1000;
+    memcpy(reply.text, secret.data(), length);
+    reply.length = length;
+    reply.text[length] = '\0';
+    for (size_t capacity : {2048, 4096, 16384}) {
+        SCOPED_TRACE(capacity);
+        char* left = reply.text;
+        const size_t leftSize = reply.capacity;
+        ASSERT_TRUE(GrowReply(&reply, capacity));
+        ASSERT_NE(left, reply.text);
+        if (left == reply.initial) {
+            EXPECT_TRUE(allZero(left, leftSize));
+        } else {
+            // ASan keeps notes of its own in the first bytes of a freed block.
+            const size_t notes = 16;
+            __asan_unpoison_memory_region(left, leftSize);
+            EXPECT_TRUE(allZero(left + notes, leftSize - notes));
+            __asan_poison_memory_region(left, leftSize);
+        }
+        EXPECT_EQ(secret.substr(0, length), std::string(reply.text, reply.length));
+        length = std::min(secret.size(), capacity - 1);
+        memcpy(reply.text, secret.data(), length);
+        reply.length = length;
+        reply.text[length] = '\0';
+    }
+    FreeReply(&reply);
+#endif
 }
 
 }  // namespace
