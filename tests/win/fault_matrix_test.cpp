@@ -272,8 +272,10 @@ TEST(TokenRequest, ChunkedReplyInPiecesOverTlsWithTheCaFile) {
     EXPECT_EQ(0, PostAndSay(&bed, "https://localhost:" + std::to_string(tls_scenes::Port("https-token-untrusted")),
                             &result)
                      .find("TLS certificate not trusted"));
-    EXPECT_EQ("cannot POST to http:// is only for this machine (127.0.0.1 or localhost): use https://",
+    EXPECT_EQ("cannot POST: the URL is http://, which is only for this machine (127.0.0.1 or localhost): use "
+              "https://",
               PostAndSay(&bed, "http://example.com/token", &result));
+    EXPECT_EQ("cannot POST: the URL has a fragment (#)", PostAndSay(&bed, "https://example.com/t#x", &result));
 }
 
 DWORD WINAPI SetStopLater(void* event) {
