@@ -41,7 +41,7 @@ void Judge(const std::string& head, RedirectRequest* request) {
 // the scan said.
 struct Client {
     size_t limit;
-    std::vector<char> head;
+    char* head;
     size_t sent = 0;
     size_t got = 0;
     RequestHeadScan scan = kRequestHeadPartial;
@@ -73,12 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         random = random * 1103515245u + 12345u;
         return (random >> 8) % below;
     };
+    static std::vector<char> buffers[3];
     Client clients[3];
     clients[0].limit = kRequestHeadRoom - 1;
     clients[1].limit = kRequestHeadRoom - 1;
     clients[2].limit = 1 + next(96);
-    for (Client& client : clients)
-        client.head.resize(client.limit);
+    for (int i = 0; i < 3; ++i) {
+        buffers[i].resize(kRequestHeadRoom);
+        clients[i].head = buffers[i].data();
+    }
     for (;;) {
         Client* waiting[3];
         size_t count = 0;
@@ -91,11 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Client& client = *waiting[next(static_cast<uint32_t>(count))];
         const size_t room = std::min(client.limit - client.got, bytes.size() - client.sent);
         const size_t piece = std::min<size_t>(room, 1 + next(next(4) == 0 ? 4096 : 8));
-        memcpy(client.head.data() + client.got, bytes.data() + client.sent, piece);
+        memcpy(client.head + client.got, bytes.data() + client.sent, piece);
         client.sent += piece;
         const size_t scanned = client.got;
         client.got += piece;
-        client.scan = ScanRequestHead(client.head.data(), client.got, scanned, client.limit, &client.length);
+        client.scan = ScanRequestHead(client.head, client.got, scanned, client.limit, &client.length);
     }
     for (const Client& client : clients) {
         size_t length = 0;
@@ -103,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (client.scan != expected || (expected == kRequestHeadWhole && client.length != length))
             abort();
         if (expected == kRequestHeadWhole) {
-            const std::string head(client.head.data(), client.length);
+            const std::string head(client.head, client.length);
             if (head != bytes.substr(0, length))
                 abort();
             Judge(head, request.get());
