@@ -324,24 +324,29 @@ TEST(TokenRequest, SilenceFloodAndStopEachEndTheRequest) {
 
 // The sign-in's listener: clients on 127.0.0.1 and [::1], served side by side.
 
-SOCKET ConnectToListener(int family, int port) {
-    SOCKET client = socket(family, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_storage address = sockaddr_storage();
-    int length = 0;
-    if (family == AF_INET6) {
-        sockaddr_in6* six = reinterpret_cast<sockaddr_in6*>(&address);
-        six->sin6_family = AF_INET6;
-        six->sin6_port = htons(static_cast<u_short>(port));
-        six->sin6_addr.s6_addr[15] = 1;
-        length = sizeof *six;
-    } else {
-        sockaddr_in* four = reinterpret_cast<sockaddr_in*>(&address);
-        four->sin_family = AF_INET;
-        four->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        four->sin_port = htons(static_cast<u_short>(port));
-        length = sizeof *four;
+// A socket of the family bound (or connected) to this machine's own address at port.
+SOCKET LoopbackSocket(int family, int port, bool bindIt) {
+    SOCKET made = socket(family, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in6 six = sockaddr_in6();
+    sockaddr_in four = sockaddr_in();
+    six.sin6_family = AF_INET6;
+    six.sin6_addr.s6_addr[15] = 1;
+    six.sin6_port = four.sin_port = htons(static_cast<u_short>(port));
+    four.sin_family = AF_INET;
+    four.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr* address = family == AF_INET6 ? reinterpret_cast<sockaddr*>(&six) : reinterpret_cast<sockaddr*>(&four);
+    const int length = family == AF_INET6 ? sizeof six : sizeof four;
+    const int result = bindIt ? bind(made, address, length) : connect(made, address, length);
+    if (result != 0) {
+        closesocket(made);
+        return INVALID_SOCKET;
     }
-    EXPECT_EQ(0, connect(client, reinterpret_cast<sockaddr*>(&address), length)) << WSAGetLastError();
+    return made;
+}
+
+SOCKET ConnectToListener(int family, int port) {
+    SOCKET client = LoopbackSocket(family, port, false);
+    EXPECT_NE(INVALID_SOCKET, client) << WSAGetLastError();
     return client;
 }
 
@@ -473,23 +478,7 @@ TEST(LoopbackListener, NoOtherProgramTakesItsPortOnEitherAddress) {
     const int port = LoopbackPort(bed.listener);
     for (int family : {AF_INET6, AF_INET}) {
         SCOPED_TRACE(family == AF_INET6 ? "[::1]" : "127.0.0.1");
-        SOCKET squatter = socket(family, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_storage address = sockaddr_storage();
-        int length = sizeof(sockaddr_in);
-        if (family == AF_INET6) {
-            sockaddr_in6* six = reinterpret_cast<sockaddr_in6*>(&address);
-            six->sin6_family = AF_INET6;
-            six->sin6_port = htons(static_cast<u_short>(port));
-            six->sin6_addr.s6_addr[15] = 1;
-            length = sizeof *six;
-        } else {
-            sockaddr_in* four = reinterpret_cast<sockaddr_in*>(&address);
-            four->sin_family = AF_INET;
-            four->sin_port = htons(static_cast<u_short>(port));
-            four->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        }
-        EXPECT_EQ(SOCKET_ERROR, bind(squatter, reinterpret_cast<sockaddr*>(&address), length));
-        closesocket(squatter);
+        EXPECT_EQ(INVALID_SOCKET, LoopbackSocket(family, port, true));
     }
 }
 
