@@ -1,6 +1,6 @@
 // A token endpoint's JSON body as the sign-in reads it: whatever the bytes, a
 // reply is either refused with a reason and no token, or gives a token of
-// printable ASCII without space, whole, and a lifetime of at most a day.
+// printable ASCII without space, whole, and a lifetime of a second to a day.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool read = ReadTokenReply(reinterpret_cast<const char*>(data), size, reply.get());
     if (read) {
         if (!IsTokenText(reply->accessToken, false) || !IsTokenText(reply->refreshToken, true) ||
-            reply->expiresSeconds < 0 || reply->expiresSeconds > 86400 || reply->error[0] != '\0')
+            reply->expiresSeconds < 1 || reply->expiresSeconds > 86400 || reply->error[0] != '\0')
             abort();
     } else if (reply->accessToken[0] != '\0' || reply->refreshToken[0] != '\0' ||
                reply->why[0] == '\0' || !IsShown(reply->why, sizeof reply->why) ||

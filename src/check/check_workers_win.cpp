@@ -9,7 +9,6 @@
 #include "log/debug_log.h"
 #include "check/check_cycle_win.h"
 #include "check/idle_watcher_win.h"
-#include "signin/browser_launch_win.h"
 #include "signin/sign_in_board_win.h"
 #include "signin/sign_in_win.h"
 
@@ -118,8 +117,9 @@ bool StartSignInWorker(DockletInstance* instance) {
     if (!board || !instance->stopEvent || !AnyAccountWaiting(board))
         return false;
     if (board->worker && WaitForSingleObject(board->worker, 0) == WAIT_TIMEOUT) {
-        // The user may have closed the page, or the browser never opened it.
-        OpenSignInPageAgain(instance);
+        // The user may have closed the page, or the browser never opened it:
+        // the sign-in worker opens it again, as starting a browser may take a while.
+        SetEvent(board->reopenEvent);
         return true;
     }
     if (board->worker)

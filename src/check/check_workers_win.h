@@ -20,9 +20,10 @@ void StartOneShotWorker(DockletInstance* instance);
 void StopOneShotWorkers(DockletInstance* instance);
 
 // On a click: when an OAuth2 account waits for its user, starts the sign-in
-// worker for it (which checks at once once signed in), or opens the page of
-// the sign-in already under way again; true then, and the click is the
-// sign-in's. False when no account waits: the click is the Link's.
+// worker for it (which checks at once once signed in), or has the sign-in
+// already under way open its page again; true then, and the click is the
+// sign-in's. False when no account waits: the click is the Link's. Never
+// waits for the browser.
 bool StartSignInWorker(DockletInstance* instance);
 // Ends a sign-in under way at once; OnDestroy calls it.
 void StopSignInWorker(DockletInstance* instance);

@@ -14,13 +14,17 @@ BoundedFileRead ReadBoundedFile(const char* path, DWORD maxSize, char** bytes, s
                                                                                  : kBoundedFileUnreadable;
     }
     BoundedFileRead outcome = kBoundedFileRead;
-    DWORD size = GetFileSize(file, nullptr);
+    // The whole size: a file of 4 GiB and a few bytes is not a file of a few bytes.
+    LARGE_INTEGER wholeSize;
+    const bool sized = GetFileSizeEx(file, &wholeSize) != 0;
+    const bool tooLarge = sized && wholeSize.QuadPart > static_cast<LONGLONG>(maxSize);
+    const DWORD size = sized && !tooLarge ? static_cast<DWORD>(wholeSize.QuadPart) : 0;
     char* data = nullptr;
     DWORD read = 0;
-    if (size == INVALID_FILE_SIZE) {
+    if (!sized) {
         *error = GetLastError();
         outcome = kBoundedFileUnreadable;
-    } else if (size > maxSize) {
+    } else if (tooLarge) {
         *error = ERROR_FILE_TOO_LARGE;
         outcome = kBoundedFileTooLarge;
     } else if ((data = static_cast<char*>(malloc(size + 1))) == nullptr) {

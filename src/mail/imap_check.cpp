@@ -13,7 +13,6 @@
 #include "mail/login_refusal.h"
 #include "net/reply_scan.h"
 #include "net/server_connection.h"
-#include "signin/token_limits.h"
 #include "signin/xoauth2.h"
 
 namespace {
@@ -98,10 +97,10 @@ const char kAuthenticate[] = "1 AUTHENTICATE XOAUTH2 ";
 // a challenge never waits out the time-out.
 bool Authenticate(const DockletInstance* instance, Connection** connection, Reply* reply,
                   const MailAccount* account, BearerLogin* bearer, bool initialResponse) {
-    char* line = FormXoauth2Line(kAuthenticate, account->login, bearer->accessToken);
+    char why[sizeof reply->failure];
+    char* line = FormXoauth2Line(kAuthenticate, account->login, bearer->accessToken, why, sizeof why);
     if (!line) {
-        SetReplyFailure(reply, "the access token cannot be sent: empty, past %u bytes, or with a control character",
-                        static_cast<unsigned>(kMaxTokenSize - 1));
+        SetReplyFailure(reply, "%s", why);
         return false;
     }
     if (initialResponse) {

@@ -10,7 +10,6 @@
 #include "mail/pop_reply.h"
 #include "net/reply_scan.h"
 #include "net/server_connection.h"
-#include "signin/token_limits.h"
 #include "signin/xoauth2.h"
 
 namespace {
@@ -22,10 +21,10 @@ namespace {
 // -ERR follows.
 bool Authenticate(const DockletInstance* instance, Connection** connection, Reply* reply,
                   const MailAccount* account, BearerLogin* bearer) {
-    char* line = FormXoauth2Line("", account->login, bearer->accessToken);
+    char why[sizeof reply->failure];
+    char* line = FormXoauth2Line("", account->login, bearer->accessToken, why, sizeof why);
     if (!line) {
-        SetReplyFailure(reply, "the access token cannot be sent: empty, past %u bytes, or with a control character",
-                        static_cast<unsigned>(kMaxTokenSize - 1));
+        SetReplyFailure(reply, "%s", why);
         return false;
     }
     ExchangeCommand(instance, connection, reply, 0, "AUTH XOAUTH2%c%c", 13, 10);

@@ -39,7 +39,7 @@ bool PostForm(const DockletInstance* instance, const MailAccount* account, const
     UrlParts parts;
     char why[200];
     if (!SplitHttpUrl(url, &parts, why, sizeof why)) {
-        FormatText(result->failure, sizeof result->failure, "cannot POST to %s", why);
+        FormatText(result->failure, sizeof result->failure, "cannot POST: %s", why);
         return false;
     }
     const bool defaultPort = parts.port == (parts.tls ? 443 : 80);

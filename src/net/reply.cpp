@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/debug_log.h"
+#include "text/secret_wipe.h"
 
 void InitReply(Reply* reply) {
     memset(reply->initial, 0, sizeof reply->initial);
@@ -24,12 +25,15 @@ void EmptyReply(Reply* reply) {
 bool GrowReply(Reply* reply, size_t capacity) {
     if (capacity <= reply->capacity)
         return true;
-    char* grown = static_cast<char*>(reply->text == reply->initial ? malloc(capacity)
-                                                                     : realloc(reply->text, capacity));
+    // Never realloc: a reply may carry tokens, and realloc would free the
+    // old memory as it is. Each copy left behind is wiped first.
+    char* grown = static_cast<char*>(malloc(capacity));
     if (!grown)
         return false;
-    if (reply->text == reply->initial)
-        memcpy(grown, reply->initial, reply->length + 1);
+    memcpy(grown, reply->text, reply->length + 1);
+    WipeSecret(reply->text, reply->capacity);
+    if (reply->text != reply->initial)
+        free(reply->text);
     reply->text = grown;
     reply->capacity = capacity;
     return true;

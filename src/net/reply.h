@@ -21,8 +21,8 @@ struct Reply {
 void InitReply(Reply* reply);
 // Makes the reply the empty text, keeping its memory.
 void EmptyReply(Reply* reply);
-// Makes room for at least capacity bytes, terminator included; false when
-// memory ran out (the reply is then unchanged).
+// Makes room for at least capacity bytes, terminator included, wiping the
+// memory the reply leaves; false when memory ran out (the reply is then unchanged).
 bool GrowReply(Reply* reply, size_t capacity);
 void FreeReply(Reply* reply);
 

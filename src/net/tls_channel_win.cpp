@@ -298,6 +298,13 @@ void FreeTlsChannel(TlsChannel* channel) {
         return;
     if (channel->hasContext)
         DeleteSecurityContext(&channel->context);
+    // Text is decrypted in place in raw and encrypted in place in sendBuffer:
+    // what went either way (a token, a password) may still be there.
+    if (channel->raw)
+        SecureZeroMemory(channel->raw, kRawCapacity);
+    if (channel->sendBuffer)
+        SecureZeroMemory(channel->sendBuffer,
+                         channel->sizes.cbHeader + channel->sizes.cbMaximumMessage + channel->sizes.cbTrailer);
     free(channel->raw);
     free(channel->sendBuffer);
     free(channel);

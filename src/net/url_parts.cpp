@@ -95,7 +95,8 @@ bool SplitHttpUrl(const char* url, UrlParts* parts, char* why, size_t whySize) {
     if (!parts->tls && strcmp(parts->host, "127.0.0.1") != 0 &&
         strcmp(parts->host, "localhost") != 0)
         return Refuse(why, whySize,
-                      "http:// is only for this machine (127.0.0.1 or localhost): use https://");
+                      "the URL is http://, which is only for this machine (127.0.0.1 or "
+                      "localhost): use https://");
 
     // A query right after the authority belongs to the root path.
     const char* path = rest + authority;

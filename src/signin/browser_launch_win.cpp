@@ -8,14 +8,9 @@
 #include "docklet/abandonable_call_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
-#include "signin/sign_in_board_win.h"
 #include "text/bounded_text.h"
 
 namespace {
-
-// Long enough for a browser to start, short enough for a click on the
-// host's thread to stay a click.
-const DWORD kReopenWaitMs = 2000;
 
 struct BrowserCall {
     char command[kSignInUrlSize + kOAuthTextSize];  // OAuthBrowser's command line, or empty
@@ -102,14 +97,4 @@ void OpenInBrowser(const DockletInstance* instance, int32_t index, const char* u
         }
     }
     free(call);
-}
-
-void OpenSignInPageAgain(const DockletInstance* instance) {
-    char* url = static_cast<char*>(malloc(kSignInUrlSize));
-    if (!url)
-        return;
-    const int32_t index = FirstWaitingAccount(instance->signIn);
-    if (index >= 0 && CopySignInPage(instance->signIn, url, kSignInUrlSize))
-        OpenInBrowser(instance, index, url, kReopenWaitMs);
-    free(url);
 }

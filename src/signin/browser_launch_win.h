@@ -15,7 +15,3 @@ const size_t kSignInUrlSize = 4096;
 // address for the user to paste. Waits at most timeoutMs, and no longer than
 // the item lives.
 void OpenInBrowser(const DockletInstance* instance, int32_t index, const char* url, DWORD timeoutMs);
-
-// On the host's thread, after a click while a sign-in waits for its user:
-// the page of that sign-in once more, waiting at most a moment.
-void OpenSignInPageAgain(const DockletInstance* instance);

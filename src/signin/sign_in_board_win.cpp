@@ -1,7 +1,6 @@
 #include "signin/sign_in_board_win.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "signin/token_limits.h"
 #include "text/bounded_text.h"
@@ -47,9 +46,12 @@ SignInBoard* MakeSignInBoard(const DockletInstance* instance) {
         return nullptr;
     board->accounts = static_cast<AccountSignIn*>(calloc(instance->accountCount, sizeof(AccountSignIn)));
     board->tokenMutex = CreateMutexA(nullptr, FALSE, nullptr);
-    if (!board->accounts || !board->tokenMutex) {
+    board->reopenEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!board->accounts || !board->tokenMutex || !board->reopenEvent) {
         if (board->tokenMutex)
             CloseHandle(board->tokenMutex);
+        if (board->reopenEvent)
+            CloseHandle(board->reopenEvent);
         free(board->accounts);
         free(board);
         return nullptr;
@@ -64,9 +66,9 @@ void FreeSignInBoard(SignInBoard* board) {
         return;
     for (int32_t i = 0; i < board->count; ++i)
         WipeToken(&board->accounts[i]);
-    free(board->pageUrl);
     free(board->accounts);
     CloseHandle(board->tokenMutex);
+    CloseHandle(board->reopenEvent);
     DeleteCriticalSection(&board->lock);
     free(board);
 }
@@ -119,17 +121,4 @@ void KeepAccessToken(SignInBoard* board, int32_t account, const char* token, uin
 void ForgetAccessToken(SignInBoard* board, int32_t account) {
     BoardLock lock(board);
     WipeToken(&board->accounts[account]);
-}
-
-void SetSignInPage(SignInBoard* board, const char* url) {
-    BoardLock lock(board);
-    free(board->pageUrl);
-    board->pageUrl = url ? static_cast<char*>(malloc(strlen(url) + 1)) : nullptr;
-    if (board->pageUrl)
-        memcpy(board->pageUrl, url, strlen(url) + 1);
-}
-
-bool CopySignInPage(SignInBoard* board, char* url, size_t size) {
-    BoardLock lock(board);
-    return board->pageUrl && CopyText(url, size, board->pageUrl);
 }

@@ -20,14 +20,16 @@ struct AccountSignIn {
 };
 
 struct SignInBoard {
-    CRITICAL_SECTION lock;  // guards the accounts' fields and pageUrl
+    CRITICAL_SECTION lock;  // guards the accounts' fields
     // Held by whoever reads, uses and replaces an account's refresh token, so
     // that two checks never spend one rotating token twice.
     HANDLE tokenMutex;
     int32_t count;
     AccountSignIn* accounts;
     HANDLE worker;  // the sign-in under way, or null: touched on the host's thread only
-    char* pageUrl;  // owned: the sign-in page of the sign-in under way, or null
+    // Set (auto-reset) by a click while the sign-in waits for its user: the
+    // sign-in worker opens its page again, so the host's thread never waits for a browser.
+    HANDLE reopenEvent;
 };
 
 // Null when no account of the instance signs in with OAuth2, or without memory.
@@ -46,7 +48,3 @@ void SetAccountWaiting(SignInBoard* board, int32_t account, bool waiting);
 bool TakeAccessToken(SignInBoard* board, int32_t account, char* token, size_t size);
 void KeepAccessToken(SignInBoard* board, int32_t account, const char* token, uint32_t lifetimeSeconds);
 void ForgetAccessToken(SignInBoard* board, int32_t account);
-
-// The page of the sign-in under way, for a click that opens it again.
-void SetSignInPage(SignInBoard* board, const char* url);
-bool CopySignInPage(SignInBoard* board, char* url, size_t size);

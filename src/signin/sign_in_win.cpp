@@ -26,8 +26,8 @@ namespace {
 const DWORD kSignInWaitMs = 5 * 60 * 1000;
 // For the browser to start; the sign-in waits on regardless.
 const DWORD kBrowserStartMs = 10 * 1000;
-// Room for the browser's request head: a redirect with a long code fits.
-const size_t kRequestSize = 16 * 1024;
+// For the browser to start again after a click; the listener's clients wait meanwhile.
+const DWORD kReopenWaitMs = 2000;
 
 // What one sign-in holds, secrets included: on the heap, wiped at its end.
 struct SignIn {
@@ -35,7 +35,7 @@ struct SignIn {
     Pkce pkce;
     char redirectUri[64];
     char url[kSignInUrlSize];
-    char request[kRequestSize];
+    char request[kRequestHeadRoom];
     RedirectRequest redirect;
     TokenReply reply;
     char body[kTokenRequestSize];
@@ -115,11 +115,14 @@ bool WaitForRedirect(DockletInstance* instance, int32_t index, LoopbackListener*
             return false;
         }
         size_t length = 0;
-        switch (WaitForBrowserRequest(listener, instance->stopEvent, kSignInWaitMs - spent, signIn->request,
-                                      sizeof signIn->request, &length)) {
+        switch (WaitForBrowserRequest(listener, instance->stopEvent, instance->signIn->reopenEvent,
+                                      kSignInWaitMs - spent, signIn->request, sizeof signIn->request, &length)) {
         case kListenStopped:
             return false;
         case kListenTimedOut:
+            continue;
+        case kListenWoken:
+            OpenInBrowser(instance, index, signIn->url, kReopenWaitMs);
             continue;
         case kListenRequest:
             break;
@@ -160,8 +163,11 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         return false;
     }
     Log(instance, index, "waiting up to 5 minutes for the browser at %s", signIn->redirectUri);
+    if (const char* why = WhyNotOnIpv6(listener))
+        Log(instance, index, "the listener is on 127.0.0.1 only: %s", why);
     Log(instance, index, "open %s", signIn->url);
-    SetSignInPage(instance->signIn, signIn->url);
+    // A click before this one was for no page yet.
+    ResetEvent(instance->signIn->reopenEvent);
     OpenInBrowser(instance, index, signIn->url, kBrowserStartMs);
 
     bool signedIn = false;
@@ -185,7 +191,6 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         }
         AnswerBrowser(listener, signIn->page);
     }
-    SetSignInPage(instance->signIn, nullptr);
     CloseLoopbackListener(listener);
     return signedIn;
 }

@@ -305,13 +305,15 @@ bool ReadToken(const Tokens& tokens, const jsmntok_t& value, const char* name, c
                TokenReply* out) {
     char reason[120];
     size_t length = 0;
+    // "an access_token", "a refresh_token"
+    const char* article = name[0] == 'a' ? "an" : "a";
     if (value.type != JSMN_STRING) {
-        FormatText(reason, sizeof reason, "has a %s that is not a string", name);
+        FormatText(reason, sizeof reason, "has %s %s that is not a string", article, name);
         return Refuse(out, reason);
     }
     if (!UnescapeString(tokens.json, value, token, kMaxTokenSize, &length)) {
         token[0] = '\0';
-        FormatText(reason, sizeof reason, "has a %s longer than %u bytes", name,
+        FormatText(reason, sizeof reason, "has %s %s longer than %u bytes", article, name,
                    static_cast<unsigned>(kMaxTokenSize - 1));
         return Refuse(out, reason);
     }
@@ -319,8 +321,8 @@ bool ReadToken(const Tokens& tokens, const jsmntok_t& value, const char* name, c
         unsigned char c = static_cast<unsigned char>(token[i]);
         if (c < 0x21 || c > 0x7E) {
             token[0] = '\0';
-            FormatText(reason, sizeof reason, "has a %s with the byte 0x%02X at offset %u", name, c,
-                       static_cast<unsigned>(i));
+            FormatText(reason, sizeof reason, "has %s %s with the byte 0x%02X at offset %u", article,
+                       name, c, static_cast<unsigned>(i));
             return Refuse(out, reason);
         }
     }
@@ -342,7 +344,8 @@ void ReadPrintable(const Tokens& tokens, const jsmntok_t& value, char* out, size
 }
 
 // expires_in: a number, or digits in a string as some endpoints send it,
-// held to 0..one day; a fraction of a second is refused.
+// held to one day at most; a fraction of a second is refused, and so is a
+// token that has expired before it came (0 or less).
 bool ReadExpires(const Tokens& tokens, const jsmntok_t& value, TokenReply* out) {
     const char* at = tokens.json + value.start;
     const char* end = tokens.json + value.end;
@@ -359,7 +362,16 @@ bool ReadExpires(const Tokens& tokens, const jsmntok_t& value, TokenReply* out) 
         if (seconds > kMaxExpiresSeconds)
             seconds = kMaxExpiresSeconds;
     }
-    out->expiresSeconds = negative ? 0 : static_cast<int32_t>(seconds);
+    if (negative || seconds == 0) {
+        char shown[24];
+        CopyPrintable(shown, sizeof shown, tokens.json + value.start,
+                      static_cast<size_t>(value.end - value.start));
+        char reason[120];
+        FormatText(reason, sizeof reason,
+                   "has an expires_in of %s, not a positive number of seconds", shown);
+        return Refuse(out, reason);
+    }
+    out->expiresSeconds = static_cast<int32_t>(seconds);
     return true;
 }
 

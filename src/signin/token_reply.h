@@ -9,7 +9,7 @@
 struct TokenReply {
     char accessToken[kMaxTokenSize];  // a secret: never written to the log
     char refreshToken[kMaxTokenSize]; // a secret; empty when the endpoint sent none
-    int32_t expiresSeconds;           // lifetime of the access token, 0 to 86400
+    int32_t expiresSeconds;           // lifetime of the access token, 1 to 86400
     char error[64];                   // the endpoint's error code, printable; empty on success
     char errorDescription[200];       // its error_description, printable and cut to fit
     char why[200];                    // why the reply was refused, for the log
@@ -18,6 +18,7 @@ struct TokenReply {
 // Reads the body json[length] (NUL bytes possible) of a token endpoint's
 // response. True when it holds a Bearer access token. False otherwise, with the
 // reason in why: an error reply (then error and errorDescription are filled too),
-// text that is not one well-formed JSON object, a key given twice, or a token
-// that is too long or holds a byte other than printable ASCII without space.
+// text that is not one well-formed JSON object, a key given twice, a token
+// that is too long or holds a byte other than printable ASCII without space,
+// or a lifetime (expires_in) that is not positive.
 bool ReadTokenReply(const char* json, size_t length, TokenReply* out);

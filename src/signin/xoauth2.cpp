@@ -48,10 +48,23 @@ void AppendPrintable(char* reason, size_t size, const unsigned char* bytes, size
 
 } // namespace
 
-char* FormXoauth2Line(const char* prefix, const char* login, const char* accessToken) {
+char* FormXoauth2Line(const char* prefix, const char* login, const char* accessToken, char* why,
+                      size_t whySize) {
     const size_t tokenLength = strlen(accessToken);
-    if (tokenLength == 0 || tokenLength >= kMaxTokenSize || HasControl(login) || HasControl(accessToken))
+    if (HasControl(login)) {
+        CopyText(why, whySize, "the account's Login holds a control character, which XOAUTH2 cannot carry");
         return nullptr;
+    }
+    if (tokenLength == 0 || HasControl(accessToken)) {
+        FormatText(why, whySize, "the access token cannot be sent: %s",
+                   tokenLength == 0 ? "it is empty" : "it holds a control character");
+        return nullptr;
+    }
+    if (tokenLength >= kMaxTokenSize) {
+        FormatText(why, whySize, "the access token cannot be sent: it is longer than %u bytes",
+                   static_cast<unsigned>(kMaxTokenSize - 1));
+        return nullptr;
+    }
     const size_t loginLength = strlen(login);
     const size_t plainLength = sizeof kUser - 1 + loginLength + sizeof kAuth - 1 + tokenLength + sizeof kEnd - 1;
     char* plain = static_cast<char*>(malloc(plainLength + 1));
@@ -72,6 +85,7 @@ char* FormXoauth2Line(const char* prefix, const char* login, const char* accessT
         free(plain);
     }
     if (!formed) {
+        CopyText(why, whySize, "no memory for the XOAUTH2 line");
         FreeSecretLine(line);
         return nullptr;
     }

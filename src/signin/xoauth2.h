@@ -6,11 +6,13 @@
 // token is answered with a challenge holding the reasons as JSON.
 
 // A command line on the heap: prefix, then the Base64 of
-// "user=<login>^Aauth=Bearer <accessToken>^A^A", then CR LF. Null when the
-// token is empty or longer than kMaxTokenSize - 1, when either text holds a
-// control character (it would end the message or the line early), or when
-// memory runs out. The caller releases it with FreeSecretLine.
-char* FormXoauth2Line(const char* prefix, const char* login, const char* accessToken);
+// "user=<login>^Aauth=Bearer <accessToken>^A^A", then CR LF. Null, with the
+// reason in why[whySize], when the token is empty or longer than
+// kMaxTokenSize - 1, when the account's Login or the token holds a control
+// character (it would end the message or the line early), or when memory
+// runs out. The caller releases it with FreeSecretLine.
+char* FormXoauth2Line(const char* prefix, const char* login, const char* accessToken, char* why,
+                      size_t whySize);
 
 // Wipes and frees a line made by FormXoauth2Line; null is fine.
 void FreeSecretLine(char* line);

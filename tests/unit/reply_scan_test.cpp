@@ -4,7 +4,15 @@
 #include <cstring>
 #include <string>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define TIDEWELL_ASAN 1
+#endif
+#endif
+
 #include "net/http_response.h"
+#include "net/reply.h"
 #include "net/reply_scan.h"
 #include "net/url_parts.h"
 
@@ -287,6 +295,38 @@ TEST(SplitHttpUrl, AcceptsTheUrlsOfEndpointsOnly) {
     EXPECT_FALSE(SplitHttpUrl((target + "p").c_str(), &parts, why, sizeof why));
     EXPECT_FALSE(SplitHttpUrl(("https://a/?" + std::string(2048, 'q')).c_str(), &parts, why, sizeof why));
     EXPECT_NE(nullptr, strstr(why, "longer than 2048"));
+}
+
+// A reply that grows leaves no copy of what it held: a token endpoint's
+// reply carries tokens. The first array and each heap block it moves out of
+// are wiped; ASan keeps freed blocks out of use for a while, so what was
+// left in them can still be looked at (past the notes ASan keeps in their
+// first 16 bytes).
+TEST(Reply, GrowingLeavesNoCopyBehind) {
+#ifndef TIDEWELL_ASAN
+    GTEST_SKIP() << "needs ASan's quarantine of freed blocks";
+#else
+    const std::string secret = "{\"access_token\":\"" + std::string(20000, 'T') + "\"}";
+    Reply reply;
+    InitReply(&reply);
+    for (size_t capacity : {2048, 4096, 16384}) {
+        SCOPED_TRACE(capacity);
+        reply.length = reply.capacity - 1;
+        memcpy(reply.text, secret.data(), reply.length);
+        reply.text[reply.length] = '\0';
+        char* left = reply.text;
+        const size_t leftSize = reply.capacity;
+        const size_t notes = left == reply.initial ? 0 : 16;
+        ASSERT_TRUE(GrowReply(&reply, capacity));
+        EXPECT_EQ(secret.substr(0, reply.length), std::string(reply.text, reply.length));
+        if (notes)
+            __asan_unpoison_memory_region(left, leftSize);
+        EXPECT_EQ(std::string(leftSize - notes, '\0'), std::string(left + notes, leftSize - notes));
+        if (notes)
+            __asan_poison_memory_region(left, leftSize);
+    }
+    FreeReply(&reply);
+#endif
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 namespace {
 
 std::string Line(const char* prefix, const char* login, const std::string& token) {
-    char* line = FormXoauth2Line(prefix, login, token.c_str());
-    std::string text = line ? line : "<none>";
+    char why[200] = "";
+    char* line = FormXoauth2Line(prefix, login, token.c_str(), why, sizeof why);
+    std::string text = line ? line : std::string("<none> ") + why;
     FreeSecretLine(line);
     return text;
 }
@@ -24,15 +25,18 @@ TEST(Xoauth2, TheLineCarriesLoginAndTokenOrIsNotFormed) {
     const struct {
         const char* login;
         std::string token;
+        const char* why;
     } refused[] = {
-        {"me", ""},
-        {"me", std::string(16385, 'a')},
-        {"me", "tok\x01" "auth=Bearer other"},  // would end the message early
-        {"me", "tok\r\n2 LOGOUT"},
-        {"me\x01", "tok"},
+        {"me", "", "the access token cannot be sent: it is empty"},
+        {"me", std::string(16385, 'a'), "the access token cannot be sent: it is longer than 16384 bytes"},
+        // would end the message early
+        {"me", "tok\x01" "auth=Bearer other", "the access token cannot be sent: it holds a control character"},
+        {"me", "tok\r\n2 LOGOUT", "the access token cannot be sent: it holds a control character"},
+        {"me\x01", "tok", "the account's Login holds a control character, which XOAUTH2 cannot carry"},
+        {"me\tyou", "", "the account's Login holds a control character, which XOAUTH2 cannot carry"},
     };
     for (const auto& c : refused)
-        EXPECT_EQ("<none>", Line("", c.login, c.token)) << c.token.size();
+        EXPECT_EQ(std::string("<none> ") + c.why, Line("", c.login, c.token)) << c.token.size();
 }
 
 TEST(Xoauth2, AChallengeIsShownPrintableAndBounded) {

@@ -4,6 +4,8 @@
 // stays whole lines.
 #include "scripted_server_win.h"
 
+#include <ws2tcpip.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -270,8 +272,10 @@ TEST(TokenRequest, ChunkedReplyInPiecesOverTlsWithTheCaFile) {
     EXPECT_EQ(0, PostAndSay(&bed, "https://localhost:" + std::to_string(tls_scenes::Port("https-token-untrusted")),
                             &result)
                      .find("TLS certificate not trusted"));
-    EXPECT_EQ("cannot POST to http:// is only for this machine (127.0.0.1 or localhost): use https://",
+    EXPECT_EQ("cannot POST: the URL is http://, which is only for this machine (127.0.0.1 or localhost): use "
+              "https://",
               PostAndSay(&bed, "http://example.com/token", &result));
+    EXPECT_EQ("cannot POST: the URL has a fragment (#)", PostAndSay(&bed, "https://example.com/t#x", &result));
 }
 
 DWORD WINAPI SetStopLater(void* event) {
@@ -318,74 +322,182 @@ TEST(TokenRequest, SilenceFloodAndStopEachEndTheRequest) {
     }
 }
 
-struct BrowserVisit {
-    int port;
-    std::string send;  // empty: connect and stay silent
-    DWORD pauseMs;     // before connecting
-    std::string answer;
-};
+// The sign-in's listener: clients on 127.0.0.1 and [::1], served side by side.
 
-DWORD WINAPI VisitListener(void* data) {
-    BrowserVisit* visit = static_cast<BrowserVisit*>(data);
-    Sleep(visit->pauseMs);
-    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = sockaddr_in();
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(visit->port));
-    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        if (visit->send.empty())
-            Sleep(12000);
-        else
-            send(client, visit->send.data(), static_cast<int>(visit->send.size()), 0);
-        char buffer[512];
-        int received;
-        while ((received = recv(client, buffer, sizeof buffer, 0)) > 0)
-            visit->answer.append(buffer, static_cast<size_t>(received));
+// A socket of the family bound (or connected) to this machine's own address at port.
+SOCKET LoopbackSocket(int family, int port, bool bindIt) {
+    SOCKET made = socket(family, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in6 six = sockaddr_in6();
+    sockaddr_in four = sockaddr_in();
+    six.sin6_family = AF_INET6;
+    six.sin6_addr.s6_addr[15] = 1;
+    six.sin6_port = four.sin_port = htons(static_cast<u_short>(port));
+    four.sin_family = AF_INET;
+    four.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr* address = family == AF_INET6 ? reinterpret_cast<sockaddr*>(&six) : reinterpret_cast<sockaddr*>(&four);
+    const int length = family == AF_INET6 ? sizeof six : sizeof four;
+    const int result = bindIt ? bind(made, address, length) : connect(made, address, length);
+    if (result != 0) {
+        closesocket(made);
+        return INVALID_SOCKET;
     }
-    closesocket(client);
-    return 0;
+    return made;
 }
 
-TEST(LoopbackListener, ARequestPastADawdlingClientAndAStop) {
-    WSADATA data;
-    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
-    char why[128] = "";
-    LoopbackListener* listener = OpenLoopbackListener(why, sizeof why);
-    ASSERT_NE(nullptr, listener) << why;
-    const int port = LoopbackPort(listener);
-    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const std::string get = "GET /?code=abc&state=xyz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    BrowserVisit visits[] = {{port, "", 0, ""},
-                             {port, std::string(9000, 'G'), 100, ""},
-                             {port, get, 300, ""}};
-    HANDLE threads[3];
-    for (size_t i = 0; i < 3; ++i)
-        threads[i] = CreateThread(nullptr, 0, VisitListener, &visits[i], 0, nullptr);
-    char request[8192];
-    size_t length = 0;
-    const DWORD start = GetTickCount();
-    ASSERT_EQ(kListenRequest, WaitForBrowserRequest(listener, stop, 60000, request, sizeof request, &length));
-    EXPECT_LT(GetTickCount() - start, 15000u);  // the silent client gets 10 s
-    EXPECT_EQ(get, std::string(request, length));
-    AnswerBrowser(listener, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
-    for (HANDLE thread : threads) {
-        WaitForSingleObject(thread, 20000);
-        CloseHandle(thread);
-    }
-    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok", visits[2].answer);
-    EXPECT_EQ("", visits[0].answer + visits[1].answer);
+SOCKET ConnectToListener(int family, int port) {
+    SOCKET client = LoopbackSocket(family, port, false);
+    EXPECT_NE(INVALID_SOCKET, client) << WSAGetLastError();
+    return client;
+}
 
-    EXPECT_EQ(kListenTimedOut, WaitForBrowserRequest(listener, stop, 200, request, sizeof request, &length));
-    HANDLE stopper = CreateThread(nullptr, 0, SetStopLater, stop, 0, nullptr);
-    const DWORD waited = GetTickCount();
-    EXPECT_EQ(kListenStopped, WaitForBrowserRequest(listener, stop, 60000, request, sizeof request, &length));
-    EXPECT_LT(GetTickCount() - waited, 1000u);
-    WaitForSingleObject(stopper, INFINITE);
-    CloseHandle(stopper);
-    CloseLoopbackListener(listener);
-    CloseHandle(stop);
-    WSACleanup();
+void SendText(SOCKET client, const std::string& text) {
+    EXPECT_EQ(static_cast<int>(text.size()), send(client, text.data(), static_cast<int>(text.size()), 0));
+}
+
+// Whether the listener has not closed the client: nothing to read, no end.
+bool StillHeld(SOCKET client) {
+    u_long nonBlocking = 1;
+    ioctlsocket(client, FIONBIO, &nonBlocking);
+    char byte;
+    return recv(client, &byte, 1, MSG_PEEK) < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+// Everything the listener sent the client, to its end.
+std::string Answer(SOCKET client) {
+    u_long blocking = 0;
+    ioctlsocket(client, FIONBIO, &blocking);
+    DWORD timeoutMs = 5000;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+    std::string answer;
+    char buffer[512];
+    int received;
+    while ((received = recv(client, buffer, sizeof buffer, 0)) > 0)
+        answer.append(buffer, static_cast<size_t>(received));
+    return answer;
+}
+
+struct ListenerBed {
+    ListenerBed() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener = OpenLoopbackListener(why, sizeof why);
+        stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
+    ~ListenerBed() {
+        CloseLoopbackListener(listener);
+        CloseHandle(stop);
+        CloseHandle(wake);
+        WSACleanup();
+    }
+    ListenOutcome Wait(DWORD remainingMs) {
+        return WaitForBrowserRequest(listener, stop, wake, remainingMs, request, sizeof request, &length);
+    }
+    std::string Request() const { return std::string(request, length); }
+
+    char why[200] = "";
+    LoopbackListener* listener;
+    HANDLE stop;
+    HANDLE wake;
+    char request[kRequestHeadRoom];
+    size_t length = 0;
+};
+
+const char kPage[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+
+// Clients that say nothing, or send their head in pieces, hold up no other:
+// the browser's request comes while they are all still held (beyond the cap,
+// the longest waiting give way), on either address.
+TEST(LoopbackListener, SilentAndDawdlingClientsHoldUpNoOther) {
+    const struct {
+        const char* name;
+        int silent;
+        bool dawdler;
+        int family;  // the browser's
+        int held;    // silent clients still held when the browser's request comes
+    } kCases[] = {
+        {"a dawdler and three silent, the browser on 127.0.0.1", 3, true, AF_INET, 3},
+        {"a silent one, the browser on [::1]", 1, false, AF_INET6, 1},
+        {"more silent than are held, on both", 20, false, AF_INET6, kMaxHeldClients - 1},
+    };
+    const std::string get = "GET /?code=abc&state=xyz HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    const std::string favicon = "GET /favicon.ico HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ListenerBed bed;
+        ASSERT_NE(nullptr, bed.listener) << bed.why;
+        const int port = LoopbackPort(bed.listener);
+        SOCKET dawdler = INVALID_SOCKET;
+        if (c.dawdler) {
+            dawdler = ConnectToListener(AF_INET, port);
+            SendText(dawdler, favicon.substr(0, 20));
+        }
+        std::vector<SOCKET> silent;
+        for (int i = 0; i < c.silent; ++i)
+            silent.push_back(ConnectToListener(i % 2 ? AF_INET6 : AF_INET, port));
+        SOCKET browser = ConnectToListener(c.family, port);
+        SendText(browser, get);
+
+        ASSERT_EQ(kListenRequest, bed.Wait(60000));
+        EXPECT_EQ(get, bed.Request());
+        int held = 0;
+        for (SOCKET client : silent)
+            held += StillHeld(client);
+        EXPECT_EQ(c.held, held);
+        AnswerBrowser(bed.listener, kPage);
+        if (c.dawdler) {
+            EXPECT_TRUE(StillHeld(dawdler));
+            SendText(dawdler, favicon.substr(20, 7));
+            Sleep(50);
+            SendText(dawdler, favicon.substr(27));
+            ASSERT_EQ(kListenRequest, bed.Wait(60000));
+            EXPECT_EQ(favicon, bed.Request());
+            AnswerBrowser(bed.listener, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        }
+        CloseLoopbackListener(bed.listener);
+        bed.listener = nullptr;
+        EXPECT_EQ(kPage, Answer(browser));
+        if (c.dawdler) {
+            EXPECT_EQ("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", Answer(dawdler));
+        }
+        for (SOCKET client : silent) {
+            EXPECT_EQ("", Answer(client));
+            closesocket(client);
+        }
+        closesocket(browser);
+        closesocket(dawdler);
+    }
+}
+
+// The listener holds [::1] at its port as well as 127.0.0.1: no other
+// program can bind either and take the redirect of a browser that tries IPv6 first.
+TEST(LoopbackListener, NoOtherProgramTakesItsPortOnEitherAddress) {
+    ListenerBed bed;
+    ASSERT_NE(nullptr, bed.listener) << bed.why;
+    EXPECT_EQ(nullptr, WhyNotOnIpv6(bed.listener)) << WhyNotOnIpv6(bed.listener);
+    const int port = LoopbackPort(bed.listener);
+    for (int family : {AF_INET6, AF_INET}) {
+        SCOPED_TRACE(family == AF_INET6 ? "[::1]" : "127.0.0.1");
+        EXPECT_EQ(INVALID_SOCKET, LoopbackSocket(family, port, true));
+    }
+}
+
+// A wait runs out, or ends at once on a stop or a wake, whoever is held.
+TEST(LoopbackListener, AStopOrAWakeEndsTheWaitAtOnce) {
+    ListenerBed bed;
+    ASSERT_NE(nullptr, bed.listener) << bed.why;
+    SOCKET silent = ConnectToListener(AF_INET, LoopbackPort(bed.listener));
+    EXPECT_EQ(kListenTimedOut, bed.Wait(200));
+    for (HANDLE event : {bed.wake, bed.stop}) {
+        HANDLE setter = CreateThread(nullptr, 0, SetStopLater, event, 0, nullptr);
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(event == bed.stop ? kListenStopped : kListenWoken, bed.Wait(60000));
+        EXPECT_LT(GetTickCount() - start, 1000u);
+        WaitForSingleObject(setter, INFINITE);
+        CloseHandle(setter);
+    }
+    EXPECT_TRUE(StillHeld(silent));
+    closesocket(silent);
 }
 
 }  // namespace

@@ -361,6 +361,7 @@ TEST(ImapCheck, AnAccessTokenSignsInWithXoauth2) {
         bool refused;
         const char* reason = nullptr;  // the last line when the check fails
         std::string token = "ya29.a0AfB_byC-token";
+        const char* login = "me";
     };
     const Case cases[] = {
         {"SASL-IR", kSaslGreeting, {"1 OK Logged in\r\n"}, ir,
@@ -394,8 +395,9 @@ TEST(ImapCheck, AnAccessTokenSignsInWithXoauth2) {
         {"the longest token", kGreeting, {"+ \r\n", "1 OK\r\n"},
          bare + Xoauth2Message("me", longToken) + "\r\n", "", 7, false, nullptr, longToken},
         {"a token too long", kSaslGreeting, {}, "", "", -1, false,
-         "the access token cannot be sent: empty, past 16384 bytes, or with a control character",
-         longToken + "T"},
+         "the access token cannot be sent: it is longer than 16384 bytes", longToken + "T"},
+        {"a control character in Login", kSaslGreeting, {}, "", "", -1, false,
+         "the account's Login holds a control character, which XOAUTH2 cannot carry", token, "me\tyou"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -409,7 +411,7 @@ TEST(ImapCheck, AnAccessTokenSignsInWithXoauth2) {
                                        ReadLine(), Send("4 OK\r\n")});
         ScriptedServer server(steps);
         CheckBed bed;
-        bed.AddAccount(kAccountImap, server.Port());
+        bed.AddAccount(kAccountImap, server.Port(), c.login);
         BearerLogin bearer = {c.token.c_str(), !c.refused};
         EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], &bearer));
         EXPECT_EQ(c.refused, bearer.refused);

@@ -79,6 +79,7 @@ TEST_F(TokenStore, AnyOtherFileLoadsNothingWithItsReason) {
         TokenBinding binding;
         TokenLoad expected;
         const char* reason;
+        bool past4GiB = false;  // the bytes 4 GiB further on, the gap sparse
     } cases[] = {
         {"a flipped byte in the sealed part", flipped, kBinding, kTokenUnreadable, "Windows refuses to unprotect"},
         {"a flipped byte in the head", flippedHead, kBinding, kTokenOtherBinding, "kept for another"},
@@ -93,10 +94,19 @@ TEST_F(TokenStore, AnyOtherFileLoadsNothingWithItsReason) {
         {"not ours", "[account2]\r\nPassword=x\r\n", kBinding, kTokenUnreadable, "is not a token file of this docklet"},
         {"empty", std::string(), kBinding, kTokenUnreadable, "is not a token file"},
         {"too large", std::string(200000, 'x'), kBinding, kTokenUnreadable, "is larger than"},
+        {"the file as written, 4 GiB on", "", kBinding, kTokenUnreadable, "is larger than", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         folder.Write(kFile, c.bytes.empty() && std::string(c.name) != "empty" ? written : c.bytes);
+        if (c.past4GiB) {
+            HANDLE file = CreateFileA((folder.Path() + kFile).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            LARGE_INTEGER size;
+            size.QuadPart = (1LL << 32) + static_cast<LONGLONG>(written.size());
+            EXPECT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+            CloseHandle(file);
+        }
         EXPECT_EQ(c.expected, Load(&c.binding));
         EXPECT_STREQ("", token);
         EXPECT_NE(std::string::npos, std::string(why).find(c.reason)) << why;
