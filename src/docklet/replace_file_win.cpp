@@ -249,6 +249,8 @@ RewriteOutcome RewriteFile(const char* path, DWORD maxSize, FileEdit edit, void*
             outcome = report->inPlace ? WriteInPlace(path, read, edited, editedLength, &report->error)
                                       : ReplaceChecked(path, read, edited, editedLength, &report->error);
         }
+        if (edited)
+            WipeSecret(edited, editedLength);
         free(edited);
         Release(&read);
         if (outcome != kRewriteKeptChanging)
