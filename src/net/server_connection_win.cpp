@@ -310,6 +310,14 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
             RecordTooLong(reply, longest);
             return false;
         }
+        // A server that sends without pause never lets a receive wait, where
+        // the stop is seen otherwise: a reply that goes on looks at it anyway.
+        HANDLE stop = instance->stopEvent;
+        if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+            connection->lastWait = kWaitStopped;
+            RecordWaitEnd(instance, reply, kWaitStopped, reply->step);
+            return false;
+        }
         // A server that writes a reply in pieces with Nagle's algorithm on
         // sends the rest only once this part is acknowledged, and in a
         // dialogue going back and forth the stack delays that ACK by some
