@@ -40,7 +40,7 @@ int64_t ReferenceStatCount(const std::string& reply) {
 // to a text that reads the same again.
 void CheckListingAndSeenFile(const std::string& bytes) {
     UidSet set = {};
-    if (ReadUidlListing(bytes.c_str(), &set, nullptr) == kUidlRead) {
+    if (ReadUidlListing(bytes.data(), bytes.size(), &set, nullptr) == kUidlRead) {
         for (size_t i = 0; i < set.count; ++i)
             if (!UidSetHolds(&set, set.text + set.starts[i]) ||
                 (i > 0 && strcmp(set.text + set.starts[i - 1], set.text + set.starts[i]) > 0))

@@ -1,5 +1,6 @@
 #include "check/seen_state.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,26 +11,32 @@ namespace {
 
 const char kFileHead[] = "Tidewell seen 1";
 const size_t kMaxUidLength = 70;
-// Steps of work (an id read, compared or merged) between two questions to
-// the stop probe: well under a millisecond of work, so that a stop is seen
-// at once, while the questions, each a call into the system, stay rare.
-const uint32_t kStepsBetweenProbes = 4096;
+// The probe is asked at most this often: a stop is seen within about as
+// long, while the questions, each a call into the system, stay few.
+const std::chrono::microseconds kProbeEvery(500);
+// Steps of work (an id read, compared or merged) between two looks at the clock.
+const uint32_t kStepsBetweenClockReads = 256;
 
 struct StopPacer {
     const StopProbe* probe; // may be null: never stop
-    uint32_t left;          // steps until the next question
+    uint32_t left;          // steps until the next look at the clock
+    std::chrono::steady_clock::time_point asked; // when the probe was last asked
 };
 
 StopPacer StartPacer(const StopProbe* probe) {
-    return StopPacer{probe, kStepsBetweenProbes};
+    return StopPacer{probe, kStepsBetweenClockReads, std::chrono::steady_clock::now()};
 }
 
-// Counts one step; true when the probe, asked every so many steps, says stop.
+// Counts one step; true when the probe, asked every so often, says stop.
 bool StopAfterStep(StopPacer* pacer) {
-    if (--pacer->left != 0)
+    if (!pacer->probe || --pacer->left != 0)
         return false;
-    pacer->left = kStepsBetweenProbes;
-    return pacer->probe && pacer->probe->asked(pacer->probe->context);
+    pacer->left = kStepsBetweenClockReads;
+    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    if (now - pacer->asked < kProbeEvery)
+        return false;
+    pacer->asked = now;
+    return pacer->probe->asked(pacer->probe->context);
 }
 
 // Orders ids as strcmp does, bytes taken unsigned.
@@ -241,11 +248,10 @@ bool UidSetHolds(const UidSet* set, const char* uid) {
     return false;
 }
 
-UidlRead ReadUidlListing(const char* reply, UidSet* set, const StopProbe* stop) {
+UidlRead ReadUidlListing(const char* reply, size_t length, UidSet* set, const StopProbe* stop) {
     FreeUidSet(set);
     StopPacer pacer = StartPacer(stop);
     UidBuilder builder = {};
-    const size_t length = strlen(reply);
     size_t at = 0;
     const char* line;
     size_t lineLength;
@@ -416,8 +422,7 @@ SeenFileRead ReadSeenFile(const char* text, size_t length, SeenEntry* entries, i
     const char* line;
     size_t lineLength;
     bool damaged = !NextLine(text, length, &at, &line, &lineLength) ||
-                   lineLength != sizeof kFileHead - 1 || memcmp(line, kFileHead, lineLength) != 0 ||
-                   memchr(text, '\0', length) != nullptr;
+                   lineLength != sizeof kFileHead - 1 || memcmp(line, kFileHead, lineLength) != 0;
     while (!damaged && !stopped && NextLine(text, length, &at, &line, &lineLength)) {
         ++lineNumber;
         const char* fields[4];
@@ -428,6 +433,7 @@ SeenFileRead ReadSeenFile(const char* text, size_t length, SeenEntry* entries, i
         uint32_t first = 0;
         uint32_t second = 0;
         damaged = !(pop || imap) || lengths[1] == 0 || lengths[1] >= kSeenKeySize ||
+                  memchr(fields[1], '\0', lengths[1]) != nullptr ||
                   !ReadDecimal(fields[2], lengths[2], &first) ||
                   (imap && !ReadDecimal(fields[3], lengths[3], &second));
         if (damaged)

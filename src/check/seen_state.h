@@ -34,9 +34,9 @@ enum UidlRead {
     kUidlStopped, // the probe asked to stop
 };
 
-// Reads a whole "+OK" UIDL listing ("n id" lines up to "."); *set is freed
-// first and is empty unless read. stop may be null.
-UidlRead ReadUidlListing(const char* reply, UidSet* set, const StopProbe* stop);
+// Reads a whole "+OK" UIDL listing ("n id" lines up to ".") of length bytes;
+// *set is freed first and is empty unless read. stop may be null.
+UidlRead ReadUidlListing(const char* reply, size_t length, UidSet* set, const StopProbe* stop);
 
 // How many ids of listing marks does not hold, in *fresh; false, with
 // *fresh unchanged, when the probe asked to stop. stop may be null.

@@ -86,7 +86,7 @@ int CountNewByUidl(const DockletInstance* instance, Connection** connection, Rep
     UidSet listing = {};
     const StopProbe stop = ItemStopProbe(instance);
     const UidlRead read =
-        IsPopOk(reply->text) ? ReadUidlListing(reply->text, &listing, &stop) : kUidlBad;
+        IsPopOk(reply->text) ? ReadUidlListing(reply->text, reply->length, &listing, &stop) : kUidlBad;
     const int fresh = read == kUidlRead ? CountNewPopIds(instance, account, &listing) : 0;
     if (read == kUidlStopped || fresh == -1) {
         reply->stopped = true;

@@ -114,7 +114,7 @@ TEST(ReadUidlListing, SortedIdsOrWhyNot) {
     };
     for (const auto& c : cases) {
         UidSet set = {};
-        EXPECT_EQ(c.read, ReadUidlListing(c.reply.c_str(), &set, nullptr)) << c.reply;
+        EXPECT_EQ(c.read, ReadUidlListing(c.reply.c_str(), c.reply.size(), &set, nullptr)) << c.reply;
         EXPECT_EQ(c.ids, Ids(set)) << c.reply;
         for (size_t i = 0; i < set.count; ++i)
             EXPECT_TRUE(UidSetHolds(&set, set.text + set.starts[i]));
@@ -147,8 +147,8 @@ TEST(CountIdsNotIn, IdsTheMarksDoNotHold) {
     for (const auto& c : cases) {
         UidSet listing = {};
         UidSet marks = {};
-        ASSERT_EQ(kUidlRead, ReadUidlListing(Listing(c.listing).c_str(), &listing, nullptr));
-        ASSERT_EQ(kUidlRead, ReadUidlListing(Listing(c.marks).c_str(), &marks, nullptr));
+        ASSERT_EQ(kUidlRead, ReadUidlListing(Listing(c.listing).c_str(), Listing(c.listing).size(), &listing, nullptr));
+        ASSERT_EQ(kUidlRead, ReadUidlListing(Listing(c.marks).c_str(), Listing(c.marks).size(), &marks, nullptr));
         size_t fresh = 99;
         EXPECT_TRUE(CountIdsNotIn(&listing, &marks, nullptr, &fresh));
         EXPECT_EQ(c.fresh, fresh) << Listing(c.listing);
@@ -186,7 +186,7 @@ struct Entries {
 TEST(SeenFile, WrittenMarksReadBackUnderTheirKeys) {
     Entries written;
     written.entries[0].baseline = SeenMark{true, 1700000000, 41, UidSet{}};
-    ASSERT_EQ(kUidlRead, ReadUidlListing("+OK\r\n1 b\r\n2 a\r\n.\r\n", &written.entries[2].baseline.uids, nullptr));
+    ASSERT_EQ(kUidlRead, ReadUidlListing(Listing({"b", "a"}).c_str(), Listing({"b", "a"}).size(), &written.entries[2].baseline.uids, nullptr));
     written.entries[2].baseline.known = true;
     size_t length = 0;
     char* text = FormSeenFile(written.entries, 3, &length);
@@ -237,7 +237,8 @@ TEST(SeenFile, DamageForgetsEveryMarkAndNamesItsLine) {
         {head + "pop pop%2Fmail.example.org%2Fme%2F 3\na\nb\n", 5},
         {head + "pop pop%2Fmail.example.org%2Fme%2F 1\na b\n", 3},
         {head + "pop pop%2Fmail.example.org%2Fme%2F 1\n\n", 3},
-        {good + std::string("imap x 1 2\0\n", 12), 1},
+        {good + std::string("imap x 1 2\0\n", 12), 4},
+        {good + std::string("imap x\0 1 2\n", 12), 4},
         {good.substr(0, good.size() - 3), 3},
         {good.substr(0, good.size() - 1), 3},
         {head + "imap elsewhere 1 2", 2},
@@ -276,12 +277,12 @@ TEST(StopProbe, EndsTheWorkOnLargeListingsAndFiles) {
         file += "id" + std::to_string(100000 + i) + "\n";
     }
     const std::string listing = Listing(ids);
-    for (int stopAt : {1, 2, 20, 40}) {
+    for (int stopAt : {1, 3}) {
         SCOPED_TRACE(stopAt);
         CountedProbe counted = {0, stopAt};
         const StopProbe stop = {AskCounted, &counted};
         UidSet set = {};
-        EXPECT_EQ(kUidlStopped, ReadUidlListing(listing.c_str(), &set, &stop));
+        EXPECT_EQ(kUidlStopped, ReadUidlListing(listing.c_str(), listing.size(), &set, &stop));
         EXPECT_EQ(0u, set.count);
         EXPECT_EQ(nullptr, set.text);
 
@@ -292,7 +293,7 @@ TEST(StopProbe, EndsTheWorkOnLargeListingsAndFiles) {
         EXPECT_FALSE(entries.entries[2].baseline.known);
 
         counted.questions = 0;
-        ASSERT_EQ(kUidlRead, ReadUidlListing(listing.c_str(), &set, nullptr));
+        ASSERT_EQ(kUidlRead, ReadUidlListing(listing.c_str(), listing.size(), &set, nullptr));
         size_t fresh = 7;
         EXPECT_FALSE(CountIdsNotIn(&set, &set, &stop, &fresh));
         EXPECT_EQ(7u, fresh);

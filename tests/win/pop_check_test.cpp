@@ -156,7 +156,7 @@ DWORD WINAPI SortListings(void* parameter) {
     WaitForSingleObject(thread->start, INFINITE);
     for (int round = 0; round < 4; ++round) {
         UidSet set = {};
-        if (ReadUidlListing(thread->listing.c_str(), &set, nullptr) != kUidlRead || set.count != thread->ids) {
+        if (ReadUidlListing(thread->listing.c_str(), thread->listing.size(), &set, nullptr) != kUidlRead || set.count != thread->ids) {
             ++thread->faults;
             continue;
         }
