@@ -91,6 +91,24 @@ bool AddUid(UidBuilder* builder, const char* uid, size_t length) {
     return true;
 }
 
+// Makes room at once for ids of up to bytes in all, and for count of them:
+// grown step by step, a large set is copied again and again. False when
+// memory ran out (the builder stays empty).
+bool ReserveUids(UidBuilder* builder, size_t bytes, size_t count) {
+    char* text = static_cast<char*>(malloc(bytes + 1));
+    uint32_t* starts = static_cast<uint32_t*>(malloc((count + 1) * sizeof(uint32_t)));
+    if (!text || !starts) {
+        free(text);
+        free(starts);
+        return false;
+    }
+    builder->set.text = text;
+    builder->set.starts = starts;
+    builder->capacity = bytes + 1;
+    builder->slots = count + 1;
+    return true;
+}
+
 // Sorts the starts by the ids they point at, with merges of runs that double
 // in width: no input takes more than n log n comparisons, and runs already in
 // order (a file written from a sorted set) are copied as they stand.
@@ -252,6 +270,10 @@ UidlRead ReadUidlListing(const char* reply, size_t length, UidSet* set, const St
     FreeUidSet(set);
     StopPacer pacer = StartPacer(stop);
     UidBuilder builder = {};
+    // Each id is at most its line less its number and a space; most lines
+    // are far longer than the shortest, "1 a" and its end.
+    if (!ReserveUids(&builder, length, length / 16))
+        return kUidlNoMemory;
     size_t at = 0;
     const char* line;
     size_t lineLength;
