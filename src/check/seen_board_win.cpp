@@ -26,6 +26,12 @@ struct SeenBoard {
 
 namespace {
 
+// How long a worker whose item goes away still waits for the marks being
+// written: a file of a few accounts' marks is written within it, so the dock
+// may quit right after; a larger one is written on alone, which the item's
+// teardown does not wait for.
+const DWORD kWriteGraceMs = 30;
+
 // Some two million unique-ids at their usual length: far beyond what the
 // marks of real mailboxes hold; a larger file starts over with a reason line.
 const DWORD kMaxSeenFileSize = 64 * 1024 * 1024;
@@ -302,8 +308,8 @@ void SaveSeenIfChanged(const DockletInstance* instance) {
         // Once copied, the marks reach the file whether this worker waits or
         // not: a click is kept even when the item goes away meanwhile.
         const CallOutcome outcome =
-            CallOnceUnlessStopped(board->path, WriteSeenFile, &writing, sizeof writing,
-                                  instance->stopEvent, CheckTimeoutMs(instance));
+            CallOnceWithGrace(board->path, WriteSeenFile, &writing, sizeof writing,
+                              instance->stopEvent, CheckTimeoutMs(instance), kWriteGraceMs);
         if (outcome == kCallNotStarted || outcome == kCallStillOutstanding)
             FreeSeenEntries(writing.entries, writing.count);
         if (outcome == kCallDone && writing.error != 0) {
