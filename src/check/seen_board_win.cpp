@@ -20,8 +20,8 @@ struct SeenBoard {
     bool loaded;               // the file has been read (or found missing or damaged)
     bool changed;              // a baseline changed since the file was last written
     int32_t count;
-    SeenEntry* entries;     // owned: one per account of the instance
-    char path[kPathSize];   // TidewellDocklet.seen; empty when it cannot be named
+    SeenEntry* entries;   // owned: one per account of the instance
+    char path[kPathSize]; // TidewellDocklet.seen; empty when it cannot be named
 };
 
 namespace {
@@ -83,10 +83,10 @@ bool LoadOnce(const DockletInstance* instance, SeenBoard* board) {
         EnterCriticalSection(&board->lock);
         size_t badLine = 0;
         const StopProbe stop = ItemStopProbe(instance);
-        const SeenFileRead marks = read == kBoundedFileRead
-                                       ? ReadSeenFile(bytes, length, board->entries, board->count,
-                                                      &badLine, &stop)
-                                       : kSeenFileRead;
+        const SeenFileRead marks =
+            read == kBoundedFileRead
+                ? ReadSeenFile(bytes, length, board->entries, board->count, &badLine, &stop)
+                : kSeenFileRead;
         loaded = marks != kSeenFileStopped;
         if (marks == kSeenFileDamaged)
             Log(instance,
@@ -119,7 +119,7 @@ struct SeenFileWriting {
     char path[kPathSize];
     SeenEntry* entries; // the baselines to write; the writing frees them
     int32_t count;
-    DWORD error;        // 0, or Windows' reason the file was not replaced
+    DWORD error; // 0, or Windows' reason the file was not replaced
 };
 
 // A new file beside the old one, then put in its place: a reader sees the
@@ -318,8 +318,7 @@ void SaveSeenIfChanged(const DockletInstance* instance) {
             Log(instance, "CountNew: %s cannot be written: %s (error %lu)", board->path, meaning,
                 static_cast<unsigned long>(writing.error));
         } else if (outcome == kCallTimedOut || outcome == kCallStillOutstanding)
-            Log(instance, "CountNew: %s is still being written after %lu s: written again later",
-                board->path, static_cast<unsigned long>(CheckTimeoutMs(instance) / 1000));
+            Log(instance, "CountNew: %s is still being written: written again later", board->path);
         else if (outcome == kCallNotStarted)
             Log(instance, "CountNew: no thread or memory to write %s: written again later",
                 board->path);

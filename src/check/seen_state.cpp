@@ -18,8 +18,8 @@ const std::chrono::microseconds kProbeEvery(500);
 const uint32_t kStepsBetweenClockReads = 256;
 
 struct StopPacer {
-    const StopProbe* probe; // may be null: never stop
-    uint32_t left;          // steps until the next look at the clock
+    const StopProbe* probe;                      // may be null: never stop
+    uint32_t left;                               // steps until the next look at the clock
     std::chrono::steady_clock::time_point asked; // when the probe was last asked
 };
 
@@ -129,7 +129,8 @@ UidlRead SortStarts(const char* text, uint32_t* starts, size_t count, StopPacer*
             size_t k = left;
             if (j < right && CompareIds(text + from[j - 1], text + from[j]) > 0) {
                 while (i < middle && j < right) {
-                    to[k++] = CompareIds(text + from[j], text + from[i]) < 0 ? from[j++] : from[i++];
+                    to[k++] =
+                        CompareIds(text + from[j], text + from[i]) < 0 ? from[j++] : from[i++];
                     if (StopAfterStep(pacer)) {
                         free(spare);
                         return kUidlStopped;
@@ -308,7 +309,8 @@ UidlRead ReadUidlListing(const char* reply, size_t length, UidSet* set, const St
     return FinishUidSet(&builder, set, &pacer);
 }
 
-bool CountIdsNotIn(const UidSet* listing, const UidSet* marks, const StopProbe* stop, size_t* fresh) {
+bool CountIdsNotIn(const UidSet* listing, const UidSet* marks, const StopProbe* stop,
+                   size_t* fresh) {
     StopPacer pacer = StartPacer(stop);
     // Both sorted: one walk along the two.
     size_t count = 0;

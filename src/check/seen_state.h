@@ -21,7 +21,7 @@ struct UidSet {
     char* text;       // owned: the ids back to back, each NUL-terminated
     uint32_t* starts; // owned: offsets of the ids in text, sorted by id
     size_t count;
-    size_t size;      // bytes of text in use
+    size_t size; // bytes of text in use
 };
 
 void FreeUidSet(UidSet* set);
@@ -40,7 +40,8 @@ UidlRead ReadUidlListing(const char* reply, size_t length, UidSet* set, const St
 
 // How many ids of listing marks does not hold, in *fresh; false, with
 // *fresh unchanged, when the probe asked to stop. stop may be null.
-bool CountIdsNotIn(const UidSet* listing, const UidSet* marks, const StopProbe* stop, size_t* fresh);
+bool CountIdsNotIn(const UidSet* listing, const UidSet* marks, const StopProbe* stop,
+                   size_t* fresh);
 
 // One account's mark: for IMAP the UIDVALIDITY and the highest UID that is not
 // new; for POP3 the ids that are not new.

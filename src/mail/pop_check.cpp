@@ -85,8 +85,9 @@ int CountNewByUidl(const DockletInstance* instance, Connection** connection, Rep
         return -1;
     UidSet listing = {};
     const StopProbe stop = ItemStopProbe(instance);
-    const UidlRead read =
-        IsPopOk(reply->text) ? ReadUidlListing(reply->text, reply->length, &listing, &stop) : kUidlBad;
+    const UidlRead read = IsPopOk(reply->text)
+                              ? ReadUidlListing(reply->text, reply->length, &listing, &stop)
+                              : kUidlBad;
     const int fresh = read == kUidlRead ? CountNewPopIds(instance, account, &listing) : 0;
     if (read == kUidlStopped || fresh == -1) {
         reply->stopped = true;
