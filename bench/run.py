@@ -16,7 +16,8 @@ from idle_delivery import measure_delivery
 from mail_cycles import measure_cycles
 from mailboxes import fill
 from report import (animation_rows, cycle_rows, delivery_rows, entry_rows, net_animation_rows, table,
-                    tls_cycle_rows, two_piece_rows)
+                    teardown_rows, tls_cycle_rows, two_piece_rows)
+from teardown_costs import measure_teardown
 
 CYCLE_SCENARIOS = (("imap", 1), ("imap", 10), ("imap", 50), ("pop3", 1), ("pop3", 10))
 TLS_SCENARIOS = (("imap", 1), ("imap", 10), ("pop3", 1), ("pop3", 10))
@@ -84,6 +85,9 @@ def arguments():
                         help="IMAP, IMAPS, POP3, POP3S and control ports of bench/two_piece_server.py, "
                              "in one word each")
     parser.add_argument("--two-piece-trace", required=True, help="the trace file of that server")
+    parser.add_argument("--talking-ports", required=True,
+                        help="IMAP and POP3 ports of bench/talking_server.py, in one word each")
+    parser.add_argument("--talking-trace", required=True, help="the trace file of that server")
     parser.add_argument("--wineprefix", required=True)
     parser.add_argument("--wineserver-pid", type=int, required=True)
     parser.add_argument("--rounds", type=positive, default=7)
@@ -133,6 +137,12 @@ def entry_part(bench, options):
                       measure_entry_costs(bench, options.rounds + 1, tls=True))
 
 
+def teardown_part(bench, options):
+    progress("OnDestroy with silent servers, in IDLE at a server that talks without pause, "
+             "and while a 12 MB UIDL listing comes in")
+    return teardown_rows(measure_teardown(bench))
+
+
 def animation_part(bench, options):
     animation = []
     for items in (0, 1, 10):
@@ -149,7 +159,7 @@ def animation_part(bench, options):
 
 # In the table's order.
 PARTS = {"cycles": cycle_part, "two-piece": two_piece_part, "idle": idle_part, "entries": entry_part,
-         "animation": animation_part}
+         "teardown": teardown_part, "animation": animation_part}
 
 
 def parts(text):
@@ -169,6 +179,7 @@ def main():
     bench.two_piece_ports = {("imap", False): ports[0], ("imap", True): ports[1],
                              ("pop3", False): ports[2], ("pop3", True): ports[3]}
     bench.two_piece_control_port = ports[4]
+    bench.talking_imap_port, bench.talking_pop3_port = (int(p) for p in options.talking_ports.split())
     started = time.time()
     load_before = load_average()
     try:

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "check/seen_state.h"
@@ -34,27 +35,33 @@ int64_t ReferenceStatCount(const std::string& reply) {
     return count > INT_MAX ? -2 : count;
 }
 
-// A UIDL listing read is a set that holds each of its ids; a state file read
-// is written back to a text that reads the same again.
+// A UIDL listing read is a set in strcmp's order that holds each of its ids,
+// and none of them is new against itself; a state file read is written back
+// to a text that reads the same again.
 void CheckListingAndSeenFile(const std::string& bytes) {
     UidSet set = {};
-    if (ReadUidlListing(bytes.c_str(), &set) == kUidlRead)
+    if (ReadUidlListing(bytes.data(), bytes.size(), &set, nullptr) == kUidlRead) {
         for (size_t i = 0; i < set.count; ++i)
-            if (!UidSetHolds(&set, set.text + set.starts[i]))
+            if (!UidSetHolds(&set, set.text + set.starts[i]) ||
+                (i > 0 && strcmp(set.text + set.starts[i - 1], set.text + set.starts[i]) > 0))
                 abort();
+        size_t fresh = 1;
+        if (!CountIdsNotIn(&set, &set, nullptr, &fresh) || fresh != 0)
+            abort();
+    }
     FreeUidSet(&set);
     static SeenEntry entries[2];
     CopyText(entries[0].key, sizeof entries[0].key, "k");
     CopyText(entries[1].key, sizeof entries[1].key, "k");
     entries[1].pop = true;
     size_t badLine = 0;
-    if (ReadSeenFile(bytes.data(), bytes.size(), entries, 2, &badLine)) {
+    if (ReadSeenFile(bytes.data(), bytes.size(), entries, 2, &badLine, nullptr) == kSeenFileRead) {
         size_t length = 0;
         char* written = FormSeenFile(entries, 2, &length);
         SeenEntry again[2] = {entries[0], entries[1]};
         again[0].baseline = SeenMark{};
         again[1].baseline = SeenMark{};
-        if (!written || !ReadSeenFile(written, length, again, 2, &badLine) ||
+        if (!written || ReadSeenFile(written, length, again, 2, &badLine, nullptr) != kSeenFileRead ||
             again[0].baseline.known != entries[0].baseline.known ||
             again[0].baseline.highest != entries[0].baseline.highest ||
             again[1].baseline.uids.count != entries[1].baseline.uids.count)

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "docklet/abandonable_call_win.h"
 #include "docklet/bounded_file_win.h"
 #include "docklet/replace_file_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
+#include "net/server_connection.h"
 #include "text/bounded_text.h"
 
 struct SeenBoard {
@@ -18,11 +20,17 @@ struct SeenBoard {
     bool loaded;               // the file has been read (or found missing or damaged)
     bool changed;              // a baseline changed since the file was last written
     int32_t count;
-    SeenEntry* entries;     // owned: one per account of the instance
-    char path[kPathSize];   // TidewellDocklet.seen; empty when it cannot be named
+    SeenEntry* entries;   // owned: one per account of the instance
+    char path[kPathSize]; // TidewellDocklet.seen; empty when it cannot be named
 };
 
 namespace {
+
+// How long a worker whose item goes away still waits for the marks being
+// written: a file of a few accounts' marks is written within it, so the dock
+// may quit right after; a larger one is written on alone, which the item's
+// teardown does not wait for.
+const DWORD kWriteGraceMs = 30;
 
 // Some two million unique-ids at their usual length: far beyond what the
 // marks of real mailboxes hold; a larger file starts over with a reason line.
@@ -50,13 +58,19 @@ SeenEntry* EntryOf(SeenBoard* board, const MailAccount* account) {
     return nullptr;
 }
 
+bool ItemStopping(const void* instance) {
+    HANDLE stop = static_cast<const DockletInstance*>(instance)->stopEvent;
+    return stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
+}
+
 // Reads the file into the baselines, once. A missing or damaged file leaves
 // them unknown: each account's next check then starts from what the server
-// holds.
-void LoadOnce(const DockletInstance* instance, SeenBoard* board) {
+// holds. False when the item is going away before the file was read: it
+// then counts as not read yet.
+bool LoadOnce(const DockletInstance* instance, SeenBoard* board) {
     EnterCriticalSection(&board->fileLock);
     EnterCriticalSection(&board->lock);
-    const bool loaded = board->loaded;
+    bool loaded = board->loaded;
     LeaveCriticalSection(&board->lock);
     if (!loaded) {
         char* bytes = nullptr;
@@ -68,8 +82,13 @@ void LoadOnce(const DockletInstance* instance, SeenBoard* board) {
                 : kBoundedFileNotFound;
         EnterCriticalSection(&board->lock);
         size_t badLine = 0;
-        if (read == kBoundedFileRead &&
-            !ReadSeenFile(bytes, length, board->entries, board->count, &badLine))
+        const StopProbe stop = ItemStopProbe(instance);
+        const SeenFileRead marks =
+            read == kBoundedFileRead
+                ? ReadSeenFile(bytes, length, board->entries, board->count, &badLine, &stop)
+                : kSeenFileRead;
+        loaded = marks != kSeenFileStopped;
+        if (marks == kSeenFileDamaged)
             Log(instance,
                 "CountNew: %s is damaged at line %lu: what the servers hold now is not new",
                 board->path, static_cast<unsigned long>(badLine));
@@ -86,20 +105,39 @@ void LoadOnce(const DockletInstance* instance, SeenBoard* board) {
                 "CountNew: %s cannot be read: %s (error %lu): what the servers hold now is not new",
                 board->path, meaning, static_cast<unsigned long>(error));
         }
-        board->loaded = true;
+        board->loaded = loaded;
         LeaveCriticalSection(&board->lock);
         free(bytes);
     }
     LeaveCriticalSection(&board->fileLock);
+    return loaded;
 }
 
+// What writing the file works on, its own copy: a worker whose item goes
+// away stops waiting for it, and it carries on alone.
+struct SeenFileWriting {
+    char path[kPathSize];
+    SeenEntry* entries; // the baselines to write; the writing frees them
+    int32_t count;
+    DWORD error; // 0, or Windows' reason the file was not replaced
+};
+
 // A new file beside the old one, then put in its place: a reader sees the
-// old marks or the new ones, never a part. 0, or Windows' reason.
-DWORD WriteAtomically(const SeenBoard* board, const char* text, size_t length) {
+// old marks or the new ones, never a part. Runs where it can be abandoned:
+// nothing of the item, no debug log.
+void WriteSeenFile(void* data) {
+    SeenFileWriting* writing = static_cast<SeenFileWriting*>(data);
+    size_t length = 0;
+    char* text = FormSeenFile(writing->entries, writing->count, &length);
+    FreeSeenEntries(writing->entries, writing->count);
+    writing->entries = nullptr;
+    if (!text) {
+        writing->error = ERROR_NOT_ENOUGH_MEMORY;
+        return;
+    }
     const FilePiece piece = {text, length};
-    DWORD error = 0;
-    ReplaceFileWhole(board->path, &piece, 1, FILE_ATTRIBUTE_NORMAL, &error);
-    return error;
+    ReplaceFileWhole(writing->path, &piece, 1, FILE_ATTRIBUTE_NORMAL, &writing->error);
+    free(text);
 }
 
 } // namespace
@@ -147,7 +185,9 @@ void FreeSeenBoard(SeenBoard* board) {
 uint32_t SeenImapFloor(const DockletInstance* instance, const MailAccount* account,
                        uint32_t validity, uint32_t uidNext) {
     SeenBoard* board = instance->seen;
-    LoadOnce(instance, board);
+    // The item is going away: whatever this check finds is not shown.
+    if (!LoadOnce(instance, board))
+        return uidNext - 1;
     EnterCriticalSection(&board->lock);
     SeenEntry* entry = EntryOf(board, account);
     uint32_t floor = uidNext - 1;
@@ -194,13 +234,21 @@ bool SeenImapReaches(const DockletInstance* instance, const MailAccount* account
 
 int CountNewPopIds(const DockletInstance* instance, const MailAccount* account, UidSet* listing) {
     SeenBoard* board = instance->seen;
-    LoadOnce(instance, board);
+    if (!LoadOnce(instance, board)) {
+        FreeUidSet(listing);
+        return -1;
+    }
     EnterCriticalSection(&board->lock);
     SeenEntry* entry = EntryOf(board, account);
     int fresh = 0;
-    if (entry && entry->baseline.known) {
-        for (size_t i = 0; i < listing->count; ++i)
-            fresh += UidSetHolds(&entry->baseline.uids, listing->text + listing->starts[i]) ? 0 : 1;
+    const StopProbe stop = ItemStopProbe(instance);
+    size_t counted = 0;
+    if (entry && entry->baseline.known &&
+        !CountIdsNotIn(listing, &entry->baseline.uids, &stop, &counted)) {
+        fresh = -1;
+    } else if (entry && entry->baseline.known) {
+        // A listing holds far fewer ids than an int counts: it is bounded in bytes.
+        fresh = static_cast<int>(counted);
         FreeSeenMark(&entry->observed);
         entry->observed = SeenMark{true, 0, 0, *listing};
         *listing = UidSet{};
@@ -238,27 +286,43 @@ bool MarkAllSeen(SeenBoard* board) {
     return moved;
 }
 
+StopProbe ItemStopProbe(const DockletInstance* instance) {
+    return StopProbe{ItemStopping, instance};
+}
+
 void SaveSeenIfChanged(const DockletInstance* instance) {
     SeenBoard* board = instance->seen;
     if (!board)
         return;
     EnterCriticalSection(&board->fileLock);
     EnterCriticalSection(&board->lock);
-    char* text = nullptr;
-    size_t length = 0;
+    SeenFileWriting writing = {};
     if (board->changed && board->loaded && board->path[0] != '\0') {
-        text = FormSeenFile(board->entries, board->count, &length);
-        board->changed = text == nullptr;
+        writing.entries = CopySeenBaselines(board->entries, board->count);
+        board->changed = writing.entries == nullptr;
     }
     LeaveCriticalSection(&board->lock);
-    if (text) {
-        const DWORD error = WriteAtomically(board, text, length);
-        free(text);
-        if (error != 0) {
+    if (writing.entries) {
+        CopyText(writing.path, sizeof writing.path, board->path);
+        writing.count = board->count;
+        // Once copied, the marks reach the file whether this worker waits or
+        // not: a click is kept even when the item goes away meanwhile.
+        const CallOutcome outcome =
+            CallOnceWithGrace(board->path, WriteSeenFile, &writing, sizeof writing,
+                              instance->stopEvent, CheckTimeoutMs(instance), kWriteGraceMs);
+        if (outcome == kCallNotStarted || outcome == kCallStillOutstanding)
+            FreeSeenEntries(writing.entries, writing.count);
+        if (outcome == kCallDone && writing.error != 0) {
             char meaning[128];
-            WindowsErrorText(error, meaning, sizeof meaning);
+            WindowsErrorText(writing.error, meaning, sizeof meaning);
             Log(instance, "CountNew: %s cannot be written: %s (error %lu)", board->path, meaning,
-                static_cast<unsigned long>(error));
+                static_cast<unsigned long>(writing.error));
+        } else if (outcome == kCallTimedOut || outcome == kCallStillOutstanding)
+            Log(instance, "CountNew: %s is still being written: written again later", board->path);
+        else if (outcome == kCallNotStarted)
+            Log(instance, "CountNew: no thread or memory to write %s: written again later",
+                board->path);
+        if (outcome != kCallStopped && (outcome != kCallDone || writing.error != 0)) {
             EnterCriticalSection(&board->lock);
             board->changed = true;
             LeaveCriticalSection(&board->lock);

@@ -32,7 +32,12 @@ bool SeenImapReaches(const DockletInstance* instance, const MailAccount* account
 // On a check worker, for a POP3 account: how many ids of the listing are
 // new; takes the listing (freed whatever the outcome). Without a mark for
 // the account every id becomes not new, with a reason line, and 0 is counted.
+// -1, with no mark changed, when the item goes away meanwhile.
 int CountNewPopIds(const DockletInstance* instance, const MailAccount* account, UidSet* listing);
+
+// For the long work of a check worker: asks, without waiting, whether the
+// item is going away.
+StopProbe ItemStopProbe(const DockletInstance* instance);
 
 // On the host's thread, at a click: what the last checks saw becomes not
 // new; true when a mark changed (a worker then writes the file). No file or
@@ -41,4 +46,6 @@ bool MarkAllSeen(SeenBoard* board);
 
 // On a check worker: writes the file when a mark changed since it was last
 // written, atomically; a failure is a reason line and is tried again later.
+// The writing works on a copy of the marks and goes on alone when the item
+// goes away meanwhile: the worker does not wait for it then.
 void SaveSeenIfChanged(const DockletInstance* instance);

@@ -118,8 +118,10 @@ void DiscardCall(PendingCall* pending) {
     Release(pending);  // the caller's
 }
 
-// Starts the prepared call and waits for it; the caller's reference ends here.
-CallOutcome RunCall(PendingCall* pending, void* data, size_t size, HANDLE stopEvent, DWORD timeoutMs) {
+// Starts the prepared call and waits for it, graceMs more once stopEvent is
+// set; the caller's reference ends here.
+CallOutcome RunCall(PendingCall* pending, void* data, size_t size, HANDLE stopEvent, DWORD timeoutMs,
+                    DWORD graceMs) {
     HANDLE thread = CreateThread(nullptr, 0, CallThread, pending, 0, nullptr);
     if (!thread) {
         DiscardCall(pending);
@@ -128,7 +130,10 @@ CallOutcome RunCall(PendingCall* pending, void* data, size_t size, HANDLE stopEv
     CloseHandle(thread);
 
     CallOutcome outcome = kCallDone;
-    switch (WaitUnlessStopped(pending->done, stopEvent, timeoutMs)) {
+    WaitOutcome waited = WaitUnlessStopped(pending->done, stopEvent, timeoutMs);
+    if (waited == kWaitStopped && graceMs > 0 && WaitForSingleObject(pending->done, graceMs) == WAIT_OBJECT_0)
+        waited = kWaitSignalled;
+    switch (waited) {
     case kWaitSignalled:
         memcpy(data, pending->data, size);
         break;
@@ -160,11 +165,16 @@ CallOutcome CallUnlessStopped(void (*call)(void* data), void* data, size_t size,
     PendingCall* pending = PrepareCall("", call, data, size);
     if (!pending)
         return kCallNotStarted;
-    return RunCall(pending, data, size, stopEvent, timeoutMs);
+    return RunCall(pending, data, size, stopEvent, timeoutMs, 0);
 }
 
 CallOutcome CallOnceUnlessStopped(const char* key, void (*call)(void* data), void* data, size_t size,
                                   HANDLE stopEvent, DWORD timeoutMs) {
+    return CallOnceWithGrace(key, call, data, size, stopEvent, timeoutMs, 0);
+}
+
+CallOutcome CallOnceWithGrace(const char* key, void (*call)(void* data), void* data, size_t size,
+                              HANDLE stopEvent, DWORD timeoutMs, DWORD graceMs) {
     const DWORD start = GetTickCount();
     for (;;) {
         EnterCriticalSection(&keyedCalls.lock);
@@ -178,7 +188,7 @@ CallOutcome CallOnceUnlessStopped(const char* key, void (*call)(void* data), voi
                     DiscardCall(pending);
                 return kCallNotStarted;
             }
-            return RunCall(pending, data, size, stopEvent, RemainingMs(start, timeoutMs));
+            return RunCall(pending, data, size, stopEvent, RemainingMs(start, timeoutMs), graceMs);
         }
         if (earlier->abandoned) {
             LeaveCriticalSection(&keyedCalls.lock);

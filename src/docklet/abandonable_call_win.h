@@ -34,3 +34,9 @@ CallOutcome CallUnlessStopped(void (*call)(void* data), void* data, size_t size,
 // has not ended, it returns kCallStillOutstanding at once. Runs on a check worker.
 CallOutcome CallOnceUnlessStopped(const char* key, void (*call)(void* data), void* data, size_t size,
                                   HANDLE stopEvent, DWORD timeoutMs);
+
+// The same for a call whose end matters even when the item goes away (a
+// file being written, which the process may not outlive by much): once
+// stopEvent is set, the call is still waited for up to graceMs.
+CallOutcome CallOnceWithGrace(const char* key, void (*call)(void* data), void* data, size_t size,
+                              HANDLE stopEvent, DWORD timeoutMs, DWORD graceMs);

@@ -49,19 +49,52 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
     return false;
 }
 
+// A listing is shown whole up to this many bytes, some thousands of ids;
+// beyond, up to a line end within them and how much more came. Written
+// whole, a listing of megabytes would fill the log at every check and hold
+// the worker longer than an item's teardown may take.
+const size_t kListingShown = 64 * 1024;
+
+void LogListing(const DockletInstance* instance, const Reply* reply) {
+    if (!instance->debug)
+        return;
+    if (reply->length <= kListingShown) {
+        WriteDebugLog(instance, "    %s", reply->text);
+        return;
+    }
+    size_t shown = kListingShown;
+    while (shown > 0 && reply->text[shown - 1] != '\n')
+        --shown;
+    WriteDebugLog(instance, "    %.*s... (%lu bytes more)", static_cast<int>(shown), reply->text,
+                  static_cast<unsigned long>(reply->length - shown));
+}
+
 // With CountNew: UIDL, and how many of its ids came since the last click.
 // -1, with a reason line, when the server gives no usable listing: the check
-// then counts as it would without CountNew.
+// then counts as it would without CountNew. When the item goes away
+// meanwhile, the connection is closed without a word to the server.
 int CountNewByUidl(const DockletInstance* instance, Connection** connection, Reply* reply,
                    const MailAccount* account) {
-    ExchangeCommand(instance, connection, reply, kPopListEnd, "UIDL%c%c", 13, 10);
+    if (instance->debug)
+        WriteDebugLog(instance, "    %s", "UIDL\r\n");
+    ExchangeUnshown(instance, connection, reply, kPopListEnd, "UIDL\r\n");
+    LogListing(instance, reply);
     // Lost on the way: the check fails with the connection's reason.
     if (!*connection)
         return -1;
     UidSet listing = {};
-    const UidlRead read = IsPopOk(reply->text) ? ReadUidlListing(reply->text, &listing) : kUidlBad;
+    const StopProbe stop = ItemStopProbe(instance);
+    const UidlRead read = IsPopOk(reply->text)
+                              ? ReadUidlListing(reply->text, reply->length, &listing, &stop)
+                              : kUidlBad;
+    const int fresh = read == kUidlRead ? CountNewPopIds(instance, account, &listing) : 0;
+    if (read == kUidlStopped || fresh == -1) {
+        reply->stopped = true;
+        DisconnectFromServer(connection);
+        return -1;
+    }
     if (read == kUidlRead)
-        return CountNewPopIds(instance, account, &listing);
+        return fresh;
     if (instance->debug)
         WriteDebugLog(instance, "    CountNew: %s: counting every message",
                       read == kUidlNoMemory       ? "no memory for the reply to UIDL"

@@ -34,6 +34,9 @@ namespace {
 const DWORD kDefaultTimeoutMs = 60 * 1000;
 // Room asked of the reply before each receive.
 const size_t kReceiveChunk = 4096;
+// Bytes one receive takes at most: a reply of megabytes comes in many
+// receives, with a look at the stop after each.
+const size_t kLargestReceive = 256 * 1024;
 // Bytes in clear dropped after the OK to STARTTLS or STLS, at most.
 const size_t kMaxClearAfterOk = 4096;
 
@@ -353,6 +356,7 @@ bool ReceiveInto(const DockletInstance* instance, Connection* connection, Reply*
             return false;
         }
         size_t room = reply->capacity - 1 - reply->length;
+        room = room < kLargestReceive ? room : kLargestReceive;
         char* into = reply->text + reply->length;
         int received = connection->tls ? ReceiveTls(connection->tls, into, room) : ReceiveRaw(connection, into, room);
         // Closed before the reply was whole: what came is a fragment (say "+OK 2"

@@ -1,5 +1,9 @@
 """How the benchmark reads the host's journal and sums it up."""
 import argparse
+import os
+import socket
+import tempfile
+import time
 import unittest
 
 from animation_costs import AnimationFigures
@@ -8,8 +12,10 @@ from idle_delivery import clock_origin, label_time
 from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
 from mail_cycles import delayed_acks
 from procfs import ThreadTimes, thread_spending
-from report import net_animation_rows
+from report import net_animation_rows, teardown_rows
 from run import parts
+from talking_server import STILL_HERE, start
+from teardown_costs import ListingRun, TeardownFigures, pop3_trace
 
 
 def journal(text):
@@ -117,6 +123,69 @@ class Parts(unittest.TestCase):
         for text in ("", "idle,", "cpu", "idle,Animation"):
             with self.subTest(text), self.assertRaises(argparse.ArgumentTypeError):
                 parts(text)
+
+
+class Teardown(unittest.TestCase):
+    def test_every_run_is_shown_and_the_worst_decides_with_the_median(self):
+        listing = [ListingRun(ms, share, sent, quit_said) for ms, share, sent, quit_said in
+                   ((3.0, 0.1, 0.4, False), (4.0, 0.3, 1.0, False), (49.0, 0.5, 1.0, False),
+                    (2.0, 0.7, 1.0, False), (0.5, 0.9, 1.0, True))]
+        rows = teardown_rows(TeardownFigures([1.0, 2.0, 1.5, 1.2, 6.0], [2.0, 51.0, 1.0, 1.0, 1.0], listing, 310.4))
+        self.assertEqual("checks blocked (silent server) 1.0 2.0 1.5 1.2 6.0 1.5 6.0 met", " ".join(rows[1].split()))
+        self.assertTrue(rows[2].endswith("MISSED"))
+        self.assertTrue(" ".join(rows[3].split()).endswith(" 3.0 49.0 met"))
+        self.assertIn("(310 ms)", rows[6])
+        self.assertIn("10%: 40%, 30%: 100%, 50%: 100%, 70%: 100%, 90%: QUIT)", rows[7])
+
+    def test_the_servers_trace_gives_each_pop3_connections_end(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "trace.txt")
+            self.assertEqual([], pop3_trace(path))
+            with open(path, "w") as trace:
+                trace.write("pop3 100 12138919 0\nimap 5\npop3 12138919 12138919 1\n")
+            self.assertEqual([(100, 12138919, False), (12138919, 12138919, True)], pop3_trace(path))
+
+
+class TalkingServer(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.trace = os.path.join(self.folder.name, "trace.txt")
+        self.servers = start(self.trace, listing_ids=1000)
+
+    def tearDown(self):
+        for server in self.servers:
+            server.shutdown()
+            server.server_close()
+        self.folder.cleanup()
+
+    def replies_to(self, server, lines):
+        """The server's replies, the greeting first, to the lines sent at once."""
+        connection = socket.create_connection(server.server_address, timeout=10)
+        connection.sendall(b"".join(line.encode() + b"\r\n" for line in lines))
+        replies = connection.makefile("rb")
+        connection.close()
+        return replies
+
+    def test_uidl_lists_every_id_then_the_end_is_traced(self):
+        with self.replies_to(self.servers[1], ["USER a", "PASS b", "STAT", "UIDL"]) as replies:
+            lines = [replies.readline() for _ in range(1006)]
+        self.assertEqual(b"+OK 1000 1000000\r\n", lines[3])
+        self.assertEqual(b".\r\n", lines[-1])
+        self.assertEqual(1000, len({line.split()[1] for line in lines[5:-1]}))
+        size = len(self.servers[1].listing)
+        for _ in range(100):
+            if pop3_trace(self.trace):
+                break
+            time.sleep(0.05)
+        self.assertEqual([(size, size, False)], pop3_trace(self.trace))
+
+    def test_once_idling_it_talks_without_end(self):
+        lines = ["1 LOGIN a b", "2 EXAMINE INBOX", "3 SEARCH UNSEEN", "5 IDLE"]
+        with self.replies_to(self.servers[0], lines) as replies:
+            got = [replies.readline() for _ in range(30)]
+        self.assertIn(b"* SEARCH 1 2\r\n", got)
+        idling = got.index(b"+ idling\r\n")
+        self.assertEqual([STILL_HERE] * (29 - idling), got[idling + 1:])
 
 
 class DelayedAcks(unittest.TestCase):

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,33 @@ TEST(WorkersTeardown, AfterManyHoldsOnADbxFileThatNeverAnswers) {
                 << log;
         }
     }
+}
+
+// CountNew=1 and a POP3 listing of 350,000 ids (12 MB), their marks on file:
+// removed while the listing comes in or is read, the check ends where it is,
+// without QUIT, and the marks file stays as it was.
+TEST(WorkersTeardown, WhileAListingOfMegabytesComesIn) {
+    std::string listing = "+OK\r\n";
+    std::string marks = "Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 350000\n";
+    for (int i = 0; i < 350000; ++i) {
+        const std::string id = std::to_string(1000000 + i) + ".M0123456789abcdef01234567";
+        listing += std::to_string(i + 1) + " " + id + "\r\n";
+        marks += id + "\n";
+    }
+    listing += ".\r\n";
+    ScriptedServer server({Send("+OK ready\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(), Send("+OK\r\n"),
+                           ReadLine(), Send("+OK 350000 99\r\n"), ReadLine(), Send(listing), ReadLine(),
+                           Send("+OK bye\r\n")});
+    std::string settings = Settings(server.Port(), 180) + "CountNew=1\r\n";
+    settings.replace(settings.find("Type=IMAP"), 9, "Type=POP");
+    DockletFolder folder("Tidewell", settings);
+    std::ofstream(folder.Path() + "TidewellDocklet.seen", std::ios::binary) << marks;
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Checking", "5000",
+                           "wait", "50", "destroy", "1"});
+    ExpectPromptTeardown(run, "a listing of 12 MB comes in");
+    ASSERT_TRUE(server.WaitServed(1, 10000));
+    EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nUIDL\r\n", server.Received());
+    EXPECT_TRUE(folder.Read("TidewellDocklet.seen") == marks);
 }
 
 // A listener whose queue of connections waiting to be accepted is full: the

@@ -10,6 +10,7 @@ ServerStep Flood(const std::string& text, const std::string& again, size_t milli
     return {ServerStep::kFlood, text, milliseconds, again};
 }
 ServerStep AwaitClientEnd(size_t milliseconds) { return {ServerStep::kAwaitEnd, "", milliseconds, ""}; }
+ServerStep Signal(HANDLE event) { return {ServerStep::kSignal, "", 0, "", event}; }
 
 SOCKET ListenOnLoopback(int backlog, sockaddr_in* address) {
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -169,6 +170,9 @@ bool ScriptedServer::PlaySteps(const std::vector<ServerStep>& steps, SOCKET clie
             }
             break;
         }
+        case ServerStep::kSignal:
+            SetEvent(step.event);
+            break;
         case ServerStep::kAwaitEnd: {
             char buffer[512];
             const DWORD start = GetTickCount();

@@ -18,12 +18,14 @@ struct ServerStep {
         kPause,       // wait `piece` milliseconds
         kFlood,       // send text, then `again` again and again, without a pause between them, for
                       // `piece` milliseconds or until the client goes
-        kAwaitEnd     // wait up to `piece` milliseconds for the client to end its sending side,
+        kAwaitEnd,    // wait up to `piece` milliseconds for the client to end its sending side,
                       // keeping what it sends meanwhile; the connection ends here if it does not
+        kSignal       // set `event`: the test learns that the steps before it are done
     } kind;
     std::string text;
     size_t piece;
     std::string again;
+    HANDLE event = nullptr;
 };
 
 ServerStep Send(const std::string& text, size_t piece = 0);
@@ -34,6 +36,7 @@ ServerStep StaySilent();
 ServerStep Pause(size_t milliseconds);
 ServerStep Flood(const std::string& text, const std::string& again, size_t milliseconds);
 ServerStep AwaitClientEnd(size_t milliseconds);
+ServerStep Signal(HANDLE event);
 
 // A socket listening on 127.0.0.1 at a free port, which *address receives.
 SOCKET ListenOnLoopback(int backlog, sockaddr_in* address);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "check/seen_state.h"
 #include "mail/pop_reply.h"
@@ -113,12 +114,46 @@ TEST(ReadUidlListing, SortedIdsOrWhyNot) {
     };
     for (const auto& c : cases) {
         UidSet set = {};
-        EXPECT_EQ(c.read, ReadUidlListing(c.reply.c_str(), &set)) << c.reply;
+        EXPECT_EQ(c.read, ReadUidlListing(c.reply.c_str(), c.reply.size(), &set, nullptr)) << c.reply;
         EXPECT_EQ(c.ids, Ids(set)) << c.reply;
         for (size_t i = 0; i < set.count; ++i)
             EXPECT_TRUE(UidSetHolds(&set, set.text + set.starts[i]));
         EXPECT_FALSE(UidSetHolds(&set, "zz"));
         FreeUidSet(&set);
+    }
+}
+
+std::string Listing(const std::vector<std::string>& ids) {
+    std::string listing = "+OK\r\n";
+    for (size_t i = 0; i < ids.size(); ++i)
+        listing += std::to_string(i + 1) + " " + ids[i] + "\r\n";
+    return listing + ".\r\n";
+}
+
+TEST(CountIdsNotIn, IdsTheMarksDoNotHold) {
+    const struct {
+        std::vector<std::string> listing;
+        std::vector<std::string> marks;
+        size_t fresh;
+    } cases[] = {
+        {{"c", "a", "b"}, {}, 3},
+        {{"c", "a", "b"}, {"b"}, 2},
+        {{"b", "b"}, {"b"}, 0},
+        {{"a", "c"}, {"b", "d"}, 2},
+        {{}, {"a"}, 0},
+        {{"z", "y", "x"}, {"a", "b", "x", "y", "z"}, 0},
+        {{"ab", "a"}, {"abc"}, 2},
+    };
+    for (const auto& c : cases) {
+        UidSet listing = {};
+        UidSet marks = {};
+        ASSERT_EQ(kUidlRead, ReadUidlListing(Listing(c.listing).c_str(), Listing(c.listing).size(), &listing, nullptr));
+        ASSERT_EQ(kUidlRead, ReadUidlListing(Listing(c.marks).c_str(), Listing(c.marks).size(), &marks, nullptr));
+        size_t fresh = 99;
+        EXPECT_TRUE(CountIdsNotIn(&listing, &marks, nullptr, &fresh));
+        EXPECT_EQ(c.fresh, fresh) << Listing(c.listing);
+        FreeUidSet(&listing);
+        FreeUidSet(&marks);
     }
 }
 
@@ -151,7 +186,7 @@ struct Entries {
 TEST(SeenFile, WrittenMarksReadBackUnderTheirKeys) {
     Entries written;
     written.entries[0].baseline = SeenMark{true, 1700000000, 41, UidSet{}};
-    ASSERT_EQ(kUidlRead, ReadUidlListing("+OK\r\n1 b\r\n2 a\r\n.\r\n", &written.entries[2].baseline.uids));
+    ASSERT_EQ(kUidlRead, ReadUidlListing(Listing({"b", "a"}).c_str(), Listing({"b", "a"}).size(), &written.entries[2].baseline.uids, nullptr));
     written.entries[2].baseline.known = true;
     size_t length = 0;
     char* text = FormSeenFile(written.entries, 3, &length);
@@ -159,11 +194,20 @@ TEST(SeenFile, WrittenMarksReadBackUnderTheirKeys) {
     EXPECT_EQ("Tidewell seen 1\nimap imap%2Fmail.example.org%2Fme%2FLists%2FT%E9l%20%22x%22 1700000000 41\n"
               "pop pop%2Fmail.example.org%2Fme%2F 2\na\nb\n",
               std::string(text, length));
+    // A copy of the marks, which the file is written from, writes the same.
+    SeenEntry* copy = CopySeenBaselines(written.entries, 3);
+    ASSERT_NE(nullptr, copy);
+    FreeSeenMark(&written.entries[2].baseline);
+    size_t copyLength = 0;
+    char* copyText = FormSeenFile(copy, 3, &copyLength);
+    FreeSeenEntries(copy, 3);
+    EXPECT_EQ(std::string(text, length), std::string(copyText, copyLength));
+    free(copyText);
     // Read by accounts listed in another order: the key finds each mark.
     Entries read;
     std::swap(read.entries[0], read.entries[1]);
     size_t badLine = 0;
-    EXPECT_TRUE(ReadSeenFile(text, length, read.entries, 3, &badLine));
+    EXPECT_EQ(kSeenFileRead, ReadSeenFile(text, length, read.entries, 3, &badLine, nullptr));
     free(text);
     EXPECT_FALSE(read.entries[0].baseline.known);
     EXPECT_TRUE(read.entries[1].baseline.known);
@@ -193,7 +237,8 @@ TEST(SeenFile, DamageForgetsEveryMarkAndNamesItsLine) {
         {head + "pop pop%2Fmail.example.org%2Fme%2F 3\na\nb\n", 5},
         {head + "pop pop%2Fmail.example.org%2Fme%2F 1\na b\n", 3},
         {head + "pop pop%2Fmail.example.org%2Fme%2F 1\n\n", 3},
-        {good + std::string("imap x 1 2\0\n", 12), 1},
+        {good + std::string("imap x 1 2\0\n", 12), 4},
+        {good + std::string("imap x\0 1 2\n", 12), 4},
         {good.substr(0, good.size() - 3), 3},
         {good.substr(0, good.size() - 1), 3},
         {head + "imap elsewhere 1 2", 2},
@@ -202,11 +247,64 @@ TEST(SeenFile, DamageForgetsEveryMarkAndNamesItsLine) {
     for (const auto& c : cases) {
         Entries entries;
         size_t badLine = 0;
-        EXPECT_EQ(c.badLine == 0, ReadSeenFile(c.text.data(), c.text.size(), entries.entries, 3, &badLine)) << c.text;
+        EXPECT_EQ(c.badLine == 0 ? kSeenFileRead : kSeenFileDamaged,
+                  ReadSeenFile(c.text.data(), c.text.size(), entries.entries, 3, &badLine, nullptr))
+            << c.text;
         EXPECT_EQ(c.badLine, badLine) << c.text;
         EXPECT_EQ(c.badLine == 0 && c.text != head, entries.entries[2].baseline.known) << c.text;
         EXPECT_FALSE(entries.entries[0].baseline.known);
     }
+}
+
+// A probe that answers stop from its nth question on.
+struct CountedProbe {
+    int questions;
+    int stopAt;
+};
+
+bool AskCounted(const void* context) {
+    CountedProbe* probe = static_cast<CountedProbe*>(const_cast<void*>(context));
+    return ++probe->questions >= probe->stopAt;
+}
+
+// A stop asked for while a large listing or file is read, sorted or
+// compared ends the work, which leaves nothing behind it.
+TEST(StopProbe, EndsTheWorkOnLargeListingsAndFiles) {
+    std::vector<std::string> ids;
+    std::string file = "Tidewell seen 1\npop pop%2Fmail.example.org%2Fme%2F 100000\n";
+    for (int i = 0; i < 100000; ++i) {
+        ids.push_back("id" + std::to_string(100000 + (i * 7919) % 100000));
+        file += "id" + std::to_string(100000 + i) + "\n";
+    }
+    const std::string listing = Listing(ids);
+    for (int stopAt : {1, 3}) {
+        SCOPED_TRACE(stopAt);
+        CountedProbe counted = {0, stopAt};
+        const StopProbe stop = {AskCounted, &counted};
+        UidSet set = {};
+        EXPECT_EQ(kUidlStopped, ReadUidlListing(listing.c_str(), listing.size(), &set, &stop));
+        EXPECT_EQ(0u, set.count);
+        EXPECT_EQ(nullptr, set.text);
+
+        counted.questions = 0;
+        Entries entries;
+        size_t badLine = 0;
+        EXPECT_EQ(kSeenFileStopped, ReadSeenFile(file.data(), file.size(), entries.entries, 3, &badLine, &stop));
+        EXPECT_FALSE(entries.entries[2].baseline.known);
+
+        counted.questions = 0;
+        ASSERT_EQ(kUidlRead, ReadUidlListing(listing.c_str(), listing.size(), &set, nullptr));
+        size_t fresh = 7;
+        EXPECT_FALSE(CountIdsNotIn(&set, &set, &stop, &fresh));
+        EXPECT_EQ(7u, fresh);
+        FreeUidSet(&set);
+    }
+    CountedProbe never = {0, INT_MAX};
+    const StopProbe unstopped = {AskCounted, &never};
+    Entries entries;
+    size_t badLine = 0;
+    EXPECT_EQ(kSeenFileRead, ReadSeenFile(file.data(), file.size(), entries.entries, 3, &badLine, &unstopped));
+    EXPECT_EQ(100000u, entries.entries[2].baseline.uids.count);
 }
 
 }  // namespace

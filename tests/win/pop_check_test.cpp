@@ -75,6 +75,16 @@ TEST_F(PopCheck, ServerCountAndTheWholeDialogue) {
               bed.Log());
 }
 
+// A listing as the log shows it: whole up to 64 KiB, else up to a line end
+// within them, and how much more came.
+std::string ShownListing(const std::string& listing) {
+    if (listing.size() <= 65536)
+        return ConnectionLogLine(listing);
+    const size_t shown = listing.rfind('\n', 65535) + 1;
+    return ConnectionLogLine(listing.substr(0, shown) + "... (" + std::to_string(listing.size() - shown) +
+                             " bytes more)");
+}
+
 // One item's checks in turn, with a click and a restart between them. The
 // local corrections do not apply: the DBX file counts 2 throughout.
 TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
@@ -123,13 +133,125 @@ TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
         bed.instance.accounts[0].port = server.Port();
         EXPECT_EQ(step.count, CheckPopAccount(&bed.instance, &bed.instance.accounts[0], nullptr));
         EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nUIDL\r\nQUIT\r\n", server.Received());
-        EXPECT_NE(std::string::npos, bed.Log().find(ConnectionLogLine(step.listing))) << bed.Log();
+        EXPECT_NE(std::string::npos, bed.Log().find(ShownListing(step.listing))) << bed.Log();
         if (step.logged[0]) {
             EXPECT_NE(std::string::npos, bed.Log().find(step.logged)) << bed.Log();
         }
         bed.EndSeenStep(step.clickAfter, step.restartAfter);
     }
     EXPECT_EQ("Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 2\nc3\nf6\n", bed.folder.Read("TidewellDocklet.seen"));
+}
+
+// Listings of several items sorted at the same moment, on threads of their
+// own: each set holds its own ids, in order, whatever the others do.
+struct SortingThread {
+    HANDLE start;
+    std::string listing;  // ids of one width, in descending order
+    size_t ids;
+    int faults;
+};
+
+DWORD WINAPI SortListings(void* parameter) {
+    SortingThread* thread = static_cast<SortingThread*>(parameter);
+    WaitForSingleObject(thread->start, INFINITE);
+    for (int round = 0; round < 4; ++round) {
+        UidSet set = {};
+        if (ReadUidlListing(thread->listing.c_str(), thread->listing.size(), &set, nullptr) != kUidlRead || set.count != thread->ids) {
+            ++thread->faults;
+            continue;
+        }
+        for (size_t i = 1; i < set.count; ++i)
+            thread->faults += strcmp(set.text + set.starts[i - 1], set.text + set.starts[i]) < 0 ? 0 : 1;
+        FreeUidSet(&set);
+    }
+    return 0;
+}
+
+TEST(UidlListings, SortedOnSeveralThreadsAtOnceEachHoldItsOwnOrder) {
+    const struct {
+        size_t ids;
+        int width;
+    } listings[] = {{120000, 12}, {120000, 40}, {20000, 70}, {2000, 5}};
+    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<SortingThread> threads(4);
+    std::vector<HANDLE> handles;
+    for (size_t t = 0; t < threads.size(); ++t) {
+        threads[t] = SortingThread{start, "+OK\r\n", listings[t].ids, 0};
+        for (size_t i = 0; i < listings[t].ids; ++i) {
+            std::string id = std::to_string(listings[t].ids - i);
+            threads[t].listing += std::to_string(i + 1) + " " +
+                                  std::string(listings[t].width - id.size(), 'a' + static_cast<char>(t)) + id + "\r\n";
+        }
+        threads[t].listing += ".\r\n";
+        handles.push_back(CreateThread(nullptr, 0, SortListings, &threads[t], 0, nullptr));
+    }
+    SetEvent(start);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 60000));
+    for (size_t t = 0; t < threads.size(); ++t) {
+        EXPECT_EQ(0, threads[t].faults) << "listing " << t;
+        CloseHandle(handles[t]);
+    }
+    CloseHandle(start);
+}
+
+// The item goes away while a listing of 350,000 ids (12 MB) streams in, or
+// while it is read, sorted and compared with the marks: the check ends
+// without another word to the server, and the marks file stays as it was.
+TEST_F(PopCheck, CountNewStopsMidListingAndLeavesTheMarksFileAsItWas) {
+    const size_t ids = 350000;
+    std::string listing = "+OK\r\n";
+    std::string marks = "Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 300000\n";
+    for (size_t i = 0; i < ids; ++i) {
+        char id[40];
+        // Messages in an order of their own; the marks hold the ids below 300,000, sorted.
+        FormatText(id, sizeof id, "%07lu.M0123456789abcdef01234567", static_cast<unsigned long>(i * 7919 % ids));
+        listing += std::to_string(i + 1) + " " + id + "\r\n";
+        FormatText(id, sizeof id, "%07lu.M0123456789abcdef01234567", static_cast<unsigned long>(i));
+        if (i < 300000)
+            marks += std::string(id) + "\n";
+    }
+    listing += ".\r\n";
+    const size_t half = listing.find("\r\n", listing.size() / 2) + 2;
+    const struct {
+        const char* when;
+        bool marked;  // a marks file from an earlier check
+        std::vector<ServerStep> listed;  // from UIDL on, the stop included
+    } cases[] = {
+        {"while the listing streams in", true,
+         {Send(listing.substr(0, half)), Signal(nullptr), Send(listing.substr(half))}},
+        {"once the listing was sent", true, {Send(listing), Signal(nullptr)}},
+        {"while the listing is judged", true, {Send(listing), Pause(20), Signal(nullptr)}},
+        {"at the first check, before any mark", false, {Send(listing), Pause(20), Signal(nullptr)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        CheckBed local;
+        MailAccount& account = local.AddAccount(kAccountPop, 0);
+        CopyText(account.typeText, sizeof account.typeText, "POP");
+        account.countNew = true;
+        if (c.marked)
+            local.folder.Write("TidewellDocklet.seen", marks);
+        local.StartSeenBoard();
+        std::vector<ServerStep> steps = {Send("+OK ready\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
+                                         Send("+OK Logged in.\r\n"), ReadLine(), Send("+OK 350000 99\r\n"),
+                                         ReadLine()};
+        for (ServerStep step : c.listed) {
+            if (step.kind == ServerStep::kSignal)
+                step.event = local.instance.stopEvent;
+            steps.push_back(step);
+        }
+        steps.insert(steps.end(), {ReadLine(), Send("+OK Bye\r\n")});
+        ScriptedServer server(steps);
+        local.instance.accounts[0].port = server.Port();
+        EXPECT_EQ(-1, CheckPopAccount(&local.instance, &local.instance.accounts[0], nullptr));
+        ASSERT_TRUE(server.WaitServed(1, 10000));
+        EXPECT_EQ("USER me\r\nPASS secret\r\nSTAT\r\nUIDL\r\n", server.Received());
+        SaveSeenIfChanged(&local.instance);
+        EXPECT_EQ(c.marked ? marks : "<missing>", local.folder.Read("TidewellDocklet.seen"));
+        const std::string log = local.Log();
+        EXPECT_EQ(std::string::npos, log.find("Error: ")) << log.substr(log.size() - 300);
+        EXPECT_EQ(std::string::npos, log.find("Nb new messages")) << log.substr(log.size() - 300);
+    }
 }
 
 TEST_F(PopCheck, AMaskedPasswordIsSentButNeverLogged) {
