@@ -62,6 +62,18 @@ Der Open(DerSpan span) {
     return Der{span.data, span.length};
 }
 
+// An extension's value or a key that must be one SEQUENCE and nothing after
+// it: opens its contents, which a list must not leave empty.
+bool OpenWholeSequence(DerSpan value, Der* contents, bool emptyAllowed) {
+    Der outer = Open(value);
+    DerSpan sequence;
+    if (!Expect(&outer, kSequence, &sequence) || outer.left != 0 ||
+        (!emptyAllowed && sequence.length == 0))
+        return false;
+    *contents = Open(sequence);
+    return true;
+}
+
 bool Is(DerSpan span, const unsigned char* bytes, size_t length) {
     return span.length == length && memcmp(span.data, bytes, length) == 0;
 }
@@ -167,11 +179,9 @@ bool ReadGeneralName(unsigned char tag, DerSpan content, GeneralName* name) {
 }
 
 bool ReadAltNames(DerSpan value, CertificateFacts* facts) {
-    Der outer = Open(value);
-    DerSpan list;
-    if (!Expect(&outer, kSequence, &list) || outer.left != 0 || list.length == 0)
+    Der names;
+    if (!OpenWholeSequence(value, &names, false))
         return false;
-    Der names = Open(list);
     while (names.left > 0) {
         unsigned char tag;
         DerSpan content;
@@ -185,11 +195,10 @@ bool ReadAltNames(DerSpan value, CertificateFacts* facts) {
 }
 
 bool ReadBasicConstraints(DerSpan value, CertificateFacts* facts) {
-    Der outer = Open(value);
-    DerSpan sequence, part;
-    if (!Expect(&outer, kSequence, &sequence) || outer.left != 0)
+    DerSpan part;
+    Der fields;
+    if (!OpenWholeSequence(value, &fields, true))
         return false;
-    Der fields = Open(sequence);
     facts->pathLength = -1;
     if (Optional(&fields, kBoolean, &part)) {
         if (part.length != 1)
@@ -219,11 +228,10 @@ bool ReadKeyUsage(DerSpan value, CertificateFacts* facts) {
 }
 
 bool ReadExtendedKeyUsage(DerSpan value, CertificateFacts* facts) {
-    Der outer = Open(value);
-    DerSpan list, purpose;
-    if (!Expect(&outer, kSequence, &list) || outer.left != 0 || list.length == 0)
+    DerSpan purpose;
+    Der purposes;
+    if (!OpenWholeSequence(value, &purposes, false))
         return false;
-    Der purposes = Open(list);
     while (purposes.left > 0) {
         if (!Expect(&purposes, kOid, &purpose))
             return false;
@@ -255,11 +263,10 @@ bool ReadSubtrees(DerSpan list, GeneralName* names, size_t* count) {
 }
 
 bool ReadNameConstraints(DerSpan value, CertificateFacts* facts) {
-    Der outer = Open(value);
-    DerSpan sequence, list;
-    if (!Expect(&outer, kSequence, &sequence) || outer.left != 0)
+    DerSpan list;
+    Der fields;
+    if (!OpenWholeSequence(value, &fields, true))
         return false;
-    Der fields = Open(sequence);
     if (Optional(&fields, 0xA0, &list) &&
         !ReadSubtrees(list, facts->permitted, &facts->permittedCount))
         return false;
@@ -273,11 +280,10 @@ bool ReadNameConstraints(DerSpan value, CertificateFacts* facts) {
 // RFC 5280 4.2.1.1: keyIdentifier [0], authorityCertIssuer [1] and
 // authorityCertSerialNumber [2], each optional, in that order.
 bool ReadAuthorityKeyId(DerSpan value, CertificateFacts* facts) {
-    Der outer = Open(value);
-    DerSpan sequence, part;
-    if (!Expect(&outer, kSequence, &sequence) || outer.left != 0)
+    DerSpan part;
+    Der fields;
+    if (!OpenWholeSequence(value, &fields, true))
         return false;
-    Der fields = Open(sequence);
     facts->authorityKeyIdHasKeyId = Optional(&fields, 0x80, &part);
     bool issuer = Optional(&fields, 0xA1, &part);
     bool serial = Optional(&fields, 0x82, &part);
@@ -288,11 +294,10 @@ bool ReadAuthorityKeyId(DerSpan value, CertificateFacts* facts) {
 
 // RFC 5280 4.2.2.1: one or more access descriptions, each a method and a location.
 bool ReadAuthorityInfoAccess(DerSpan value, CertificateFacts* facts) {
-    Der outer = Open(value);
-    DerSpan list, description, method, location;
-    if (!Expect(&outer, kSequence, &list) || outer.left != 0 || list.length == 0)
+    DerSpan description, method, location;
+    Der descriptions;
+    if (!OpenWholeSequence(value, &descriptions, false))
         return false;
-    Der descriptions = Open(list);
     while (descriptions.left > 0) {
         if (!Expect(&descriptions, kSequence, &description))
             return false;
@@ -367,11 +372,10 @@ uint32_t Bits(size_t bytes, unsigned char top) {
 
 // RFC 8017 A.1.1: a SEQUENCE of the modulus and the exponent, both positive.
 bool ReadRsaModulus(DerSpan key, CertificateFacts* facts) {
-    Der outer = Open(key);
-    DerSpan sequence, modulus, exponent;
-    if (!Expect(&outer, kSequence, &sequence) || outer.left != 0)
+    DerSpan modulus, exponent;
+    Der numbers;
+    if (!OpenWholeSequence(key, &numbers, true))
         return false;
-    Der numbers = Open(sequence);
     if (!Expect(&numbers, kInteger, &modulus) || !Expect(&numbers, kInteger, &exponent) ||
         numbers.left != 0 || modulus.length == 0 || (modulus.data[0] & 0x80))
         return false;
