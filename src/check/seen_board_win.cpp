@@ -14,11 +14,20 @@
 #include "net/server_connection.h"
 #include "text/bounded_text.h"
 
+// A baseline a click replaced while workers may still be reading it.
+struct RetiredMark {
+    SeenMark mark;
+    RetiredMark* next;
+};
+
 struct SeenBoard {
-    CRITICAL_SECTION lock;     // guards the entries, loaded and changed; held for memory work only
+    CRITICAL_SECTION lock;     // guards what follows; held for moments only, never over long work
     CRITICAL_SECTION fileLock; // held by the worker that reads or writes the file
     bool loaded;               // the file has been read (or found missing or damaged)
     bool changed;              // a baseline changed since the file was last written
+    int32_t readers;           // workers reading baselines outside the lock
+    RetiredMark* retired;      // owned: freed once no worker reads
+    uint32_t moves;            // clicks that moved a mark: a reader's mark is still current if unchanged
     int32_t count;
     SeenEntry* entries;   // owned: one per account of the instance
     char path[kPathSize]; // TidewellDocklet.seen; empty when it cannot be named
@@ -58,6 +67,41 @@ SeenEntry* EntryOf(SeenBoard* board, const MailAccount* account) {
     return nullptr;
 }
 
+// Long work on the baselines (a comparison, a copy) runs outside the lock, so
+// that a click on the host's thread never waits for it; a click meanwhile
+// retires the marks it replaces instead of freeing them. Called with the lock
+// held; what EndReading hands back is freed after the lock is left.
+void BeginReading(SeenBoard* board) {
+    ++board->readers;
+}
+
+RetiredMark* EndReading(SeenBoard* board) {
+    if (--board->readers > 0)
+        return nullptr;
+    RetiredMark* retired = board->retired;
+    board->retired = nullptr;
+    return retired;
+}
+
+RetiredMark* JoinRetiredMarks(RetiredMark* first, RetiredMark* second) {
+    if (!first)
+        return second;
+    RetiredMark* last = first;
+    while (last->next)
+        last = last->next;
+    last->next = second;
+    return first;
+}
+
+void FreeRetiredMarks(RetiredMark* retired) {
+    while (retired) {
+        RetiredMark* next = retired->next;
+        FreeSeenMark(&retired->mark);
+        free(retired);
+        retired = next;
+    }
+}
+
 bool ItemStopping(const void* instance) {
     HANDLE stop = static_cast<const DockletInstance*>(instance)->stopEvent;
     return stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
@@ -80,15 +124,32 @@ bool LoadOnce(const DockletInstance* instance, SeenBoard* board) {
             board->path[0] != '\0'
                 ? ReadBoundedFile(board->path, kMaxSeenFileSize, &bytes, &length, &error)
                 : kBoundedFileNotFound;
-        EnterCriticalSection(&board->lock);
+        // Read into marks of its own: no other thread touches the entries'
+        // keys, and their baselines are unknown until this is done.
+        SeenEntry* fromFile = static_cast<SeenEntry*>(calloc(board->count, sizeof(SeenEntry)));
+        for (int32_t i = 0; fromFile && i < board->count; ++i) {
+            memcpy(fromFile[i].key, board->entries[i].key, sizeof fromFile[i].key);
+            fromFile[i].pop = board->entries[i].pop;
+        }
         size_t badLine = 0;
         const StopProbe stop = ItemStopProbe(instance);
         const SeenFileRead marks =
-            read == kBoundedFileRead
-                ? ReadSeenFile(bytes, length, board->entries, board->count, &badLine, &stop)
+            read == kBoundedFileRead && fromFile
+                ? ReadSeenFile(bytes, length, fromFile, board->count, &badLine, &stop)
                 : kSeenFileRead;
-        loaded = marks != kSeenFileStopped;
-        if (marks == kSeenFileDamaged)
+        loaded = fromFile && marks != kSeenFileStopped;
+        EnterCriticalSection(&board->lock);
+        for (int32_t i = 0; loaded && i < board->count; ++i) {
+            board->entries[i].baseline = fromFile[i].baseline;
+            fromFile[i].baseline = SeenMark{};
+        }
+        board->loaded = loaded;
+        LeaveCriticalSection(&board->lock);
+        if (fromFile)
+            FreeSeenEntries(fromFile, board->count);
+        if (!fromFile)
+            Log(instance, "CountNew: no memory to read %s", board->path);
+        else if (marks == kSeenFileDamaged)
             Log(instance,
                 "CountNew: %s is damaged at line %lu: what the servers hold now is not new",
                 board->path, static_cast<unsigned long>(badLine));
@@ -105,8 +166,6 @@ bool LoadOnce(const DockletInstance* instance, SeenBoard* board) {
                 "CountNew: %s cannot be read: %s (error %lu): what the servers hold now is not new",
                 board->path, meaning, static_cast<unsigned long>(error));
         }
-        board->loaded = loaded;
-        LeaveCriticalSection(&board->lock);
         free(bytes);
     }
     LeaveCriticalSection(&board->fileLock);
@@ -176,6 +235,7 @@ void FreeSeenBoard(SeenBoard* board) {
         FreeSeenMark(&board->entries[i].baseline);
         FreeSeenMark(&board->entries[i].observed);
     }
+    FreeRetiredMarks(board->retired);
     DeleteCriticalSection(&board->lock);
     DeleteCriticalSection(&board->fileLock);
     free(board->entries);
@@ -241,17 +301,32 @@ int CountNewPopIds(const DockletInstance* instance, const MailAccount* account, 
     EnterCriticalSection(&board->lock);
     SeenEntry* entry = EntryOf(board, account);
     int fresh = 0;
-    const StopProbe stop = ItemStopProbe(instance);
-    size_t counted = 0;
-    if (entry && entry->baseline.known &&
-        !CountIdsNotIn(listing, &entry->baseline.uids, &stop, &counted)) {
-        fresh = -1;
-    } else if (entry && entry->baseline.known) {
-        // A listing holds far fewer ids than an int counts: it is bounded in bytes.
-        fresh = static_cast<int>(counted);
-        FreeSeenMark(&entry->observed);
-        entry->observed = SeenMark{true, 0, 0, *listing};
-        *listing = UidSet{};
+    SeenMark replaced = {};
+    RetiredMark* retired = nullptr;
+    if (entry && entry->baseline.known) {
+        const StopProbe stop = ItemStopProbe(instance);
+        size_t counted = 0;
+        bool compared = true;
+        // A click during the comparison moved the mark: what is new is
+        // counted again above the new one.
+        for (uint32_t moves = board->moves - 1; compared && moves != board->moves;) {
+            moves = board->moves;
+            const UidSet marks = entry->baseline.uids;
+            BeginReading(board);
+            LeaveCriticalSection(&board->lock);
+            compared = CountIdsNotIn(listing, &marks, &stop, &counted);
+            EnterCriticalSection(&board->lock);
+            retired = JoinRetiredMarks(EndReading(board), retired);
+        }
+        if (!compared) {
+            fresh = -1;
+        } else {
+            // A listing holds far fewer ids than an int counts: it is bounded in bytes.
+            fresh = static_cast<int>(counted);
+            replaced = entry->observed;
+            entry->observed = SeenMark{true, 0, 0, *listing};
+            *listing = UidSet{};
+        }
     } else if (entry) {
         Log(instance,
             "CountNew: no mark for this account yet: the %lu messages on the server are not new",
@@ -259,10 +334,13 @@ int CountNewPopIds(const DockletInstance* instance, const MailAccount* account, 
         // What the server holds is the mark already: a click now changes nothing.
         entry->baseline = SeenMark{true, 0, 0, *listing};
         *listing = UidSet{};
-        FreeSeenMark(&entry->observed);
+        replaced = entry->observed;
+        entry->observed = SeenMark{};
         board->changed = true;
     }
     LeaveCriticalSection(&board->lock);
+    FreeSeenMark(&replaced);
+    FreeRetiredMarks(retired);
     FreeUidSet(listing);
     return fresh;
 }
@@ -276,11 +354,19 @@ bool MarkAllSeen(SeenBoard* board) {
         SeenEntry& entry = board->entries[i];
         if (!entry.observed.known)
             continue;
-        FreeSeenMark(&entry.baseline);
+        // Workers may be reading the old mark: it is freed once none does.
+        if (entry.baseline.uids.text || entry.baseline.uids.starts) {
+            RetiredMark* retired = static_cast<RetiredMark*>(malloc(sizeof(RetiredMark)));
+            if (!retired)
+                continue;
+            *retired = RetiredMark{entry.baseline, board->retired};
+            board->retired = retired;
+        }
         entry.baseline = entry.observed;
         entry.observed = SeenMark{};
         moved = true;
     }
+    board->moves += moved ? 1 : 0;
     board->changed = board->changed || moved;
     LeaveCriticalSection(&board->lock);
     return moved;
@@ -297,11 +383,25 @@ void SaveSeenIfChanged(const DockletInstance* instance) {
     EnterCriticalSection(&board->fileLock);
     EnterCriticalSection(&board->lock);
     SeenFileWriting writing = {};
+    SeenEntry* current = nullptr;
     if (board->changed && board->loaded && board->path[0] != '\0') {
-        writing.entries = CopySeenBaselines(board->entries, board->count);
-        board->changed = writing.entries == nullptr;
+        current = static_cast<SeenEntry*>(malloc(board->count * sizeof(SeenEntry)));
+        if (current) {
+            memcpy(current, board->entries, board->count * sizeof(SeenEntry));
+            BeginReading(board);
+            board->changed = false;
+        }
     }
     LeaveCriticalSection(&board->lock);
+    if (current) {
+        writing.entries = CopySeenBaselines(current, board->count);
+        free(current);
+        EnterCriticalSection(&board->lock);
+        RetiredMark* retired = EndReading(board);
+        board->changed = board->changed || writing.entries == nullptr;
+        LeaveCriticalSection(&board->lock);
+        FreeRetiredMarks(retired);
+    }
     if (writing.entries) {
         CopyText(writing.path, sizeof writing.path, board->path);
         writing.count = board->count;

@@ -41,7 +41,8 @@ StopProbe ItemStopProbe(const DockletInstance* instance);
 
 // On the host's thread, at a click: what the last checks saw becomes not
 // new; true when a mark changed (a worker then writes the file). No file or
-// network access: it only moves marks in memory.
+// network access: it only moves marks in memory, and never waits for a
+// worker's comparison, file reading or copy, which run outside the lock.
 bool MarkAllSeen(SeenBoard* board);
 
 // On a check worker: writes the file when a mark changed since it was last

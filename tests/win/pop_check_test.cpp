@@ -194,6 +194,67 @@ TEST(UidlListings, SortedOnSeveralThreadsAtOnceEachHoldItsOwnOrder) {
     CloseHandle(start);
 }
 
+// A click on the host's thread while a worker compares a large listing with
+// the marks: it never waits for the comparison, and the count is made again
+// above the mark the click set.
+struct Clicker {
+    SeenBoard* board;
+    volatile LONG comparing;  // set by the worker around the comparison
+    volatile LONG done;
+    DWORD longestMs;
+};
+
+DWORD WINAPI ClickWhileComparing(void* parameter) {
+    Clicker* clicker = static_cast<Clicker*>(parameter);
+    while (!clicker->comparing && !clicker->done)
+        Sleep(0);
+    while (clicker->comparing) {
+        const DWORD start = GetTickCount();
+        MarkAllSeen(clicker->board);
+        const DWORD spent = GetTickCount() - start;
+        clicker->longestMs = spent > clicker->longestMs ? spent : clicker->longestMs;
+    }
+    return 0;
+}
+
+UidSet Listing(size_t ids) {
+    std::string text = "+OK\r\n";
+    for (size_t i = 0; i < ids; ++i)
+        text += std::to_string(i + 1) + " " + std::to_string(1000000 + i * 7919 % ids) + ".M0123456789abcdef01234567\r\n";
+    UidSet set = {};
+    EXPECT_EQ(kUidlRead, ReadUidlListing((text + ".\r\n").c_str(), text.size() + 3, &set, nullptr));
+    return set;
+}
+
+TEST_F(PopCheck, AClickNeverWaitsForACountNewComparison) {
+    MailAccount& account = bed.AddAccount(kAccountPop, 0);
+    account.countNew = true;
+    bed.StartSeenBoard();
+    const MailAccount* counted = &bed.instance.accounts[0];
+    UidSet first = Listing(350000), shown = Listing(351000), latest = Listing(351500);
+    EXPECT_EQ(0, CountNewPopIds(&bed.instance, counted, &first));
+    EXPECT_EQ(1000, CountNewPopIds(&bed.instance, counted, &shown));
+
+    Clicker clicker = {bed.instance.seen, 0, 0, 0};
+    HANDLE thread = CreateThread(nullptr, 0, ClickWhileComparing, &clicker, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    const DWORD start = GetTickCount();
+    InterlockedExchange(&clicker.comparing, 1);
+    // The click marks the 351,000 the label showed, not the listing being compared.
+    EXPECT_EQ(500, CountNewPopIds(&bed.instance, counted, &latest));
+    InterlockedExchange(&clicker.comparing, 0);
+    const DWORD comparedMs = GetTickCount() - start;
+    InterlockedExchange(&clicker.done, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_LT(clicker.longestMs * 2, comparedMs) << "a click waited " << clicker.longestMs << " ms";
+
+    // The clicker may have marked it already, between the count and its end.
+    UidSet again = Listing(351500);
+    MarkAllSeen(bed.instance.seen);
+    EXPECT_EQ(0, CountNewPopIds(&bed.instance, counted, &again));
+}
+
 // The item goes away while a listing of 350,000 ids (12 MB) streams in, or
 // while it is read, sorted and compared with the marks: the check ends
 // without another word to the server, and the marks file stays as it was.
