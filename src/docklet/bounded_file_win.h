@@ -17,3 +17,6 @@ enum BoundedFileRead {
 // Reads the file at path into *bytes (malloc'd, the caller frees it; null
 // unless read) and *length. *error is the Windows error of a failure.
 BoundedFileRead ReadBoundedFile(const char* path, DWORD maxSize, char** bytes, size_t* length, DWORD* error);
+
+// The same for a file already open for reading, read from its start.
+BoundedFileRead ReadOpenFile(HANDLE file, DWORD maxSize, char** bytes, size_t* length, DWORD* error);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "docklet/bounded_file_win.h"
 #include "text/bounded_text.h"
 #include "text/secret_wipe.h"
 
@@ -66,25 +67,14 @@ RewriteOutcome Describe(HANDLE handle, DWORD maxSize, FileSnapshot* file, DWORD*
     file->indexHigh = facts.nFileIndexHigh;
     file->indexLow = facts.nFileIndexLow;
     file->written = facts.ftLastWriteTime;
-    if (facts.nFileSizeHigh != 0 || facts.nFileSizeLow > maxSize) {
-        *error = ERROR_FILE_TOO_LARGE;
+    switch (ReadOpenFile(handle, maxSize, &file->bytes, &file->length, error)) {
+    case kBoundedFileRead:
+        return kRewritten;
+    case kBoundedFileTooLarge:
         return kRewriteTooLarge;
-    }
-    file->length = facts.nFileSizeLow;
-    file->bytes = static_cast<char*>(malloc(file->length + 1));
-    if (!file->bytes) {
-        *error = ERROR_NOT_ENOUGH_MEMORY;
+    default:
         return kRewriteUnreadable;
     }
-    DWORD read = 0;
-    if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) != 0 ||
-        !ReadFile(handle, file->bytes, facts.nFileSizeLow, &read, nullptr) || read != facts.nFileSizeLow) {
-        *error = GetLastError();
-        Release(file);
-        return kRewriteUnreadable;
-    }
-    file->bytes[file->length] = '\0';
-    return kRewritten;
 }
 
 bool Same(const FileSnapshot& a, const FileSnapshot& b) {
