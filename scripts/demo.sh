@@ -121,8 +121,9 @@ from a test CA made for this demo, which the account trusts through CAFile=demo-
 the POP3 account is checked in clear. Debug.log shows the TLS line of each connection.
 The third account signs in with OAuth2 (Auth=oauth2) at a stand-in authorization server
 (127.0.0.1 port $OAUTH_HTTP_PORT, tokens over HTTPS on $OAUTH_HTTPS_PORT): the item first
-shows "Click to sign in"; the demo clicks, a stand-in browser approves, and the account
-counts with its token (SASL XOAUTH2; Debug.log shows "<hidden>" in its place).
+shows "Click to sign in" beside the other accounts' count; the demo clicks, a stand-in
+browser approves, and the account counts with its token (SASL XOAUTH2; Debug.log shows
+"<hidden>" in its place).
 Docklet folder: $folder (checks every 10 s; the first IMAP account waits in IDLE, so
              mail delivered to it shows within a second, without waiting for a check)
 Once the item shows a count, the demo delivers 2 more messages, then keeps watching
@@ -133,7 +134,7 @@ TEXT
 # (Wine's first start alone can take longer than a fixed pause).
 (
   for _ in $(seq 1500); do
-    # The first change is the sign-in label, the second the first count.
+    # The first change asks for the sign-in, the second is the count after it.
     reached=$(grep -c 'waitchange.* reached' "$demo/journal.txt" 2>/dev/null || true)
     [ "${reached:-0}" -ge 2 ] && break
     sleep 0.2

@@ -61,6 +61,17 @@ void Idling(void* context) {
     InterlockedExchange(&watch->state, kWatchIdling);
 }
 
+// A connection that never reached IDLE left the account uncounted, as a
+// failed check does: it shows as one until a count comes.
+void ShowFailed(IdleWatch* watch) {
+    DockletInstance* instance = watch->instance;
+    if (instance->debug)
+        WriteDebugLog(instance, "    Failed !");
+    const int32_t total = ShowAccountCount(instance, watch->index, -1);
+    if (instance->debug)
+        WriteDebugLog(instance, "  Total mails:%d (idle account %d failed)", total, watch->index);
+}
+
 int WatchDialogue(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
                   void* context) {
     return WatchImapAccount(instance, account, bearer, &static_cast<IdleWatch*>(context)->listener);
@@ -86,11 +97,14 @@ DWORD WINAPI IdleWatcher(void* parameter) {
         InterlockedExchange(&watch->state, kWatchAway);
         if (watch->reachedIdle)
             pauseMs = kFirstPauseMs;
+        else
+            ShowFailed(watch);
         if (instance->debug)
             WriteDebugLog(instance,
-                          "  Idle account %d: connection lost, opened again in %lu s; checked "
+                          "  Idle account %d: %s, opened again in %lu s; checked "
                           "periodically meanwhile",
-                          watch->index, pauseMs / 1000);
+                          watch->index, watch->reachedIdle ? "connection lost" : "IDLE not reached",
+                          pauseMs / 1000);
         if (WaitForSingleObject(instance->stopEvent, pauseMs) != WAIT_TIMEOUT)
             return 0;
         pauseMs = pauseMs * 2 > longestPauseMs

@@ -7,7 +7,8 @@
 // logs in as a check does, shows the account's count, then waits in IDLE and
 // shows each new count the moment the server announces a change. A broken
 // connection is opened again after a pause of 10 s that doubles, up to
-// DelaySecond, each time it breaks again before reaching IDLE. The watchers
+// DelaySecond, each time it breaks again before reaching IDLE; one that ends
+// before IDLE shows the account as failed meanwhile. The watchers
 // are started and stopped on the host's thread, with the periodic worker;
 // their waits end on the item's stop event, so stopping them takes no longer
 // than stopping a check.

@@ -82,15 +82,28 @@ void FormatMessageLabel(char* label, size_t size, const char* labelTemplate, int
 }
 
 void FormatCycleLabel(char* label, size_t size, const char* countLabel, const char* failedTemplate,
-                      int32_t failed, bool anyAnswered) {
-    if (failed == 0 || failedTemplate[0] == '\0') {
-        CopyText(label, size, countLabel);
+                      int32_t failed, bool anyAnswered, const char* signInText) {
+    if (size == 0)
         return;
+    char failure[1024] = "";
+    if (failed != 0 && failedTemplate[0] != '\0')
+        FormatMessageLabel(failure, sizeof failure, failedTemplate, failed);
+    // Without an answer the count label would speak of no account: it shows
+    // then only when nothing else would.
+    const bool countShown = anyAnswered || (failure[0] == '\0' && signInText[0] == '\0');
+    LabelWriter writer{label, size, 0};
+    label[0] = '\0';
+    bool said = false;
+    const struct {
+        const char* text;
+        const char* separator; // before it, when something precedes it
+    } parts[] = {{countShown ? countLabel : "", ""}, {failure, ", "}, {signInText, " - "}};
+    for (const auto& part : parts) {
+        if (part.text[0] == '\0')
+            continue;
+        if (said)
+            writer.Append(part.separator, strlen(part.separator));
+        writer.Append(part.text, strlen(part.text));
+        said = true;
     }
-    char failure[1024];
-    FormatMessageLabel(failure, sizeof failure, failedTemplate, failed);
-    if (!anyAnswered || countLabel[0] == '\0')
-        CopyText(label, size, failure);
-    else
-        FormatText(label, size, "%s, %s", countLabel, failure);
 }

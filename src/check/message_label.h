@@ -13,6 +13,8 @@ void FormatMessageLabel(char* label, size_t size, const char* labelTemplate, int
 // not be checked: the count label as it stands when none failed or the
 // failure template is empty; the failure text alone (the template formatted
 // with `failed`, as above) when no account answered, as there is no count to
-// show; else the count label, ", " and the failure text.
+// show; else the count label, ", " and the failure text. A signInText that is
+// not empty (an account waits for its user to sign in) follows all that after
+// " - ", and stands alone when no account answered and no failure shows.
 void FormatCycleLabel(char* label, size_t size, const char* countLabel, const char* failedTemplate,
-                      int32_t failed, bool anyAnswered);
+                      int32_t failed, bool anyAnswered, const char* signInText);

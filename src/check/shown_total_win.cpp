@@ -28,6 +28,13 @@ int32_t AddCount(int32_t total, int32_t count) {
     return count > INT32_MAX - total ? INT32_MAX : total + count;
 }
 
+// An account that waits for its user has not failed: the label asks for the
+// sign-in instead.
+bool WaitsForSignIn(const DockletInstance* instance, int32_t index) {
+    SignInBoard* board = instance->signIn;
+    return board && index < board->count && AccountWaiting(board, index);
+}
+
 // Sets the label and the animator's mode from the counts; returns the total.
 // lastAnswers, when given, holds each account's last count that was not a
 // failure: a failed account counts 0 on the label, yet its mail is no news
@@ -39,7 +46,7 @@ int32_t Show(DockletInstance* instance, const int32_t* counts, const int32_t* la
     int32_t failed = 0;
     int32_t answered = 0;
     for (int32_t i = 0; i < accountCount; ++i) {
-        if (counts[i] == -1)
+        if (counts[i] == -1 && !WaitsForSignIn(instance, i))
             ++failed;
         if (counts[i] < 0) {
             heard = lastAnswers ? AddCount(heard, lastAnswers[i]) : heard;
@@ -58,15 +65,13 @@ int32_t Show(DockletInstance* instance, const int32_t* counts, const int32_t* la
         countLabel = instance->oneMessageText;
     }
     char label[1024];
+    // What the user must do comes after what was counted, never in its place.
     FormatCycleLabel(label, sizeof label, countLabel, instance->failedTemplate, failed,
-                     answered > 0);
+                     answered > 0, AnyAccountWaiting(instance->signIn) ? instance->signInText : "");
     // Without an account nothing fails, yet nothing is counted either: where
     // the user asked to see failures, "no mail" would be a false comfort.
     if (instance->accountCount <= 0 && instance->failedTemplate[0] != '\0')
         CopyText(label, sizeof label, kNothingCheckedLabel);
-    // What the user must do wins over what was counted.
-    if (AnyAccountWaiting(instance->signIn))
-        CopyText(label, sizeof label, instance->signInText);
     // The badge's total is handed over before the mode shows its frames.
     OnTotalShown(instance, total, heard);
     if (instance->animator)

@@ -27,9 +27,11 @@ std::string Account(const char* type, int port, const std::string& user, const s
            std::to_string(port) + "\r\nLogin=" + user + "\r\nPassword=" + user + " pass\r\n" + extra;
 }
 
-std::string Settings(const std::string& account, int debug = 0, const std::string& common = "") {
+std::string Settings(const std::string& account, int debug = 0, const std::string& common = "",
+                     int accounts = 1) {
     return "[Common]\r\nDebug=" + std::to_string(debug) +
-           "\r\nNbAccount=1\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
+           "\r\nNbAccount=" + std::to_string(accounts) +
+           "\r\nstringCheck=Checking\r\nstringNoMsg=None\r\nstringOneMsg=One\r\n"
            "stringHaveMsg=%d new\r\n" +
            common + account;
 }
@@ -685,6 +687,41 @@ TEST_F(DovecotOAuth, SignInByClickThenCounts) {
         EXPECT_THROW(LineConnection(std::stoi(port[1])), std::runtime_error) << "the listener outlived its sign-in";
         dovecot::Empty(user);
     }
+}
+
+// Beside an account that waits for its sign-in, the others' mail and
+// failures still show, an idle account's failed login among them; the
+// waiting account is no failure.
+TEST_F(DovecotOAuth, AWaitingSignInShowsBesideTheOthersMailAndFailures) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("beside", "beside pass");
+    dovecot::Deliver("beside", 5);
+    dovecot::AddUser("idlewrong", "another pass");
+    dovecot::OAuthSignsIn("besidetoken");
+    dovecot::Deliver("besidetoken", 3);
+    std::string waiting = OAuthAccount("IMAP", "besidetoken"),
+                idle = Account("IMAP", ports.imap, "idlewrong", "Idle=1\r\n");
+    waiting.replace(0, 10, "[account1]");
+    idle.replace(0, 10, "[account2]");
+    DockletFolder folder("Beside", Settings(Account("IMAP", ports.imap, "beside") + waiting + idle,
+                                            1, "stringFailed=%d failed\r\n", 3));
+    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                           "5 new, 1 failed - Click to sign in", "40000", "click", "1", "waitlabel",
+                           "1", "8 new, 1 failed", "60000", "destroy", "1"});
+    ASSERT_EQ(0, run.exitCode) << run.Text() << folder.Read("Debug.log");
+    for (const char* label :
+         {"\"5 new, 1 failed - Click to sign in\" reached", "\"8 new, 1 failed\" reached"})
+        EXPECT_GE(run.Find("waitlabel", "1", label), 0) << run.Text();
+    // In this order, the cycle's own lines may come between.
+    const std::string log = folder.Read("Debug.log");
+    size_t at = 0;
+    for (const char* line : {"    Error: rejected by the server: reply to LOGIN\r\n",
+                             "    Failed !\r\n", " (idle account 2 failed)\r\n"}) {
+        at = log.find(line, at);
+        EXPECT_NE(std::string::npos, at) << line << log;
+    }
+    dovecot::Empty("beside");
+    dovecot::Empty("besidetoken");
 }
 
 // From a kept sign-in each new item refreshes its token; each row starts

@@ -374,6 +374,54 @@ TEST(WorkersTeardown, WhileAnIdleServerTalksWithoutNews) {
     EXPECT_LT(log.size(), 256u * 1024) << "Debug.log grows with the flood";
 }
 
+// Idle=1 on a server that never lets its connection reach IDLE: the account
+// shows as failed once that connection gives up, as a check's would, not a
+// DelaySecond later, with the reason in Debug.log.
+TEST(Workers, AnIdleConnectionThatNeverIdlesShowsAsFailed) {
+    const std::vector<ServerStep> loggedIn = {Send("* OK [CAPABILITY IMAP4rev1 IDLE] ready\r\n"),
+                                              ReadLine()};
+    const struct {
+        const char* name;
+        std::vector<ServerStep> then;
+        const char* reason;
+    } kCases[] = {
+        {"silent", {}, "no answer within 2 s: greeting"},
+        {"login refused",
+         {Send("1 NO [AUTHENTICATIONFAILED] no\r\n")},
+         "rejected by the server: reply to LOGIN"},
+        {"IDLE refused",
+         {Send("1 OK\r\n"), ReadLine(), Send("2 OK\r\n"), ReadLine(),
+          Send("* SEARCH 3\r\n3 OK\r\n"), ReadLine(), Send("5 BAD no\r\n")},
+         "rejected by the server: reply to IDLE"},
+    };
+    int row = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = c.then.empty() ? std::vector<ServerStep>{} : loggedIn;
+        steps.insert(steps.end(), c.then.begin(), c.then.end());
+        steps.push_back(StaySilent());
+        ScriptedServer server(steps);
+        std::string settings =
+            Settings(server.Port(), 180, "stringFailed=%d failed\r\n") + "Idle=1\r\n";
+        settings.replace(settings.find("TimeoutSecond=60"), 16, "TimeoutSecond=2");
+        DockletFolder folder("Idle" + std::to_string(++row), settings);
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1",
+                               "1 failed", "15000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text() << folder.Read("Debug.log");
+        EXPECT_GE(run.Find("waitlabel", "1", "\"1 failed\" reached"), 0) << run.Text();
+        // In this order, the cycle's own lines may come between.
+        const std::string log = folder.Read("Debug.log");
+        size_t at = 0;
+        for (const std::string& line :
+             {std::string("    Error: ") + c.reason + "\r\n", std::string("    Failed !\r\n"),
+              std::string("  Total mails:0 (idle account 0 failed)\r\n"),
+              std::string("  Idle account 0: IDLE not reached, opened again in 10 s")}) {
+            at = log.find(line, at);
+            ASSERT_NE(std::string::npos, at) << line << log;
+        }
+    }
+}
+
 // Idle=1 with CountNew=1: the idle connection counts by UID above the
 // user's last click. A click shows 0 for it at once; one that comes while a
 // search is under way has the search made again above the new mark.

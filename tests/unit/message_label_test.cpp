@@ -48,18 +48,54 @@ TEST(CycleLabel, CutToItsBuffer) {
         const char* failedTemplate;
         int failed;
         bool anyAnswered;
+        const char* signInText;
         size_t size;
         const char* label;
     };
     const Case cases[] = {
-        {"3 new", "%d failed", 1, true, 9, "3 new, 1"},
-        {"3 new", "", 1, true, 3, "3 "},
-        {"3 new", "%d failed", 4, false, 3, "4 "},
+        {"3 new", "%d failed", 1, true, "", 9, "3 new, 1"},
+        {"3 new", "", 1, true, "", 3, "3 "},
+        {"3 new", "%d failed", 4, false, "", 3, "4 "},
+        {"5 new", "%d failed", 1, true, "Sign in", 20, "5 new, 1 failed - S"},
+        {"5 new", "", 0, true, "Sign in", 7, "5 new "},
+        {"5 new", "%d failed", 1, true, "Sign in", 1, ""},
     };
     for (const Case& c : cases) {
         char label[1024];
-        FormatCycleLabel(label, c.size, c.countLabel, c.failedTemplate, c.failed, c.anyAnswered);
-        EXPECT_EQ(c.label, std::string(label)) << c.countLabel << " / " << c.failedTemplate;
+        FormatCycleLabel(label, c.size, c.countLabel, c.failedTemplate, c.failed, c.anyAnswered,
+                         c.signInText);
+        EXPECT_EQ(c.label, std::string(label))
+            << c.countLabel << " / " << c.failedTemplate << " / " << c.size;
+    }
+}
+
+// While an account waits for its user, the sign-in text follows what the
+// others gave, and stands alone only where they gave nothing to show.
+TEST(CycleLabel, TheSignInTextFollowsWhatWasCounted) {
+    struct Case {
+        const char* countLabel;
+        const char* failedTemplate;
+        int failed;
+        bool anyAnswered;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"5 new", "%d failed", 0, true, "5 new - Sign in"},
+        {"5 new", "%d failed", 2, true, "5 new, 2 failed - Sign in"},
+        {"5 new", "", 2, true, "5 new - Sign in"},
+        {"None", "%d failed", 0, true, "None - Sign in"},
+        {"None", "%d failed", 0, false, "Sign in"},
+        {"None", "%d failed", 1, false, "1 failed - Sign in"},
+        {"None", "", 1, false, "Sign in"},
+        {"", "%d failed", 1, true, "1 failed - Sign in"},
+        {"", "", 0, true, "Sign in"},
+    };
+    for (const Case& c : cases) {
+        char label[1024];
+        FormatCycleLabel(label, sizeof label, c.countLabel, c.failedTemplate, c.failed,
+                         c.anyAnswered, "Sign in");
+        EXPECT_EQ(c.label, std::string(label))
+            << c.countLabel << " / " << c.failedTemplate << " / " << c.failed;
     }
 }
 
