@@ -9,7 +9,8 @@
 
 // The built programs, as Windows paths.
 std::string HostExePath();
-std::string DockletDllPath();
+std::string DockletDllPath();      // as linked, with its debug information
+std::string ShippedDockletDllPath();  // as the docklet folder and the zip have it
 std::string ProbeDllPath();
 
 // This test's own folder (ends with a backslash), emptied at its first use in
