@@ -28,7 +28,7 @@ class WholeDockletBuilds : public testing::TestWithParam<bool> {};
 
 TEST_P(WholeDockletBuilds, CreateClickDestroyTalksToTheHostOnItsThread) {
     DockletFolder folder("Tidewell", Settings(0, "cmd.exe /c exit 7"),
-                         GetParam() ? ShippedDockletDllPath() : DockletDllPath());
+                         GetParam() ? ShippedFilePath("TidewellDocklet.dll") : DockletDllPath());
     HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "click", "1",
                            "destroy", "1"});
     ASSERT_EQ(0, run.exitCode) << run.Text();

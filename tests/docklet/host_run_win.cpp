@@ -62,7 +62,7 @@ HANDLE InheritableFile(const std::string& path) {
 
 std::string HostExePath() { return WindowsPath(TIDEWELL_HOST_EXE); }
 std::string DockletDllPath() { return WindowsPath(TIDEWELL_DOCKLET_DLL); }
-std::string ShippedDockletDllPath() { return WindowsPath(TIDEWELL_SHIPPED_DLL); }
+std::string ShippedFilePath(const std::string& name) { return WindowsPath(TIDEWELL_SHIPPED_FOLDER "/" + name); }
 std::string ProbeDllPath() { return WindowsPath(TIDEWELL_PROBE_DLL); }
 
 std::string TestWorkFolder() {

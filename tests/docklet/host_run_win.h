@@ -10,7 +10,9 @@
 // The built programs, as Windows paths.
 std::string HostExePath();
 std::string DockletDllPath();      // as linked, with its debug information
-std::string ShippedDockletDllPath();  // as the docklet folder and the zip have it
+// A file of the docklet folder as the build assembles it for the zip: the
+// DLL stripped of its debug information, the shipped pictures and INI.
+std::string ShippedFilePath(const std::string& name);
 std::string ProbeDllPath();
 
 // This test's own folder (ends with a backslash), emptied at its first use in

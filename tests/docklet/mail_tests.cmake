@@ -5,7 +5,7 @@ function(add_mail_docklet_tests target)
   target_compile_definitions(${target} PRIVATE
     TIDEWELL_HOST_EXE="$<TARGET_FILE:tidewell-host>"
     TIDEWELL_DOCKLET_DLL="$<TARGET_FILE:TidewellDocklet>"
-    TIDEWELL_SHIPPED_DLL="${TIDEWELL_DIST_DIR}/TidewellDocklet.dll"
+    TIDEWELL_SHIPPED_FOLDER="${TIDEWELL_DIST_DIR}"
     TIDEWELL_PROBE_DLL="$<TARGET_FILE:probe_docklet>"
     TIDEWELL_TEST_WORK_DIR="${CMAKE_CURRENT_BINARY_DIR}/work")
   add_dependencies(${target} tidewell-host TidewellDocklet probe_docklet)
