@@ -32,6 +32,9 @@ ENVELOPE_WIDTH, ENVELOPE_HEIGHT = 70, 46
 DEPTH = 6
 SLOPE = 0.06       # the water's tilt at the height of a swing (about 3.5 degrees)
 RIPPLE = 0.8       # height of the small wave riding on the tilt
+# With Badge=1 the docklet draws the count over this mark, a disc of 44 flush
+# with the top right corner that covers it as far as it grows in the hop:
+# moved or made larger, it would show beside the count.
 BADGE_CENTER, BADGE_RADIUS = (108, 20), 16
 HOP_HEIGHT, HOP_DRIFT = 14, 8  # the hop's top keeps the envelope inside the rim and off the badge
 

@@ -11,8 +11,13 @@ targets=()
 for target in "$@"; do targets+=(--target "$target"); done
 
 if [ "$what" != native ]; then
+  # The client IDs the DLL carries come from the environment, as each build
+  # finds it: none when these are unset (see the README).
   cmake -S "$top" -B "$top/build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+    -DTIDEWELL_MICROSOFT_CLIENT_ID="${TIDEWELL_MICROSOFT_CLIENT_ID-}" \
+    -DTIDEWELL_GOOGLE_CLIENT_ID="${TIDEWELL_GOOGLE_CLIENT_ID-}" \
+    -DTIDEWELL_GOOGLE_CLIENT_SECRET="${TIDEWELL_GOOGLE_CLIENT_SECRET-}" >/dev/null
   cmake --build "$top/build/win" "${targets[@]}"
 fi
 if [ "$what" != win ]; then

@@ -10,9 +10,11 @@ bool BadgeFits(uint32_t frameSize) {
     return frameSize >= kMinBadgeFrame && frameSize <= kMaxBadgeFrame;
 }
 
-// Three eighths of the frame tall: some 18 pixels on a 48-pixel dock.
+// Eleven thirty-seconds of the frame tall: 44 pixels at 128, where the
+// shipped strip's mark is a disc of 32 around (108, 20), 35 at the top of
+// the envelope's hop, and some 16 pixels on a 48-pixel dock.
 int32_t HeightOf(int32_t size) {
-    return (size * 3 + 4) / 8;
+    return (size * 11 + 16) / 32;
 }
 
 // Each character after the first widens the disc into a pill by two fifths
@@ -21,13 +23,13 @@ int32_t WidthOf(int32_t height, int32_t characters) {
     return height + (characters - 1) * height * 2 / 5;
 }
 
-// The shape for a text of so many characters, flush with the corner but for
-// a margin that keeps its rim clear of the frame's edge.
+// The shape for a text of so many characters, flush with the corner: the
+// disc's centre then lies within 3 pixels of the mark's at 128, and its
+// edge more than a pixel beyond the mark's widest.
 BadgeBox ShapeOf(int32_t size, int32_t characters) {
-    int32_t margin = size / 64;
     int32_t height = HeightOf(size);
     int32_t width = WidthOf(height, characters);
-    return BadgeBox{size - margin - width, size - margin - height, width, height};
+    return BadgeBox{size - width, 0, width, height};
 }
 
 } // namespace
@@ -38,8 +40,8 @@ BadgeBox BadgeAreaOf(uint32_t frameSize) {
     int32_t size = static_cast<int32_t>(frameSize);
     BadgeBox widest = ShapeOf(size, kWidestText);
     int32_t x = widest.x > 0 ? widest.x - 1 : 0;
-    int32_t y = widest.y > 0 ? widest.y - 1 : 0;
-    return BadgeBox{x, y, size - x, size - y};
+    int32_t bottom = widest.y + widest.height < size ? widest.y + widest.height + 1 : size;
+    return BadgeBox{x, 0, size - x, bottom};
 }
 
 bool LayOutBadge(uint32_t frameSize, int32_t total, BadgeLayout* layout) {

@@ -2,13 +2,15 @@
 #include <cstdint>
 
 // Where the mail count sits on a new-mail frame, and how large, for square
-// frames of any size: in the bottom right corner, which the well's round rim
-// leaves free, a disc for one digit and a pill for two or three ("99+"),
+// frames of any size: in the top right corner, over the mark the shipped
+// new-mail strip has there, so that the frame shows one mark, which carries
+// the count. A disc for one digit and a pill for two or three ("99+"),
 // scaled with the frame so that it reads the same wherever the dock shrinks
 // the item to.
 
-// Frames smaller than this get no badge: its digits could not be read.
-const uint32_t kMinBadgeFrame = 16;
+// Frames smaller than this get no badge: its digits could not be read, and
+// the "+" of "99+" would be lost.
+const uint32_t kMinBadgeFrame = 32;
 // Nor do frames larger than this, which no dock shows.
 const uint32_t kMaxBadgeFrame = 4096;
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/built_in_clients.h"
 #include "log/debug_log.h"
 #include "text/bounded_text.h"
 
@@ -108,6 +109,22 @@ static int32_t ReadPin(const char* text, unsigned char digest[kSha256Size]) {
     return kPinSet;
 }
 
+// The client IDs a build carries for the account's provider (either, while
+// its Address decides), and whether the account uses them; never a secret.
+static void DumpBuiltInClients(const DockletInstance* instance, const OAuthSettings& oauth) {
+    const struct {
+        int32_t provider;
+        const char* name;
+    } providers[] = {{kProviderMicrosoft, "microsoft"}, {kProviderGoogle, "google"}};
+    for (const auto& provider : providers) {
+        const BuiltInClient client = BuiltInClientOf(provider.provider);
+        if (client.id[0] == '\0' || (oauth.provider != kProviderFromAddress && oauth.provider != provider.provider))
+            continue;
+        WriteDebugLog(instance, "  OAuthClientId of this build for %s:%s%s", provider.name, client.id,
+                      oauth.clientId[0] != '\0' ? " (not used: the INI's wins)" : "");
+    }
+}
+
 static void DumpAccount(const DockletInstance* instance, int index, const MailAccount* account) {
     WriteDebugLog(instance, "Account %d :", index);
     WriteDebugLog(instance, "  Type:%d (%s)", account->type, account->typeText);
@@ -147,6 +164,8 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         if (key[1][0] != '\0')
             WriteDebugLog(instance, "  %s:%s", key[0], key[1]);
     }
+    if (account->auth == kAuthOAuth2)
+        DumpBuiltInClients(instance, oauth);
     if (account->folder[0] != '\0')
         WriteDebugLog(instance, "  Folder:%s", account->folder);
     if (account->countNewText[0] != '\0')

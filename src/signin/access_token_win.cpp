@@ -77,8 +77,8 @@ TokenOutcome Refresh(const DockletInstance* instance, int32_t index, const MailA
     if (!body)
         return kTokenFailed;
     TokenRequestFields fields = {};
-    fields.clientId = account->oauth.clientId;
-    fields.clientSecret = account->oauth.clientSecret;
+    fields.clientId = endpoints.clientId;
+    fields.clientSecret = endpoints.clientSecret;
     fields.refreshToken = refreshToken;
     fields.scope = "";
     HttpResult result = {};
@@ -161,7 +161,7 @@ TokenOutcome AcquireAccessToken(const DockletInstance* instance, int32_t index, 
     if (TakeAccessToken(board, index, token, size))
         return kTokenReady;
 
-    const TokenBinding binding = {account->address, account->login, account->oauth.clientId,
+    const TokenBinding binding = {account->address, account->login, endpoints.clientId,
                                   endpoints.authorizeUrl, endpoints.tokenUrl};
     SecretText refreshToken;
     if (!refreshToken.text)

@@ -1,5 +1,6 @@
 #include "signin/oauth_provider.h"
 
+#include "config/built_in_clients.h"
 #include "text/bounded_text.h"
 
 namespace {
@@ -65,8 +66,9 @@ bool ResolveOAuthEndpoints(const MailAccount* account, OAuthEndpoints* out, char
     const OAuthSettings& oauth = account->oauth;
     *out = OAuthEndpoints{};
     why[0] = '\0';
-    if (oauth.clientId[0] == '\0') {
-        CopyText(why, size, "no OAuthClientId: the sign-in needs the application's client ID");
+    const char* const noClient = "no OAuthClientId: the sign-in needs the application's client ID";
+    if (oauth.clientId[0] == '\0' && !CarriesBuiltInClients()) {
+        CopyText(why, size, noClient);
         return false;
     }
     int32_t provider = oauth.provider;
@@ -101,6 +103,14 @@ bool ResolveOAuthEndpoints(const MailAccount* account, OAuthEndpoints* out, char
     default:
         FormatText(why, size, "unknown OAuthProvider \"%s\": microsoft, google or custom",
                    oauth.providerText);
+        return false;
+    }
+    // The INI's client wins, with its own secret or none.
+    const BuiltInClient builtIn = BuiltInClientOf(provider);
+    out->clientId = oauth.clientId[0] != '\0' ? oauth.clientId : builtIn.id;
+    out->clientSecret = oauth.clientId[0] != '\0' ? oauth.clientSecret : builtIn.secret;
+    if (out->clientId[0] == '\0') {
+        CopyText(why, size, noClient);
         return false;
     }
     if (oauth.authorizeUrl[0])

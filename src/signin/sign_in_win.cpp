@@ -62,8 +62,8 @@ void Log(const DockletInstance* instance, int32_t index, const char* format, ...
 bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn) {
     const MailAccount* account = &instance->accounts[index];
     TokenRequestFields fields = {};
-    fields.clientId = account->oauth.clientId;
-    fields.clientSecret = account->oauth.clientSecret;
+    fields.clientId = signIn->endpoints.clientId;
+    fields.clientSecret = signIn->endpoints.clientSecret;
     fields.redirectUri = signIn->redirectUri;
     fields.code = signIn->redirect.code;
     fields.verifier = signIn->pkce.verifier;
@@ -95,7 +95,7 @@ bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn
         Log(instance, index, "the provider gave no refresh token: the next sign-in comes when this one expires");
         return true;
     }
-    const TokenBinding binding = {account->address, account->login, account->oauth.clientId,
+    const TokenBinding binding = {account->address, account->login, signIn->endpoints.clientId,
                                   signIn->endpoints.authorizeUrl, signIn->endpoints.tokenUrl};
     char why[300];
     if (!SaveRefreshToken(instance, index, &binding, reply.refreshToken, why, sizeof why))
@@ -155,7 +155,7 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         return false;
     }
     if (!FormRedirectUri(&signIn->endpoints, LoopbackPort(listener), signIn->redirectUri, sizeof signIn->redirectUri) ||
-        !FormAuthorizationUrl(&signIn->endpoints, account->oauth.clientId, signIn->redirectUri, signIn->pkce.state,
+        !FormAuthorizationUrl(&signIn->endpoints, signIn->endpoints.clientId, signIn->redirectUri, signIn->pkce.state,
                               signIn->pkce.challenge, account->login, signIn->url, sizeof signIn->url)) {
         Log(instance, index, "the sign-in page's address is longer than %u characters",
             static_cast<unsigned>(sizeof signIn->url - 1));

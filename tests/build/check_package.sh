@@ -3,10 +3,12 @@
 # user guide's page, each entry byte for byte the file it was made from, the
 # docklet folder's shipped files as they are in package/, the page made from
 # the guide as it stands, and the text files as Notepad shows them: CRLF line
-# ends and ASCII only; and that the guide's page shows its tables as tables
-# and names every line the sign-in code writes to Debug.log.
+# ends and ASCII only; that the guide's page shows its tables as tables and
+# names every line the sign-in code writes to Debug.log; and that the DLL goes
+# without debug information or symbols, naming the file beside the build that
+# keeps them.
 set -euo pipefail
-zip=$1 dist=$2 sources=$3 readme=$4 page=$5 guide=$6
+zip=$1 dist=$2 sources=$3 readme=$4 page=$5 guide=$6 objdump=$7 symbols=$8
 
 # entry in the zip | the file it must equal | the file that one comes from | kind
 table="TidewellDocklet/TidewellDocklet.dll|$dist/TidewellDocklet.dll||binary
@@ -46,6 +48,13 @@ while IFS='|' read -r entry built source kind; do
     fail "$entry has a character outside printable ASCII: $(LC_ALL=C grep -n -m1 $'[^\t\r -~]' "$file")"
   fi
 done <<<"$table"
+dll=$unpacked/TidewellDocklet/TidewellDocklet.dll
+sections=$("$objdump" -h "$dll" | awk '$1 ~ /^[0-9]+$/ {print $2}')
+debug=$(grep '^\.debug' <<<"$sections" | tr '\n' ' ' || true)
+[ -z "$debug" ] || fail "the DLL carries debug sections: $debug"
+! "$objdump" -t "$dll" | grep -q '^\[' || fail "the DLL carries its symbol table"
+grep -q '^\.gnu_debuglink$' <<<"$sections" && grep -aqF "$(basename "$symbols")" "$dll" && [ -s "$symbols" ] ||
+  fail "the DLL's debug link does not name $symbols, or that file is missing"
 fresh=$(mktemp)
 /usr/bin/python3 "$sources/guide_html.py" "$guide" "$fresh" "$(basename "$zip" .zip | sed 's/^TidewellDocklet-//')"
 cmp -s "$fresh" "$page" || fail "$page is stale: it differs from a page made from $guide now"

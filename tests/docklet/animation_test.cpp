@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -398,6 +399,116 @@ TEST(Animation, TheBadgeShowsEachTotalAndOnlyARiseSounds) {
     for (uint32_t colour : {newMail[0], newMail[1], newMail[3]})
         EXPECT_EQ(4u, byColour[colour].size()) << "totals 2, 3, 1 and 4 apart, colour " << std::hex << colour;
     ExpectNoLateCalls(run);
+}
+
+namespace {
+
+// The red of the badge and of the shipped strip's own mark, their smoothed
+// edges left out.
+bool IsMarkRed(uint32_t argb) {
+    return (argb >> 16 & 0xFF) >= 170 && (argb >> 8 & 0xFF) <= 120 && (argb & 0xFF) <= 100;
+}
+
+// How many red marks apart (8-connected, specks under 6 pixels left out) the
+// top `side` rows of a saved picture hold.
+int RedMarks(const std::vector<uint32_t>& pixels, int width, int side) {
+    std::vector<bool> seen(pixels.size());
+    int marks = 0;
+    for (int start = 0; start < width * side; ++start) {
+        if (seen[start] || !IsMarkRed(pixels[start]))
+            continue;
+        std::vector<int> open = {start};
+        seen[start] = true;
+        int size = 0;
+        while (!open.empty()) {
+            int at = open.back();
+            open.pop_back();
+            ++size;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    int x = at % width + dx, y = at / width + dy;
+                    int next = y * width + x;
+                    if (x < 0 || x >= width || y < 0 || y >= side || seen[next] || !IsMarkRed(pixels[next]))
+                        continue;
+                    seen[next] = true;
+                    open.push_back(next);
+                }
+            }
+        }
+        marks += size >= 6;
+    }
+    return marks;
+}
+
+}  // namespace
+
+// The shipped new-mail strip has a red mark of its own in the corner the
+// badge takes: with a badge the count covers it, through the envelope's hop,
+// where the mark grows.
+TEST(Animation, TheShippedNewMailPictureShowsOneRedMark) {
+    for (const char* badge : {"0", "1"}) {
+        SCOPED_TRACE(std::string("Badge=") + badge);
+        ScriptedServer server(FindsMail(0));
+        DockletFolder folder(std::string("OneMark") + badge,
+                             ImapSettings(server.Port(), 180, std::string("Badge=") + badge + "\r\n"));
+        for (const char* strip : {"NoMail.png", "NewMail.png"})
+            std::filesystem::copy_file(ShippedFilePath(strip), folder.Path() + strip);
+        std::vector<std::string> steps = {"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new",
+                                          "10000"};
+        const int kSaves = 20;
+        for (int i = 0; i < kSaves; ++i)
+            steps.insert(steps.end(), {"save", "1", folder.Path() + std::to_string(i) + ".png", "wait", "50"});
+        steps.insert(steps.end(), {"destroy", "1"});
+        HostRun run = RunHost(steps);
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        int newMailPictures = 0;
+        int shown = -1;
+        for (int i = 0, save = run.Find("save", "1"); save >= 0; ++i, save = run.Find("save", "1", "", save + 1)) {
+            for (int line = run.Find("DockletSetImage", "1", "", shown + 1); line >= 0 && line < save;
+                 line = run.Find("DockletSetImage", "1", "", line + 1))
+                shown = line;
+            // The count may come before the animation's first frame, or with a no-mail frame chosen just before it.
+            if (shown < 0 || run.At(shown).details.find(" frame=NoMail.png#") != std::string::npos)
+                continue;
+            const std::string& frame = run.At(shown).details;
+            EXPECT_EQ(*badge == '0', frame.find(" frame=NewMail.png#") != std::string::npos) << frame;
+            unsigned width = 0, height = 0;
+            std::vector<uint32_t> pixels = ReadPngPixels(folder.Path() + std::to_string(i) + ".png", &width, &height);
+            ASSERT_FALSE(pixels.empty()) << run.At(save).details;
+            EXPECT_EQ(1, RedMarks(pixels, static_cast<int>(width), 128)) << "picture " << i << ", " << frame;
+            ++newMailPictures;
+        }
+        EXPECT_GE(newMailPictures, kSaves - 3) << run.Text();
+        ExpectNoLateCalls(run);
+    }
+}
+
+// Below 32 pixels the digits of a count cannot be read: frames that small
+// keep the strip's picture.
+TEST(Animation, FramesUnder32PixelsGetNoBadge) {
+    const struct {
+        int side;
+        bool badged;
+    } cases[] = {{24, false}, {31, false}, {32, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.side) + " px");
+        ScriptedServer server(FindsMail(0));
+        DockletFolder folder("Smallest" + std::to_string(c.side), ImapSettings(server.Port(), 180, "Badge=1\r\n"));
+        ASSERT_TRUE(WriteStripPng(folder.Path() + "NoMail.png", c.side, kNoMailColours));
+        ASSERT_TRUE(WriteStripPng(folder.Path() + "NewMail.png", c.side, kNewMailColours));
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "10000",
+                               "wait", "400", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        int newMailFrames = 0;
+        for (const Shown& frame : ShownOn(run, "1")) {
+            if (IndexIn(kNewMailColours, frame.colour) < 0)
+                continue;
+            const std::string& details = run.At(frame.line).details;
+            EXPECT_EQ(!c.badged, details.find(" frame=NewMail.png#") != std::string::npos) << details;
+            ++newMailFrames;
+        }
+        EXPECT_GE(newMailFrames, 3) << run.Text();
+    }
 }
 
 TEST(Animation, DestroyDuringThePauseIsPromptAndFinal) {

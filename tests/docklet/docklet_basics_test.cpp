@@ -23,8 +23,12 @@ void ExpectNoLateCalls(const HostRun& run) {
 
 }  // namespace
 
-TEST(WholeDocklet, CreateClickDestroyTalksToTheHostOnItsThread) {
-    DockletFolder folder("Tidewell", Settings(0, "cmd.exe /c exit 7"));
+// The DLL as linked, and as shipped: stripped of its debug information.
+class WholeDockletBuilds : public testing::TestWithParam<bool> {};
+
+TEST_P(WholeDockletBuilds, CreateClickDestroyTalksToTheHostOnItsThread) {
+    DockletFolder folder("Tidewell", Settings(0, "cmd.exe /c exit 7"),
+                         GetParam() ? ShippedFilePath("TidewellDocklet.dll") : DockletDllPath());
     HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "click", "1",
                            "destroy", "1"});
     ASSERT_EQ(0, run.exitCode) << run.Text();
@@ -53,6 +57,11 @@ TEST(WholeDocklet, CreateClickDestroyTalksToTheHostOnItsThread) {
     EXPECT_GE(run.Find("return", "1", "OnDestroy", launch), 0) << run.Text();
     ExpectNoLateCalls(run);
 }
+
+INSTANTIATE_TEST_SUITE_P(AsLinkedAndShipped, WholeDockletBuilds, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Shipped" : "AsLinked");
+                         });
 
 TEST(WholeDocklet, ItemsFromTwoFoldersLiveApart) {
     DockletFolder first("First", Settings(1, "cmd.exe /c exit 1"));

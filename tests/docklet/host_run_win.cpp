@@ -62,6 +62,8 @@ HANDLE InheritableFile(const std::string& path) {
 
 std::string HostExePath() { return WindowsPath(TIDEWELL_HOST_EXE); }
 std::string DockletDllPath() { return WindowsPath(TIDEWELL_DOCKLET_DLL); }
+std::string BuildFilePath(const std::string& linuxPath) { return WindowsPath(linuxPath); }
+std::string ShippedFilePath(const std::string& name) { return WindowsPath(TIDEWELL_SHIPPED_FOLDER "/" + name); }
 std::string ProbeDllPath() { return WindowsPath(TIDEWELL_PROBE_DLL); }
 
 std::string TestWorkFolder() {

@@ -9,7 +9,13 @@
 
 // The built programs, as Windows paths.
 std::string HostExePath();
-std::string DockletDllPath();
+std::string DockletDllPath();      // as linked, with its debug information
+// A file of the build tree given by its Linux path, as Windows programs see it.
+std::string BuildFilePath(const std::string& linuxPath);
+
+// A file of the docklet folder as the build assembles it for the zip: the
+// DLL stripped of its debug information, the shipped pictures and INI.
+std::string ShippedFilePath(const std::string& name);
 std::string ProbeDllPath();
 
 // This test's own folder (ends with a backslash), emptied at its first use in

@@ -763,6 +763,48 @@ TEST_F(DovecotOAuth, NewItemsRefreshFromTheKeptSignIn) {
     dovecot::Empty("refresher");
 }
 
+// A build that carries client IDs signs in with its own where the account
+// names none, its secret with it; the INI's OAuthClientId wins. Debug.log
+// names the build's client ID, never its secret.
+TEST_F(DovecotOAuth, ABuildsOwnClientSignsInWhereTheIniNamesNone) {
+    const std::string microsoft = TIDEWELL_SAMPLE_MICROSOFT_CLIENT_ID, google = TIDEWELL_SAMPLE_GOOGLE_CLIENT_ID;
+    const std::string secret = TIDEWELL_SAMPLE_GOOGLE_CLIENT_SECRET;
+    const struct {
+        const char* provider;
+        std::string iniClient;  // OAuthClientId, or none
+        std::string sentClient;
+        std::string sentSecret;  // the stand-in refuses the code without it, when set
+        std::string dumped;
+    } kCases[] = {
+        {"google", "", google, secret, "  OAuthClientId of this build for google:" + google + "\r\n"},
+        {"microsoft", "", microsoft, "", "  OAuthClientId of this build for microsoft:" + microsoft + "\r\n"},
+        {"google", dovecot::kOAuthClientId, dovecot::kOAuthClientId, "",
+         "  OAuthClientId of this build for google:" + google + " (not used: the INI's wins)\r\n"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.provider) + " " + c.iniClient);
+        const std::string user = std::string("builtin") + c.provider + (c.iniClient.empty() ? "" : "ini");
+        dovecot::ScriptOAuth("reset=1&client_id=" + c.sentClient + "&client_secret=" + c.sentSecret);
+        dovecot::OAuthSignsIn(user);
+        dovecot::Deliver(user, 2);
+        std::string account = OAuthAccount("IMAP", user);
+        account = std::regex_replace(account, std::regex("OAuthProvider=custom"), std::string("OAuthProvider=") + c.provider);
+        account = std::regex_replace(account, std::regex("OAuthClientId=[^\r]*\r\n"),
+                                     c.iniClient.empty() ? "" : "OAuthClientId=" + c.iniClient + "\r\n");
+        DockletFolder folder("BuiltIn" + user, Settings("TimeoutSecond=3\r\n" + account, 1),
+                             BuildFilePath(TIDEWELL_BUILT_IN_CLIENTS_DLL));
+        HostRun run = SignIn(folder, "2 new");
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find(c.dumped)) << log;
+        EXPECT_NE(std::string::npos, log.find("&client_id=" + c.sentClient + "&")) << log;
+        EXPECT_EQ(std::string::npos, log.find(secret)) << log;
+        EXPECT_EQ(std::string::npos, (run.output + run.errors).find(secret));
+        EXPECT_EQ(1, dovecot::OAuthCounter("grant_authorization_code"));
+        dovecot::Empty(user);
+    }
+}
+
 // A token that expires is refreshed before the next check, in the same item.
 TEST_F(DovecotOAuth, AnExpiredTokenIsRefreshedInTheSameItem) {
     dovecot::OAuthSignsIn("expiry");

@@ -5,9 +5,14 @@ function(add_mail_docklet_tests target)
   target_compile_definitions(${target} PRIVATE
     TIDEWELL_HOST_EXE="$<TARGET_FILE:tidewell-host>"
     TIDEWELL_DOCKLET_DLL="$<TARGET_FILE:TidewellDocklet>"
+    TIDEWELL_SHIPPED_FOLDER="${TIDEWELL_DIST_DIR}"
+    TIDEWELL_BUILT_IN_CLIENTS_DLL="$<TARGET_FILE:built_in_clients_docklet>"
+    TIDEWELL_SAMPLE_MICROSOFT_CLIENT_ID="${TIDEWELL_SAMPLE_MICROSOFT_CLIENT_ID}"
+    TIDEWELL_SAMPLE_GOOGLE_CLIENT_ID="${TIDEWELL_SAMPLE_GOOGLE_CLIENT_ID}"
+    TIDEWELL_SAMPLE_GOOGLE_CLIENT_SECRET="${TIDEWELL_SAMPLE_GOOGLE_CLIENT_SECRET}"
     TIDEWELL_PROBE_DLL="$<TARGET_FILE:probe_docklet>"
     TIDEWELL_TEST_WORK_DIR="${CMAKE_CURRENT_BINARY_DIR}/work")
-  add_dependencies(${target} tidewell-host TidewellDocklet probe_docklet)
+  add_dependencies(${target} tidewell-host TidewellDocklet probe_docklet built_in_clients_docklet)
   target_link_libraries(${target} PRIVATE host_portable scripted_server dovecot_support tls_scenes gdiplus
                         GTest::gtest_main)
   target_compile_options(${target} PRIVATE ${TIDEWELL_WARNINGS})

@@ -103,3 +103,25 @@ PngFacts ReadPng(const std::string& path, int probeX, int probeY) {
     GdipDisposeImage(bitmap);
     return facts;
 }
+
+std::vector<uint32_t> ReadPngPixels(const std::string& path, unsigned* width, unsigned* height) {
+    GdiplusSession session;
+    std::vector<uint32_t> pixels;
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(Wide(path).c_str(), &bitmap) != Ok)
+        return pixels;
+    BitmapData locked = {};
+    if (GdipGetImageWidth(bitmap, width) == Ok && GdipGetImageHeight(bitmap, height) == Ok) {
+        GpRect all(0, 0, static_cast<INT>(*width), static_cast<INT>(*height));
+        if (GdipBitmapLockBits(bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &locked) == Ok) {
+            for (unsigned row = 0; row < *height; ++row) {
+                const uint32_t* line = reinterpret_cast<const uint32_t*>(
+                    static_cast<const uint8_t*>(locked.Scan0) + static_cast<size_t>(row) * locked.Stride);
+                pixels.insert(pixels.end(), line, line + *width);
+            }
+            GdipBitmapUnlockBits(bitmap, &locked);
+        }
+    }
+    GdipDisposeImage(bitmap);
+    return pixels;
+}

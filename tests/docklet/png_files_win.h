@@ -20,3 +20,6 @@ struct PngFacts {
 };
 
 PngFacts ReadPng(const std::string& path, int probeX, int probeY);
+
+// Every pixel as AARRGGBB, row by row; empty when the file cannot be read.
+std::vector<uint32_t> ReadPngPixels(const std::string& path, unsigned* width, unsigned* height);

@@ -5,6 +5,8 @@
 #include "animation/frame_geometry.h"
 #include "animation/frame_pixels.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -137,9 +139,11 @@ TEST(FrameCycle, ASharedFrameIsReleasedWithItsFirstEntryOnly) {
 
 }  // namespace
 
-// The badge sits in the bottom right corner, scaled with the frame, and is
+// The badge sits in the top right corner, scaled with the frame, and is
 // never cut by the frame's edge nor reaches outside the area put back before
-// each new count.
+// each new count. At 128 pixels its right end covers the shipped new-mail
+// strip's own mark, as large as it grows (a disc of radius 18.2 around
+// (108, 20), its faintest edge left out), so that a frame shows one mark.
 TEST(BadgeGeometry, CornerShapesTextsAndTheirArea) {
     struct Case {
         uint32_t frame;
@@ -147,18 +151,19 @@ TEST(BadgeGeometry, CornerShapesTextsAndTheirArea) {
         const char* text;  // nullptr: no badge
         BadgeBox shape;
     } const cases[] = {
-        {128, 1, "1", {78, 78, 48, 48}},        // a disc
-        {128, 42, "42", {59, 78, 67, 48}},      // a pill
-        {128, 99, "99", {59, 78, 67, 48}},
-        {128, 100, "99+", {40, 78, 86, 48}},
-        {128, INT32_MAX, "99+", {40, 78, 86, 48}},
-        {48, 7, "7", {30, 30, 18, 18}},
-        {64, 100, "99+", {20, 39, 43, 24}},
-        {16, 5, "5", {10, 10, 6, 6}},
-        {4096, 3, "3", {2496, 2496, 1536, 1536}},
+        {128, 1, "1", {84, 0, 44, 44}},        // a disc
+        {128, 42, "42", {67, 0, 61, 44}},      // a pill
+        {128, 99, "99", {67, 0, 61, 44}},
+        {128, 100, "99+", {49, 0, 79, 44}},
+        {128, INT32_MAX, "99+", {49, 0, 79, 44}},
+        {48, 7, "7", {31, 0, 17, 17}},
+        {64, 100, "99+", {25, 0, 39, 22}},
+        {32, 5, "5", {21, 0, 11, 11}},
+        {4096, 3, "3", {2688, 0, 1408, 1408}},
         {128, 0, nullptr, {}},
         {128, -3, nullptr, {}},
-        {15, 5, nullptr, {}},
+        {31, 5, nullptr, {}},
+        {24, 5, nullptr, {}},
         {4097, 5, nullptr, {}},
         {0, 5, nullptr, {}},
     };
@@ -181,13 +186,19 @@ TEST(BadgeGeometry, CornerShapesTextsAndTheirArea) {
         EXPECT_LT(layout.rim * 4, layout.shape.height);
         EXPECT_LT(layout.textPixels, layout.shape.height);
         EXPECT_GE(layout.shape.x - 1, area.x);
-        EXPECT_GE(layout.shape.y - 1, area.y);
+        EXPECT_EQ(0, area.y);
+        EXPECT_GE(area.height, std::min(size, layout.shape.y + layout.shape.height + 1));
         EXPECT_EQ(size, area.x + area.width);
-        EXPECT_EQ(size, area.y + area.height);
         EXPECT_LE(layout.shape.x + layout.shape.width, size);
         EXPECT_LE(layout.shape.y + layout.shape.height, size);
+        if (c.frame == 128) {
+            const double radius = layout.shape.height / 2.0;
+            const double endX = layout.shape.x + layout.shape.width - radius;
+            const double endY = layout.shape.y + radius;
+            EXPECT_LE(std::hypot(endX - 108, endY - 20) + 18.2, radius - 0.5);
+        }
     }
-    BadgeBox none = BadgeAreaOf(15);
+    BadgeBox none = BadgeAreaOf(31);
     EXPECT_EQ(0, none.width);
     EXPECT_EQ(0, none.height);
 }
