@@ -8,8 +8,11 @@ const char* const kMicrosoftHosts[] = {"outlook.office365.com", "imap-mail.outlo
                                        "pop-mail.outlook.com", "outlook.live.com"};
 const char* const kGoogleHosts[] = {"imap.gmail.com", "pop.gmail.com"};
 
+// The mail scopes and, for the ID token that says who signed in, openid and
+// email; Microsoft gives its sign-in name (preferred_username) for profile only.
 const char kMicrosoftScope[] = "https://outlook.office.com/IMAP.AccessAsUser.All "
-                               "https://outlook.office.com/POP.AccessAsUser.All offline_access";
+                               "https://outlook.office.com/POP.AccessAsUser.All offline_access openid profile email";
+const char kGoogleScope[] = "https://mail.google.com/ openid email";
 
 template <size_t N> bool IsOneOf(const char* host, const char* const (&hosts)[N]) {
     for (const char* known : hosts) {
@@ -53,7 +56,7 @@ void SetGoogle(OAuthEndpoints* out) {
     CopyText(out->authorizeUrl, sizeof out->authorizeUrl,
              "https://accounts.google.com/o/oauth2/v2/auth");
     CopyText(out->tokenUrl, sizeof out->tokenUrl, "https://oauth2.googleapis.com/token");
-    CopyText(out->scope, sizeof out->scope, "https://mail.google.com/");
+    CopyText(out->scope, sizeof out->scope, kGoogleScope);
     CopyText(out->redirectHost, sizeof out->redirectHost, "127.0.0.1");
     CopyText(out->providerName, sizeof out->providerName, "google");
 }

@@ -359,7 +359,7 @@ TEST(AuthorizationRequest, TheUrlAndBodiesAsSentAndAsShown) {
     EXPECT_STREQ("https://login.microsoftonline.com/common/oauth2/v2.0/authorize?response_type=code"
                  "&client_id=client-1&redirect_uri=http%3A%2F%2Flocalhost%3A49152%2F"
                  "&scope=https%3A%2F%2Foutlook.office.com%2FIMAP.AccessAsUser.All%20"
-                 "https%3A%2F%2Foutlook.office.com%2FPOP.AccessAsUser.All%20offline_access"
+                 "https%3A%2F%2Foutlook.office.com%2FPOP.AccessAsUser.All%20offline_access%20openid%20profile%20email"
                  "&state=st~ate&code_challenge=E9Mel-_&code_challenge_method=S256&login_hint=ann%"
                  "2Bx%40example.org",
                  url);
