@@ -1,26 +1,15 @@
 #include "signin/oauth_provider.h"
 
+#include "signin/provider_hosts.h"
 #include "text/bounded_text.h"
 
 namespace {
-
-const char* const kMicrosoftHosts[] = {"outlook.office365.com", "imap-mail.outlook.com",
-                                       "pop-mail.outlook.com", "outlook.live.com"};
-const char* const kGoogleHosts[] = {"imap.gmail.com", "pop.gmail.com"};
 
 // The mail scopes and, for the ID token that says who signed in, openid and
 // email; Microsoft gives its sign-in name (preferred_username) for profile only.
 const char kMicrosoftScope[] = "https://outlook.office.com/IMAP.AccessAsUser.All "
                                "https://outlook.office.com/POP.AccessAsUser.All offline_access openid profile email";
 const char kGoogleScope[] = "https://mail.google.com/ openid email";
-
-template <size_t N> bool IsOneOf(const char* host, const char* const (&hosts)[N]) {
-    for (const char* known : hosts) {
-        if (EqualsIgnoringCase(host, known))
-            return true;
-    }
-    return false;
-}
 
 // The tenant becomes a path segment of both URLs: nothing may end it or start
 // a query there.
@@ -74,9 +63,7 @@ bool ResolveOAuthEndpoints(const MailAccount* account, OAuthEndpoints* out, char
     }
     int32_t provider = oauth.provider;
     if (provider == kProviderFromAddress) {
-        provider = IsOneOf(account->address, kMicrosoftHosts) ? kProviderMicrosoft
-                   : IsOneOf(account->address, kGoogleHosts)  ? kProviderGoogle
-                                                              : kProviderUnknown;
+        provider = ProviderOfHost(account->address);
         if (provider == kProviderUnknown) {
             FormatText(why, size,
                        "the OAuth provider cannot be told from Address \"%s\": set OAuthProvider",

@@ -12,6 +12,7 @@
 #include "signin/authorization_request.h"
 #include "signin/browser_launch_win.h"
 #include "signin/oauth_provider.h"
+#include "signin/provider_hosts.h"
 #include "signin/random_and_hash_win.h"
 #include "signin/redirect_request.h"
 #include "signin/sign_in_board_win.h"
@@ -42,6 +43,7 @@ struct SignIn {
     char shown[kTokenRequestShownSize];
     char page[8192];
     char why[kSignedInNameSize * 2 + 140];
+    char note[400];  // why the provider may not go with the account, for the page; or empty
 };
 
 enum Exchange {
@@ -151,7 +153,7 @@ bool WaitForRedirect(DockletInstance* instance, int32_t index, LoopbackListener*
         if (redirect.kind == kRedirectCode || redirect.kind == kRedirectRefused)
             return true;
         const char* why = redirect.kind == kRedirectWrongState ? "its state is not this sign-in's" : redirect.why;
-        FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, why);
+        FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, why, "");
         AnswerBrowser(listener, signIn->page);
         Log(instance, index, "a request to the listener refused: %s", why);
     }
@@ -163,6 +165,8 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         Log(instance, index, "%s", signIn->why);
         return false;
     }
+    if (!WhyProviderMisfits(account, signIn->note, sizeof signIn->note))
+        signIn->note[0] = '\0';
     unsigned long error = 0;
     if (!NewPkce(&signIn->pkce, &error)) {
         Log(instance, index, "no random numbers for the sign-in (Windows error %lu)", error);
@@ -196,24 +200,24 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
             FormatText(signIn->why, sizeof signIn->why, "%s%s%s", redirect.error,
                        redirect.errorDescription[0] ? ": " : "", redirect.errorDescription);
             Log(instance, index, "refused by the provider (%s)", signIn->why);
-            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageRefused, signIn->why);
+            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageRefused, signIn->why, signIn->note);
         } else {
             Log(instance, index, "code received; asking the token endpoint");
             switch (ExchangeCode(instance, index, signIn)) {
             case kExchangeSignedIn:
                 signedIn = true;
                 Log(instance, index, "signed in");
-                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageSignedIn, "");
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageSignedIn, "", signIn->note);
                 break;
             case kExchangeElsewhere:
                 // The check that follows fails the account with the same words.
                 signedIn = true;
                 Log(instance, index, "Error: %s", signIn->why);
-                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why);
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why, signIn->note);
                 break;
             case kExchangeFailed:
                 Log(instance, index, "no token: %s", signIn->why);
-                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why);
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why, signIn->note);
                 break;
             }
         }
@@ -233,4 +237,14 @@ bool SignInAccount(DockletInstance* instance, int32_t index) {
     SecureZeroMemory(signIn, sizeof(SignIn));
     free(signIn);
     return signedIn;
+}
+
+void NoteProviderMisfits(const DockletInstance* instance) {
+    if (!instance->debug)
+        return;
+    for (int32_t i = 0; i < instance->accountCount; ++i) {
+        char why[400];
+        if (instance->accounts[i].auth == kAuthOAuth2 && WhyProviderMisfits(&instance->accounts[i], why, sizeof why))
+            WriteDebugLog(instance, "Account %d: %s", i, why);
+    }
 }

@@ -13,3 +13,6 @@
 // Writes each step to the debug log, never a secret.
 bool SignInAccount(DockletInstance* instance, int32_t index);
 
+// Writes a line to the debug log at start-up for each OAuth2 account whose
+// provider does not seem to go with its Address or Login. Host's thread, OnCreate.
+void NoteProviderMisfits(const DockletInstance* instance);

@@ -628,11 +628,12 @@ class DovecotOAuth : public DovecotTls {
     void SetUp() override { dovecot::ScriptOAuth("reset=1"); }
 
     static std::string OAuthAccount(const char* type, const std::string& user,
-                                    const std::string& scope = "mail offline_access") {
+                                    const std::string& scope = "mail offline_access",
+                                    const std::string& provider = "custom") {
         const dovecot::Ports ports = dovecot::ReadPorts();
         return std::string("[account0]\r\nType=") + type + "\r\nSecurity=tls\r\nAddress=127.0.0.1\r\nPort=" +
                std::to_string(std::string(type) == "IMAP" ? ports.imaps : ports.pop3s) + "\r\nLogin=" + user +
-               "\r\n" + CaFileLine() + "Auth=oauth2\r\nOAuthProvider=custom\r\nOAuthClientId=" +
+               "\r\n" + CaFileLine() + "Auth=oauth2\r\nOAuthProvider=" + provider + "\r\nOAuthClientId=" +
                dovecot::kOAuthClientId + "\r\nOAuthAuthorizeUrl=" + dovecot::OAuthAuthorizeUrl() +
                "\r\nOAuthTokenUrl=" + dovecot::OAuthTokenUrl() + "\r\nOAuthScope=" + scope + "\r\n" +
                "OAuthBrowser=\"" + dovecot::StandinBrowserPath() + "\" %s\r\n";
@@ -795,6 +796,28 @@ TEST_F(DovecotOAuth, ATokenRefusedAfterASignInFailsWithItsUser) {
     EXPECT_EQ(1, dovecot::OAuthCounter("grant_refresh_token"));
     EXPECT_EQ(1u, Count(log, "Error: sign-in needed: click the item")) << log;
     ExpectNoSignInAskedAfterTheClick(run);
+}
+
+// A provider that does not go with Login's domain is named at start-up and on
+// the sign-in page; the sign-in itself goes on, as a setup of one's own may
+// mean it.
+TEST_F(DovecotOAuth, AProviderThatDoesNotGoWithLoginIsNamed) {
+    dovecot::OAuthSignsIn("misfit");
+    DockletFolder folder("Misfit", Settings(OAuthAccount("IMAP", "ann@outlook.com", "mail offline_access",
+                                                         "google"), 1));
+    const size_t pagesFrom = ReadWholeFile(dovecot::StandinBrowserLogPath()).size();
+    HostRun run = SignIn(folder, "None");
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string reason = "the sign-in is Google's (OAuthProvider=google), but Login ann@outlook.com is a "
+                               "Microsoft address: a Microsoft mailbox takes Microsoft's tokens only; check "
+                               "OAuthProvider, Address and Login";
+    const std::string log = folder.Read("Debug.log");
+    const size_t line = log.find("Account 0: " + reason + "\r\n");
+    EXPECT_LT(line, log.find("TidewellThread")) << log;
+    EXPECT_NE(std::string::npos, log.find("Sign-in account 0: signed in\r\n")) << log;
+    EXPECT_NE(std::string::npos,
+              ReadWholeFile(dovecot::StandinBrowserLogPath())
+                  .find("<p>Note: " + std::regex_replace(reason, std::regex("'"), "&#39;") + "</p>", pagesFrom));
 }
 
 // A token that expires is refreshed before the next check, in the same item.

@@ -1,5 +1,6 @@
 // The portable parts of an OAuth2 sign-in: the token endpoint's JSON and the
-// ID token in it, the provider's endpoints, the texts sent, and the browser's redirect.
+// ID token in it, the provider's endpoints and whether they go with the
+// account, the texts sent, and the browser's redirect.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "signin/id_token.h"
 #include "signin/oauth_provider.h"
 #include "signin/pkce.h"
+#include "signin/provider_hosts.h"
 #include "signin/redirect_request.h"
 #include "signin/token_reply.h"
 #include "text/base64.h"
@@ -344,6 +346,74 @@ TEST(OAuthProvider, TheIniOverridesDefaultsAndNamesTheCustomOnes) {
     EXPECT_EQ(0, strncmp(why, "no OAuthClientId", 16)) << why;
 }
 
+TEST(ProviderHosts, NamesAreTheProvidersOwnWhole) {
+    const struct {
+        const char* host;     // also an address's domain, after "ann@"
+        int32_t asHost;
+        int32_t asDomain;
+    } cases[] = {
+        {"imap.gmail.com", kProviderGoogle, kProviderUnknown},
+        {"POP.GMAIL.COM.", kProviderGoogle, kProviderUnknown},
+        {"outlook.office365.com", kProviderMicrosoft, kProviderUnknown},
+        {"imap.gmail.com..", kProviderUnknown, kProviderUnknown},
+        {"imap.gmail.com.evil.example", kProviderUnknown, kProviderUnknown},
+        {"evil-imap.gmail.com", kProviderUnknown, kProviderUnknown},
+        {"gmail.com", kProviderUnknown, kProviderGoogle},
+        {"GoogleMail.com.", kProviderUnknown, kProviderGoogle},
+        {"hotmail.com", kProviderUnknown, kProviderMicrosoft},
+        {"msn.com", kProviderUnknown, kProviderMicrosoft},
+        {"gmail.com.evil.example", kProviderUnknown, kProviderUnknown},
+        {"mail.gmail.com", kProviderUnknown, kProviderUnknown},
+        {"", kProviderUnknown, kProviderUnknown},
+        {".", kProviderUnknown, kProviderUnknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(c.asHost, ProviderOfHost(c.host));
+        EXPECT_EQ(c.asDomain, ProviderOfAddress((std::string("ann@") + c.host).c_str()));
+    }
+    EXPECT_EQ(kProviderMicrosoft, ProviderOfAddress("a@gmail.com@outlook.com"));
+    EXPECT_EQ(kProviderUnknown, ProviderOfAddress("gmail.com"));
+}
+
+// A provider that cannot go with the server or the address is named; a
+// server or domain of nobody's, or a custom provider, is left alone.
+TEST(ProviderHosts, AMisfitOfProviderAndServerOrLoginSaysSo) {
+    const struct {
+        const char* address;
+        int32_t provider;
+        const char* login;
+        const char* why;  // "": nothing to say
+    } cases[] = {
+        {"imap.gmail.com", kProviderMicrosoft, "ann@gmail.com",
+         "OAuthProvider=microsoft does not go with Address imap.gmail.com, Google's mail server: it takes Google's "
+         "tokens only; set OAuthProvider=google, or leave it out"},
+        {"Outlook.Office365.com.", kProviderGoogle, "ann@contoso.com",
+         "OAuthProvider=google does not go with Address Outlook.Office365.com., Microsoft's mail server"},
+        {"mail.example.org", kProviderMicrosoft, "Ann@GMail.com",
+         "the sign-in is Microsoft's (OAuthProvider=microsoft), but Login Ann@GMail.com is a Google address: a "
+         "Google mailbox takes Google's tokens only; check OAuthProvider, Address and Login"},
+        {"imap.gmail.com", kProviderFromAddress, "ann@live.com",
+         "the sign-in is Google's (from Address imap.gmail.com), but Login ann@live.com is a Microsoft address"},
+        {"imap.gmail.com", kProviderGoogle, "ann@googlemail.com", ""},
+        {"outlook.office365.com", kProviderFromAddress, "ann@hotmail.com", ""},
+        {"mail.example.org", kProviderMicrosoft, "ann@contoso.com", ""},
+        {"imap.gmail.com.evil.example", kProviderMicrosoft, "ann@outlook.com", ""},
+        {"imap.gmail.com", kProviderCustom, "ann@outlook.com", ""},
+        {"imap.gmail.com", kProviderUnknown, "ann@outlook.com", ""},
+        {"mail.example.org", kProviderFromAddress, "ann@gmail.com", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.address) + " " + c.login);
+        MailAccount account = OAuthAccount(c.address, c.provider, "");
+        Set(account.login, c.login);
+        char why[400] = "untouched";
+        EXPECT_EQ(c.why[0] != '\0', WhyProviderMisfits(&account, why, sizeof why));
+        if (c.why[0] != '\0')
+            EXPECT_EQ(0, strncmp(why, c.why, strlen(c.why))) << why;
+    }
+}
+
 TEST(AuthorizationRequest, TheUrlAndBodiesAsSentAndAsShown) {
     MailAccount account = OAuthAccount("outlook.office365.com", kProviderFromAddress, "");
     OAuthEndpoints endpoints;
@@ -465,7 +535,7 @@ TEST(RedirectRequest, JudgesTheBrowsersRequest) {
 
 TEST(RedirectRequest, PagesAreWholeResponsesWithTheDetailEscaped) {
     char page[4096];
-    ASSERT_TRUE(FormatBrowserPage(page, sizeof page, kPageSignedIn, ""));
+    ASSERT_TRUE(FormatBrowserPage(page, sizeof page, kPageSignedIn, "", ""));
     const char* body = strstr(page, "\r\n\r\n") + 4;
     EXPECT_EQ(
         0, strncmp(page,
@@ -474,16 +544,21 @@ TEST(RedirectRequest, PagesAreWholeResponsesWithTheDetailEscaped) {
     EXPECT_EQ(strlen(body), strtoul(page + 73, nullptr, 10));
     EXPECT_NE(nullptr, strstr(page, "\r\nConnection: close\r\n\r\n"));
     EXPECT_NE(nullptr, strstr(body, "You are signed in. You can close this page."));
+    EXPECT_EQ(nullptr, strstr(body, "Note:"));
 
     ASSERT_TRUE(
-        FormatBrowserPage(page, sizeof page, kPageRefused, "access_denied: <script>\"x\" & 'y'\n"));
+        FormatBrowserPage(page, sizeof page, kPageRefused, "access_denied: <script>\"x\" & 'y'\n", ""));
     EXPECT_EQ(0, strncmp(page, "HTTP/1.1 400 Bad Request\r\n", 26));
     EXPECT_NE(nullptr,
               strstr(page, "access_denied: &lt;script&gt;&quot;x&quot; &amp; &#39;y&#39;?</p>"));
     ASSERT_TRUE(
-        FormatBrowserPage(page, sizeof page, kPageExchangeFailed, std::string(5000, '<').c_str()));
-    EXPECT_FALSE(FormatBrowserPage(page, 100, kPageNotThisSignIn, ""));
+        FormatBrowserPage(page, sizeof page, kPageExchangeFailed, std::string(5000, '<').c_str(), ""));
+    EXPECT_FALSE(FormatBrowserPage(page, 100, kPageNotThisSignIn, "", ""));
     EXPECT_STREQ("", page);
+
+    ASSERT_TRUE(FormatBrowserPage(page, sizeof page, kPageSignedIn, "", "OAuthProvider=x <y>"));
+    EXPECT_NE(nullptr, strstr(page, "You are signed in. You can close this page.</p>\n<p>Note: OAuthProvider=x "
+                                    "&lt;y&gt;</p>"));
 }
 
 } // namespace
