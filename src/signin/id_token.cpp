@@ -55,7 +55,8 @@ void ReadIdTokenNames(const char* jwt, size_t length, SignedInNames* out) {
     const char* firstDot = static_cast<const char*>(memchr(jwt, '.', length));
     const char* end = jwt + length;
     const char* secondDot =
-        firstDot ? static_cast<const char*>(memchr(firstDot + 1, '.', static_cast<size_t>(end - firstDot - 1)))
+        firstDot ? static_cast<const char*>(
+                       memchr(firstDot + 1, '.', static_cast<size_t>(end - firstDot - 1)))
                  : nullptr;
     if (!secondDot || memchr(secondDot + 1, '.', static_cast<size_t>(end - secondDot - 1)))
         return Fail(out, "is not header.payload.signature");
@@ -66,14 +67,15 @@ void ReadIdTokenNames(const char* jwt, size_t length, SignedInNames* out) {
     if (!bytes)
         return Fail(out, "cannot be read: no memory");
     const size_t decoded = DecodeBase64Url(segment, segmentLength, bytes, capacity);
-    JsonObject* payload = decoded > 0 ? static_cast<JsonObject*>(malloc(sizeof(JsonObject))) : nullptr;
+    JsonObject* payload =
+        decoded > 0 ? static_cast<JsonObject*>(malloc(sizeof(JsonObject))) : nullptr;
     char why[80];
     if (decoded == 0) {
         Fail(out, "has a payload that is no base64url");
     } else if (!payload) {
         Fail(out, "cannot be read: no memory");
-    } else if (!ReadJsonObject(reinterpret_cast<const char*>(bytes), decoded, kMaxJsonValues, payload, why,
-                               sizeof why)) {
+    } else if (!ReadJsonObject(reinterpret_cast<const char*>(bytes), decoded, kMaxJsonValues,
+                               payload, why, sizeof why)) {
         FormatText(out->why, sizeof out->why, "has a payload that %s", why);
     } else {
         ReadName(payload, "email", false, out->email, &out->emailWhole);
@@ -102,9 +104,11 @@ void FormSignedInElsewhere(const char* shown, const char* login, char* why, size
     char loginShown[kSignedInNameSize];
     CopyPrintable(loginShown, sizeof loginShown, login, strlen(login));
     if (login[0] == '\0')
-        FormatText(why, size, "signed in as %s, but Login is empty: set Login to the address you sign in with",
+        FormatText(why, size,
+                   "signed in as %s, but Login is empty: set Login to the address you sign in with",
                    shown);
     else
-        FormatText(why, size, "signed in as %s, but Login is %s: set Login to the address you sign in with",
+        FormatText(why, size,
+                   "signed in as %s, but Login is %s: set Login to the address you sign in with",
                    shown, loginShown);
 }

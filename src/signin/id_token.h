@@ -7,13 +7,16 @@
 
 const size_t kSignedInNameSize = 260;
 
+// Each name is printable ('?' for any other byte) and cut to fit; empty when
+// the token gave none. Only a name that came whole and in printable ASCII may
+// equal a Login.
 struct SignedInNames {
-    bool sent;                         // the reply carried an id_token
-    char email[kSignedInNameSize];     // the email claim, printable ('?' for any other byte), cut to fit; empty: none
-    char username[kSignedInNameSize];  // preferred_username when it holds an '@'; likewise
-    bool emailWhole;                   // email came whole, in printable ASCII: only then may it equal a Login
-    bool usernameWhole;
-    char why[160];                     // why an ID token that was sent names no one; empty otherwise
+    bool sent;                        // the reply carried an id_token
+    char email[kSignedInNameSize];    // the email claim
+    char username[kSignedInNameSize]; // preferred_username, when it holds an '@'
+    bool emailWhole;                  // email came whole, in printable ASCII
+    bool usernameWhole;               // likewise for username
+    char why[160];                    // why an ID token that was sent names no one; else empty
 };
 
 // Reads the names from the ID token jwt[length] (NULs possible), a JSON Web
@@ -25,9 +28,9 @@ struct SignedInNames {
 void ReadIdTokenNames(const char* jwt, size_t length, SignedInNames* out);
 
 enum SignedInJudgement {
-    kSignedInUnknown,  // the token named no address
-    kSignedInAsLogin,  // login is one of the names
-    kSignedInAsOther,  // someone else signed in
+    kSignedInUnknown, // the token named no address
+    kSignedInAsLogin, // login is one of the names
+    kSignedInAsOther, // someone else signed in
 };
 
 // Whether login names who signed in: ASCII letters compared without regard

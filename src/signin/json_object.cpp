@@ -288,9 +288,8 @@ int SkipValue(const Tokens& tokens, int i) {
     return i;
 }
 
-
 JsonValue ValueOf(const jsmntok_t& token) {
-    const int kind = token.type == JSMN_STRING ? kJsonString
+    const int kind = token.type == JSMN_STRING   ? kJsonString
                      : token.type == JSMN_OBJECT ? kJsonObject
                      : token.type == JSMN_ARRAY  ? kJsonArray
                                                  : kJsonPrimitive;
@@ -319,8 +318,8 @@ bool ReadJsonObject(const char* json, size_t length, unsigned maxValues, JsonObj
     jsmn_parser parser;
     jsmntok_t list[kMaxJsonValues];
     jsmn_init(&parser);
-    const int count =
-        jsmn_parse(&parser, json, length, list, maxValues < kMaxJsonValues ? maxValues : kMaxJsonValues);
+    const int count = jsmn_parse(&parser, json, length, list,
+                                 maxValues < kMaxJsonValues ? maxValues : kMaxJsonValues);
     if (count == JSMN_ERROR_NOMEM)
         return Refuse(why, whySize, "holds too many values");
     if (count <= 0)
@@ -367,5 +366,6 @@ bool UnescapeJsonString(const JsonObject* object, const JsonValue* value, char* 
 }
 
 bool IsJsonPrimitive(const JsonObject* object, const JsonValue* value, const char* text) {
-    return value->kind == kJsonPrimitive && IsPrimitive(object->json, value->start, value->end, text);
+    return value->kind == kJsonPrimitive &&
+           IsPrimitive(object->json, value->start, value->end, text);
 }

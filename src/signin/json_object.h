@@ -7,16 +7,16 @@
 
 enum JsonKind {
     kJsonString = 0,
-    kJsonPrimitive = 1,  // a number, true, false or null
+    kJsonPrimitive = 1, // a number, true, false or null
     kJsonObject = 2,
     kJsonArray = 3,
 };
 
 // A value inside the text: for a string, the bytes between its quotes, escapes still in.
 struct JsonValue {
-    int kind;   // JsonKind
-    int start;  // offset of its first byte in the text
-    int end;    // offset just after its last byte
+    int kind;  // JsonKind
+    int start; // offset of its first byte in the text
+    int end;   // offset just after its last byte
 };
 
 struct JsonMember {
@@ -29,8 +29,8 @@ const unsigned kMaxJsonValues = 256;
 const int kMaxJsonMembers = kMaxJsonValues / 2;
 
 struct JsonObject {
-    const char* json;  // the text read; not owned, and must outlive the record
-    int count;         // members
+    const char* json; // the text read; not owned, and must outlive the record
+    int count;        // members
     JsonMember members[kMaxJsonMembers];
 };
 

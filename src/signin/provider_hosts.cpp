@@ -69,11 +69,12 @@ bool WhyProviderMisfits(const MailAccount* account, char* why, size_t size) {
     CopyPrintable(address, sizeof address, account->address, strlen(account->address));
     CopyPrintable(login, sizeof login, account->login, strlen(account->login));
     if (hostOwner != kProviderUnknown && hostOwner != provider) {
-        FormatText(why, size,
-                   "OAuthProvider=%s does not go with Address %s, %s's mail server: it takes %s's tokens "
-                   "only; set OAuthProvider=%s, or leave it out",
-                   ProviderKey(provider), address, ProviderName(hostOwner), ProviderName(hostOwner),
-                   ProviderKey(hostOwner));
+        FormatText(
+            why, size,
+            "OAuthProvider=%s does not go with Address %s, %s's mail server: it takes %s's tokens "
+            "only; set OAuthProvider=%s, or leave it out",
+            ProviderKey(provider), address, ProviderName(hostOwner), ProviderName(hostOwner),
+            ProviderKey(hostOwner));
         return true;
     }
     const int32_t domainOwner = ProviderOfAddress(account->login);
@@ -84,10 +85,11 @@ bool WhyProviderMisfits(const MailAccount* account, char* why, size_t size) {
         else
             FormatText(source, sizeof source, "OAuthProvider=%s", ProviderKey(provider));
         FormatText(why, size,
-                   "the sign-in is %s's (%s), but Login %s is a %s address: a %s mailbox takes %s's tokens "
+                   "the sign-in is %s's (%s), but Login %s is a %s address: a %s mailbox takes "
+                   "%s's tokens "
                    "only; check OAuthProvider, Address and Login",
-                   ProviderName(provider), source, login, ProviderName(domainOwner), ProviderName(domainOwner),
-                   ProviderName(domainOwner));
+                   ProviderName(provider), source, login, ProviderName(domainOwner),
+                   ProviderName(domainOwner), ProviderName(domainOwner));
         return true;
     }
     return false;

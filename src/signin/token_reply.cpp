@@ -41,8 +41,8 @@ bool ReadToken(const JsonObject* reply, const JsonValue* value, const char* name
         unsigned char c = static_cast<unsigned char>(token[i]);
         if (c < 0x21 || c > 0x7E) {
             token[0] = '\0';
-            FormatText(reason, sizeof reason, "has %s %s with the byte 0x%02X at offset %u", article,
-                       name, c, static_cast<unsigned>(i));
+            FormatText(reason, sizeof reason, "has %s %s with the byte 0x%02X at offset %u",
+                       article, name, c, static_cast<unsigned>(i));
             return Refuse(out, reason);
         }
     }
