@@ -15,7 +15,6 @@
 #include "secrets/password_write_back_win.h"
 #include "secrets/protected_password_win.h"
 #include "signin/access_token_win.h"
-#include "signin/sign_in_board_win.h"
 #include "signin/token_limits.h"
 #include "text/bounded_text.h"
 
@@ -41,8 +40,7 @@ int CheckByType(const DockletInstance* instance, const MailAccount* account, Bea
 }
 
 // An OAuth2 account signs in with its access token, which lives in memory
-// and in this check only. A token the server refuses is forgotten; refused
-// when it has just come from the provider, the account waits for its user.
+// and in this check only; what the server made of it is settled after.
 int CheckWithToken(const DockletInstance* instance, int32_t index, const MailAccount* account,
                    AccountDialogue dialogue, void* context) {
     // A bearer token is as good as a password to whoever reads it on the way.
@@ -58,16 +56,9 @@ int CheckWithToken(const DockletInstance* instance, int32_t index, const MailAcc
     bool refreshed = false;
     int result = -1;
     if (AcquireAccessToken(instance, index, account, token, kMaxTokenSize, &refreshed) == kTokenReady) {
-        BearerLogin bearer = {token, false};
+        BearerLogin bearer = {token, false, false};
         result = dialogue(instance, account, &bearer, context);
-        if (result == -1 && bearer.refused) {
-            ForgetAccessToken(instance->signIn, index);
-            if (refreshed) {
-                SetAccountWaiting(instance->signIn, index, true);
-                if (instance->debug)
-                    WriteDebugLog(instance, "    Error: sign-in needed: click the item");
-            }
-        }
+        SettleTokenUse(instance, index, account, refreshed, &bearer);
     }
     SecureZeroMemory(token, kMaxTokenSize);
     free(token);

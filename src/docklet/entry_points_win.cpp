@@ -18,6 +18,7 @@
 #include "net/tls_credentials_win.h"
 #include "log/debug_log.h"
 #include "signin/sign_in_board_win.h"
+#include "signin/sign_in_win.h"
 #include "log/windows_error_text_win.h"
 #include "text/bounded_text.h"
 
@@ -55,6 +56,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
 
     ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
     instance->signIn = MakeSignInBoard(instance);
+    NoteProviderMisfits(instance);
     instance->shownTotal = MakeShownTotal(instance->accountCount);
     instance->seen = MakeSeenBoard(instance);
 

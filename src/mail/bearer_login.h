@@ -6,4 +6,5 @@ struct BearerLogin {
     const char* accessToken;  // sent to the server, never written to the log
     bool refused;             // set when the server answered the token with a
                               // refusal; not for a connection that failed
+    bool accepted;            // set when the server took the token
 };

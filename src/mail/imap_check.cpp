@@ -122,8 +122,10 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
         DescribeXoauth2Challenge(text, strcspn(text, "\r\n"), challenge, sizeof challenge);
         ContinueCommand(instance, connection, reply, kSaslReplyEnd, "\r\n");
     }
-    if (!FindContinuation(reply->text) && HasImapOk(reply->text, '1'))
+    if (!FindContinuation(reply->text) && HasImapOk(reply->text, '1')) {
+        bearer->accepted = true;
         return true;
+    }
     bearer->refused = HasImapNo(reply->text, '1');
     if (bearer->refused && challenge[0] != '\0')
         SetReplyFailure(reply, "rejected by the server: %s (%s)", reply->step, challenge);
@@ -166,8 +168,10 @@ bool CanCountByUid(const DockletInstance* instance, const char* examined, uint32
 
 bool LogInToImap(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
                  ImapSession* session) {
-    if (bearer)
+    if (bearer) {
         bearer->refused = false;
+        bearer->accepted = false;
+    }
     Reply* reply = &session->reply;
     InitReply(reply);
     session->connection = OpenServerConnection(instance, reply, account);

@@ -41,8 +41,10 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
         DescribeXoauth2Challenge(text, strcspn(text, "\r\n"), challenge, sizeof challenge);
         ContinueCommand(instance, connection, reply, 0, "\r\n");
     }
-    if (IsPopOk(reply->text))
+    if (IsPopOk(reply->text)) {
+        bearer->accepted = true;
         return true;
+    }
     bearer->refused = strncmp(reply->text, "-ERR", 4) == 0;
     if (bearer->refused && challenge[0] != '\0')
         SetReplyFailure(reply, "rejected by the server: %s (%s)", reply->step, challenge);
@@ -106,8 +108,10 @@ int CountNewByUidl(const DockletInstance* instance, Connection** connection, Rep
 }  // namespace
 
 int CheckPopAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer) {
-    if (bearer)
+    if (bearer) {
         bearer->refused = false;
+        bearer->accepted = false;
+    }
     int localCount;
     int unreadable;
     DbxCountOutcome local = CountDbxMessagesUnlessStopped(instance, account, &localCount, &unreadable);

@@ -56,6 +56,16 @@ TokenOutcome SignInNeeded(const DockletInstance* instance, int32_t index) {
     return kTokenSignInNeeded;
 }
 
+// Fails the account whose sign-in was someone else's, before any token of it goes out.
+TokenOutcome SignedInAsAnother(const DockletInstance* instance, const MailAccount* account, const char* who) {
+    if (instance->debug) {
+        char why[kSignedInNameSize * 2 + 100];
+        FormSignedInElsewhere(who, account->login, why, sizeof why);
+        WriteDebugLog(instance, "    Error: %s", why);
+    }
+    return kTokenFailed;
+}
+
 // Logs why the token endpoint gave no access token.
 void LogRefusal(const DockletInstance* instance, int status, const TokenReply* reply) {
     if (!instance->debug)
@@ -103,7 +113,19 @@ TokenOutcome Refresh(const DockletInstance* instance, int32_t index, const MailA
     if (!reply)
         return kTokenFailed;
     TokenOutcome outcome = kTokenFailed;
-    if (read && status == 200) {
+    const bool granted = read && status == 200;
+    const SignedInNames& names = reply->signedIn;
+    if (granted && names.why[0] != '\0' && instance->debug)
+        WriteDebugLog(instance, "    Sign-in: who signed in is not known: %s", names.why);
+    if (granted && JudgeSignedIn(&names, account->login) == kSignedInAsOther) {
+        // The kept sign-in is another account's: keeping it would send its
+        // tokens for Login at every check.
+        KeepSignedInElsewhere(instance->signIn, index, ShownSignedIn(&names));
+        char why[300];
+        if (!ForgetRefreshToken(instance, index, why, sizeof why) && instance->debug)
+            WriteDebugLog(instance, "    Sign-in: the kept token cannot be removed: %s", why);
+        outcome = SignedInAsAnother(instance, account, ShownSignedIn(&names));
+    } else if (granted) {
         KeepAccessToken(instance->signIn, index, reply->accessToken, static_cast<uint32_t>(reply->expiresSeconds));
         CopyText(token, size, reply->accessToken);
         if (instance->debug)
@@ -149,6 +171,9 @@ TokenOutcome AcquireAccessToken(const DockletInstance* instance, int32_t index, 
             WriteDebugLog(instance, "    Error: %s", why);
         return kTokenFailed;
     }
+    char who[kSignedInNameSize];
+    if (SignedInElsewhere(board, index, who, sizeof who))
+        return SignedInAsAnother(instance, account, who);
     if (TakeAccessToken(board, index, token, size))
         return kTokenReady;
     // Until the user signs in again, what is kept would only be refused again.
@@ -181,4 +206,31 @@ TokenOutcome AcquireAccessToken(const DockletInstance* instance, int32_t index, 
     TokenOutcome outcome = Refresh(instance, index, account, endpoints, binding, refreshToken.text, token, size);
     *refreshed = outcome == kTokenReady;
     return outcome;
+}
+
+void SettleTokenUse(const DockletInstance* instance, int32_t index, const MailAccount* account, bool refreshed,
+                    const BearerLogin* bearer) {
+    SignInBoard* board = instance->signIn;
+    if (bearer->accepted)
+        SetTokenUnproven(board, index, false);
+    if (!bearer->refused)
+        return;
+    ForgetAccessToken(board, index);
+    if (TokenUnproven(board, index)) {
+        // A sign-in again would bring a token that is refused the same way.
+        if (instance->debug) {
+            char login[kSignedInNameSize];
+            CopyPrintable(login, sizeof login, account->login, strlen(account->login));
+            WriteDebugLog(instance,
+                          "    Error: the server refused the token of the new sign-in for user=%s: Login must "
+                          "name the mailbox you signed in for, and that mailbox must allow %s",
+                          login, account->type == kAccountPop ? "POP" : "IMAP");
+        }
+        return;
+    }
+    if (refreshed) {
+        SetAccountWaiting(board, index, true);
+        if (instance->debug)
+            WriteDebugLog(instance, "    Error: sign-in needed: click the item");
+    }
 }

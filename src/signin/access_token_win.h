@@ -4,6 +4,7 @@
 
 #include "config/mail_account.h"
 #include "docklet/docklet_instance.h"
+#include "mail/bearer_login.h"
 
 enum TokenOutcome {
     kTokenReady,         // token holds an access token to send
@@ -19,3 +20,12 @@ enum TokenOutcome {
 // worker; every wait is the connection's, bounded and ended by the stop event.
 TokenOutcome AcquireAccessToken(const DockletInstance* instance, int32_t index, const MailAccount* account,
                                 char* token, size_t size, bool* refreshed);
+
+// After a dialogue that sent the account's access token: a token the server
+// took proves the last sign-in; one it refused is forgotten. Refused just
+// after a refresh, the account waits for its user to sign in again, unless
+// no token of its last sign-in in the browser was ever taken: then the check
+// fails with the user= the token was sent for, as a new sign-in would only
+// bring the same refusal. Runs on a check worker.
+void SettleTokenUse(const DockletInstance* instance, int32_t index, const MailAccount* account, bool refreshed,
+                    const BearerLogin* bearer);

@@ -1,24 +1,16 @@
 #include "signin/oauth_provider.h"
 
 #include "config/built_in_clients.h"
+#include "signin/provider_hosts.h"
 #include "text/bounded_text.h"
 
 namespace {
 
-const char* const kMicrosoftHosts[] = {"outlook.office365.com", "imap-mail.outlook.com",
-                                       "pop-mail.outlook.com", "outlook.live.com"};
-const char* const kGoogleHosts[] = {"imap.gmail.com", "pop.gmail.com"};
-
+// The mail scopes and, for the ID token that says who signed in, openid and
+// email; Microsoft gives its sign-in name (preferred_username) for profile only.
 const char kMicrosoftScope[] = "https://outlook.office.com/IMAP.AccessAsUser.All "
-                               "https://outlook.office.com/POP.AccessAsUser.All offline_access";
-
-template <size_t N> bool IsOneOf(const char* host, const char* const (&hosts)[N]) {
-    for (const char* known : hosts) {
-        if (EqualsIgnoringCase(host, known))
-            return true;
-    }
-    return false;
-}
+                               "https://outlook.office.com/POP.AccessAsUser.All offline_access openid profile email";
+const char kGoogleScope[] = "https://mail.google.com/ openid email";
 
 // The tenant becomes a path segment of both URLs: nothing may end it or start
 // a query there.
@@ -54,7 +46,7 @@ void SetGoogle(OAuthEndpoints* out) {
     CopyText(out->authorizeUrl, sizeof out->authorizeUrl,
              "https://accounts.google.com/o/oauth2/v2/auth");
     CopyText(out->tokenUrl, sizeof out->tokenUrl, "https://oauth2.googleapis.com/token");
-    CopyText(out->scope, sizeof out->scope, "https://mail.google.com/");
+    CopyText(out->scope, sizeof out->scope, kGoogleScope);
     CopyText(out->redirectHost, sizeof out->redirectHost, "127.0.0.1");
     CopyText(out->providerName, sizeof out->providerName, "google");
 }
@@ -73,9 +65,7 @@ bool ResolveOAuthEndpoints(const MailAccount* account, OAuthEndpoints* out, char
     }
     int32_t provider = oauth.provider;
     if (provider == kProviderFromAddress) {
-        provider = IsOneOf(account->address, kMicrosoftHosts) ? kProviderMicrosoft
-                   : IsOneOf(account->address, kGoogleHosts)  ? kProviderGoogle
-                                                              : kProviderUnknown;
+        provider = ProviderOfHost(account->address);
         if (provider == kProviderUnknown) {
             FormatText(why, size,
                        "the OAuth provider cannot be told from Address \"%s\": set OAuthProvider",

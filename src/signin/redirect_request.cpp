@@ -119,6 +119,18 @@ void AppendHtmlEscaped(char* out, size_t size, size_t* used, const char* text) {
     }
 }
 
+// A provider's description can be long: the page shows its start, printable.
+const size_t kShownSize = 400;
+const size_t kShownEscapedSize = 6 * kShownSize;
+
+void ShowEscaped(char (&out)[kShownEscapedSize], const char* text) {
+    char shown[kShownSize];
+    CopyPrintable(shown, sizeof shown, text, strlen(text));
+    size_t used = 0;
+    out[0] = '\0';
+    AppendHtmlEscaped(out, sizeof out, &used, shown);
+}
+
 } // namespace
 
 void JudgeRedirectRequest(const char* head, size_t length, const char* expectedState,
@@ -167,7 +179,7 @@ void JudgeRedirectRequest(const char* head, size_t length, const char* expectedS
     Judge(out, kRedirectCode, "");
 }
 
-bool FormatBrowserPage(char* out, size_t size, BrowserPage kind, const char* detail) {
+bool FormatBrowserPage(char* out, size_t size, BrowserPage kind, const char* detail, const char* note) {
     const char* status = kind == kPageSignedIn ? "200 OK" : "400 Bad Request";
     const char* words = kind == kPageSignedIn  ? "You are signed in. You can close this page."
                         : kind == kPageRefused ? "The provider refused the sign-in:"
@@ -176,19 +188,17 @@ bool FormatBrowserPage(char* out, size_t size, BrowserPage kind, const char* det
                               "Start the sign-in again from the docklet."
                             : "The sign-in could not be completed:";
     bool hasDetail = kind == kPageRefused || kind == kPageExchangeFailed;
-    // A provider's description can be long: the page shows its start.
-    char shown[400];
-    CopyPrintable(shown, sizeof shown, detail, strlen(detail));
-    char escaped[6 * sizeof shown];
-    size_t used = 0;
-    escaped[0] = '\0';
-    AppendHtmlEscaped(escaped, sizeof escaped, &used, shown);
-    char body[3072];
+    char escaped[kShownEscapedSize];
+    char noted[kShownEscapedSize];
+    ShowEscaped(escaped, detail);
+    ShowEscaped(noted, note);
+    char body[2 * kShownEscapedSize + 512];
     FormatText(body, sizeof body,
                "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Tidewell "
                "sign-in</title></head>\n"
-               "<body><p>%s</p>%s%s%s\n</body></html>\n",
-               words, hasDetail ? "\n<p>" : "", hasDetail ? escaped : "", hasDetail ? "</p>" : "");
+               "<body><p>%s</p>%s%s%s%s%s%s\n</body></html>\n",
+               words, hasDetail ? "\n<p>" : "", hasDetail ? escaped : "", hasDetail ? "</p>" : "",
+               noted[0] ? "\n<p>Note: " : "", noted, noted[0] ? "</p>" : "");
     if (FormatText(out, size,
                    "HTTP/1.1 %s\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %u\r\n"
                    "Connection: close\r\n\r\n%s",

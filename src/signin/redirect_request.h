@@ -38,5 +38,6 @@ enum BrowserPage {
 };
 
 // Writes a whole HTTP/1.1 response carrying a short HTML page in out[size],
-// detail HTML-escaped. False, with out empty, when it does not fit.
-bool FormatBrowserPage(char* out, size_t size, BrowserPage kind, const char* detail);
+// detail and note (a remark on the account's settings; empty: none)
+// HTML-escaped. False, with out empty, when it does not fit.
+bool FormatBrowserPage(char* out, size_t size, BrowserPage kind, const char* detail, const char* note);

@@ -116,9 +116,35 @@ void KeepAccessToken(SignInBoard* board, int32_t account, const char* token, uin
     // A day at most (the token reply's judge holds it there), so no overflow.
     kept->lifetimeMs = lifetimeSeconds * 1000u;
     kept->waiting = false;
+    kept->signedInElsewhere[0] = '\0';
 }
 
 void ForgetAccessToken(SignInBoard* board, int32_t account) {
     BoardLock lock(board);
     WipeToken(&board->accounts[account]);
+}
+
+bool TokenUnproven(SignInBoard* board, int32_t account) {
+    BoardLock lock(board);
+    return board->accounts[account].unproven;
+}
+
+void SetTokenUnproven(SignInBoard* board, int32_t account, bool unproven) {
+    BoardLock lock(board);
+    board->accounts[account].unproven = unproven;
+}
+
+void KeepSignedInElsewhere(SignInBoard* board, int32_t account, const char* who) {
+    BoardLock lock(board);
+    AccountSignIn* kept = &board->accounts[account];
+    WipeToken(kept);
+    kept->waiting = false;
+    kept->unproven = false;
+    CopyText(kept->signedInElsewhere, sizeof kept->signedInElsewhere, who);
+}
+
+bool SignedInElsewhere(SignInBoard* board, int32_t account, char* who, size_t size) {
+    BoardLock lock(board);
+    const AccountSignIn& kept = board->accounts[account];
+    return kept.signedInElsewhere[0] != '\0' && CopyText(who, size, kept.signedInElsewhere);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "docklet/docklet_instance.h"
+#include "signin/id_token.h"
 
 // What an item knows of its OAuth2 accounts' sign-in, shared by its check
 // workers and its sign-in worker: which accounts wait for their user, and the
@@ -14,9 +15,12 @@
 // One account's side of the board; only OAuth2 accounts ever use theirs.
 struct AccountSignIn {
     bool waiting;        // no usable token: a click signs in
+    bool unproven;       // its tokens come from a sign-in whose token no server has taken yet
     char* accessToken;   // owned, kMaxTokenSize bytes, or null while none is kept
     DWORD obtainedTick;  // GetTickCount when the token came
     DWORD lifetimeMs;    // what the provider gave it, in milliseconds
+    char signedInElsewhere[kSignedInNameSize];  // who signed in, when not Login: the account
+                                                // fails until the item is made anew; else empty
 };
 
 struct SignInBoard {
@@ -48,3 +52,14 @@ void SetAccountWaiting(SignInBoard* board, int32_t account, bool waiting);
 bool TakeAccessToken(SignInBoard* board, int32_t account, char* token, size_t size);
 void KeepAccessToken(SignInBoard* board, int32_t account, const char* token, uint32_t lifetimeSeconds);
 void ForgetAccessToken(SignInBoard* board, int32_t account);
+
+// Whether the account's tokens still wait for a server to take one since its
+// last sign-in in the browser.
+bool TokenUnproven(SignInBoard* board, int32_t account);
+void SetTokenUnproven(SignInBoard* board, int32_t account, bool unproven);
+
+// Marks the account as signed in by someone other than its Login: no token
+// of it is kept or sent, and it no longer waits for its user.
+void KeepSignedInElsewhere(SignInBoard* board, int32_t account, const char* who);
+// Copies who signed in into who[size] when it was not the account's Login.
+bool SignedInElsewhere(SignInBoard* board, int32_t account, char* who, size_t size);

@@ -12,6 +12,7 @@
 #include "signin/authorization_request.h"
 #include "signin/browser_launch_win.h"
 #include "signin/oauth_provider.h"
+#include "signin/provider_hosts.h"
 #include "signin/random_and_hash_win.h"
 #include "signin/redirect_request.h"
 #include "signin/sign_in_board_win.h"
@@ -40,8 +41,15 @@ struct SignIn {
     TokenReply reply;
     char body[kTokenRequestSize];
     char shown[kTokenRequestShownSize];
-    char page[4096];
-    char why[400];
+    char page[8192];
+    char why[kSignedInNameSize * 2 + 140];
+    char note[400];  // why the provider may not go with the account, for the page; or empty
+};
+
+enum Exchange {
+    kExchangeFailed,     // no token: signIn->why says why
+    kExchangeSignedIn,   // the access token is kept in memory
+    kExchangeElsewhere,  // someone other than Login signed in: signIn->why says who
 };
 
 void Log(const DockletInstance* instance, int32_t index, const char* format, ...) TIDEWELL_PRINTF(3, 4);
@@ -56,10 +64,10 @@ void Log(const DockletInstance* instance, int32_t index, const char* format, ...
     va_end(arguments);
 }
 
-// Exchanges the code for tokens; true when an access token came, kept in
-// memory, and its refresh token (if any) kept in the store. why says what
-// failed, in words for the browser's page and the log.
-bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn) {
+// Exchanges the code for tokens. Signed in as Login (or as someone the ID
+// token does not name), the access token is kept in memory and the refresh
+// token (if any) in the store; signed in as someone else, neither is kept.
+Exchange ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn) {
     const MailAccount* account = &instance->accounts[index];
     TokenRequestFields fields = {};
     fields.clientId = signIn->endpoints.clientId;
@@ -76,7 +84,7 @@ bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn
     if (!answered) {
         CopyText(signIn->why, sizeof signIn->why, result.stopped ? "the item went away" : result.failure);
         FreeHttpResult(&result);
-        return false;
+        return kExchangeFailed;
     }
     const bool read = ReadTokenReply(result.body, result.bodyLength, &signIn->reply);
     const int status = result.status;
@@ -88,19 +96,32 @@ bool ExchangeCode(const DockletInstance* instance, int32_t index, SignIn* signIn
                        reply.error, reply.errorDescription[0] ? ": " : "", reply.errorDescription);
         else
             FormatText(signIn->why, sizeof signIn->why, "the token endpoint answered %d: %s", status, reply.why);
-        return false;
+        return kExchangeFailed;
+    }
+    if (reply.signedIn.why[0] != '\0')
+        Log(instance, index, "who signed in is not known: %s", reply.signedIn.why);
+    if (JudgeSignedIn(&reply.signedIn, account->login) == kSignedInAsOther) {
+        const char* who = ShownSignedIn(&reply.signedIn);
+        FormSignedInElsewhere(who, account->login, signIn->why, sizeof signIn->why);
+        KeepSignedInElsewhere(instance->signIn, index, who);
+        // A token kept from before is Login's no more than this one.
+        char why[300];
+        if (!ForgetRefreshToken(instance, index, why, sizeof why))
+            Log(instance, index, "the kept token cannot be removed: %s", why);
+        return kExchangeElsewhere;
     }
     KeepAccessToken(instance->signIn, index, reply.accessToken, static_cast<uint32_t>(reply.expiresSeconds));
+    SetTokenUnproven(instance->signIn, index, true);
     if (reply.refreshToken[0] == '\0') {
         Log(instance, index, "the provider gave no refresh token: the next sign-in comes when this one expires");
-        return true;
+        return kExchangeSignedIn;
     }
     const TokenBinding binding = {account->address, account->login, signIn->endpoints.clientId,
                                   signIn->endpoints.authorizeUrl, signIn->endpoints.tokenUrl};
     char why[300];
     if (!SaveRefreshToken(instance, index, &binding, reply.refreshToken, why, sizeof why))
         Log(instance, index, "the sign-in cannot be kept for later: %s", why);
-    return true;
+    return kExchangeSignedIn;
 }
 
 // Waits for the browser's request carrying this sign-in's state; requests
@@ -132,7 +153,7 @@ bool WaitForRedirect(DockletInstance* instance, int32_t index, LoopbackListener*
         if (redirect.kind == kRedirectCode || redirect.kind == kRedirectRefused)
             return true;
         const char* why = redirect.kind == kRedirectWrongState ? "its state is not this sign-in's" : redirect.why;
-        FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, why);
+        FormatBrowserPage(signIn->page, sizeof signIn->page, kPageNotThisSignIn, why, "");
         AnswerBrowser(listener, signIn->page);
         Log(instance, index, "a request to the listener refused: %s", why);
     }
@@ -144,6 +165,8 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
         Log(instance, index, "%s", signIn->why);
         return false;
     }
+    if (!WhyProviderMisfits(account, signIn->note, sizeof signIn->note))
+        signIn->note[0] = '\0';
     unsigned long error = 0;
     if (!NewPkce(&signIn->pkce, &error)) {
         Log(instance, index, "no random numbers for the sign-in (Windows error %lu)", error);
@@ -177,16 +200,25 @@ bool RunSignIn(DockletInstance* instance, int32_t index, SignIn* signIn) {
             FormatText(signIn->why, sizeof signIn->why, "%s%s%s", redirect.error,
                        redirect.errorDescription[0] ? ": " : "", redirect.errorDescription);
             Log(instance, index, "refused by the provider (%s)", signIn->why);
-            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageRefused, signIn->why);
+            FormatBrowserPage(signIn->page, sizeof signIn->page, kPageRefused, signIn->why, signIn->note);
         } else {
             Log(instance, index, "code received; asking the token endpoint");
-            signedIn = ExchangeCode(instance, index, signIn);
-            if (signedIn) {
+            switch (ExchangeCode(instance, index, signIn)) {
+            case kExchangeSignedIn:
+                signedIn = true;
                 Log(instance, index, "signed in");
-                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageSignedIn, "");
-            } else {
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageSignedIn, "", signIn->note);
+                break;
+            case kExchangeElsewhere:
+                // The check that follows fails the account with the same words.
+                signedIn = true;
+                Log(instance, index, "Error: %s", signIn->why);
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why, signIn->note);
+                break;
+            case kExchangeFailed:
                 Log(instance, index, "no token: %s", signIn->why);
-                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why);
+                FormatBrowserPage(signIn->page, sizeof signIn->page, kPageExchangeFailed, signIn->why, signIn->note);
+                break;
             }
         }
         AnswerBrowser(listener, signIn->page);
@@ -205,4 +237,14 @@ bool SignInAccount(DockletInstance* instance, int32_t index) {
     SecureZeroMemory(signIn, sizeof(SignIn));
     free(signIn);
     return signedIn;
+}
+
+void NoteProviderMisfits(const DockletInstance* instance) {
+    if (!instance->debug)
+        return;
+    for (int32_t i = 0; i < instance->accountCount; ++i) {
+        char why[400];
+        if (instance->accounts[i].auth == kAuthOAuth2 && WhyProviderMisfits(&instance->accounts[i], why, sizeof why))
+            WriteDebugLog(instance, "Account %d: %s", i, why);
+    }
 }

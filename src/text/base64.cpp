@@ -18,6 +18,14 @@ int Base64Value(char c) {
     return -1;
 }
 
+int Base64UrlValue(char c) {
+    if (c == '-')
+        return 62;
+    if (c == '_')
+        return 63;
+    return c == '+' || c == '/' ? -1 : Base64Value(c);
+}
+
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -53,6 +61,29 @@ size_t DecodeBase64(const char* text, size_t length, unsigned char* out, size_t 
     }
     if (padding > 2)
         return 0;
+    return written;
+}
+
+size_t DecodeBase64Url(const char* text, size_t length, unsigned char* out, size_t capacity) {
+    if (length % 4 == 1)
+        return 0;
+    size_t written = 0;
+    unsigned bits = 0;
+    int bitCount = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const int value = Base64UrlValue(text[i]);
+        if (value < 0)
+            return 0;
+        bits = (bits << 6) | static_cast<unsigned>(value);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            if (written == capacity)
+                return 0;
+            out[written++] = static_cast<unsigned char>(bits >> bitCount);
+            bits &= (1u << bitCount) - 1;
+        }
+    }
     return written;
 }
 

@@ -629,17 +629,38 @@ class DovecotOAuth : public DovecotTls {
   protected:
     void SetUp() override { dovecot::ScriptOAuth("reset=1"); }
 
-    static std::string OAuthAccount(const char* type, const std::string& user) {
+    static std::string OAuthAccount(const char* type, const std::string& user,
+                                    const std::string& scope = "mail offline_access",
+                                    const std::string& provider = "custom") {
         const dovecot::Ports ports = dovecot::ReadPorts();
         return std::string("[account0]\r\nType=") + type + "\r\nSecurity=tls\r\nAddress=127.0.0.1\r\nPort=" +
                std::to_string(std::string(type) == "IMAP" ? ports.imaps : ports.pop3s) + "\r\nLogin=" + user +
-               "\r\n" + CaFileLine() + "Auth=oauth2\r\nOAuthProvider=custom\r\nOAuthClientId=" +
+               "\r\n" + CaFileLine() + "Auth=oauth2\r\nOAuthProvider=" + provider + "\r\nOAuthClientId=" +
                dovecot::kOAuthClientId + "\r\nOAuthAuthorizeUrl=" + dovecot::OAuthAuthorizeUrl() +
-               "\r\nOAuthTokenUrl=" + dovecot::OAuthTokenUrl() + "\r\nOAuthScope=mail offline_access\r\n" +
+               "\r\nOAuthTokenUrl=" + dovecot::OAuthTokenUrl() + "\r\nOAuthScope=" + scope + "\r\n" +
                "OAuthBrowser=\"" + dovecot::StandinBrowserPath() + "\" %s\r\n";
     }
-    static std::string OAuthSettings(const char* type, const std::string& user) {
-        return Settings("TimeoutSecond=3\r\n" + OAuthAccount(type, user), 1);
+    static std::string OAuthSettings(const char* type, const std::string& user,
+                                     const std::string& scope = "mail offline_access") {
+        return Settings("TimeoutSecond=3\r\n" + OAuthAccount(type, user, scope), 1);
+    }
+    // Signs the folder's account in by a click, waits for the check after it
+    // to show `label`, then holds the button for one more check.
+    static HostRun SignInAndCheckAgain(const DockletFolder& folder, const std::string& label) {
+        return RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "Click to sign in",
+                        "30000", "click", "1", "waitlabel", "1", label, "30000", "hold", "1", "waitlabel", "1",
+                        "Checking", "5000", "waitlabel", "1", label, "30000", "destroy", "1"});
+    }
+    static void ExpectNoSignInAskedAfterTheClick(const HostRun& run) {
+        const int clicked = run.Find("return", "1", "OnLeftButtonClick ");
+        ASSERT_GE(clicked, 0) << run.Text();
+        EXPECT_LT(run.Find("DockletSetLabel", "1", QuoteJournalText("Click to sign in"), clicked), 0) << run.Text();
+    }
+    static size_t Count(const std::string& text, const std::string& part) {
+        size_t count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++count;
+        return count;
     }
     // Signs the folder's account in by a click, and waits for the count.
     static HostRun SignIn(const DockletFolder& folder, const std::string& label) {
@@ -661,7 +682,7 @@ class DovecotOAuth : public DovecotTls {
 
 // A click signs in: the browser comes back to the listener with the code,
 // the docklet exchanges it and counts at once; the listener is gone after,
-// and Debug.log and the output hold no code, token or verifier.
+// and Debug.log and the output hold no code, token, ID token or verifier.
 TEST_F(DovecotOAuth, SignInByClickThenCounts) {
     for (const char* type : {"IMAP", "POP"}) {
         SCOPED_TRACE(type);
@@ -669,7 +690,10 @@ TEST_F(DovecotOAuth, SignInByClickThenCounts) {
         dovecot::ScriptOAuth("reset=1");
         dovecot::OAuthSignsIn(user);
         dovecot::Deliver(user, 3);
-        DockletFolder folder(std::string("SignIn") + type, OAuthSettings(type, user));
+        // The POP account's sign-in also asks who signed in: its ID token names Login.
+        DockletFolder folder(std::string("SignIn") + type,
+                             OAuthSettings(type, user, std::string(type) == "POP" ? "mail offline_access openid email"
+                                                                                  : "mail offline_access"));
         HostRun run = SignIn(folder, "3 new");
         ASSERT_EQ(0, run.exitCode) << run.Text();
         const std::string log = folder.Read("Debug.log");
@@ -803,6 +827,76 @@ TEST_F(DovecotOAuth, ABuildsOwnClientSignsInWhereTheIniNamesNone) {
         EXPECT_EQ(1, dovecot::OAuthCounter("grant_authorization_code"));
         dovecot::Empty(user);
     }
+}
+
+// Signed in at the provider as someone other than Login: the ID token, in
+// either claim a provider names the address with, says so before any token
+// goes to the server. The account fails with the reason, in Debug.log and on
+// the page, and stays failed instead of asking for a sign-in again.
+TEST_F(DovecotOAuth, SignedInAsAnotherThanLoginFailsWithTheReason) {
+    for (const char* claim : {"email", "preferred_username"}) {
+        SCOPED_TRACE(claim);
+        dovecot::ScriptOAuth("reset=1");
+        dovecot::OAuthSignsIn("elsewhere");
+        dovecot::ScriptOAuth(std::string("id_token=") + claim + "&id_token_email=Elsewhere@Example.org");
+        DockletFolder folder(std::string("Elsewhere") + claim[0],
+                             OAuthSettings("IMAP", "looper", "mail offline_access openid email"));
+        const size_t pagesFrom = ReadWholeFile(dovecot::StandinBrowserLogPath()).size();
+        HostRun run = SignInAndCheckAgain(folder, "None");
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string reason =
+            "signed in as Elsewhere@Example.org, but Login is looper: set Login to the address you sign in with";
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_NE(std::string::npos, log.find("Sign-in account 0: Error: " + reason + "\r\n")) << log;
+        EXPECT_EQ(2u, Count(log, "    Error: " + reason + "\r\n    Failed !\r\n")) << log;
+        EXPECT_EQ(std::string::npos, log.find("XOAUTH2")) << log;
+        EXPECT_NE(std::string::npos, ReadWholeFile(dovecot::StandinBrowserLogPath()).find(reason, pagesFrom));
+        EXPECT_EQ(0, dovecot::OAuthCounter("introspect"));
+        EXPECT_EQ(0, dovecot::OAuthCounter("grant_refresh_token"));
+        EXPECT_FALSE(folder.Has("TidewellDocklet.account0.token"));
+        ExpectNoSignInAskedAfterTheClick(run);
+        ExpectNoSecretIn(log + run.output + run.errors);
+    }
+}
+
+// A token the server refuses just after a sign-in in the browser fails the
+// account with the user= it was sent for, and so does the one refreshed from
+// that sign-in: a sign-in again would bring the same refusal.
+TEST_F(DovecotOAuth, ATokenRefusedAfterASignInFailsWithItsUser) {
+    dovecot::OAuthSignsIn("elsewhere");
+    DockletFolder folder("Refused", OAuthSettings("POP", "looper"));
+    HostRun run = SignInAndCheckAgain(folder, "None");
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string log = folder.Read("Debug.log");
+    EXPECT_EQ(2u, Count(log, "    Error: the server refused the token of the new sign-in for user=looper: Login "
+                             "must name the mailbox you signed in for, and that mailbox must allow POP\r\n    "
+                             "Failed !\r\n"))
+        << log;
+    EXPECT_EQ(1, dovecot::OAuthCounter("grant_refresh_token"));
+    EXPECT_EQ(1u, Count(log, "Error: sign-in needed: click the item")) << log;
+    ExpectNoSignInAskedAfterTheClick(run);
+}
+
+// A provider that does not go with Login's domain is named at start-up and on
+// the sign-in page; the sign-in itself goes on, as a setup of one's own may
+// mean it.
+TEST_F(DovecotOAuth, AProviderThatDoesNotGoWithLoginIsNamed) {
+    dovecot::OAuthSignsIn("misfit");
+    DockletFolder folder("Misfit", Settings(OAuthAccount("IMAP", "ann@outlook.com", "mail offline_access",
+                                                         "google"), 1));
+    const size_t pagesFrom = ReadWholeFile(dovecot::StandinBrowserLogPath()).size();
+    HostRun run = SignIn(folder, "None");
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const std::string reason = "the sign-in is Google's (OAuthProvider=google), but Login ann@outlook.com is a "
+                               "Microsoft address: a Microsoft mailbox takes Microsoft's tokens only; check "
+                               "OAuthProvider, Address and Login";
+    const std::string log = folder.Read("Debug.log");
+    const size_t line = log.find("Account 0: " + reason + "\r\n");
+    EXPECT_LT(line, log.find("TidewellThread")) << log;
+    EXPECT_NE(std::string::npos, log.find("Sign-in account 0: signed in\r\n")) << log;
+    EXPECT_NE(std::string::npos,
+              ReadWholeFile(dovecot::StandinBrowserLogPath())
+                  .find("<p>Note: " + std::regex_replace(reason, std::regex("'"), "&#39;") + "</p>", pagesFrom));
 }
 
 // A token that expires is refreshed before the next check, in the same item.

@@ -85,7 +85,10 @@ std::string OAuthTokenUrl();
 // Settings: authorize (approve, deny, wrong_state, no_redirect), token (ok,
 // slow, silent, chunked, error500), slow_seconds, expires_in, rotation (on,
 // off), introspection (ok, reject), client_id, client_secret, user (issue
-// tokens for this user whatever login_hint says), access_token_size.
+// tokens for this user whatever login_hint says), access_token_size,
+// id_token (email, preferred_username, none, garbled: the ID token of a grant
+// whose scope holds openid), id_token_email (the address it names; empty: the
+// grant's user).
 void ScriptOAuth(const std::string& settings);
 
 // How often the stand-in counted `name` since its last reset: authorize,

@@ -12,8 +12,9 @@ The HTTPS port (CERT and KEY, PEM) serves /token: the docklet always verifies
 the token endpoint. The plain HTTP port serves /authorize (a browser opens it),
 /introspect (Dovecot asks it) and /control, where tests script the behaviour
 and read counters and the log, or have tokens issued without a browser
-(issue=USER). The log names tokens and codes by serial
-(A1, R2, C3), never by value. Standard library only.
+(issue=USER). A grant whose scope holds openid also gets an ID token naming
+who signed in (id_token, id_token_email). The log names tokens and codes by
+serial (A1, R2, C3, I4), never by value. Standard library only.
 
 /control also ends a user's sessions on the Dovecot instance whose folder
 holds DIR (kick=USER, through doveadm): tests under Wine cannot run doveadm,
@@ -54,6 +55,11 @@ SETTINGS = {
     "client_secret": ("", None),
     "user": ("", None),
     "access_token_size": (1500, range(16, 65537)),
+    # The ID token of a grant whose scope holds openid: the address in email
+    # (Google's way), only in preferred_username (one of Microsoft's), none,
+    # or a token that is no JWT.
+    "id_token": ("email", ("email", "preferred_username", "none", "garbled")),
+    "id_token_email": ("", None),  # the address it names; empty: the grant's user
 }
 
 
@@ -71,7 +77,7 @@ class State:
         self.codes = {}      # code -> grant record
         self.access = {}     # access token -> {"label", "user", "expires"}
         self.refresh = {}    # live refresh token -> {"label", "user", "scope"}
-        self.serials = {"A": 0, "R": 0, "C": 0}
+        self.serials = {"A": 0, "R": 0, "C": 0, "I": 0}
         self.labels = {}     # any token or code ever issued -> its label
         self.counters = {}
         self.log = []
@@ -136,6 +142,10 @@ class State:
         reply = {"token_type": "Bearer", "scope": scope, "expires_in": expires_in,
                  "ext_expires_in": expires_in, "access_token": access}
         line = "%s ok access=%s" % (what, access_label)
+        id_token = self.id_token(user) if "openid" in scope.split() else None
+        if id_token:
+            reply["id_token"] = id_token
+            line += " id=%s" % self.label("I", id_token)
         if new_refresh:
             refresh = random_token(96)
             self.refresh[refresh] = {"label": self.label("R", refresh), "user": user, "scope": scope}
@@ -145,8 +155,30 @@ class State:
         self.note(line)
         return reply
 
+    def id_token(self, user):
+        """A JWT naming who signed in as the settings say, or None."""
+        kind = self.settings["id_token"]
+        if kind == "none":
+            return None
+        now = int(time.time())
+        name = self.settings["id_token_email"] or user
+        claims = {"iss": "https://127.0.0.1/stand-in", "aud": self.settings["client_id"],
+                  "sub": hashlib.sha256(user.encode()).hexdigest()[:32], "iat": now, "exp": now + 3600}
+        if kind == "preferred_username":
+            claims["preferred_username"] = name
+        else:
+            claims.update(email=name, email_verified=True)
+        header = {"alg": "RS256", "typ": "JWT", "kid": "stand-in"}
+        token = ".".join(base64url(json.dumps(part).encode()) for part in (header, claims))
+        token += "." + random_token(86)
+        return token.replace(".", "", 1) if kind == "garbled" else token
+
     def snapshot(self):
         return {"settings": dict(self.settings), "counters": dict(self.counters), "log": list(self.log)}
+
+
+def base64url(data):
+    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
 
 
 def random_token(length):

@@ -122,3 +122,20 @@ TEST(Base64, RoundTripsAndRefusesWhatIsNone) {
         EXPECT_EQ(0u, DecodeBase64(none, strlen(none), bytes, 3));
     }
 }
+
+// base64url as JSON Web Tokens carry it: '-' and '_', no padding, no blanks.
+TEST(Base64, UrlDecodesItsOwnAlphabetOnly) {
+    const struct {
+        const char* text;
+        std::string bytes;  // empty: refused
+    } cases[] = {
+        {"Zg", "f"}, {"Zm8", "fo"}, {"Zm9v", "foo"}, {"AP_-", std::string("\0\xff\xfe", 3)},
+        {"AP/+", ""}, {"Zg==", ""}, {"Zm9 v", ""}, {"Zm9vY", ""}, {"Zm9v\n", ""}, {"Zm9vYmFy", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        unsigned char bytes[5];
+        const size_t length = DecodeBase64Url(c.text, strlen(c.text), bytes, sizeof bytes);
+        EXPECT_EQ(c.bytes, std::string(reinterpret_cast<char*>(bytes), length));
+    }
+}

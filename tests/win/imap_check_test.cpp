@@ -412,9 +412,10 @@ TEST(ImapCheck, AnAccessTokenSignsInWithXoauth2) {
         ScriptedServer server(steps);
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port(), c.login);
-        BearerLogin bearer = {c.token.c_str(), !c.refused};
+        BearerLogin bearer = {c.token.c_str(), !c.refused, c.result < 0};
         EXPECT_EQ(c.result, CheckImapAccount(&bed.instance, &bed.instance.accounts[0], &bearer));
         EXPECT_EQ(c.refused, bearer.refused);
+        EXPECT_EQ(c.result >= 0, bearer.accepted);
         const std::string received = server.Received();
         EXPECT_EQ(0u, received.find(c.sent)) << received.substr(0, 200);
         if (c.result >= 0) {

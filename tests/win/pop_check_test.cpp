@@ -442,9 +442,10 @@ TEST_F(PopCheck, AnAccessTokenSignsInWithXoauth2) {
         ScriptedServer server(steps);
         CheckBed local;
         local.AddAccount(kAccountPop, server.Port());
-        BearerLogin bearer = {c.token.c_str(), !c.refused};
+        BearerLogin bearer = {c.token.c_str(), !c.refused, c.result < 0};
         EXPECT_EQ(c.result, CheckPopAccount(&local.instance, &local.instance.accounts[0], &bearer));
         EXPECT_EQ(c.refused, bearer.refused);
+        EXPECT_EQ(c.result >= 0, bearer.accepted);
         EXPECT_EQ(c.result >= 0 ? c.sent + "STAT\r\nQUIT\r\n" : c.sent, server.Received());
         const std::string log = local.Log();
         EXPECT_EQ(std::string::npos, log.find(c.token.substr(0, 64))) << log;
