@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "secrets/ini_value_edit.h"
+#include "config/ini_value_edit.h"
 
 namespace {
 
@@ -90,8 +90,10 @@ std::string Folded(const std::vector<Char>& chars, size_t from, size_t to) {
     return name;
 }
 
-// The rule read plainly: lines, then sections, then keys.
-std::vector<IniValue> Expected(const std::string& file) {
+// The rule read plainly: lines, then sections, then keys. *hasKeys: the
+// first section of the name holds a line that is no comment.
+std::vector<IniValue> Expected(const std::string& file, bool* hasKeys) {
+    *hasKeys = false;
     const Plain plain = Decode(file);
     const std::vector<Char>& chars = plain.chars;
     const auto byteAt = [&](size_t i) { return i < chars.size() ? chars[i].at : plain.end; };
@@ -122,12 +124,19 @@ std::vector<IniValue> Expected(const std::string& file) {
         while (close > begin && chars[close - 1].c != ']')
             --close;
         if (begin < end && chars[begin].c == '[' && close > begin + 1) {
-            inSection = Folded(chars, begin + 1, close - 1) == "account0";
+            size_t nameBegin = begin + 1, nameEnd = close - 1;
+            while (nameBegin < nameEnd && Space(chars[nameBegin].c))
+                ++nameBegin;
+            while (nameEnd > nameBegin && Space(chars[nameEnd - 1].c))
+                --nameEnd;
+            inSection = Folded(chars, nameBegin, nameEnd) == "account0";
             sectionsOfName += inSection;
             continue;
         }
         if (!inSection || begin == end)
             continue;
+        if (sectionsOfName == 1 && chars[begin].c != ';')
+            *hasKeys = true;
         size_t equals = begin;
         while (equals < end && chars[equals].c != '=')
             ++equals;
@@ -164,7 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* file = static_cast<char*>(malloc(length ? length : 1));
     memcpy(file, stored.data(), length);
 
-    const std::vector<IniValue> expected = Expected(stored);
+    bool hasKeys;
+    const std::vector<IniValue> expected = Expected(stored, &hasKeys);
     const size_t count = FindIniValues(file, length, "account0", "Password", nullptr, 0);
     std::vector<IniValue> found(count + 1);
     if (FindIniValues(file, length, "account0", "Password", found.data(), count) != count ||
@@ -173,6 +183,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < count; ++i)
         if (!Same(found[i], expected[i]))
             abort();
+    // The value read alone, as the docklet's reader of UTF-8 files asks for it.
+    IniValue read;
+    const bool anyRead = count > 0 && expected[0].read;
+    if (FindIniValueRead(file, length, "account0", "Password", &read) != anyRead ||
+        (anyRead && !Same(read, expected[0])))
+        abort();
+    if (IniSectionHasKeys(file, length, "account0") != hasKeys)
+        abort();
 
     // Every copy replaced: the bytes between them are the file's own, the
     // room promised suffices, and a second reading finds the new values where
@@ -202,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!rebuilt.empty() &&
         ReplaceIniValues(file, length, replacements.data(), count, out, rebuilt.size() - 1, &outLength))
         abort();
-    const std::vector<IniValue> again = Expected(rebuilt);
+    const std::vector<IniValue> again = Expected(rebuilt, &hasKeys);
     if (again.size() != count)
         abort();
     for (size_t i = 0; i < count; ++i)
