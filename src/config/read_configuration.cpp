@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/keys_not_applying.h"
 #include "log/debug_log.h"
 #include "text/bounded_text.h"
 
@@ -292,6 +293,7 @@ static void ReadAccount(const DockletInstance* instance, const ProfileReader* re
         char prefix[32];
         FormatText(prefix, sizeof prefix, "Account %d: ", index);
         LogLostTexts(instance, reading, prefix);
+        LogKeysNotApplying(instance, index, account);
     }
 }
 
@@ -328,7 +330,8 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     ReadText(&common, "stringHaveMsg", instance->manyMessagesTemplate, sizeof instance->manyMessagesTemplate);
     ReadText(&common, "stringFailed", instance->failedTemplate, sizeof instance->failedTemplate);
     ReadText(&common, "stringSignIn", instance->signInText, sizeof instance->signInText);
-    if (instance->signInText[0] == '\0')
+    const bool signInWritten = instance->signInText[0] != '\0';
+    if (!signInWritten)
         CopyText(instance->signInText, sizeof instance->signInText, "Click to sign in");
     FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
                    "Debug.log");
@@ -374,4 +377,6 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     }
     for (int i = 0; i < instance->accountCount; ++i)
         ReadAccount(instance, reader, rootFolder, relativeFolder, i, &instance->accounts[i]);
+    if (instance->debug)
+        LogCommonKeysNotApplying(instance, renewWritten != kNotWritten, signInWritten);
 }

@@ -14,7 +14,7 @@ bool FormIniPath(char* path, size_t size, const char* rootFolder, const char* re
 // 100), delay (10 s to a day), link, label texts, log path and the account
 // array, which the instance then owns. Writes the start-up dump to Debug.log
 // when Debug is 1, with a reason line for each text that lost a character to
-// the code page.
+// the code page and each key that does not apply to its account.
 // Runs on the host's thread inside OnCreate, before any worker exists; reports
 // nothing, and whatever is missing takes its default.
 void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const char* relativeFolder,

@@ -304,6 +304,65 @@ TEST_F(Configuration, CharactersBeyondTheCodePageAreNamed) {
     EXPECT_STREQ("&BB8EPgRHBEIEMA-", mailbox);
 }
 
+// A key set where it does not apply says so at start-up, as Idle=1 on a POP
+// account does; an account whose Type, Security or Auth fails its check
+// hears only of that.
+TEST_F(Configuration, KeysThatDoNotApplySaySo) {
+    const std::string pin = "CertificateFingerprint=" + std::string(64, 'a') + "\r\n";
+    const std::string oauth = "OAuthProvider=google\r\nOAuthClientId=i\r\nOAuthClientSecret=s3cret\r\nOAuthTenant=t\r\n"
+                              "OAuthAuthorizeUrl=a\r\nOAuthTokenUrl=t\r\nOAuthScope=s\r\nOAuthBrowser=b\r\n";
+    const std::string tls = " applies to accounts with Security=tls or starttls";
+    const struct {
+        std::string keys;  // [common]'s, '|', then account0's
+        std::vector<std::string> lines;  // each after "Account 0: " for an account's key
+    } cases[] = {
+        {"|Type=POP\r\nFolder=Sent\r\nIdle=1\r\n", {"Folder applies to IMAP accounts only: not used"}},
+        {"|Type=IMAP\r\nFolder=Sent\r\nRegKey=HKEY_CURRENT_USER\\x\r\nNbDbxFiles=2\r\nDbxFile0=a\r\nDbxFile1=b\r\n",
+         {"RegKey applies to POP accounts only: not used", "DbxFile0 applies to POP accounts only: not used",
+          "DbxFile1 applies to POP accounts only: not used"}},
+        {"|Type=POP\r\nRegKey=HKEY_CURRENT_USER\\x\r\nDbxFile0=a\r\nCountNew=1\r\n", {}},
+        {"|Type=IMAP\r\nAuth=OAuth2\r\nPassword=dpapi:QUJD\r\nOAuthProvider=Microsoft\r\nOAuthTenant=t\r\n",
+         {"Password applies to accounts with Auth=password only: not used"}},
+        {"|Type=IMAP\r\n" + oauth,
+         {"OAuthProvider", "OAuthClientId", "OAuthClientSecret", "OAuthTenant", "OAuthAuthorizeUrl", "OAuthTokenUrl",
+          "OAuthScope", "OAuthBrowser"}},
+        {"|Type=IMAP\r\nAuth=oauth2\r\n" + oauth, {"OAuthTenant applies to OAuthProvider=microsoft only: not used"}},
+        {"|Type=IMAP\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n",
+         {"VerifyCertificate" + tls + " only: not used", "CAFile" + tls + ", or Auth=oauth2, only: not used"}},
+        {"|Type=POP\r\nSecurity=starttls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n", {}},
+        {"|Type=IMAP\r\nAuth=oauth2\r\nCAFile=ca.pem\r\n", {}},  // its token endpoint trusts CAFile
+        {"|Type=IMAP\r\nSecurity=tls\r\nVerifyCertificate=1\r\nCAFile=ca.pem\r\n" + pin,
+         {"VerifyCertificate applies to accounts without CertificateFingerprint only: not used",
+          "CAFile applies to accounts without CertificateFingerprint, or with Auth=oauth2, only: not used"}},
+        {"|Type=IMAP\r\n" + pin, {"CertificateFingerprint" + tls + " only: every check of the account fails"}},
+        {"|Type=IMAP\r\nSecurity=ssl\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n" + pin, {}},
+        {"|Type=IMAP4\r\nFolder=x\r\nRegKey=x\r\nCAFile=ca.pem\r\n", {}},
+        {"|Type=IMAP\r\nAuth=oauth\r\nPassword=pw\r\nOAuthClientId=id\r\n", {}},
+        {"IdleRenewSecond=60\r\nstringSignIn=Go\r\n|Type=POP\r\nIdle=1\r\n",
+         {"IdleRenewSecond applies to IMAP accounts with Idle=1 only: not used",
+          "stringSignIn applies to accounts with Auth=oauth2 only: not used"}},
+        {"IdleRenewSecond=60\r\nstringSignIn=Go\r\n|Type=IMAP\r\nIdle=1\r\nAuth=oauth2\r\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        folder.Write(std::string(kRelative) + "Debug.log", "");
+        const size_t bar = c.keys.find('|');
+        Read("[common]\r\nDebug=1\r\n" + c.keys.substr(0, bar) + "[account0]\r\n" + c.keys.substr(bar + 1));
+        const std::string log = Log();
+        size_t said = 0;
+        for (size_t at = log.find(" only: "); at != std::string::npos; at = log.find(" only: ", at + 1))
+            ++said;
+        EXPECT_EQ(c.lines.size(), said) << log;
+        for (std::string line : c.lines) {
+            if (line.find(' ') == std::string::npos)
+                line += " applies to accounts with Auth=oauth2 only: not used";
+            const bool common = line.compare(0, 4, "Idle") == 0 || line.compare(0, 6, "string") == 0;
+            EXPECT_NE(std::string::npos, log.find((common ? "\r\n" : "\r\nAccount 0: ") + line + "\r\n")) << line << log;
+        }
+        EXPECT_EQ(std::string::npos, log.find("s3cret")) << log;
+    }
+}
+
 TEST_F(Configuration, SecondCreationAppendsANewDump) {
     const std::string ini = "[common]\r\nDebug=1\r\nNbAccount=0\r\n";
     Read(ini);
