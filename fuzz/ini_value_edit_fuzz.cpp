@@ -8,6 +8,7 @@
 // little and big endian after their marks, each byte one character, 0xFE
 // followed by two bytes the character they make (one byte alone at the end:
 // a last odd byte).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -159,6 +160,43 @@ std::vector<IniValue> Expected(const std::string& file, bool* hasKeys) {
     return values;
 }
 
+// RFC 3629's grammar of UTF8-octets, byte range by byte range.
+bool WellFormedUtf8(const std::string& text, size_t at) {
+    const auto in = [&](size_t i, unsigned low, unsigned high) {
+        return i < text.size() && static_cast<unsigned char>(text[i]) >= low && static_cast<unsigned char>(text[i]) <= high;
+    };
+    while (at < text.size()) {
+        const unsigned c = static_cast<unsigned char>(text[at]);
+        size_t tails = 0;
+        bool second = true;  // the byte after the first, where the grammar narrows it
+        if (c <= 0x7F) {
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            tails = 1;
+        } else if (c == 0xE0) {
+            second = in(at + 1, 0xA0, 0xBF), tails = 2;
+        } else if (c == 0xED) {
+            second = in(at + 1, 0x80, 0x9F), tails = 2;
+        } else if (c >= 0xE1 && c <= 0xEF) {
+            tails = 2;
+        } else if (c == 0xF0) {
+            second = in(at + 1, 0x90, 0xBF), tails = 3;
+        } else if (c == 0xF4) {
+            second = in(at + 1, 0x80, 0x8F), tails = 3;
+        } else if (c >= 0xF1 && c <= 0xF3) {
+            tails = 3;
+        } else {
+            return false;
+        }
+        for (size_t i = 1; i <= tails; ++i)
+            if (!in(at + i, 0x80, 0xBF))
+                return false;
+        if (!second)
+            return false;
+        at += 1 + tails;
+    }
+    return true;
+}
+
 bool Same(const IniValue& a, const IniValue& b) {
     return a.begin == b.begin && a.end == b.end && a.textBegin == b.textBegin && a.textEnd == b.textEnd &&
            a.line == b.line && a.read == b.read;
@@ -190,6 +228,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (anyRead && !Same(read, expected[0])))
         abort();
     if (IniSectionHasKeys(file, length, "account0") != hasKeys)
+        abort();
+    // Read as UTF-8: the mark, or some byte beyond ASCII, in UTF-8 throughout, without a NUL.
+    const bool marked = stored.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    const bool utf8 = stored.find('\0') == std::string::npos && WellFormedUtf8(stored, marked ? 3 : 0) &&
+                      (marked || std::any_of(stored.begin(), stored.end(), [](char c) { return c & 0x80; }));
+    if (IniReadsAsUtf8(file, length) != utf8)
         abort();
 
     // Every copy replaced: the bytes between them are the file's own, the

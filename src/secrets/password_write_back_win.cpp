@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/ini_value_edit.h"
 #include "docklet/replace_file_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
-#include "config/ini_value_edit.h"
 #include "secrets/protected_password_win.h"
 #include "text/bounded_text.h"
 #include "text/secret_wipe.h"
