@@ -8,13 +8,14 @@
 // little and big endian after their marks, each byte one character, 0xFE
 // followed by two bytes the character they make (one byte alone at the end:
 // a last odd byte).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "secrets/ini_value_edit.h"
+#include "config/ini_value_edit.h"
 
 namespace {
 
@@ -90,8 +91,10 @@ std::string Folded(const std::vector<Char>& chars, size_t from, size_t to) {
     return name;
 }
 
-// The rule read plainly: lines, then sections, then keys.
-std::vector<IniValue> Expected(const std::string& file) {
+// The rule read plainly: lines, then sections, then keys. *hasKeys: the
+// first section of the name holds a line that is no comment.
+std::vector<IniValue> Expected(const std::string& file, bool* hasKeys) {
+    *hasKeys = false;
     const Plain plain = Decode(file);
     const std::vector<Char>& chars = plain.chars;
     const auto byteAt = [&](size_t i) { return i < chars.size() ? chars[i].at : plain.end; };
@@ -122,12 +125,19 @@ std::vector<IniValue> Expected(const std::string& file) {
         while (close > begin && chars[close - 1].c != ']')
             --close;
         if (begin < end && chars[begin].c == '[' && close > begin + 1) {
-            inSection = Folded(chars, begin + 1, close - 1) == "account0";
+            size_t nameBegin = begin + 1, nameEnd = close - 1;
+            while (nameBegin < nameEnd && Space(chars[nameBegin].c))
+                ++nameBegin;
+            while (nameEnd > nameBegin && Space(chars[nameEnd - 1].c))
+                --nameEnd;
+            inSection = Folded(chars, nameBegin, nameEnd) == "account0";
             sectionsOfName += inSection;
             continue;
         }
         if (!inSection || begin == end)
             continue;
+        if (sectionsOfName == 1 && chars[begin].c != ';')
+            *hasKeys = true;
         size_t equals = begin;
         while (equals < end && chars[equals].c != '=')
             ++equals;
@@ -150,6 +160,43 @@ std::vector<IniValue> Expected(const std::string& file) {
     return values;
 }
 
+// RFC 3629's grammar of UTF8-octets, byte range by byte range.
+bool WellFormedUtf8(const std::string& text, size_t at) {
+    const auto in = [&](size_t i, unsigned low, unsigned high) {
+        return i < text.size() && static_cast<unsigned char>(text[i]) >= low && static_cast<unsigned char>(text[i]) <= high;
+    };
+    while (at < text.size()) {
+        const unsigned c = static_cast<unsigned char>(text[at]);
+        size_t tails = 0;
+        bool second = true;  // the byte after the first, where the grammar narrows it
+        if (c <= 0x7F) {
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            tails = 1;
+        } else if (c == 0xE0) {
+            second = in(at + 1, 0xA0, 0xBF), tails = 2;
+        } else if (c == 0xED) {
+            second = in(at + 1, 0x80, 0x9F), tails = 2;
+        } else if (c >= 0xE1 && c <= 0xEF) {
+            tails = 2;
+        } else if (c == 0xF0) {
+            second = in(at + 1, 0x90, 0xBF), tails = 3;
+        } else if (c == 0xF4) {
+            second = in(at + 1, 0x80, 0x8F), tails = 3;
+        } else if (c >= 0xF1 && c <= 0xF3) {
+            tails = 3;
+        } else {
+            return false;
+        }
+        for (size_t i = 1; i <= tails; ++i)
+            if (!in(at + i, 0x80, 0xBF))
+                return false;
+        if (!second)
+            return false;
+        at += 1 + tails;
+    }
+    return true;
+}
+
 bool Same(const IniValue& a, const IniValue& b) {
     return a.begin == b.begin && a.end == b.end && a.textBegin == b.textBegin && a.textEnd == b.textEnd &&
            a.line == b.line && a.read == b.read;
@@ -164,7 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* file = static_cast<char*>(malloc(length ? length : 1));
     memcpy(file, stored.data(), length);
 
-    const std::vector<IniValue> expected = Expected(stored);
+    bool hasKeys;
+    const std::vector<IniValue> expected = Expected(stored, &hasKeys);
     const size_t count = FindIniValues(file, length, "account0", "Password", nullptr, 0);
     std::vector<IniValue> found(count + 1);
     if (FindIniValues(file, length, "account0", "Password", found.data(), count) != count ||
@@ -173,6 +221,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < count; ++i)
         if (!Same(found[i], expected[i]))
             abort();
+    // The value read alone, as the docklet's reader of UTF-8 files asks for it.
+    IniValue read;
+    const bool anyRead = count > 0 && expected[0].read;
+    if (FindIniValueRead(file, length, "account0", "Password", &read) != anyRead ||
+        (anyRead && !Same(read, expected[0])))
+        abort();
+    if (IniSectionHasKeys(file, length, "account0") != hasKeys)
+        abort();
+    // Read as UTF-8: the mark, or some byte beyond ASCII, in UTF-8 throughout, without a NUL.
+    const bool marked = stored.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    const bool utf8 = stored.find('\0') == std::string::npos && WellFormedUtf8(stored, marked ? 3 : 0) &&
+                      (marked || std::any_of(stored.begin(), stored.end(), [](char c) { return c & 0x80; }));
+    if (IniReadsAsUtf8(file, length) != utf8)
+        abort();
 
     // Every copy replaced: the bytes between them are the file's own, the
     // room promised suffices, and a second reading finds the new values where
@@ -202,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!rebuilt.empty() &&
         ReplaceIniValues(file, length, replacements.data(), count, out, rebuilt.size() - 1, &outLength))
         abort();
-    const std::vector<IniValue> again = Expected(rebuilt);
+    const std::vector<IniValue> again = Expected(rebuilt, &hasKeys);
     if (again.size() != count)
         abort();
     for (size_t i = 0; i < count; ++i)

@@ -1,6 +1,7 @@
 // The settings file read into an instance, with a profile reader whose every
 // answer comes from the input: present or missing, any integer, any text cut
-// to the buffer it is given as the Windows profile functions cut it. The
+// to the buffer it is given as the Windows profile functions cut it, read
+// from a UTF-8 file or not. The
 // docklet folder's name is long or short as the input chooses, so the paths
 // of the settings file and the log may not fit; the log, when Debug is 1,
 // goes to a temporary folder of this process.
@@ -19,7 +20,9 @@ namespace {
 FuzzedDataProvider* answers;
 std::string folder;  // the temporary docklet folder, with its closing '/'
 
-int32_t AnswerInt(const char*, const char*, const char* key, int32_t fallback) {
+int32_t AnswerInt(const void* file, const char*, const char* key, int32_t fallback) {
+    if (file != folder.c_str())
+        abort();
     if (!answers->ConsumeBool())
         return fallback;
     // Every account is allocated, read and, with Debug on, written to the
@@ -31,20 +34,20 @@ int32_t AnswerInt(const char*, const char*, const char* key, int32_t fallback) {
     return answers->ConsumeIntegral<int32_t>();
 }
 
-void AnswerText(const char* iniPath, const char*, const char*, char* buffer, uint32_t size) {
-    if (strncmp(iniPath, folder.c_str(), folder.size()) != 0)
+// A text that lost characters to the code page is reported as such at will.
+bool AnswerText(const void* file, const char*, const char*, ProfileTextForm, char* buffer, uint32_t size) {
+    if (file != folder.c_str())
         abort();
     std::string text = answers->ConsumeBool() ? answers->ConsumeRandomLengthString(600) : "";
     if (size == 0)
-        return;
+        return true;
     size_t length = text.size() < size - 1 ? text.size() : size - 1;
     memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
+    return answers->ConsumeBool();
 }
 
-bool AnswerHasKeys(const char*, const char*) { return answers->ConsumeBool(); }
-
-const ProfileReader kFuzzedProfile = {AnswerInt, AnswerText, AnswerHasKeys};
+bool AnswerHasKeys(const void*, const char*) { return answers->ConsumeBool(); }
 
 template <size_t size>
 bool Terminated(const char (&text)[size]) {
@@ -104,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         relative += "./";
 
     DockletInstance instance = {};
-    ReadConfiguration(&instance, folder.c_str(), relative.c_str(), &kFuzzedProfile);
+    const ProfileReader reader = {folder.c_str(), input.ConsumeBool(), AnswerInt, AnswerText, AnswerHasKeys};
+    ReadConfiguration(&instance, folder.c_str(), relative.c_str(), &reader);
     if (!Sound(instance))
         abort();
     free(instance.accounts);

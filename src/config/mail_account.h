@@ -63,7 +63,8 @@ struct MailAccount {
     char authText[16];                       // Auth as written, for the log
     OAuthSettings oauth;                     // the OAuth2 keys, read whatever Auth says
     bool idle;                               // Idle=1: the connection waits in IMAP IDLE between counts
-    char folder[kAccountTextSize];           // IMAP mailbox as written (ANSI); empty: INBOX
+    char folder[kAccountTextSize];           // IMAP mailbox as written; empty: INBOX
+    bool folderUtf8;                         // folder is UTF-8 (a UTF-8 file), else in the ANSI code page
     bool countNew;                           // CountNew=1: only what came since the last click
     char countNewText[8];                    // CountNew as written, for the start-up dump
 };

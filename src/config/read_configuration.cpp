@@ -5,19 +5,21 @@
 #include <cstring>
 
 #include "config/built_in_clients.h"
+#include "config/keys_not_applying.h"
 #include "log/debug_log.h"
 #include "text/bounded_text.h"
 
-static int32_t MissingInt(const char*, const char*, const char*, int32_t fallback) { return fallback; }
+static int32_t MissingInt(const void*, const char*, const char*, int32_t fallback) { return fallback; }
 
-static void MissingText(const char*, const char*, const char*, char* buffer, uint32_t size) {
+static bool MissingText(const void*, const char*, const char*, ProfileTextForm, char* buffer, uint32_t size) {
     if (size > 0)
         buffer[0] = '\0';
+    return true;
 }
 
-static bool MissingHasKeys(const char*, const char*) { return false; }
+static bool MissingHasKeys(const void*, const char*) { return false; }
 
-const ProfileReader kMissingProfile = {MissingInt, MissingText, MissingHasKeys};
+const ProfileReader kMissingProfile = {nullptr, false, MissingInt, MissingText, MissingHasKeys};
 
 // Far beyond any dock item; a larger NbAccount reads only this many sections,
 // so that OnCreate stays short whatever the file says.
@@ -30,6 +32,51 @@ const int32_t kMaxDelaySeconds = 24 * 60 * 60;
 // a connection idle for 30. A minimum keeps a typo from a renewal storm.
 const int32_t kMinIdleRenewSeconds = 10;
 const int32_t kMaxIdleRenewSeconds = 24 * 60;
+
+// Room for the reason lines of one section's texts that lost a character to
+// the code page: every text key of an account, DbxFile keys included.
+const int kMaxLostTexts = 40;
+
+// One section being read, and the keys whose texts came out of the UTF-8 of
+// the file changed, for their reason lines.
+struct SectionReading {
+    const ProfileReader* reader;
+    const char* section;
+    struct {
+        char key[24];
+        const char* read;  // the text as read; null for a secret, never shown
+    } lost[kMaxLostTexts];
+    int lostCount;
+};
+
+static int32_t ReadInt(const SectionReading* reading, const char* key, int32_t fallback) {
+    return reading->reader->readInt(reading->reader->file, reading->section, key, fallback);
+}
+
+// The text of the key, in the code page unless asked as written.
+static void ReadText(SectionReading* reading, const char* key, char* buffer, uint32_t size,
+                     ProfileTextForm form = kProfileCodePage, bool secret = false) {
+    const ProfileReader* reader = reading->reader;
+    if (reader->readText(reader->file, reading->section, key, form, buffer, size) ||
+        reading->lostCount == kMaxLostTexts)
+        return;
+    CopyText(reading->lost[reading->lostCount].key, sizeof reading->lost[0].key, key);
+    reading->lost[reading->lostCount].read = secret ? nullptr : buffer;
+    ++reading->lostCount;
+}
+
+// Says which texts of the section lost a character: prefix names the account.
+static void LogLostTexts(const DockletInstance* instance, const SectionReading& reading, const char* prefix) {
+    for (int i = 0; i < reading.lostCount; ++i) {
+        if (reading.lost[i].read)
+            WriteDebugLog(instance, "%s%s: a character of it is not in Windows' ANSI code page: read as \"%s\"",
+                          prefix, reading.lost[i].key, reading.lost[i].read);
+        else
+            WriteDebugLog(instance,
+                          "%s%s: a character of it is not in Windows' ANSI code page: read with a stand-in for it",
+                          prefix, reading.lost[i].key);
+    }
+}
 
 static int32_t Bounded(int32_t value, int32_t lowest, int32_t highest) {
     return value < lowest ? lowest : value > highest ? highest : value;
@@ -172,9 +219,8 @@ static void DumpAccount(const DockletInstance* instance, int index, const MailAc
         WriteDebugLog(instance, "  CountNew:%s", account->countNewText);
 }
 
-static void ReadOAuthSettings(const ProfileReader* reader, const char* iniPath, const char* section,
-                              OAuthSettings* oauth) {
-    reader->readText(iniPath, section, "OAuthProvider", oauth->providerText, sizeof oauth->providerText);
+static void ReadOAuthSettings(SectionReading* reading, OAuthSettings* oauth) {
+    ReadText(reading, "OAuthProvider", oauth->providerText, sizeof oauth->providerText);
     oauth->provider = ProviderFromText(oauth->providerText);
     struct {
         const char* key;
@@ -190,14 +236,14 @@ static void ReadOAuthSettings(const ProfileReader* reader, const char* iniPath, 
         {"OAuthBrowser", oauth->browser, sizeof oauth->browser},
     };
     for (const auto& text : texts)
-        reader->readText(iniPath, section, text.key, text.text, text.size);
+        ReadText(reading, text.key, text.text, text.size, kProfileCodePage, text.text == oauth->clientSecret);
 }
 
-static void ReadPassword(const DockletInstance* instance, const ProfileReader* reader, const char* iniPath,
-                         const char* section, MailAccount* account) {
+// Login and password go to the server byte for byte as the file holds them.
+static void ReadPassword(const DockletInstance* instance, SectionReading* reading, MailAccount* account) {
     const size_t prefixLength = sizeof kProtectedPrefix - 1;
     char written[kProtectedPasswordSize + prefixLength];
-    reader->readText(iniPath, section, "Password", written, sizeof written);
+    ReadText(reading, "Password", written, sizeof written, kProfileAsWritten);
     char prefix[sizeof kProtectedPrefix];
     CopyText(prefix, sizeof prefix, written);
     if (EqualsIgnoringCase(prefix, kProtectedPrefix))
@@ -208,103 +254,109 @@ static void ReadPassword(const DockletInstance* instance, const ProfileReader* r
 }
 
 static void ReadAccount(const DockletInstance* instance, const ProfileReader* reader,
-                        const char* iniPath, const char* rootFolder, const char* relativeFolder, int index,
-                        MailAccount* account) {
+                        const char* rootFolder, const char* relativeFolder, int index, MailAccount* account) {
     char section[32];
     FormatText(section, sizeof section, "account%d", index);
 
+    account->folderUtf8 = reader->utf8;
     // A section without keys answers every key with its fallback: not asking
     // for them one by one keeps a large NbAccount over a small file quick.
-    if (!reader->hasKeys(iniPath, section))
+    if (!reader->hasKeys(reader->file, section))
         reader = &kMissingProfile;
-    reader->readText(iniPath, section, "Type", account->typeText, sizeof account->typeText);
+    SectionReading reading = {reader, section, {}, 0};
+    ReadText(&reading, "Type", account->typeText, sizeof account->typeText);
     account->type = AccountTypeFromText(account->typeText);
-    reader->readText(iniPath, section, "Security", account->securityText, sizeof account->securityText);
+    ReadText(&reading, "Security", account->securityText, sizeof account->securityText);
     account->security = SecurityFromText(account->securityText);
     int32_t defaultPort = 143;
     if (account->security == kSecurityTls)
         defaultPort = account->type == kAccountPop ? 995 : 993;
-    reader->readText(iniPath, section, "Port", account->portText, sizeof account->portText);
+    ReadText(&reading, "Port", account->portText, sizeof account->portText);
     account->port = PortFromText(account->portText, defaultPort);
     // Only an explicit 0 turns the check off: "yes", "true" or a typo keep it.
-    reader->readText(iniPath, section, "VerifyCertificate", account->verifyText, sizeof account->verifyText);
+    ReadText(&reading, "VerifyCertificate", account->verifyText, sizeof account->verifyText);
     account->acceptAnyCertificate = account->verifyText[0] == '0' && account->verifyText[1] == '\0';
     char caFile[kAccountTextSize];
-    reader->readText(iniPath, section, "CAFile", caFile, sizeof caFile);
+    ReadText(&reading, "CAFile", caFile, sizeof caFile);
     FormGivenFilePath(account->caFile, sizeof account->caFile, rootFolder, relativeFolder, caFile);
-    reader->readText(iniPath, section, "CertificateFingerprint", account->fingerprintText,
-                     sizeof account->fingerprintText);
+    ReadText(&reading, "CertificateFingerprint", account->fingerprintText, sizeof account->fingerprintText);
     account->pin = ReadPin(account->fingerprintText, account->pinnedDigest);
-    reader->readText(iniPath, section, "Address", account->address, sizeof account->address);
-    reader->readText(iniPath, section, "Login", account->login, sizeof account->login);
-    ReadPassword(instance, reader, iniPath, section, account);
-    reader->readText(iniPath, section, "Auth", account->authText, sizeof account->authText);
+    ReadText(&reading, "Address", account->address, sizeof account->address);
+    ReadText(&reading, "Login", account->login, sizeof account->login, kProfileAsWritten);
+    ReadPassword(instance, &reading, account);
+    ReadText(&reading, "Auth", account->authText, sizeof account->authText);
     account->auth = AuthFromText(account->authText);
-    ReadOAuthSettings(reader, iniPath, section, &account->oauth);
-    account->idle = reader->readInt(iniPath, section, "Idle", 0) == 1;
-    reader->readText(iniPath, section, "Folder", account->folder, sizeof account->folder);
+    ReadOAuthSettings(&reading, &account->oauth);
+    account->idle = ReadInt(&reading, "Idle", 0) == 1;
+    // The server is asked for the folder in Unicode: nothing of a UTF-8 name is lost.
+    ReadText(&reading, "Folder", account->folder, sizeof account->folder, kProfileAsWritten);
     // As VerifyCertificate: only an exact 1 turns it on.
-    reader->readText(iniPath, section, "CountNew", account->countNewText, sizeof account->countNewText);
+    ReadText(&reading, "CountNew", account->countNewText, sizeof account->countNewText);
     account->countNew = account->countNewText[0] == '1' && account->countNewText[1] == '\0';
-    reader->readText(iniPath, section, "RegKey", account->registryPath,
-                     sizeof account->registryPath);
+    ReadText(&reading, "RegKey", account->registryPath, sizeof account->registryPath);
 
-    account->dbxCount = reader->readInt(iniPath, section, "NbDbxFiles", 1);
+    account->dbxCount = ReadInt(&reading, "NbDbxFiles", 1);
     if (account->dbxCount > kMaxDbxFiles)
         account->dbxCount = kMaxDbxFiles;
     for (int j = 0; j < account->dbxCount; ++j) {
         char key[32];
         FormatText(key, sizeof key, "DbxFile%d", j);
-        reader->readText(iniPath, section, key, account->dbxPaths[j], sizeof account->dbxPaths[j]);
+        ReadText(&reading, key, account->dbxPaths[j], sizeof account->dbxPaths[j]);
     }
     // The list of DBX files counts only when its first entry names one.
     if (account->dbxCount <= 0 || account->dbxPaths[0][0] == '\0')
         account->dbxCount = 0;
 
-    if (instance->debug)
+    if (instance->debug) {
         DumpAccount(instance, index, account);
+        char prefix[32];
+        FormatText(prefix, sizeof prefix, "Account %d: ", index);
+        LogLostTexts(instance, reading, prefix);
+        LogKeysNotApplying(instance, index, account);
+    }
+}
+
+bool FormIniPath(char* path, size_t size, const char* rootFolder, const char* relativeFolder) {
+    return FormFolderPath(path, size, rootFolder, relativeFolder, "TidewellDocklet.ini");
 }
 
 void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const char* relativeFolder,
                        const ProfileReader* reader) {
     char iniPath[kPathSize];
-    if (!FormFolderPath(iniPath, sizeof iniPath, rootFolder, relativeFolder, "TidewellDocklet.ini"))
+    if (!FormIniPath(iniPath, sizeof iniPath, rootFolder, relativeFolder))
         reader = &kMissingProfile;
 
-    instance->debug = reader->readInt(iniPath, "common", "Debug", 0) == 1;
-    const int32_t accountsWritten = reader->readInt(iniPath, "common", "NbAccount", 1);
-    const int32_t delayWritten = reader->readInt(iniPath, "common", "DelaySecond", 180);
+    SectionReading common = {reader, "common", {}, 0};
+    instance->debug = ReadInt(&common, "Debug", 0) == 1;
+    const int32_t accountsWritten = ReadInt(&common, "NbAccount", 1);
+    const int32_t delayWritten = ReadInt(&common, "DelaySecond", 180);
     instance->accountCount = accountsWritten > kMaxAccounts ? kMaxAccounts : accountsWritten;
     instance->delaySeconds = Bounded(delayWritten, kMinDelaySeconds, kMaxDelaySeconds);
     // No one writes this value: it tells a missing key from any written one.
     const int32_t kNotWritten = INT32_MIN;
-    const int32_t timeoutWritten = reader->readInt(iniPath, "common", "TimeoutSecond", kNotWritten);
+    const int32_t timeoutWritten = ReadInt(&common, "TimeoutSecond", kNotWritten);
     instance->timeoutSeconds = timeoutWritten == kNotWritten ? 60 : timeoutWritten;
-    instance->protectPasswords = reader->readInt(iniPath, "common", "ProtectPasswords", 0) == 1;
-    const int32_t renewWritten = reader->readInt(iniPath, "common", "IdleRenewSecond", kNotWritten);
+    instance->protectPasswords = ReadInt(&common, "ProtectPasswords", 0) == 1;
+    const int32_t renewWritten = ReadInt(&common, "IdleRenewSecond", kNotWritten);
     instance->idleRenewSeconds = renewWritten == kNotWritten
                                      ? kMaxIdleRenewSeconds
                                      : Bounded(renewWritten, kMinIdleRenewSeconds, kMaxIdleRenewSeconds);
     CopyText(instance->iniPath, sizeof instance->iniPath, iniPath);
-    reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);
-    reader->readText(iniPath, "Common", "stringCheck", instance->checkText,
-                     sizeof instance->checkText);
-    reader->readText(iniPath, "Common", "stringNoMsg", instance->noMessageText,
-                     sizeof instance->noMessageText);
-    reader->readText(iniPath, "Common", "stringOneMsg", instance->oneMessageText,
-                     sizeof instance->oneMessageText);
-    reader->readText(iniPath, "Common", "stringHaveMsg", instance->manyMessagesTemplate,
-                     sizeof instance->manyMessagesTemplate);
-    reader->readText(iniPath, "Common", "stringFailed", instance->failedTemplate,
-                     sizeof instance->failedTemplate);
-    reader->readText(iniPath, "Common", "stringSignIn", instance->signInText, sizeof instance->signInText);
-    if (instance->signInText[0] == '\0')
+    ReadText(&common, "Link", instance->link, sizeof instance->link);
+    ReadText(&common, "stringCheck", instance->checkText, sizeof instance->checkText);
+    ReadText(&common, "stringNoMsg", instance->noMessageText, sizeof instance->noMessageText);
+    ReadText(&common, "stringOneMsg", instance->oneMessageText, sizeof instance->oneMessageText);
+    ReadText(&common, "stringHaveMsg", instance->manyMessagesTemplate, sizeof instance->manyMessagesTemplate);
+    ReadText(&common, "stringFailed", instance->failedTemplate, sizeof instance->failedTemplate);
+    ReadText(&common, "stringSignIn", instance->signInText, sizeof instance->signInText);
+    const bool signInWritten = instance->signInText[0] != '\0';
+    if (!signInWritten)
         CopyText(instance->signInText, sizeof instance->signInText, "Click to sign in");
     FormFolderPath(instance->logPath, sizeof instance->logPath, rootFolder, relativeFolder,
                    "Debug.log");
-    instance->badge = reader->readInt(iniPath, "common", "Badge", 0) == 1;
+    instance->badge = ReadInt(&common, "Badge", 0) == 1;
     char sound[kPathSize];
-    reader->readText(iniPath, "common", "Sound", sound, sizeof sound);
+    ReadText(&common, "Sound", sound, sizeof sound);
     instance->sound = sound[0] == '\0' ? kSoundNone : EqualsIgnoringCase(sound, "default") ? kSoundDefault : kSoundFile;
     if (instance->sound == kSoundFile)
         FormGivenFilePath(instance->soundPath, sizeof instance->soundPath, rootFolder, relativeFolder, sound);
@@ -330,17 +382,20 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
             WriteDebugLog(instance, "Badge:1");
         if (sound[0] != '\0')
             WriteDebugLog(instance, "Sound:%s", instance->sound == kSoundFile ? instance->soundPath : sound);
+        if (reader->utf8)
+            WriteDebugLog(instance, "%s read as UTF-8", iniPath);
+        LogLostTexts(instance, common, "");
     }
 
-    if (instance->accountCount <= 0)
-        return;
     // Without memory for them the instance has no accounts at all, which
     // every check cycle handles as an empty list.
-    instance->accounts = static_cast<MailAccount*>(calloc(instance->accountCount, sizeof(MailAccount)));
-    if (!instance->accounts) {
-        instance->accountCount = 0;
-        return;
+    if (instance->accountCount > 0) {
+        instance->accounts = static_cast<MailAccount*>(calloc(instance->accountCount, sizeof(MailAccount)));
+        if (!instance->accounts)
+            instance->accountCount = 0;
     }
     for (int i = 0; i < instance->accountCount; ++i)
-        ReadAccount(instance, reader, iniPath, rootFolder, relativeFolder, i, &instance->accounts[i]);
+        ReadAccount(instance, reader, rootFolder, relativeFolder, i, &instance->accounts[i]);
+    if (instance->debug)
+        LogCommonKeysNotApplying(instance, renewWritten != kNotWritten, signInWritten);
 }

@@ -7,8 +7,7 @@
 
 #include "animation/status_animator_win.h"
 
-#include "config/profile_reader_win.h"
-#include "config/read_configuration.h"
+#include "config/read_configuration_win.h"
 #include "docklet/docklet_instance.h"
 #include "docklet/host_services_win.h"
 #include "check/seen_board_win.h"
@@ -54,7 +53,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
     HostServices::GetRootFolder(item, rootFolder);
     HostServices::GetRelativeFolder(item, relativeFolder);
 
-    ReadConfiguration(instance, rootFolder, relativeFolder, &kWindowsProfileReader);
+    ReadConfigurationFile(instance, rootFolder, relativeFolder);
     instance->signIn = MakeSignInBoard(instance);
     NoteProviderMisfits(instance);
     instance->shownTotal = MakeShownTotal(instance->accountCount);

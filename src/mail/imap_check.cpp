@@ -136,8 +136,9 @@ bool Authenticate(const DockletInstance* instance, Connection** connection, Repl
 // refuses is named in the reason line.
 bool Examine(const DockletInstance* instance, Connection** connection, Reply* reply, const MailAccount* account) {
     char mailbox[kMailboxNameSize];
-    if (!FormMailboxName(account->folder, mailbox, sizeof mailbox)) {
-        SetReplyFailure(reply, "Folder \"%s\" is no text of the ANSI code page, or too long", account->folder);
+    if (!FormMailboxName(account->folder, account->folderUtf8, mailbox, sizeof mailbox)) {
+        SetReplyFailure(reply, "Folder \"%s\" is no text of %s, or too long", account->folder,
+                        account->folderUtf8 ? "UTF-8" : "the ANSI code page");
         return false;
     }
     // Modified UTF-7 is 7-bit: an atom or a quoted string always carries it.

@@ -1,5 +1,9 @@
 #include "mail/mailbox_name.h"
 
+#include <cstring>
+
+#include "text/utf8.h"
+
 namespace {
 
 const char kModifiedBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
@@ -67,4 +71,16 @@ bool EncodeMailboxName(const uint16_t* units, size_t count, char* out, size_t si
     }
     out[writer.fits ? writer.used : 0] = '\0';
     return writer.fits;
+}
+
+bool EncodeUtf8MailboxName(const char* name, char* out, size_t size) {
+    // A name of n bytes has at most n UTF-16 units.
+    uint16_t units[kMailboxNameSize];
+    size_t count = 0;
+    if (!Utf8ToUtf16(name, strlen(name), units, sizeof units / sizeof units[0], &count)) {
+        if (size > 0)
+            out[0] = '\0';
+        return false;
+    }
+    return EncodeMailboxName(units, count, out, size);
 }

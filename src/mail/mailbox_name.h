@@ -12,3 +12,7 @@ const size_t kMailboxNameSize = 5 * 260 + 1;
 // no padding, then '-'. Surrogate pairs are runs like any other, so a name
 // outside the BMP goes through. False, with out empty, when it does not fit.
 bool EncodeMailboxName(const uint16_t* units, size_t count, char* out, size_t size);
+
+// The same for a name written in UTF-8; false, with out empty, for text that
+// is not well-formed UTF-8 or a name that does not fit.
+bool EncodeUtf8MailboxName(const char* name, char* out, size_t size);

@@ -8,9 +8,11 @@
 #include "mail/mailbox_name.h"
 #include "text/bounded_text.h"
 
-bool FormMailboxName(const char* folder, char* out, size_t size) {
+bool FormMailboxName(const char* folder, bool utf8, char* out, size_t size) {
     if (folder[0] == '\0')
         return CopyText(out, size, "INBOX");
+    if (utf8)
+        return EncodeUtf8MailboxName(folder, out, size);
     wchar_t units[kAccountTextSize];
     const int count =
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, folder, -1, units, kAccountTextSize);

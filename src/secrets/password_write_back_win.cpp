@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/ini_value_edit.h"
 #include "docklet/replace_file_win.h"
 #include "log/debug_log.h"
 #include "log/windows_error_text_win.h"
-#include "secrets/ini_value_edit.h"
 #include "secrets/protected_password_win.h"
 #include "text/bounded_text.h"
 #include "text/secret_wipe.h"
@@ -63,23 +63,14 @@ void LogError(const DockletInstance* instance, const char* what, DWORD error) {
 }
 
 enum ValueText {
-    kValueText,     // as the profile functions give it to the docklet
+    kValueText,     // as the configuration reads it
     kValueTooLong,  // more than kValueSize holds
-    kValueNotText,  // a NUL, a character Windows' code page lacks, or no UTF-8
+    kValueNotText,  // a NUL, or a character Windows' code page lacks
 };
 
-// The characters of a value of a UTF-8 or UTF-16 file, into wide[kValueSize].
+// The characters of a value of a UTF-16 file, into wide[kValueSize].
 ValueText WideValue(IniEncoding encoding, const char* bytes, size_t length, WCHAR* wide, int* units) {
     *units = 0;
-    if (encoding == kIniUtf8) {
-        if (length == 0)
-            return kValueText;
-        *units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), wide,
-                                     kValueSize);
-        if (*units == 0)
-            return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kValueTooLong : kValueNotText;
-        return kValueText;
-    }
     if (length / 2 >= static_cast<size_t>(kValueSize))
         return kValueTooLong;
     for (size_t i = 0; i + 1 < length; i += 2) {
@@ -89,15 +80,17 @@ ValueText WideValue(IniEncoding encoding, const char* bytes, size_t length, WCHA
     return kValueText;
 }
 
-// The value as GetPrivateProfileStringA gives it, into out[kValueSize]: the
-// file's characters in Windows' code page. One that does not come back the
-// same from the code page is refused rather than protected changed.
-ValueText ValueAsAnsi(const FileSnapshot* file, const IniValue& value, char* out) {
+// The value as the configuration reads a Password, into out[kValueSize]: the
+// file's bytes when it is read as UTF-8 or one byte a character, the
+// characters of a UTF-16 file in Windows' code page (as
+// GetPrivateProfileStringA gives them). One that does not come back the same
+// from the code page is refused rather than protected changed.
+ValueText ValueAsRead(const FileSnapshot* file, const IniValue& value, char* out) {
     const IniEncoding encoding = IniFileEncoding(file->bytes, file->length);
     const char* bytes = file->bytes + value.textBegin;
     const size_t length = value.textEnd - value.textBegin;
     out[0] = '\0';
-    if (encoding == kIniBytes) {
+    if (encoding != kIniUtf16Le && encoding != kIniUtf16Be) {
         if (memchr(bytes, '\0', length))
             return kValueNotText;
         if (length >= static_cast<size_t>(kValueSize))
@@ -133,17 +126,9 @@ bool IsProtected(const char* value) {
     return EqualsIgnoringCase(prefix, kProtectedPrefix);
 }
 
-// Whether the copy read is still the password read at start. Wine reads a
-// UTF-8 file as UTF-8, Windows as bytes of the code page: either counts.
-bool StillAsRead(const FileSnapshot* file, const IniValue& value, ValueText read, const char* text,
-                 const MailAccount* account) {
-    if (account->password[0] == '\0')
-        return false;
-    if (read == kValueText && strcmp(text, account->password) == 0)
-        return true;
-    const size_t length = strlen(account->password);
-    return IniFileEncoding(file->bytes, file->length) == kIniUtf8 && value.textEnd - value.textBegin == length &&
-           memcmp(file->bytes + value.textBegin, account->password, length) == 0;
+// Whether the copy read is still the password read at start.
+bool StillAsRead(ValueText read, const char* text, const MailAccount* account) {
+    return account->password[0] != '\0' && read == kValueText && strcmp(text, account->password) == 0;
 }
 
 // Protects each plain copy of account index's Password into
@@ -162,10 +147,10 @@ void ProtectAccount(WriteBack* writeBack, const FileSnapshot* file, int index, c
         readSeen = readSeen || value.read;
         if (value.textBegin == value.textEnd)
             continue;
-        const ValueText read = ValueAsAnsi(file, value, text);
+        const ValueText read = ValueAsRead(file, value, text);
         if (read == kValueText && IsProtected(text))
             continue;
-        if (value.read && !StillAsRead(file, value, read, text, account)) {
+        if (value.read && !StillAsRead(read, text, account)) {
             Note(writeBack, "  Account %d: Password left as it is: changed in the file since the start", index);
             *count = first;
             break;

@@ -215,6 +215,30 @@ TEST(DovecotImap, CountsTheFolderNamed) {
     dovecot::Empty("folders");
 }
 
+// Notepad saves in UTF-8 by default, with or without a mark: the folder
+// goes to the server whole, and the labels reach the host in its ANSI code
+// page (Windows-1252 here) rather than as two characters for each accented one.
+TEST(DovecotImap, AUtf8FileCountsItsAccentedFolder) {
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    dovecot::AddUser("accents", "accents pass");
+    dovecot::Deliver("accents", 7, dovecot::Flag::Unseen, "Re&AOc-u");
+    for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
+        SCOPED_TRACE(mark.size());
+        DockletFolder folder("Accents" + std::to_string(mark.size()),
+                             mark + "[Common]\r\nDebug=1\r\nNbAccount=1\r\nstringHaveMsg=%d re\xC3\xA7us\r\n"
+                                    "stringFailed=%d en \xC3\xA9" "chec\r\n" +
+                                 Account("IMAP", ports.imap, "accents", "Folder=Re\xC3\xA7u\r\n"));
+        HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "7 re\xE7us",
+                               "30000", "destroy", "1"});
+        ASSERT_EQ(0, run.exitCode) << run.Text();
+        const std::string log = folder.Read("Debug.log");
+        EXPECT_GE(run.Find("DockletSetLabel", "1", "\"7 re\xE7us\""), 0) << run.Text() << log;
+        EXPECT_NE(std::string::npos, log.find("    2 EXAMINE Re&AOc-u\r\r\n")) << log;
+        EXPECT_NE(std::string::npos, log.find("stringFailed:%d en \xE9" "chec\r\n")) << log;
+    }
+    dovecot::Empty("accents");
+}
+
 class DovecotPop : public ::testing::Test {
 protected:
     // Each test has a key of its own: tests run side by side in one Wine prefix.

@@ -81,4 +81,16 @@ TEST(EncodeMailboxName, WhatDoesNotFitIsEmptyNeverCut) {
     EXPECT_EQ("(no fit) ", MailboxName(u"&", 2));
 }
 
+// A Folder from a UTF-8 file goes to the server whole, whatever Windows' code page.
+TEST(EncodeMailboxName, FromUtf8) {
+    for (const char* bad : {"Re\xE7u", "\xED\xA0\x80", "x\xC3"}) {
+        char out[16] = "?";
+        EXPECT_FALSE(EncodeUtf8MailboxName(bad, out, sizeof out)) << bad;
+        EXPECT_STREQ("", out);
+    }
+    char out[32];
+    EXPECT_TRUE(EncodeUtf8MailboxName("Re\xC3\xA7u &\xF0\x9F\x98\x80", out, sizeof out));
+    EXPECT_STREQ("Re&AOc-u &-&2D3eAA-", out);
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-#include "secrets/ini_value_edit.h"
+#include "config/ini_value_edit.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +110,40 @@ TEST(IniValueEdit, MarksTheValueRead) {
     std::string out(file.size() + 3, '?');
     size_t length = 0;
     EXPECT_FALSE(ReplaceIniValues(file.data(), file.size(), &replacement, 1, &out[0], out.size(), &length));
+}
+
+} // namespace
+
+namespace {
+
+// Notepad's UTF-8, with or without its mark, is read as UTF-8; anything else
+// is left to the profile functions.
+TEST(IniReading, WhichFilesAreReadAsUtf8) {
+    const struct {
+        const char* name;
+        std::string file;
+        bool utf8;
+    } cases[] = {
+        {"ASCII", "[common]\r\nstringNoMsg=None\r\n", false},
+        {"empty", "", false},
+        {"UTF-8", "[common]\r\nstringNoMsg=Re\xC3\xA7u\r\n", true},
+        {"UTF-8 in a comment only", "; R\xC3\xA9glages\r\n[common]\r\n", true},
+        {"ASCII after the mark", "\xEF\xBB\xBF[common]\r\n", true},
+        {"the mark alone", "\xEF\xBB\xBF", true},
+        {"four bytes", "x=\xF0\x9F\x98\x80", true},
+        {"Windows-1252", "[common]\r\nstringNoMsg=Re\xE7u\r\n", false},
+        {"mark, then Windows-1252", "\xEF\xBB\xBFx=Re\xE7u", false},
+        {"a NUL", std::string("x=\xC3\xA9\0", 5), false},
+        {"overlong", "x=\xC0\xAF", false},
+        {"surrogate", "x=\xED\xA0\x80", false},
+        {"above U+10FFFF", "x=\xF4\x90\x80\x80", false},
+        {"cut at the end", "x=\xE2\x82", false},
+        {"a lone continuation", "x=\x80", false},
+        {"UTF-16 LE", Stored(kIniUtf16Le, "x=1"), false},
+        {"UTF-16 BE", Stored(kIniUtf16Be, "x=1"), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.utf8, IniReadsAsUtf8(c.file.data(), c.file.size())) << c.name;
 }
 
 } // namespace

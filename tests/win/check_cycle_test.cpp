@@ -11,8 +11,7 @@
 #include "check_bed_win.h"
 #include "check/check_cycle_win.h"
 #include "check/shown_total_win.h"
-#include "config/profile_reader_win.h"
-#include "config/read_configuration.h"
+#include "config/read_configuration_win.h"
 #include "docklet/replace_file_win.h"
 #include "secrets/password_write_back_win.h"
 #include "secrets/protected_password_win.h"
@@ -49,7 +48,7 @@ void Restart(CheckBed* bed) {
     free(bed->instance.accounts);
     CloseHandle(bed->instance.stopEvent);
     bed->instance = DockletInstance{};
-    ReadConfiguration(&bed->instance, bed->folder.Path().c_str(), "", &kWindowsProfileReader);
+    ReadConfigurationFile(&bed->instance, bed->folder.Path().c_str(), "");
     bed->instance.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
@@ -365,40 +364,10 @@ TEST_F(CheckCycle, ProtectPasswordsWritesTheFileBackOnce) {
     }
 }
 
-// How the user's editor stored the INI file.
-enum FileForm { kAnsiFile, kUtf8File, kUtf16LeFile, kUtf16BeFile };
-
-std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                    static_cast<int>(wide.size())));
-    return wide;
-}
-
-std::string Narrow(const std::wstring& wide, UINT codePage = CP_UTF8) {
-    std::string narrow(wide.size() * 4, '\0');
-    narrow.resize(WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0],
-                                      static_cast<int>(narrow.size()), nullptr, nullptr));
-    return narrow;
-}
-
-// UTF-8 in Windows' code page, as the profile functions give a password.
-std::string Ansi(const std::string& utf8) {
-    return Narrow(Wide(utf8), CP_ACP);
-}
-
-// The text (UTF-8 here) as the file holds it.
-std::string Stored(FileForm form, const std::string& text) {
-    if (form == kAnsiFile)
-        return Ansi(text);
-    if (form == kUtf8File)
-        return "\xEF\xBB\xBF" + text;
-    std::string bytes = form == kUtf16LeFile ? "\xFF\xFE" : "\xFE\xFF";
-    for (wchar_t c : Wide(text)) {
-        const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
-        bytes += form == kUtf16LeFile ? std::string{low, high} : std::string{high, low};
-    }
-    return bytes;
+// A password (UTF-8 here) as the docklet reads it from the file: byte for
+// byte from a UTF-8 file, in the code page from any other.
+std::string AsRead(FileForm form, const std::string& utf8) {
+    return form == kUtf8File || form == kUtf8NoMarkFile ? utf8 : Ansi(utf8);
 }
 
 // The file's text in UTF-8 again, with each protected value's Base64 taken
@@ -454,6 +423,7 @@ TEST(PasswordWriteBack, LeavesNoPlainCopy) {
         FileForm form;
         const char* copies;  // the account's other lines after its first Password
         std::vector<std::string> protectedValues;  // in file order
+        const char* heading = "[account0]";  // the account's section
     };
     const char* const kOtherSections = "[account1]\r\nPassword=unused\r\n";
     const Case cases[] = {
@@ -465,16 +435,20 @@ TEST(PasswordWriteBack, LeavesNoPlainCopy) {
          kAnsiFile,
          "password = \"0ld one\"\r\nPassword=\r\nPassword\r\n[account1]\r\nPassword=unused\r\n[ACCOUNT0]\r\nPassword='older'\r\n",
          {"s3cret", "0ld one", "older"}},
+        {"spaces in the section's name", kOneName, kAnsiFile, "[ ACCOUNT0\t]\r\nPassword=older\r\n",
+         {"s3cret", "older"}, "[ account0 ]"},
         {"UTF-16 little endian", kOneName, kUtf16LeFile, "Password=d\xC3\xA9j\xC3\xA0\r\n", {"s3cr\xC3\xA9t", "d\xC3\xA9j\xC3\xA0"}},
         {"UTF-16 big endian through a link", kSymbolicLink, kUtf16BeFile, "", {"s3cr\xC3\xA9t"}},
-        {"UTF-8 with its mark", kOneName, kUtf8File, "", {"s3cr\xC3\xA9t"}},
+        {"UTF-8 with its mark", kOneName, kUtf8File, "Password=d\xC3\xA9j\xC3\xA0\r\n", {"s3cr\xC3\xA9t", "d\xC3\xA9j\xC3\xA0"}},
+        {"UTF-8 without a mark", kOneName, kUtf8NoMarkFile, "Password=d\xC3\xA9j\xC3\xA0\r\n",
+         {"s3cr\xC3\xA9t", "d\xC3\xA9j\xC3\xA0"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CheckBed bed;
         const std::string first = c.protectedValues[0];
-        const std::string text = "; mine\r\n[common]\r\nDebug=1\r\nProtectPasswords=1\r\nNbAccount=1\r\n\r\n"
-                                 "[account0]\r\nType=IMAP\r\nAddress=127.0.0.1\r\nLogin=me\r\nPassword=" +
+        const std::string text = std::string("; mine\r\n[common]\r\nDebug=1\r\nProtectPasswords=1\r\nNbAccount=1\r\n\r\n") +
+                                 c.heading + "\r\nType=IMAP\r\nAddress=127.0.0.1\r\nLogin=me\r\nPassword=" +
                                  first + "\r\n" + c.copies + kOtherSections + "; end";
         const std::string ini = "TidewellDocklet.ini";
         const std::string bytesAt = c.layout == kOneName || c.layout == kHardLink ? ini : "target.ini";
@@ -500,7 +474,7 @@ TEST(PasswordWriteBack, LeavesNoPlainCopy) {
             names.push_back("other.ini");
         }
         Restart(&bed);
-        ASSERT_STREQ(Ansi(first).c_str(), bed.instance.accounts[0].password);
+        ASSERT_STREQ(AsRead(c.form, first).c_str(), bed.instance.accounts[0].password);
 
         ProtectPasswordsInFile(&bed.instance);
 
@@ -525,7 +499,7 @@ TEST(PasswordWriteBack, LeavesNoPlainCopy) {
                 CopyText(account.protectedPassword, sizeof account.protectedPassword, blobs[i].c_str());
                 char revealed[kAccountTextSize];
                 EXPECT_TRUE(RevealPassword(&bed.instance, &account, revealed, sizeof revealed));
-                EXPECT_EQ(Ansi(c.protectedValues[i]), revealed);
+                EXPECT_EQ(AsRead(c.form, c.protectedValues[i]), revealed);
             }
         }
         const std::string log = bed.Log();
@@ -537,7 +511,7 @@ TEST(PasswordWriteBack, LeavesNoPlainCopy) {
                                            std::to_string(c.protectedValues.size()) + "\r\n"))
             << log;
         for (const std::string& value : c.protectedValues)
-            EXPECT_EQ(std::string::npos, log.find(Ansi(value))) << log;
+            EXPECT_EQ(std::string::npos, log.find(AsRead(c.form, value))) << log;
         // The next start reads the protected password.
         Restart(&bed);
         EXPECT_STREQ("", bed.instance.accounts[0].password);

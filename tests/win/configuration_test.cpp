@@ -2,13 +2,17 @@
 // INI files, and the start-up dump as it lands in a real Debug.log.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "config/profile_reader_win.h"
-#include "config/read_configuration.h"
-#include "secrets/ini_value_edit.h"
+#include "config/read_configuration_win.h"
+#include "config/ini_value_edit.h"
+#include "mail/mailbox_name.h"
+#include "mail/mailbox_name_win.h"
 #include "temp_folder_win.h"
 
 namespace {
@@ -29,7 +33,7 @@ protected:
     void ReadAgain() {
         free(instance.accounts);
         instance = DockletInstance{};
-        ReadConfiguration(&instance, folder.Path().c_str(), kRelative, &kWindowsProfileReader);
+        ReadConfigurationFile(&instance, folder.Path().c_str(), kRelative);
     }
     std::string Log() const { return folder.Read(std::string(kRelative) + "Debug.log"); }
 
@@ -192,6 +196,170 @@ TEST_F(Configuration, TheEditorFindsThePasswordTheProfileFunctionsRead) {
             }
             EXPECT_EQ(instance.accounts[0].password, read);
         }
+    }
+}
+
+// An ASCII file reads the same through Windows' profile functions and
+// through the docklet's own reader of UTF-8 files, which a comment with one
+// accented letter at its end sends it to: numbers, quotes, spaces, comments,
+// line ends and repeated keys and sections alike.
+TEST_F(Configuration, BothReadersReadAnAsciiFileAlike) {
+    const std::string files[] = {
+        "[common]\r\nDebug=1\r\nNbAccount=2\r\nDelaySecond=0x40\r\nTimeoutSecond=0b101\r\nIdleRenewSecond=0o17\r\n"
+        "Link=\"a.exe\" -x\r\n",
+        "  [ Common\t]  \r\n Debug = 1 \r\nNbAccount=3abc\r\nDelaySecond=-5\r\nTimeoutSecond=0X10\r\n"
+        "stringNoMsg = ' none ' \r\nstringFailed=\"%d\"\r\nIdleRenewSecond=99999999999\r\n",
+        "[common]\rDebug=1\rNbAccount=2\rDebug=0\rLink\rLink=b.exe\x1A\rDelaySecond=\"77\"\rTimeoutSecond=- 5\r",
+        "[common]\nDebug=1\nNbAccount= +2\nstringCheck=\"\nstringOneMsg=''\n;Badge=1\nSound=\"x.wav'\n"
+        "DelaySecond=123456789012345678901234567890\nTimeoutSecond=-2147483649\n[common]\nNbAccount=5\n",
+        "; settings\r\n\r\n[common]\r\nDebug=1\r\nNbAccount=2\r\nDelaySecond=4294967296\r\nLink=" +
+            std::string(300, 'l') + "\r\n",
+    };
+    const std::string accounts[] = {
+        "[account1]\r\nType=pop\r\nPort= 110 \r\nSecurity='tls'\r\nNbDbxFiles=0x2\r\nDbxFile0=a.dbx\r\nDbxFile1\r\n",
+        "[ACCOUNT1]\r\n; Type=IMAP\r\nType=POP\r\nRegKey=HKEY_CURRENT_USER\\x\\y\r\n[account1]\r\nLogin=x\r\n",
+        "[account1]\r\nCertificateFingerprint=" + std::string(64, 'a') + "\r\nCAFile = c.pem\r\nAuth=oauth2\r\n",
+    };
+    for (const std::string& common : files) {
+        for (const std::string& second : accounts) {
+            const std::string file = common + "[account0]\r\nType=IMAP\r\nPassword=\"p w\"\r\nFolder='Sent'\r\n" + second;
+            SCOPED_TRACE(file);
+            folder.Write(std::string(kRelative) + "Debug.log", "");
+            Read(file);
+            const DockletInstance viaProfile = instance;
+            const std::string profileLog = Log();
+            std::vector<MailAccount> profileAccounts(instance.accounts, instance.accounts + instance.accountCount);
+            folder.Write(std::string(kRelative) + "Debug.log", "");
+            Read(file + "\r\n; \xC3\xA9");
+            const std::string said = folder.Path() + kRelative + "TidewellDocklet.ini read as UTF-8\r\n";
+            std::string ownLog = Log();
+            ASSERT_NE(std::string::npos, ownLog.find(said)) << ownLog;
+            EXPECT_EQ(profileLog, ownLog.erase(ownLog.find(said), said.size()));
+            ASSERT_EQ(viaProfile.accountCount, instance.accountCount);
+            for (int i = 0; i < instance.accountCount; ++i) {
+                profileAccounts[i].folderUtf8 = true;
+                EXPECT_EQ(0, memcmp(&profileAccounts[i], &instance.accounts[i], sizeof(MailAccount))) << i;
+            }
+            for (auto text : {&DockletInstance::checkText, &DockletInstance::noMessageText,
+                              &DockletInstance::oneMessageText, &DockletInstance::failedTemplate})
+                EXPECT_STREQ(viaProfile.*text, instance.*text);
+            EXPECT_STREQ(viaProfile.link, instance.link);
+            EXPECT_EQ(viaProfile.sound, instance.sound);
+        }
+    }
+}
+
+// Accented texts read right however Notepad saved the file: the host gets
+// the label texts and Windows the paths in the ANSI code page (Windows-1252
+// here), the server the folder in modified UTF-7 and the login and password
+// as the file holds them; a file with its mark reads as the file without.
+TEST_F(Configuration, AccentsReadRightHoweverNotepadSavedTheFile) {
+    const std::string text =
+        "[Common]\r\nDebug=1\r\nNbAccount=1\r\nstringNoMsg=Aucun message re\xC3\xA7u\r\n"
+        "Link=\"C:\\Courrier \xC3\xA9t\xC3\xA9\\mail.exe\" -check\r\n[account0]\r\nType=IMAP\r\nLogin=jos\xC3\xA9\r\n"
+        "Password=caf\xC3\xA9\r\nFolder=Re\xC3\xA7u\r\nCAFile=\xC3\xA9t\xC3\xA9.pem\r\nSecurity=tls\r\n";
+    std::string noMarkLog;
+    for (FileForm form : {kUtf8NoMarkFile, kUtf8File, kUtf16LeFile, kAnsiFile}) {
+        SCOPED_TRACE(form);
+        const bool utf8 = form == kUtf8File || form == kUtf8NoMarkFile;
+        folder.Write(std::string(kRelative) + "Debug.log", "");
+        Read(Stored(form, text));
+        EXPECT_STREQ("Aucun message re\xE7u", instance.noMessageText);
+        EXPECT_STREQ("\"C:\\Courrier \xE9t\xE9\\mail.exe\" -check", instance.link);
+        const MailAccount& account = instance.accounts[0];
+        EXPECT_EQ(folder.Path() + kRelative + "\xE9t\xE9.pem", account.caFile);
+        EXPECT_EQ(utf8 ? "jos\xC3\xA9" : "jos\xE9", std::string(account.login));
+        EXPECT_EQ(utf8 ? "caf\xC3\xA9" : "caf\xE9", std::string(account.password));
+        EXPECT_EQ(utf8, account.folderUtf8);
+        char mailbox[kMailboxNameSize];
+        EXPECT_TRUE(FormMailboxName(account.folder, account.folderUtf8, mailbox, sizeof mailbox));
+        EXPECT_STREQ("Re&AOc-u", mailbox);
+        const std::string log = Log();
+        EXPECT_EQ(utf8, log.find("TidewellDocklet.ini read as UTF-8\r\n") != std::string::npos) << log;
+        EXPECT_EQ(std::string::npos, log.find("not in Windows' ANSI code page")) << log;
+        if (form == kUtf8NoMarkFile)
+            noMarkLog = log;
+        if (form == kUtf8File) {
+            EXPECT_EQ(noMarkLog, log);
+        }
+    }
+}
+
+// A character the code page lacks gets Windows' nearest stand-in and a reason
+// line naming its key, without the text of a secret; a folder is asked for whole.
+TEST_F(Configuration, CharactersBeyondTheCodePageAreNamed) {
+    Read("[Common]\r\nDebug=1\r\nstringNoMsg=Brak nowych, pe\xC5\x82no starych\r\nSound=\xD0\x96.wav\r\n"
+         "[account0]\r\nType=IMAP\r\nAuth=oauth2\r\nOAuthClientSecret=s\xC5\x82" "cret\r\n"
+         "Folder=\xD0\x9F\xD0\xBE\xD1\x87\xD1\x82\xD0\xB0\r\n");
+    const std::string log = Log();
+    const std::string lacks = ": a character of it is not in Windows' ANSI code page: read ";
+    EXPECT_NE(std::string::npos, log.find("\r\nstringNoMsg" + lacks + "as \"Brak nowych, pelno starych\"\r\nSound" +
+                                          lacks + "as \"?.wav\"\r\nAccount 0 :\r\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("\r\nAccount 0: OAuthClientSecret" + lacks + "with a stand-in for it\r\n"));
+    EXPECT_STREQ("slcret", instance.accounts[0].oauth.clientSecret);
+    EXPECT_EQ(std::string::npos, log.find("lcret")) << log;
+    char mailbox[kMailboxNameSize];
+    EXPECT_TRUE(FormMailboxName(instance.accounts[0].folder, true, mailbox, sizeof mailbox));
+    EXPECT_STREQ("&BB8EPgRHBEIEMA-", mailbox);
+}
+
+// A key set where it does not apply says so at start-up, as Idle=1 on a POP
+// account does; an account whose Type, Security or Auth fails its check
+// hears only of that.
+TEST_F(Configuration, KeysThatDoNotApplySaySo) {
+    const std::string pin = "CertificateFingerprint=" + std::string(64, 'a') + "\r\n";
+    const std::string oauth = "OAuthProvider=google\r\nOAuthClientId=i\r\nOAuthClientSecret=s3cret\r\nOAuthTenant=t\r\n"
+                              "OAuthAuthorizeUrl=a\r\nOAuthTokenUrl=t\r\nOAuthScope=s\r\nOAuthBrowser=b\r\n";
+    const std::string tls = " applies to accounts with Security=tls or starttls";
+    const struct {
+        std::string keys;  // [common]'s, '|', then account0's
+        std::vector<std::string> lines;  // each after "Account 0: " for an account's key
+    } cases[] = {
+        {"|Type=POP\r\nFolder=Sent\r\nIdle=1\r\n", {"Folder applies to IMAP accounts only: not used"}},
+        {"|Type=IMAP\r\nFolder=Sent\r\nRegKey=HKEY_CURRENT_USER\\x\r\nNbDbxFiles=2\r\nDbxFile0=a\r\nDbxFile1=b\r\n",
+         {"RegKey applies to POP accounts only: not used", "DbxFile0 applies to POP accounts only: not used",
+          "DbxFile1 applies to POP accounts only: not used"}},
+        {"|Type=POP\r\nRegKey=HKEY_CURRENT_USER\\x\r\nDbxFile0=a\r\nCountNew=1\r\n", {}},
+        {"|Type=IMAP\r\nAuth=OAuth2\r\nPassword=dpapi:QUJD\r\nOAuthProvider=Microsoft\r\nOAuthTenant=t\r\n",
+         {"Password applies to accounts with Auth=password only: not used"}},
+        {"|Type=IMAP\r\n" + oauth,
+         {"OAuthProvider", "OAuthClientId", "OAuthClientSecret", "OAuthTenant", "OAuthAuthorizeUrl", "OAuthTokenUrl",
+          "OAuthScope", "OAuthBrowser"}},
+        {"|Type=IMAP\r\nAuth=oauth2\r\n" + oauth, {"OAuthTenant applies to OAuthProvider=microsoft only: not used"}},
+        {"|Type=IMAP\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n",
+         {"VerifyCertificate" + tls + " only: not used", "CAFile" + tls + ", or Auth=oauth2, only: not used"}},
+        {"|Type=POP\r\nSecurity=starttls\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n", {}},
+        {"|Type=IMAP\r\nAuth=oauth2\r\nCAFile=ca.pem\r\n", {}},  // its token endpoint trusts CAFile
+        {"|Type=IMAP\r\nSecurity=tls\r\nVerifyCertificate=1\r\nCAFile=ca.pem\r\n" + pin,
+         {"VerifyCertificate applies to accounts without CertificateFingerprint only: not used",
+          "CAFile applies to accounts without CertificateFingerprint, or with Auth=oauth2, only: not used"}},
+        {"|Type=IMAP\r\n" + pin, {"CertificateFingerprint" + tls + " only: every check of the account fails"}},
+        {"|Type=IMAP\r\nSecurity=ssl\r\nVerifyCertificate=0\r\nCAFile=ca.pem\r\n" + pin, {}},
+        {"|Type=IMAP4\r\nFolder=x\r\nRegKey=x\r\nCAFile=ca.pem\r\n", {}},
+        {"|Type=IMAP\r\nAuth=oauth\r\nPassword=pw\r\nOAuthClientId=id\r\n", {}},
+        {"IdleRenewSecond=60\r\nstringSignIn=Go\r\n|Type=POP\r\nIdle=1\r\n",
+         {"IdleRenewSecond applies to IMAP accounts with Idle=1 only: not used",
+          "stringSignIn applies to accounts with Auth=oauth2 only: not used"}},
+        {"IdleRenewSecond=60\r\nstringSignIn=Go\r\n|Type=IMAP\r\nIdle=1\r\nAuth=oauth2\r\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        folder.Write(std::string(kRelative) + "Debug.log", "");
+        const size_t bar = c.keys.find('|');
+        Read("[common]\r\nDebug=1\r\n" + c.keys.substr(0, bar) + "[account0]\r\n" + c.keys.substr(bar + 1));
+        const std::string log = Log();
+        size_t said = 0;
+        for (size_t at = log.find(" only: "); at != std::string::npos; at = log.find(" only: ", at + 1))
+            ++said;
+        EXPECT_EQ(c.lines.size(), said) << log;
+        for (std::string line : c.lines) {
+            if (line.find(' ') == std::string::npos)
+                line += " applies to accounts with Auth=oauth2 only: not used";
+            const bool common = line.compare(0, 4, "Idle") == 0 || line.compare(0, 6, "string") == 0;
+            EXPECT_NE(std::string::npos, log.find((common ? "\r\n" : "\r\nAccount 0: ") + line + "\r\n")) << line << log;
+        }
+        EXPECT_EQ(std::string::npos, log.find("s3cret")) << log;
     }
 }
 
@@ -481,7 +649,7 @@ TEST_F(Configuration, PathTooLongIsAMissingFileNeverACutOne) {
     // The name a cut would produce holds a configuration that must not be read.
     folder.Write(relative + "TidewellDocklet.in", "[common]\r\nDebug=1\r\nNbAccount=5\r\n");
 
-    ReadConfiguration(&instance, root.c_str(), relative.c_str(), &kWindowsProfileReader);
+    ReadConfigurationFile(&instance, root.c_str(), relative.c_str());
     EXPECT_FALSE(instance.debug);
     EXPECT_EQ(1, instance.accountCount);
     EXPECT_STREQ(

@@ -64,3 +64,36 @@ void TempFolder::MakeFolder(const std::string& name) const {
         CreateDirectoryA((path_ + name.substr(0, end)).c_str(), nullptr);
     CreateDirectoryA((path_ + name).c_str(), nullptr);
 }
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+std::string Narrow(const std::wstring& wide, UINT codePage) {
+    std::string narrow(wide.size() * 4, '\0');
+    narrow.resize(WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0],
+                                      static_cast<int>(narrow.size()), nullptr, nullptr));
+    return narrow;
+}
+
+std::string Ansi(const std::string& utf8) {
+    return Narrow(Wide(utf8), CP_ACP);
+}
+
+std::string Stored(FileForm form, const std::string& text) {
+    if (form == kAnsiFile)
+        return Ansi(text);
+    if (form == kUtf8File)
+        return "\xEF\xBB\xBF" + text;
+    if (form == kUtf8NoMarkFile)
+        return text;
+    std::string bytes = form == kUtf16LeFile ? "\xFF\xFE" : "\xFE\xFF";
+    for (wchar_t c : Wide(text)) {
+        const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+        bytes += form == kUtf16LeFile ? std::string{low, high} : std::string{high, low};
+    }
+    return bytes;
+}

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 // A fresh folder under the Windows temporary folder, removed with its files
@@ -22,3 +24,14 @@ public:
 private:
     std::string path_;
 };
+
+// How the user's editor stored a text file: Notepad's ANSI (Windows' code
+// page), UTF-8 with or without its mark, UTF-16 either way round.
+enum FileForm { kAnsiFile, kUtf8File, kUtf8NoMarkFile, kUtf16LeFile, kUtf16BeFile };
+
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8);
+std::string Narrow(const std::wstring& wide, UINT codePage = CP_UTF8);
+// UTF-8 in Windows' code page, as the profile functions give a text.
+std::string Ansi(const std::string& utf8);
+// The text (UTF-8 here) as the file holds it.
+std::string Stored(FileForm form, const std::string& text);

@@ -1,6 +1,8 @@
-#include "secrets/ini_value_edit.h"
+#include "config/ini_value_edit.h"
 
 #include <cstring>
+
+#include "text/utf8.h"
 
 namespace {
 
@@ -83,7 +85,9 @@ Line NextLine(const IniText& text, size_t from) {
     return line;
 }
 
-// Where a section's name stands on a line that opens one; false for any other line.
+// Where a section's name stands on a line that opens one, trimmed as the
+// profile functions trim it ("[ account0 ]" opens account0); false for any
+// other line.
 bool SectionName(const IniText& text, const Line& line, size_t* begin, size_t* end) {
     if (line.begin == line.end || At(text, line.begin) != '[')
         return false;
@@ -94,7 +98,74 @@ bool SectionName(const IniText& text, const Line& line, size_t* begin, size_t* e
         return false;
     *begin = line.begin + text.unit;
     *end = close - text.unit;
+    while (*begin < *end && IsProfileSpace(At(text, *begin)))
+        *begin += text.unit;
+    while (*end > *begin && IsProfileSpace(At(text, *end - text.unit)))
+        *end -= text.unit;
     return true;
+}
+
+// Lists the lines of key as FindIniValues does; with readOnly, stops as soon
+// as the value read is known, listing at most that one.
+size_t ScanValues(const char* file, size_t length, const char* section, const char* key, IniValue* values,
+                  size_t capacity, bool readOnly) {
+    const IniText text = ReadAs(file, length);
+    const size_t u = text.unit;
+    size_t found = 0;
+    size_t lineNumber = 1;
+    size_t sectionsOfName = 0;  // so far, the current one included when it is of the name
+    bool inSection = false;
+    bool keyReadSeen = false;  // the first section of the name has shown the key
+    for (size_t next = text.start; next < text.end;) {
+        const Line line = NextLine(text, next);
+        const size_t number = lineNumber;
+        next = line.next;
+        lineNumber += line.breaks;
+        size_t nameBegin, nameEnd;
+        if (SectionName(text, line, &nameBegin, &nameEnd)) {
+            if (readOnly && sectionsOfName == 1)
+                break;
+            inSection = SameName(text, nameBegin, nameEnd, section);
+            sectionsOfName += inSection ? 1 : 0;
+            continue;
+        }
+        if (!inSection || line.begin == line.end)
+            continue;
+        size_t equals = line.begin;
+        while (equals < line.end && At(text, equals) != '=')
+            equals += u;
+        size_t keyEnd = equals;
+        while (keyEnd > line.begin && IsProfileSpace(At(text, keyEnd - u)))
+            keyEnd -= u;
+        if (!SameName(text, line.begin, keyEnd, key))
+            continue;
+        const bool read = sectionsOfName == 1 && !keyReadSeen;
+        keyReadSeen = keyReadSeen || sectionsOfName == 1;
+        if (equals == line.end) {
+            if (readOnly)
+                break;
+            continue;
+        }
+        IniValue value = {equals + u, line.end, 0, 0, number, read};
+        while (value.begin < value.end && IsProfileSpace(At(text, value.begin)))
+            value.begin += u;
+        value.textBegin = value.begin;
+        value.textEnd = value.end;
+        // An empty value may end the file: its first character is read only when it has two.
+        if (value.end - value.begin >= 2 * u) {
+            const unsigned first = At(text, value.begin);
+            if ((first == '"' || first == '\'') && At(text, value.end - u) == first) {
+                value.textBegin += u;
+                value.textEnd -= u;
+            }
+        }
+        if (found < capacity)
+            values[found] = value;
+        ++found;
+        if (readOnly)
+            break;
+    }
+    return found;
 }
 
 } // namespace
@@ -115,56 +186,76 @@ size_t IniUnitSize(IniEncoding encoding) {
 
 size_t FindIniValues(const char* file, size_t length, const char* section, const char* key,
                      IniValue* values, size_t capacity) {
+    return ScanValues(file, length, section, key, values, capacity, false);
+}
+
+bool FindIniValueRead(const char* file, size_t length, const char* section, const char* key, IniValue* value) {
+    IniValue found;
+    if (ScanValues(file, length, section, key, &found, 1, true) == 0 || !found.read)
+        return false;
+    *value = found;
+    return true;
+}
+
+bool IniSectionHasKeys(const char* file, size_t length, const char* section) {
     const IniText text = ReadAs(file, length);
-    const size_t u = text.unit;
-    size_t found = 0;
-    size_t lineNumber = 1;
-    size_t sectionsOfName = 0;  // so far, the current one included when it is of the name
     bool inSection = false;
-    bool keyReadSeen = false;  // the first section of the name has shown the key
     for (size_t next = text.start; next < text.end;) {
         const Line line = NextLine(text, next);
-        const size_t number = lineNumber;
         next = line.next;
-        lineNumber += line.breaks;
         size_t nameBegin, nameEnd;
         if (SectionName(text, line, &nameBegin, &nameEnd)) {
+            if (inSection)
+                return false;
             inSection = SameName(text, nameBegin, nameEnd, section);
-            sectionsOfName += inSection ? 1 : 0;
-            continue;
+        } else if (inSection && line.begin != line.end && At(text, line.begin) != ';') {
+            return true;
         }
-        if (!inSection || line.begin == line.end)
-            continue;
-        size_t equals = line.begin;
-        while (equals < line.end && At(text, equals) != '=')
-            equals += u;
-        size_t keyEnd = equals;
-        while (keyEnd > line.begin && IsProfileSpace(At(text, keyEnd - u)))
-            keyEnd -= u;
-        if (!SameName(text, line.begin, keyEnd, key))
-            continue;
-        const bool read = sectionsOfName == 1 && !keyReadSeen;
-        keyReadSeen = keyReadSeen || sectionsOfName == 1;
-        if (equals == line.end)
-            continue;
-        IniValue value = {equals + u, line.end, 0, 0, number, read};
-        while (value.begin < value.end && IsProfileSpace(At(text, value.begin)))
-            value.begin += u;
-        value.textBegin = value.begin;
-        value.textEnd = value.end;
-        // An empty value may end the file: its first character is read only when it has two.
-        if (value.end - value.begin >= 2 * u) {
-            const unsigned first = At(text, value.begin);
-            if ((first == '"' || first == '\'') && At(text, value.end - u) == first) {
-                value.textBegin += u;
-                value.textEnd -= u;
-            }
-        }
-        if (found < capacity)
-            values[found] = value;
-        ++found;
     }
-    return found;
+    return false;
+}
+
+int32_t ProfileIntFromText(const char* text) {
+    // The profile functions read a number from its first 29 characters.
+    const size_t kDigitsRead = 29;
+    size_t at = 0;
+    while (at < kDigitsRead && text[at] != '\0' && static_cast<unsigned char>(text[at]) <= ' ')
+        ++at;
+    const bool negative = text[at] == '-';
+    if (at < kDigitsRead && (text[at] == '-' || text[at] == '+'))
+        ++at;
+    uint32_t base = 10;
+    if (at + 1 < kDigitsRead && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'o' || text[at + 1] == 'b')) {
+        base = text[at + 1] == 'x' ? 16 : text[at + 1] == 'o' ? 8 : 2;
+        at += 2;
+    }
+    // Past 32 bits the number wraps round, as the profile functions have it.
+    uint32_t value = 0;
+    for (; at < kDigitsRead && text[at] != '\0'; ++at) {
+        const char c = text[at];
+        const uint32_t digit = c >= '0' && c <= '9'   ? static_cast<uint32_t>(c - '0')
+                               : c >= 'a' && c <= 'f' ? static_cast<uint32_t>(c - 'a' + 10)
+                               : c >= 'A' && c <= 'F' ? static_cast<uint32_t>(c - 'A' + 10)
+                                                      : 16;
+        if (digit >= base)
+            break;
+        value = value * base + digit;
+    }
+    return static_cast<int32_t>(negative ? 0u - value : value);
+}
+
+bool IniReadsAsUtf8(const char* file, size_t length) {
+    const IniEncoding encoding = IniFileEncoding(file, length);
+    if (encoding != kIniBytes && encoding != kIniUtf8)
+        return false;
+    const size_t start = encoding == kIniUtf8 ? 3 : 0;
+    bool beyondAscii = encoding == kIniUtf8;
+    for (size_t at = start; at < length; ++at) {
+        if (file[at] == '\0')
+            return false;
+        beyondAscii = beyondAscii || static_cast<unsigned char>(file[at]) >= 0x80;
+    }
+    return beyondAscii && IsUtf8(file + start, length - start);
 }
 
 bool ReplaceIniValues(const char* file, size_t length, const IniReplacement* replacements, size_t count,

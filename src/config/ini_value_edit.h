@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 // Finds and changes values of an INI file the user wrote, keeping every other
 // byte: comments, blank lines, CR LF or LF line ends, the other keys, a
@@ -8,10 +9,10 @@
 // UTF-16 little or big endian; none: one byte a character); lines end at CR
 // or LF; spaces, tabs and other ASCII white space are trimmed from both ends
 // of a line and around its '='; "[name]" opens a section (the name between
-// '[' and the last ']', as written); section and key names match without
-// regard to ASCII case; a value wholly enclosed in a pair of ' or " is read
-// without them. GetPrivateProfileString reads the first such key of the first
-// such section only; the others are copies it never reads.
+// '[' and the last ']', trimmed the same way); section and key names match
+// without regard to ASCII case; a value wholly enclosed in a pair of ' or "
+// is read without them. GetPrivateProfileString reads the first such key of
+// the first such section only; the others are copies it never reads.
 
 enum IniEncoding {
     kIniBytes,    // no byte order mark: one byte a character, as the code page has it
@@ -41,6 +42,26 @@ struct IniValue {
 // (an empty value), so then no value listed is marked read.
 size_t FindIniValues(const char* file, size_t length, const char* section, const char* key,
                      IniValue* values, size_t capacity);
+
+// The value GetPrivateProfileString reads for key in section, into *value;
+// false when it reads none (its fallback). Stops where that is known.
+bool FindIniValueRead(const char* file, size_t length, const char* section, const char* key, IniValue* value);
+
+// Whether the first section of the name holds a line other than a comment
+// (';' first): what makes GetPrivateProfileSection answer anything.
+bool IniSectionHasKeys(const char* file, size_t length, const char* section);
+
+// A value read as a number as GetPrivateProfileInt reads it: its first 29
+// characters, white space and one sign first, "0x", "0o" or "0b" for another
+// base, digits up to the first that is none, wrapped round past 32 bits; 0
+// without digits. A missing or empty value is the caller's fallback.
+int32_t ProfileIntFromText(const char* text);
+
+// Whether the docklet reads the file as UTF-8 rather than through the
+// profile functions: well-formed UTF-8 without a NUL, holding more than
+// ASCII (a UTF-8 byte order mark counts). Such a file reads the same with or
+// without its mark.
+bool IniReadsAsUtf8(const char* file, size_t length);
 
 // A value to put in place of one found (its quotes included): 7-bit ASCII,
 // written in the file's encoding.
