@@ -30,12 +30,32 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Six bits of text in, a byte out whenever eight have gathered.
+struct Decoded {
+    unsigned char* out;
+    size_t capacity;
+    size_t written;
+    unsigned bits;
+    int bitCount;
+};
+
+bool TakeSixBits(Decoded* decoded, int value) {
+    decoded->bits = (decoded->bits << 6) | static_cast<unsigned>(value);
+    decoded->bitCount += 6;
+    if (decoded->bitCount < 8)
+        return true;
+    decoded->bitCount -= 8;
+    if (decoded->written == decoded->capacity)
+        return false;
+    decoded->out[decoded->written++] = static_cast<unsigned char>(decoded->bits >> decoded->bitCount);
+    decoded->bits &= (1u << decoded->bitCount) - 1;
+    return true;
+}
+
 } // namespace
 
 size_t DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity) {
-    size_t written = 0;
-    unsigned bits = 0;
-    int bitCount = 0;
+    Decoded decoded = {out, capacity, 0, 0, 0};
     size_t padding = 0;
     for (size_t i = 0; i < length; ++i) {
         char c = text[i];
@@ -47,44 +67,24 @@ size_t DecodeBase64(const char* text, size_t length, unsigned char* out, size_t 
         }
         int value = Base64Value(c);
         // Nothing may follow the padding.
-        if (value < 0 || padding > 0)
+        if (value < 0 || padding > 0 || !TakeSixBits(&decoded, value))
             return 0;
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            if (written == capacity)
-                return 0;
-            out[written++] = static_cast<unsigned char>(bits >> bitCount);
-            bits &= (1u << bitCount) - 1;
-        }
     }
     if (padding > 2)
         return 0;
-    return written;
+    return decoded.written;
 }
 
 size_t DecodeBase64Url(const char* text, size_t length, unsigned char* out, size_t capacity) {
     if (length % 4 == 1)
         return 0;
-    size_t written = 0;
-    unsigned bits = 0;
-    int bitCount = 0;
+    Decoded decoded = {out, capacity, 0, 0, 0};
     for (size_t i = 0; i < length; ++i) {
         const int value = Base64UrlValue(text[i]);
-        if (value < 0)
+        if (value < 0 || !TakeSixBits(&decoded, value))
             return 0;
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            if (written == capacity)
-                return 0;
-            out[written++] = static_cast<unsigned char>(bits >> bitCount);
-            bits &= (1u << bitCount) - 1;
-        }
     }
-    return written;
+    return decoded.written;
 }
 
 bool EncodeBase64(const unsigned char* data, size_t length, char* text, size_t size) {
