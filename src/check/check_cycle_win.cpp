@@ -163,6 +163,9 @@ void CheckAllAccounts(DockletInstance* instance, CycleCounts wanted) {
         counts[i] = CheckOrAskWatcher(instance, i, wanted);
         if (Stopping(instance))
             break;
+        // Shown at the cycle's end; as good as new meanwhile.
+        if (counts[i] >= 0)
+            NoteAccountHeard(instance, i);
         if (counts[i] == -1 && instance->debug)
             WriteDebugLog(instance, "    Failed !");
     }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,36 @@ TEST_F(CheckCycle, FailuresShowOnTheLabelWhenStringFailedIsSet) {
         CheckAllAccounts(&local.instance, kRecentCounts);
         EXPECT_EQ((Labels{"", c.label}), RecordingHost::Labels());
     }
+}
+
+// An account left without a count for more than three times DelaySecond
+// shows as failed until it answers, here while the account before it takes
+// 31 s to answer; its reason line says since when.
+TEST_F(CheckCycle, AnAccountUncountedForThreeIntervalsShowsAsFailed) {
+    bed.instance.delaySeconds = 10;
+    bed.instance.timeoutSeconds = 60;
+    CopyText(bed.instance.failedTemplate, kLabelSize, "%d failed");
+    bed.instance.shownTotal = MakeShownTotal(2);
+    std::vector<ServerStep> quick = {Send("* OK ready\r\n"), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                                     Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 1\r\n3 OK\r\n"),
+                                     ReadLine(), Send("4 OK\r\n"), CloseConnection()};
+    std::vector<ServerStep> slow = quick;
+    slow.insert(slow.begin() + 6, Pause(31000));
+    ScriptedServer first(Scripts{{quick, slow}});
+    auto second = ServerFinding(" 1 2", 2);
+    bed.AddAccount(kAccountImap, first.Port());
+    bed.AddAccount(kAccountImap, second->Port());
+    CheckAllAccounts(&bed.instance, kRecentCounts);
+    RecordingHost::Reset();
+    CheckAllAccounts(&bed.instance, kRecentCounts);
+    EXPECT_EQ((Labels{"Checking", "One, 1 failed", "3 new"}), RecordingHost::Labels());
+    EXPECT_TRUE(std::regex_search(bed.Log(), std::regex("  Account 1: no count since \\d\\d:\\d\\d:\\d\\d, more than "
+                                                        "three times its interval \\(10 s\\): counted as failed "
+                                                        "until it answers\r\n")))
+        << bed.Log();
+    EXPECT_EQ(1u, Count("  Total mails:1 (stale accounts failed)\r\n")) << bed.Log();
+    FreeShownTotal(bed.instance.shownTotal);
+    bed.instance.shownTotal = nullptr;
 }
 
 TEST_F(CheckCycle, EmptyTextsEmptyTheLabel) {
