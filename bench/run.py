@@ -10,13 +10,14 @@ import time
 from types import SimpleNamespace
 
 from animation_costs import measure_animation
+from dead_path import measure_dead_path
 from entry_costs import measure_entry_costs
 from host_run import BenchError
 from idle_delivery import measure_delivery
 from mail_cycles import measure_cycles
 from mailboxes import fill
-from report import (animation_rows, cycle_rows, delivery_rows, entry_rows, net_animation_rows, table,
-                    teardown_rows, tls_cycle_rows, two_piece_rows)
+from report import (animation_rows, cycle_rows, dead_path_rows, delivery_rows, entry_rows, net_animation_rows,
+                    table, teardown_rows, tls_cycle_rows, two_piece_rows)
 from teardown_costs import measure_teardown
 
 CYCLE_SCENARIOS = (("imap", 1), ("imap", 10), ("imap", 50), ("pop3", 1), ("pop3", 10))
@@ -88,6 +89,8 @@ def arguments():
     parser.add_argument("--talking-ports", required=True,
                         help="IMAP and POP3 ports of bench/talking_server.py, in one word each")
     parser.add_argument("--talking-trace", required=True, help="the trace file of that server")
+    parser.add_argument("--blackhole-port", type=int, required=True,
+                        help="the control port of tests/support/blackhole_proxy.py")
     parser.add_argument("--wineprefix", required=True)
     parser.add_argument("--wineserver-pid", type=int, required=True)
     parser.add_argument("--rounds", type=positive, default=7)
@@ -131,6 +134,12 @@ def idle_part(bench, options):
     return delivery_rows(deliveries)
 
 
+def dead_path_part(bench, options):
+    progress("Idle=1 on a path that goes silent, five items at once: noticed, then the mail once it is back "
+             "(some 4 minutes)")
+    return dead_path_rows(measure_dead_path(bench))
+
+
 def entry_part(bench, options):
     progress("OnCreate and OnDestroy with silent servers, in clear and over TLS")
     return entry_rows(measure_entry_costs(bench, options.rounds + 1),
@@ -139,7 +148,7 @@ def entry_part(bench, options):
 
 def teardown_part(bench, options):
     progress("OnDestroy with silent servers, in IDLE at a server that talks without pause, "
-             "and while a 12 MB UIDL listing comes in")
+             "in IDLE on a black-holed path, and while a 12 MB UIDL listing comes in")
     return teardown_rows(measure_teardown(bench))
 
 
@@ -158,8 +167,8 @@ def animation_part(bench, options):
 
 
 # In the table's order.
-PARTS = {"cycles": cycle_part, "two-piece": two_piece_part, "idle": idle_part, "entries": entry_part,
-         "teardown": teardown_part, "animation": animation_part}
+PARTS = {"cycles": cycle_part, "two-piece": two_piece_part, "idle": idle_part, "dead-path": dead_path_part,
+         "entries": entry_part, "teardown": teardown_part, "animation": animation_part}
 
 
 def parts(text):

@@ -1,12 +1,14 @@
 """OnDestroy while a server talks on, next to the plain figure (checks
 blocked on a silent server): an account in IDLE at a server that sends
-"* OK still here" lines without pause, and a CountNew POP3 account whose
-UIDL listing of 350,000 ids (12 MB) is coming in or being compared with
-the marks, which are on file. Each run's figure is kept."""
+"* OK still here" lines without pause, one in IDLE whose path is
+black-holed, and a CountNew POP3 account whose UIDL listing of 350,000 ids
+(12 MB) is coming in or being compared with the marks, which are on file.
+Each run's figure is kept."""
 import hashlib
 import os
 from dataclasses import dataclass
 
+from dead_path import measure_blackholed_teardown
 from docklet_folder import CHECK_TEXT, RELATIVE, final_label, make_docklet_folder
 from entry_costs import measure_entry_costs
 from host_run import BenchError, HostRun
@@ -33,6 +35,7 @@ class ListingRun:
 class TeardownFigures:
     plain: list     # OnDestroy ms, checks blocked on a silent server
     flood: list     # OnDestroy ms, in IDLE at a server that talks without pause
+    blackholed: list  # OnDestroy ms, in IDLE on a black-holed path
     listing: list   # ListingRun
     check_ms: float  # a whole check of the listing against marks on file
 
@@ -118,5 +121,8 @@ def measure_listing(bench):
 def measure_teardown(bench):
     plain = [d.ms for d in measure_entry_costs(bench, RUNS).destroys]
     flood = measure_flood(bench)
+    blackholed = [c.ms for c in entry_calls(measure_blackholed_teardown(bench, RUNS), "OnDestroy")]
+    if len(blackholed) != RUNS:
+        raise BenchError(f"teardown-blackholed: {len(blackholed)} OnDestroy calls, not {RUNS}")
     listing, check_ms = measure_listing(bench)
-    return TeardownFigures(plain, flood, listing, check_ms)
+    return TeardownFigures(plain, flood, blackholed, listing, check_ms)

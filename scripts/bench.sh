@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The benchmark: check-cycle time against curl and a floor client, delivery to
-# label of an account waiting in IDLE, time on the host's thread in OnCreate
+# label of an account waiting in IDLE, how soon a silent path under it is
+# noticed and its mail shown once the path is back, time on the host's thread in OnCreate
 # and OnDestroy (also while a server talks on), and the processor time, memory
 # and frame pace of animating items, also net of the stand-in host's
 # journaling and with a badge. Sets up and builds what it needs, starts a
 # private Dovecot, a silent server, a server that writes each reply in two
-# pieces, a server that talks without pause and a Wine server of its own
+# pieces, a server that talks without pause, the black-hole proxy and a Wine server of its own
 # (127.0.0.1 only), stops them by pid, and prints one table (see
 # docs/performance.md).
 set -euo pipefail
@@ -14,7 +15,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
   echo "usage: $0 [--rounds N] [--cpu-seconds S] [--only PART[,PART...]]" >&2
   echo "  defaults: 7 cycles or deliveries per figure, 30 s per CPU figure, every part;" >&2
-  echo "  parts: cycles, two-piece, idle, entries, teardown, animation" >&2
+  echo "  parts: cycles, two-piece, idle, dead-path, entries, teardown, animation" >&2
   exit 2
 }
 options=()
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
       options+=("$1" "$2")
       shift 2 ;;
     --only)
-      [ $# -ge 2 ] && [[ $2 =~ ^(cycles|two-piece|idle|entries|teardown|animation)(,(cycles|two-piece|idle|entries|teardown|animation))*$ ]] ||
+      [ $# -ge 2 ] && [[ $2 =~ ^(cycles|two-piece|idle|dead-path|entries|teardown|animation)(,(cycles|two-piece|idle|dead-path|entries|teardown|animation))*$ ]] ||
         { echo "bench: --only needs parts separated by commas" >&2; usage; }
       options+=("$1" "$2")
       shift 2 ;;
@@ -46,13 +47,14 @@ fi
 bench=$top/build/bench
 mail=$bench/dovecot
 export WINEPREFIX=$bench/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-wineserver_pid= silent_pid= two_piece_pid= talking_pid= dovecot_started= driver_pid=
+wineserver_pid= silent_pid= two_piece_pid= talking_pid= blackhole_pid= dovecot_started= driver_pid=
 
 stop() {
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null || true; fi
   if [ -n "$silent_pid" ]; then kill "$silent_pid" 2>/dev/null || true; fi
   if [ -n "$two_piece_pid" ]; then kill "$two_piece_pid" 2>/dev/null || true; fi
   if [ -n "$talking_pid" ]; then kill "$talking_pid" 2>/dev/null || true; fi
+  if [ -n "$blackhole_pid" ]; then kill "$blackhole_pid" 2>/dev/null || true; fi
   if [ -n "$dovecot_started" ]; then "$top/scripts/dovecot.sh" stop "$mail" || true; fi
   if [ -n "$wineserver_pid" ]; then
     # Ends the Wine processes of this prefix with their server; the pid is the fallback.
@@ -114,6 +116,13 @@ for _ in $(seq 50); do [ -s "$bench/run/talking.ports" ] && break; sleep 0.1; do
 talking_ports=$(head -n 1 "$bench/run/talking.ports")
 [[ $talking_ports =~ ^[0-9]+\ [0-9]+$ ]] || { echo "bench: the talking server did not start" >&2; exit 1; }
 
+# Routes to Dovecot that can stop forwarding without closing (a router that forgets a connection).
+python3 -B "$top/tests/support/blackhole_proxy.py" serve > "$bench/run/blackhole.port" &
+blackhole_pid=$!
+for _ in $(seq 50); do [ -s "$bench/run/blackhole.port" ] && break; sleep 0.1; done
+blackhole_port=$(head -n 1 "$bench/run/blackhole.port")
+[[ $blackhole_port =~ ^[0-9]+$ ]] || { echo "bench: the black-hole proxy did not start" >&2; exit 1; }
+
 # In the background, so that a signal reaches the trap at once rather than
 # when the driver ends; the trap stops the driver too.
 python3 -B "$top/bench/run.py" "${options[@]}" \
@@ -123,6 +132,7 @@ python3 -B "$top/bench/run.py" "${options[@]}" \
   --imap-port "$IMAP_PORT" --pop3-port "$POP3_PORT" --silent-port "$silent_port" \
   --two-piece-ports "$two_piece_ports" --two-piece-trace "$bench/run/two-piece-trace.txt" \
   --talking-ports "$talking_ports" --talking-trace "$bench/run/talking-trace.txt" \
+  --blackhole-port "$blackhole_port" \
   --imaps-port "$IMAPS_PORT" --pop3s-port "$POP3S_PORT" --ca-file "$mail/tls/ca.pem" \
   --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid" &
 driver_pid=$!

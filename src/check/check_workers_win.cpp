@@ -9,29 +9,54 @@
 #include "log/debug_log.h"
 #include "check/check_cycle_win.h"
 #include "check/idle_watcher_win.h"
+#include "check/shown_total_win.h"
 #include "signin/sign_in_board_win.h"
 #include "signin/sign_in_win.h"
 
 namespace {
 
+// How often the pause between checks looks for accounts grown too old.
+const DWORD kStaleLookMs = 10 * 1000;
+
+// Waits out the pause between checks, measured on the tick count, which
+// goes on while the machine sleeps: a check due during a sleep comes soon
+// after it. False when the item goes away.
+bool PauseBetweenChecks(DockletInstance* instance) {
+    const DWORD pauseMs = static_cast<DWORD>(instance->delaySeconds) * 1000u;
+    const DWORD start = GetTickCount();
+    for (DWORD spent; (spent = GetTickCount() - start) < pauseMs;) {
+        const DWORD left = pauseMs - spent;
+        if (WaitForSingleObject(instance->stopEvent, left < kStaleLookMs ? left : kStaleLookMs) != WAIT_TIMEOUT)
+            return false;
+        ShowStaleAccounts(instance);
+    }
+    return true;
+}
+
 DWORD WINAPI TidewellThread(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
-    for (;;) {
+    do {
         if (instance->debug)
             WriteDebugLog(instance, "TidewellThread");
         HostServices::DoAttentionAnimation(instance->itemWindow);
-        CheckAllAccounts(instance);
-        DWORD pause = static_cast<DWORD>(instance->delaySeconds) * 1000u;
-        if (WaitForSingleObject(instance->stopEvent, pause) != WAIT_TIMEOUT)
-            return 0;
-    }
+        CheckAllAccounts(instance, kRecentCounts);
+    } while (PauseBetweenChecks(instance));
+    return 0;
 }
 
 DWORD WINAPI TidewellOnce(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
     if (instance->debug)
         WriteDebugLog(instance, "TidewellOnce");
-    CheckAllAccounts(instance);
+    CheckAllAccounts(instance, kRecentCounts);
+    return 0;
+}
+
+DWORD WINAPI TidewellHeld(void* parameter) {
+    DockletInstance* instance = static_cast<DockletInstance*>(parameter);
+    if (instance->debug)
+        WriteDebugLog(instance, "TidewellOnce");
+    CheckAllAccounts(instance, kVerifiedCounts);
     return 0;
 }
 
@@ -39,7 +64,7 @@ DWORD WINAPI TidewellSignIn(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
     const int32_t account = FirstWaitingAccount(instance->signIn);
     if (account >= 0 && SignInAccount(instance, account))
-        CheckAllAccounts(instance);
+        CheckAllAccounts(instance, kRecentCounts);
     return 0;
 }
 
@@ -94,14 +119,26 @@ void StopPeriodicWorker(DockletInstance* instance) {
     instance->periodicWorker = nullptr;
 }
 
-void StartOneShotWorker(DockletInstance* instance) {
+namespace {
+
+void StartOneShot(DockletInstance* instance, LPTHREAD_START_ROUTINE cycle) {
     OneShotWorkers* workers = &instance->oneShotWorkers;
     ReleaseEndedOneShotWorkers(workers);
     if (!instance->stopEvent || !MakeRoomForOneMore(workers))
         return;
-    HANDLE worker = CreateThread(nullptr, 0, TidewellOnce, instance, 0, nullptr);
+    HANDLE worker = CreateThread(nullptr, 0, cycle, instance, 0, nullptr);
     if (worker)
         workers->handles[workers->count++] = worker;
+}
+
+}  // namespace
+
+void StartOneShotWorker(DockletInstance* instance) {
+    StartOneShot(instance, TidewellOnce);
+}
+
+void StartHeldCheckWorker(DockletInstance* instance) {
+    StartOneShot(instance, TidewellHeld);
 }
 
 void StopOneShotWorkers(DockletInstance* instance) {

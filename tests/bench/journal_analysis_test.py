@@ -12,7 +12,8 @@ from idle_delivery import clock_origin, label_time
 from journal import check_cycles, entry_calls, frame_intervals, parse_line, quoted
 from mail_cycles import delayed_acks
 from procfs import ThreadTimes, thread_spending
-from report import net_animation_rows, teardown_rows
+from dead_path import DeadPathRun
+from report import dead_path_rows, net_animation_rows, teardown_rows
 from run import parts
 from talking_server import STILL_HERE, start
 from teardown_costs import ListingRun, TeardownFigures, pop3_trace
@@ -125,17 +126,32 @@ class Parts(unittest.TestCase):
                 parts(text)
 
 
+class DeadPath(unittest.TestCase):
+    def test_the_worst_run_decides_each_goal(self):
+        runs = [DeadPathRun(noticed, after, back) for noticed, after, back in
+                ((70300.0, 2, 40.0), (71000.0, 5, 35.0), (69800.0, 10, 38.0), (70100.0, 30, 36.0),
+                 (121000.0, 65, 9100.0))]
+        rows = dead_path_rows(runs)
+        self.assertEqual("silent path to failed label 70.3 71.0 69.8 70.1 121.0 70.3 121.0 max <= 120 s MISSED",
+                         " ".join(rows[1].split()))
+        self.assertEqual("path back, s after failed label 2 5 10 30 65", " ".join(rows[2].split()))
+        self.assertEqual("path back to new count 0.0 0.0 0.0 0.0 9.1 0.0 9.1 max <= 15 s met",
+                         " ".join(rows[3].split()))
+
+
 class Teardown(unittest.TestCase):
     def test_every_run_is_shown_and_the_worst_decides_with_the_median(self):
         listing = [ListingRun(ms, share, sent, quit_said) for ms, share, sent, quit_said in
                    ((3.0, 0.1, 0.4, False), (4.0, 0.3, 1.0, False), (49.0, 0.5, 1.0, False),
                     (2.0, 0.7, 1.0, False), (0.5, 0.9, 1.0, True))]
-        rows = teardown_rows(TeardownFigures([1.0, 2.0, 1.5, 1.2, 6.0], [2.0, 51.0, 1.0, 1.0, 1.0], listing, 310.4))
+        rows = teardown_rows(TeardownFigures([1.0, 2.0, 1.5, 1.2, 6.0], [2.0, 51.0, 1.0, 1.0, 1.0],
+                                             [1.1, 0.9, 5.5, 1.0, 1.2], listing, 310.4))
         self.assertEqual("checks blocked (silent server) 1.0 2.0 1.5 1.2 6.0 1.5 6.0 met", " ".join(rows[1].split()))
         self.assertTrue(rows[2].endswith("MISSED"))
-        self.assertTrue(" ".join(rows[3].split()).endswith(" 3.0 49.0 met"))
-        self.assertIn("(310 ms)", rows[6])
-        self.assertIn("10%: 40%, 30%: 100%, 50%: 100%, 70%: 100%, 90%: QUIT)", rows[7])
+        self.assertEqual("Idle=1, path black-holed 1.1 0.9 5.5 1.0 1.2 1.1 5.5 met", " ".join(rows[3].split()))
+        self.assertTrue(" ".join(rows[4].split()).endswith(" 3.0 49.0 met"))
+        self.assertIn("(310 ms)", rows[8])
+        self.assertIn("10%: 40%, 30%: 100%, 50%: 100%, 70%: 100%, 90%: QUIT)", rows[9])
 
     def test_the_servers_trace_gives_each_pop3_connections_end(self):
         with tempfile.TemporaryDirectory() as folder:

@@ -11,7 +11,6 @@
 
 namespace {
 
-const DWORD kHostTimeoutMs = 60000;
 
 // Linux paths of the build, as Wine shows them to Windows programs.
 std::string WindowsPath(std::string path) {
@@ -130,7 +129,7 @@ std::string HostRun::Text() const {
     return text + errors;
 }
 
-HostRun RunHost(const std::vector<std::string>& arguments, const std::string& currentFolder) {
+HostRun RunHost(const std::vector<std::string>& arguments, const std::string& currentFolder, DWORD timeoutMs) {
     std::string work = TestWorkFolder();
     std::string journalPath = work + "journal.txt";
     std::string outputPath = work + "output.txt";
@@ -159,14 +158,14 @@ HostRun RunHost(const std::vector<std::string>& arguments, const std::string& cu
         run.errors = "cannot start " + commandLine + ", error " + std::to_string(GetLastError());
         return run;
     }
-    if (WaitForSingleObject(process.hProcess, kHostTimeoutMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         run.exitCode = static_cast<int>(code);
     } else {
         TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, kHostTimeoutMs);
-        run.errors = "the host did not end within " + std::to_string(kHostTimeoutMs) + " ms\n";
+        WaitForSingleObject(process.hProcess, timeoutMs);
+        run.errors = "the host did not end within " + std::to_string(timeoutMs) + " ms\n";
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -57,8 +57,9 @@ struct HostRun {
 };
 
 // Runs the host with these arguments (the journal option is added) in the
-// given current folder (default: the work folder), waiting at most a minute.
-HostRun RunHost(const std::vector<std::string>& arguments, const std::string& currentFolder = "");
+// given current folder (default: the work folder), waiting at most timeoutMs.
+HostRun RunHost(const std::vector<std::string>& arguments, const std::string& currentFolder = "",
+                unsigned long timeoutMs = 60000);
 
 // The figures of the run's n-th "stats" line (from 0); -1 where there is none.
 struct Stats {

@@ -13,7 +13,7 @@ function(add_mail_docklet_tests target)
     TIDEWELL_PROBE_DLL="$<TARGET_FILE:probe_docklet>"
     TIDEWELL_TEST_WORK_DIR="${CMAKE_CURRENT_BINARY_DIR}/work")
   add_dependencies(${target} tidewell-host TidewellDocklet probe_docklet built_in_clients_docklet)
-  target_link_libraries(${target} PRIVATE host_portable scripted_server dovecot_support tls_scenes gdiplus
+  target_link_libraries(${target} PRIVATE host_portable scripted_server dovecot_support blackhole_proxy tls_scenes gdiplus
                         GTest::gtest_main)
   target_compile_options(${target} PRIVATE ${TIDEWELL_WARNINGS})
   target_link_options(${target} PRIVATE -static)

@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host_run_win.h"
+#include "linux_files_win.h"
 #include "silent_pipe_win.h"
 #include "tls_scenes_win.h"
 
@@ -332,24 +336,60 @@ TEST(WorkersTeardown, WhileResolving) {
 
 }  // namespace
 
+// Seconds until the first TCP keepalive probe of the client's connection to
+// serverPort, as Linux shows it for the Wine process (/proc/net/tcp: the
+// timer kind 2, and its time in hundredths); -1 when the connection has no
+// such timer, -2 when there is no such connection or bytes are on their way.
+double KeepaliveSeconds(int serverPort) {
+    std::istringstream table(ReadWholeFile("Z:\\proc\\net\\tcp"));
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer;
+        fields >> slot >> local >> remote >> state >> queues >> timer;
+        if (state != "01" || std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) != serverPort)
+            continue;
+        // Bytes on their way have the retransmission timer instead: look again.
+        if (timer.compare(0, 3, "01:") == 0)
+            continue;
+        if (timer.compare(0, 3, "02:") != 0)
+            return -1;
+        return std::stoul(timer.substr(3), nullptr, 16) / 100.0;
+    }
+    return -2;
+}
+
 // Idle=1: the watcher's count shows, then each change the server announces,
-// without a check of the cycle's own; removing the item ends the idle
-// connection as promptly as any wait.
+// without a check of the cycle's own, and the cycle that comes first shows
+// no count of its own for the account (not "None"); the connection has TCP
+// keepalive, its first probe due within a minute; removing the item ends
+// the idle connection as promptly as any wait.
 TEST(WorkersTeardown, WhileIdling) {
     ScriptedServer server({Send("* OK [CAPABILITY IMAP4rev1 IDLE] ready\r\n"), ReadLine(), Send("1 OK\r\n"),
-                           ReadLine(), Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 3\r\n3 OK\r\n"), ReadLine(),
-                           Send("+ idling\r\n"), Pause(500), Send("* 4 EXISTS\r\n"), ReadLine(), Send("5 OK\r\n"),
-                           ReadLine(), Send("* SEARCH 3 4\r\n6 OK\r\n"), ReadLine(), Send("+ idling\r\n"),
-                           StaySilent()});
+                           ReadLine(), Send("2 OK\r\n"), ReadLine(), Pause(300), Send("* SEARCH 3\r\n3 OK\r\n"),
+                           ReadLine(), Send("+ idling\r\n"), Pause(500), Send("* 4 EXISTS\r\n"), ReadLine(),
+                           Send("5 OK\r\n"), ReadLine(), Send("* SEARCH 3 4\r\n6 OK\r\n"), ReadLine(),
+                           Send("+ idling\r\n"), StaySilent()});
     DockletFolder folder("Tidewell", Settings(server.Port(), 180) + "Idle=1\r\n");
-    HostRun run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "5000",
-                           "wait", "300", "destroy", "1"});
+    HostRun run;
+    std::thread host([&] {
+        run = RunHost({"create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "2 new", "5000", "wait",
+                       "1500", "destroy", "1"});
+    });
+    double keepalive = -2;
+    for (DWORD start = GetTickCount(); keepalive == -2 && GetTickCount() - start < 5000; Sleep(20))
+        keepalive = KeepaliveSeconds(server.Port());
+    host.join();
     ExpectPromptTeardown(run, "idling");
     EXPECT_EQ(1, server.Connections());
+    EXPECT_GT(keepalive, 0);
+    EXPECT_LE(keepalive, 60);
+    const int first = run.Find("DockletSetLabel", "1", "\"One\"");
+    EXPECT_GT(first, run.Find("DockletSetLabel", "1", "\"Checking\"")) << run.Text();
+    EXPECT_EQ(-1, run.Find("DockletSetLabel", "1", "\"None\"")) << run.Text();
     const std::string log = folder.Read("Debug.log");
-    EXPECT_TRUE(log.find("Its connection for IDLE is logging in") != std::string::npos ||
-                log.find("Count of the connection in IDLE, no new login") != std::string::npos)
-        << log;
+    EXPECT_NE(std::string::npos, log.find("Its connection for IDLE is logging in")) << log;
     EXPECT_NE(std::string::npos, log.find("Total mails:2 (idle account 0 counted)")) << log;
 }
 
@@ -370,13 +410,15 @@ TEST(WorkersTeardown, WhileAnIdleServerTalksWithoutNews) {
     EXPECT_NE(std::string::npos,
               log.find("    Error: the server talked on without news while idling (more than 65536 bytes)\r\n"))
         << tail;
-    EXPECT_NE(std::string::npos, log.find("  Idle account 0: connection lost, opened again in 10 s")) << tail;
+    EXPECT_TRUE(std::regex_search(log, std::regex("  Idle account 0: connection lost, opened again in (8|9|10|11)\\.\\d s")))
+        << tail;
     EXPECT_LT(log.size(), 256u * 1024) << "Debug.log grows with the flood";
 }
 
 // Idle=1 on a server that never lets its connection reach IDLE: the account
 // shows as failed once that connection gives up, as a check's would, not a
-// DelaySecond later, with the reason in Debug.log.
+// DelaySecond later, with the reason in Debug.log; its connection is opened
+// again 10 s later give or take 20 %, so that items do not return together.
 TEST(Workers, AnIdleConnectionThatNeverIdlesShowsAsFailed) {
     const std::vector<ServerStep> loggedIn = {Send("* OK [CAPABILITY IMAP4rev1 IDLE] ready\r\n"),
                                               ReadLine()};
@@ -395,6 +437,7 @@ TEST(Workers, AnIdleConnectionThatNeverIdlesShowsAsFailed) {
          "rejected by the server: reply to IDLE"},
     };
     int row = 0;
+    std::vector<double> pauses;
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         std::vector<ServerStep> steps = c.then.empty() ? std::vector<ServerStep>{} : loggedIn;
@@ -414,12 +457,21 @@ TEST(Workers, AnIdleConnectionThatNeverIdlesShowsAsFailed) {
         size_t at = 0;
         for (const std::string& line :
              {std::string("    Error: ") + c.reason + "\r\n", std::string("    Failed !\r\n"),
-              std::string("  Total mails:0 (idle account 0 failed)\r\n"),
-              std::string("  Idle account 0: IDLE not reached, opened again in 10 s")}) {
+              std::string("  Total mails:0 (idle account 0 failed)\r\n")}) {
             at = log.find(line, at);
             ASSERT_NE(std::string::npos, at) << line << log;
         }
+        std::smatch pause;
+        const std::string rest = log.substr(at);
+        ASSERT_TRUE(std::regex_search(rest, pause,
+                                      std::regex("  Idle account 0: IDLE not reached, opened again in (\\d+\\.\\d) s")))
+            << log;
+        pauses.push_back(std::stod(pause[1]));
+        EXPECT_GE(pauses.back(), 8.0);
+        EXPECT_LT(pauses.back(), 12.0);
     }
+    // Each exactly 10 s by chance: once in 64,000 runs.
+    EXPECT_NE(std::vector<double>(pauses.size(), 10.0), pauses);
 }
 
 // Idle=1 with CountNew=1: the idle connection counts by UID above the

@@ -1,6 +1,7 @@
 // Proves the Dovecot fixture from the Windows side: users and mail written as
-// files under Wine are what a real IMAP and POP3 client then sees, and tokens
-// of the stand-in OAuth2 server log in.
+// files under Wine are what a real IMAP and POP3 client then sees, tokens
+// of the stand-in OAuth2 server log in, and the black-hole proxy holds and
+// lets go of what passes it.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "blackhole_proxy_win.h"
 #include "dovecot_fixture_win.h"
 #include "line_connection_win.h"
 #include "scripted_server_win.h"
@@ -242,6 +244,62 @@ TEST(TestMailServer, DeliversAndRemovesTwoThousandMessages) {
     dovecot::Empty("smoke-many");
     std::printf("removing them took %lu ms\n", GetTickCount() - start);
     EXPECT_EQ(ImapUnseen("smoke-many", "pw-many"), 0);
+}
+
+// A client socket whose reads wait a bounded time, to tell "nothing came" from "closed".
+class RawClient {
+  public:
+    explicit RawClient(int port) : socket_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(0, connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    }
+    ~RawClient() { closesocket(socket_); }
+    void Send(const std::string& text) { send(socket_, text.data(), static_cast<int>(text.size()), 0); }
+    // What came within waitMs: "" when nothing did, "<closed>" when the peer closed.
+    std::string Within(long waitMs) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket_, &readable);
+        timeval wait = {waitMs / 1000, (waitMs % 1000) * 1000};
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+            return "";
+        char bytes[4096];
+        const int got = recv(socket_, bytes, sizeof bytes, 0);
+        return got > 0 ? std::string(bytes, got) : "<closed>";
+    }
+
+  private:
+    SOCKET socket_;
+};
+
+// A hole holds both directions and closes neither side; what was held
+// arrives once the path is back. Held so, Dovecot's greeting to a new
+// connection waits too, unless only the old connections were forgotten.
+TEST(TestBlackHoleProxy, HoldsBothWaysWithoutClosingThenResumes) {
+    const int port = blackhole::Forward(dovecot::ReadPorts().imap);
+    RawClient old(port);
+    ASSERT_EQ(0u, old.Within(5000).rfind("* OK ", 0));
+    EXPECT_EQ(1, blackhole::Hole(port));
+    old.Send("a NOOP\r\n");
+    RawClient during(port);
+    EXPECT_EQ("", old.Within(700));
+    EXPECT_EQ("", during.Within(100));
+    blackhole::Resume(port);
+    EXPECT_EQ(0u, old.Within(5000).rfind("a OK ", 0));
+    EXPECT_EQ(0u, during.Within(5000).rfind("* OK ", 0));
+    EXPECT_EQ(2, blackhole::Hole(port, blackhole::Scope::OldConnections));
+    RawClient after(port);
+    EXPECT_EQ(0u, after.Within(5000).rfind("* OK ", 0));
+    old.Send("a NOOP\r\n");
+    EXPECT_EQ("", old.Within(500));
+    const blackhole::Connections counted = blackhole::CountConnections(port);
+    EXPECT_EQ(3, counted.open);
+    EXPECT_EQ(3, counted.total);
+    blackhole::Resume(port);
+    EXPECT_EQ(0u, old.Within(5000).rfind("a OK ", 0));
 }
 
 std::string Base64(const std::string& bytes) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "check/idle_timing.h"
 #include "check/message_label.h"
 
 namespace {
@@ -97,6 +98,48 @@ TEST(CycleLabel, TheSignInTextFollowsWhatWasCounted) {
         EXPECT_EQ(c.label, std::string(label))
             << c.countLabel << " / " << c.failedTemplate << " / " << c.failed;
     }
+}
+
+}  // namespace
+
+// The timing behind an idle account's label: when a lost connection is
+// opened again, and when a count is too old to show as news.
+namespace {
+
+TEST(IdleTiming, ReconnectsBackOffFrom10SecondsToTheLongestPause) {
+    const struct {
+        uint32_t failures;
+        uint32_t longestMs;
+        uint32_t pauseMs;
+    } kCases[] = {
+        {0, 180000, 2000},      {1, 180000, 10000},     {2, 180000, 20000},  {3, 180000, 40000},
+        {5, 180000, 160000},    {6, 180000, 180000},    {4000000000u, 180000, 180000},
+        {1, 5000, 10000},       {3, 0, 10000},          {40, 86400000, 86400000},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(c.pauseMs, ReconnectPauseMs(c.failures, c.longestMs)) << c.failures << " " << c.longestMs;
+}
+
+TEST(IdleTiming, JitterStaysWithin20PerCent) {
+    const struct {
+        uint32_t ms;
+        uint32_t random;
+        uint32_t jittered;
+    } kCases[] = {
+        {10000, 0, 8000},          {10000, 0x80000000u, 10000}, {10000, 0xFFFFFFFFu, 11999},
+        {2000, 0x40000000u, 1800}, {0, 0xFFFFFFFFu, 0},         {86400000, 0xFFFFFFFFu, 103679999},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(c.jittered, JitteredMs(c.ms, c.random)) << c.ms << " " << c.random;
+}
+
+TEST(IdleTiming, ACountGrowsStaleAfterThreeIntervals) {
+    EXPECT_EQ(540000u, StaleAfterMs(false, 180000));
+    EXPECT_EQ(30000u, StaleAfterMs(false, 0));
+    EXPECT_EQ(259200000u, StaleAfterMs(false, 86400000));
+    // An idle account proves itself once a minute whatever DelaySecond says.
+    EXPECT_EQ(180000u, StaleAfterMs(true, 10000));
+    EXPECT_EQ(1800000u, StaleAfterMs(true, 600000));
 }
 
 }  // namespace

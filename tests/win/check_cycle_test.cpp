@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,7 @@ protected:
 };
 
 TEST_F(CheckCycle, NoAccountsEndsWithTheNoMessageText) {
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
     EXPECT_EQ("  Error: no account to check: NbAccount is 0\r\n  Total mails:0\r\n", bed.Log());
 }
@@ -88,7 +89,7 @@ TEST_F(CheckCycle, CountsAboveZeroAddUpAndFailuresAreLogged) {
     bed.AddAccount(kAccountNone, 1);  // never asked
     bed.AddAccount(kAccountImap, none->Port());
     bed.AddAccount(kAccountImap, two->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "5 new"}), RecordingHost::Labels());
     EXPECT_EQ(2u, Count("    Failed !\r\n"));
     EXPECT_EQ(2u, Count("    Error: "));
@@ -103,13 +104,13 @@ TEST_F(CheckCycle, OneMessageShowsTheOneMessageTextUnformatted) {
     CopyText(bed.instance.oneMessageText, kLabelSize, "%d message");
     auto one = ServerFinding(" 4");
     bed.AddAccount(kAccountImap, one->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "%d message"}), RecordingHost::Labels());
 
     RecordingHost::Reset();
     auto two = ServerFinding(" 4 5");
     bed.instance.accounts[0].port = two->Port();
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "2 new"}), RecordingHost::Labels());
 }
 
@@ -136,7 +137,7 @@ TEST_F(CheckCycle, AMissingSoundFileIsAReasonLineOnARise) {
         bed.folder.Write("Debug.log", "");
         auto server = c.found ? ServerFinding(c.found) : RefusingServer();
         bed.instance.accounts[0].port = server->Port();
-        CheckAllAccounts(&bed.instance);
+        CheckAllAccounts(&bed.instance, kRecentCounts);
         EXPECT_EQ((Labels{"Checking", c.label}), RecordingHost::Labels());
         EXPECT_EQ(c.asks ? 1u : 0u, Count("  Sound: " + path + " cannot be found (Windows error 2: ")) << bed.Log();
         EXPECT_EQ(c.found ? 0u : 1u, Count("Failed")) << bed.Log();
@@ -150,7 +151,7 @@ TEST_F(CheckCycle, EveryAccountFailingLooksLikeNoMail) {
     auto second = RefusingServer();
     bed.AddAccount(kAccountImap, first->Port());
     bed.AddAccount(kAccountImap, second->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
     EXPECT_EQ(2u, Count("    Failed !\r\n"));
 }
@@ -195,19 +196,49 @@ TEST_F(CheckCycle, FailuresShowOnTheLabelWhenStringFailedIsSet) {
             local.AddAccount(account == kUnknownType ? kAccountNone : kAccountImap, servers.back()->Port());
         }
         RecordingHost::Reset();
-        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance, kRecentCounts);
         EXPECT_EQ((Labels{"", c.label}), RecordingHost::Labels());
     }
+}
+
+// An account left without a count for more than three times DelaySecond
+// shows as failed until it answers, here while the account before it takes
+// 31 s to answer; its reason line says since when.
+TEST_F(CheckCycle, AnAccountUncountedForThreeIntervalsShowsAsFailed) {
+    bed.instance.delaySeconds = 10;
+    bed.instance.timeoutSeconds = 60;
+    CopyText(bed.instance.failedTemplate, kLabelSize, "%d failed");
+    bed.instance.shownTotal = MakeShownTotal(2);
+    std::vector<ServerStep> quick = {Send("* OK ready\r\n"), ReadLine(), Send("1 OK\r\n"), ReadLine(),
+                                     Send("2 OK\r\n"), ReadLine(), Send("* SEARCH 1\r\n3 OK\r\n"),
+                                     ReadLine(), Send("4 OK\r\n"), CloseConnection()};
+    std::vector<ServerStep> slow = quick;
+    slow.insert(slow.begin() + 6, Pause(31000));
+    ScriptedServer first(Scripts{{quick, slow}});
+    auto second = ServerFinding(" 1 2", 2);
+    bed.AddAccount(kAccountImap, first.Port());
+    bed.AddAccount(kAccountImap, second->Port());
+    CheckAllAccounts(&bed.instance, kRecentCounts);
+    RecordingHost::Reset();
+    CheckAllAccounts(&bed.instance, kRecentCounts);
+    EXPECT_EQ((Labels{"Checking", "One, 1 failed", "3 new"}), RecordingHost::Labels());
+    EXPECT_TRUE(std::regex_search(bed.Log(), std::regex("  Account 1: no count since \\d\\d:\\d\\d:\\d\\d, more than "
+                                                        "three times its interval \\(10 s\\): counted as failed "
+                                                        "until it answers\r\n")))
+        << bed.Log();
+    EXPECT_EQ(1u, Count("  Total mails:1 (stale accounts failed)\r\n")) << bed.Log();
+    FreeShownTotal(bed.instance.shownTotal);
+    bed.instance.shownTotal = nullptr;
 }
 
 TEST_F(CheckCycle, EmptyTextsEmptyTheLabel) {
     bed.instance.checkText[0] = '\0';
     bed.instance.noMessageText[0] = '\0';
     bed.instance.manyMessagesTemplate[0] = '\0';
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     auto three = ServerFinding(" 1 2 3");
     bed.AddAccount(kAccountImap, three->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"", "", "", ""}), RecordingHost::Labels());
 }
 
@@ -215,7 +246,7 @@ TEST_F(CheckCycle, AStoppedCycleLeavesTheItemAlone) {
     auto three = ServerFinding(" 1 2 3");
     bed.AddAccount(kAccountImap, three->Port());
     SetEvent(bed.instance.stopEvent);
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking"}), RecordingHost::Labels());
     EXPECT_EQ("<missing>", bed.Log());  // not even a line
 }
@@ -263,7 +294,7 @@ TEST_F(CheckCycle, AProtectedPasswordIsUnprotectedOnlyForItsAccount) {
         account.maskPassword = true;
         c.change(&account);
         RecordingHost::Reset();
-        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance, kRecentCounts);
         const std::string log = local.Log();
         EXPECT_EQ(std::string::npos, log.find("s3cret")) << log;
         if (c.reason[0] == '\0') {
@@ -338,8 +369,8 @@ TEST_F(CheckCycle, ProtectPasswordsWritesTheFileBackOnce) {
             local.folder.Write("TidewellDocklet.ini", head + "\"n3w!\"" + tail);
         const std::string before = local.folder.Read("TidewellDocklet.ini");
         RecordingHost::Reset();
-        CheckAllAccounts(&local.instance);
-        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance, kRecentCounts);
+        CheckAllAccounts(&local.instance, kRecentCounts);
         EXPECT_EQ((Labels{"", "One", "", "One"}), RecordingHost::Labels());
         EXPECT_EQ(1u, Occurrences(local.Log(), c.logged)) << local.Log();
         const std::string after = local.folder.Read("TidewellDocklet.ini");
@@ -355,7 +386,7 @@ TEST_F(CheckCycle, ProtectPasswordsWritesTheFileBackOnce) {
             next.replace(next.find(port), port.size(), "Port=" + std::to_string(again->Port()));
             local.folder.Write("TidewellDocklet.ini", next);
             Restart(&local);
-            CheckAllAccounts(&local.instance);
+            CheckAllAccounts(&local.instance, kRecentCounts);
             EXPECT_EQ(next, local.folder.Read("TidewellDocklet.ini"));
             EXPECT_EQ(0u, again->Received().find("1 LOGIN me s3cret!\r\n"));
         }

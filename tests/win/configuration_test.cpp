@@ -45,6 +45,8 @@ TEST_F(Configuration, NoFileGivesTheDefaults) {
     ReadAgain();
     EXPECT_FALSE(instance.debug);
     EXPECT_EQ(180, instance.delaySeconds);
+    // Well inside the 5 to 15 minutes after which routers forget quiet connections.
+    EXPECT_EQ(300, instance.idleRenewSeconds);
     EXPECT_STREQ("", instance.link);
     EXPECT_STREQ("", instance.checkText);
     EXPECT_STREQ("", instance.noMessageText);

@@ -881,8 +881,10 @@ const char kIdleGreeting[] = "* OK [CAPABILITY IMAP4rev1 IDLE] Ready.\r\n";
 struct IdleRecord {
     HANDLE stopEvent;
     size_t stopAfter;  // counts
-    bool stopWhenIdling;
+    size_t stopAtIdling;  // the n-th time the server accepts IDLE stops too (0: never)
     std::vector<int> counts;
+    size_t idlings = 0;
+    HANDLE setWhenIdling = nullptr;  // an event the first IDLE accepted sets, or null
 };
 
 void RecordCount(void* context, int count, const ImapCounting*) {
@@ -894,8 +896,18 @@ void RecordCount(void* context, int count, const ImapCounting*) {
 
 void RecordIdling(void* context) {
     IdleRecord* record = static_cast<IdleRecord*>(context);
-    if (record->stopWhenIdling)
+    if (++record->idlings == record->stopAtIdling)
         SetEvent(record->stopEvent);
+    if (record->setWhenIdling)
+        SetEvent(record->setWhenIdling);
+}
+
+void IgnoreHeard(void*, bool) {}
+
+IdleListener Listener(IdleRecord* record, uint32_t renewMs, uint32_t checkInMs = 600000, uint32_t quickMs = 10000,
+                      HANDLE recount = nullptr, HANDLE interrupt = nullptr) {
+    return IdleListener{record,   renewMs,     checkInMs,    quickMs,    recount,
+                        interrupt, RecordCount, RecordIdling, IgnoreHeard};
 }
 
 std::vector<ServerStep> LoggedInAndCounted(const char* greeting, const std::string& search) {
@@ -955,13 +967,77 @@ TEST(ImapIdle, CountsAgainOnEachChangeAndRenewalAndEndsOnEachFault) {
         ScriptedServer server(c.steps);
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port());
-        IdleRecord record{bed.instance.stopEvent, c.stopAfter, false, {}};
-        const IdleListener listener{&record, 1000, RecordCount, RecordIdling};
+        IdleRecord record{bed.instance.stopEvent, c.stopAfter, 0, {}};
+        const IdleListener listener = Listener(&record, 1000);
         EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
         EXPECT_EQ(c.counts, record.counts);
         EXPECT_TRUE(server.WaitServed(1, 5000));
         EXPECT_EQ(counted + c.sent, server.Received());
         EXPECT_NE(std::string::npos, bed.Log().find(c.logged)) << bed.Log();
+    }
+}
+
+// The path is proved by an answer from the server: after the check-in time
+// without a word, DONE and IDLE again, counting only when DONE's answer
+// announces a change; a server that does not answer DONE or IDLE within the
+// quick bound is left. A check that wants a count has one made at once, and
+// the interrupt lets go of the connection without a word.
+TEST(ImapIdle, ProvesThePathAndAnswersWhenAsked) {
+    enum Ask { kNothing, kRecount, kInterrupt };
+    struct Case {
+        const char* name;
+        std::vector<ServerStep> then;  // after the first IDLE is read
+        Ask ask;
+        size_t stopAtIdling;
+        std::vector<int> counts;
+        int end;
+        const char* sent;    // after the first count
+        const char* logged;  // a line the log must hold
+    };
+    const Case cases[] = {
+        {"check-in answered",
+         {Send("+ idling\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(), Send("+ idling\r\n"), StaySilent()},
+         kNothing, 2, {1}, kIdleStopped, "5 IDLE\r\nDONE\r\n5 IDLE\r\n",
+         "    No word from the server for 1 s: IDLE again, DONE's answer awaited 1 s\r\n"},
+        {"a change in the answer to the check-in",
+         {Send("+ idling\r\n"), ReadLine(), Send("* 2 EXISTS\r\n5 OK\r\n"), ReadLine(),
+          Send("* SEARCH 1 2\r\n6 OK\r\n"), ReadLine(), Send("+ idling\r\n"), StaySilent()},
+         kNothing, 2, {1, 2}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n", "* 2 EXISTS"},
+        {"DONE unanswered", {Send("+ idling\r\n"), ReadLine(), StaySilent()}, kNothing, 0, {1}, kIdleDropped,
+         "5 IDLE\r\nDONE\r\n", "    Error: no answer within 1 s: reply to DONE\r\n"},
+        {"IDLE unanswered after the check-in",
+         {Send("+ idling\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(), StaySilent()}, kNothing, 0, {1},
+         kIdleDropped, "5 IDLE\r\nDONE\r\n5 IDLE\r\n", "    Error: no answer within 1 s: reply to IDLE\r\n"},
+        {"a count asked",
+         {Send("+ idling\r\n"), ReadLine(), Send("5 OK\r\n"), ReadLine(), Send("* SEARCH 1 2 3\r\n6 OK\r\n"),
+          ReadLine(), Send("+ idling\r\n"), StaySilent()},
+         kRecount, 2, {1, 3}, kIdleStopped, "5 IDLE\r\nDONE\r\n6 SEARCH UNSEEN\r\n5 IDLE\r\n",
+         "    A check asks for a count: IDLE ends\r\n"},
+        {"interrupted", {Send("+ idling\r\n"), StaySilent()}, kInterrupt, 0, {1}, kIdleStopped, "5 IDLE\r\n",
+         "    + idling\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ServerStep> steps = LoggedInAndCounted(kIdleGreeting, "* SEARCH 1\r\n3 OK\r\n");
+        steps.push_back(ReadLine());
+        steps.insert(steps.end(), c.then.begin(), c.then.end());
+        ScriptedServer server(steps);
+        CheckBed bed;
+        bed.AddAccount(kAccountImap, server.Port());
+        HANDLE recount = CreateEventA(nullptr, FALSE, c.ask == kRecount, nullptr);
+        HANDLE interrupt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        IdleRecord record{bed.instance.stopEvent, 9, c.stopAtIdling, {}};
+        record.setWhenIdling = c.ask == kInterrupt ? interrupt : nullptr;
+        // The check-in after a second without a word; replies awaited a second.
+        const IdleListener listener = Listener(&record, 600000, 1000, 1000, recount, interrupt);
+        EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
+        EXPECT_EQ(c.counts, record.counts);
+        EXPECT_TRUE(server.WaitServed(1, 5000));
+        EXPECT_EQ(std::string("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 SEARCH UNSEEN\r\n") + c.sent,
+                  server.Received());
+        EXPECT_NE(std::string::npos, bed.Log().find(c.logged)) << bed.Log();
+        CloseHandle(recount);
+        CloseHandle(interrupt);
     }
 }
 
@@ -983,8 +1059,8 @@ TEST(ImapIdle, AChangeSplitAcrossReceivesIsSeenAtOnce) {
     ScriptedServer server(steps);
     CheckBed bed;
     bed.AddAccount(kAccountImap, server.Port());
-    IdleRecord record{bed.instance.stopEvent, counts.size(), false, {}};
-    const IdleListener listener{&record, 5000, RecordCount, RecordIdling};
+    IdleRecord record{bed.instance.stopEvent, counts.size(), 0, {}};
+    const IdleListener listener = Listener(&record, 5000);
     EXPECT_EQ(kIdleStopped, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
     EXPECT_EQ(counts, record.counts);
     const std::string log = bed.Log();
@@ -1010,8 +1086,8 @@ TEST(ImapIdle, AskedOnceWhenTheGreetingDoesNotSay) {
                                Send("* SEARCH 4 5\r\n3 OK\r\n"), ReadLine(), Send("+ idling\r\n4 OK\r\n"), StaySilent()});
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port());
-        IdleRecord record{bed.instance.stopEvent, 9, true, {}};
-        const IdleListener listener{&record, 60000, RecordCount, RecordIdling};
+        IdleRecord record{bed.instance.stopEvent, 9, 1, {}};
+        const IdleListener listener = Listener(&record, 60000);
         EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener)) << c.capability;
         EXPECT_EQ(std::vector<int>{2}, record.counts);
         EXPECT_TRUE(server.WaitServed(1, 5000));
