@@ -9,10 +9,23 @@
 #include "log/debug_log.h"
 #include "check/check_cycle_win.h"
 #include "check/idle_watcher_win.h"
+#include "check/wake_coalescing.h"
 #include "signin/sign_in_board_win.h"
 #include "signin/sign_in_win.h"
 
 namespace {
+
+// The one-shot workers' lists of every item: holds start workers on the
+// host's thread, a wake of the machine on a thread of its own. Held only
+// around the list's edits and CreateThread, never while waiting.
+// Initialised while the module loads, before any worker can exist.
+struct OneShotLock {
+    CRITICAL_SECTION section;
+    OneShotLock() { InitializeCriticalSection(&section); }
+    ~OneShotLock() { DeleteCriticalSection(&section); }
+};
+
+OneShotLock oneShotLock;
 
 DWORD WINAPI TidewellThread(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
@@ -31,6 +44,9 @@ DWORD WINAPI TidewellOnce(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
     if (instance->debug)
         WriteDebugLog(instance, "TidewellOnce");
+    const LONG woken = InterlockedExchange(&instance->wakeEvents, 0);
+    if (woken && instance->debug)
+        WriteDebugLog(instance, "  Checking at once: %s", WakeEventsText(static_cast<uint32_t>(woken)));
     CheckAllAccounts(instance);
     return 0;
 }
@@ -96,20 +112,29 @@ void StopPeriodicWorker(DockletInstance* instance) {
 
 void StartOneShotWorker(DockletInstance* instance) {
     OneShotWorkers* workers = &instance->oneShotWorkers;
+    EnterCriticalSection(&oneShotLock.section);
     ReleaseEndedOneShotWorkers(workers);
-    if (!instance->stopEvent || !MakeRoomForOneMore(workers))
-        return;
-    HANDLE worker = CreateThread(nullptr, 0, TidewellOnce, instance, 0, nullptr);
-    if (worker)
-        workers->handles[workers->count++] = worker;
+    if (instance->stopEvent && MakeRoomForOneMore(workers)) {
+        HANDLE worker = CreateThread(nullptr, 0, TidewellOnce, instance, 0, nullptr);
+        if (worker)
+            workers->handles[workers->count++] = worker;
+    }
+    LeaveCriticalSection(&oneShotLock.section);
+}
+
+void CheckAtOnce(DockletInstance* instance, uint32_t wakeEvents) {
+    InterlockedOr(&instance->wakeEvents, static_cast<LONG>(wakeEvents));
+    StartOneShotWorker(instance);
 }
 
 void StopOneShotWorkers(DockletInstance* instance) {
-    OneShotWorkers* workers = &instance->oneShotWorkers;
-    for (int32_t i = 0; i < workers->count; ++i)
-        StopWorker(instance, workers->handles[i]);
-    free(workers->handles);
-    *workers = OneShotWorkers{};
+    EnterCriticalSection(&oneShotLock.section);
+    OneShotWorkers workers = instance->oneShotWorkers;
+    instance->oneShotWorkers = OneShotWorkers{};
+    LeaveCriticalSection(&oneShotLock.section);
+    for (int32_t i = 0; i < workers.count; ++i)
+        StopWorker(instance, workers.handles[i]);
+    free(workers.handles);
 }
 
 bool StartSignInWorker(DockletInstance* instance) {

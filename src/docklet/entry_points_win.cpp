@@ -15,6 +15,7 @@
 #include "check/check_workers_win.h"
 #include "check/idle_watcher_win.h"
 #include "check/shown_total_win.h"
+#include "check/system_wake_win.h"
 #include "net/tls_credentials_win.h"
 #include "log/debug_log.h"
 #include "signin/sign_in_board_win.h"
@@ -66,6 +67,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         instance->animator->Load(noMailPath, newMailPath, instance->badge);
     }
     StartPeriodicWorker(instance);
+    WatchSystemWake(instance);
     return instance;
 }
 
@@ -73,6 +75,7 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     DockletInstance* instance = static_cast<DockletInstance*>(data);
     if (!instance)
         return;
+    UnwatchSystemWake(instance);
     StopPeriodicWorker(instance);
     StopOneShotWorkers(instance);
     StopSignInWorker(instance);
