@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "check/idle_timing.h"
 #include "check/idle_watcher_win.h"
 #include "check/seen_board_win.h"
 #include "check/shown_total_win.h"
@@ -109,15 +110,24 @@ int RunAccountDialogue(const DockletInstance* instance, int32_t index, const Mai
 
 namespace {
 
-// The account's count for this cycle: its idle connection's when it has one,
-// else from a check of its own; kCountKept while its idle connection opens.
-int32_t CheckOrAskWatcher(DockletInstance* instance, int32_t index) {
+// The account's count for this cycle: its idle connection's when it has one
+// that is alive, else from a check of its own; kCountKept while its idle
+// connection opens.
+int32_t CheckOrAskWatcher(DockletInstance* instance, int32_t index, CycleCounts wanted) {
     int32_t count = 0;
-    switch (IdleCountOf(instance, index, &count)) {
+    switch (IdleCountOf(instance, index, wanted == kVerifiedCounts ? 0 : kIdleFreshMs, &count)) {
     case kIdleCountReady:
         if (instance->debug)
             WriteDebugLog(instance, "    Count of the connection in IDLE, no new login: %d", count);
         return kCountKept;
+    case kIdleCountVerified:
+        if (instance->debug)
+            WriteDebugLog(instance, "    Count of the connection in IDLE, made for this check: %d", count);
+        return kCountKept;
+    case kIdleNotVerified:
+        if (instance->debug)
+            WriteDebugLog(instance, "    Its connection in IDLE did not count when asked: a login of its own counts");
+        break;
     case kIdleOpening:
         if (instance->debug)
             WriteDebugLog(instance, "    Its connection for IDLE is logging in: its count shows when it comes");
@@ -130,7 +140,7 @@ int32_t CheckOrAskWatcher(DockletInstance* instance, int32_t index) {
 
 }  // namespace
 
-void CheckAllAccounts(DockletInstance* instance) {
+void CheckAllAccounts(DockletInstance* instance, CycleCounts wanted) {
     if (instance->protectPasswords && InterlockedExchange(&instance->passwordsProtected, 1) == 0 &&
         !ProtectPasswordsInFile(instance))
         InterlockedExchange(&instance->passwordsProtected, 0);
@@ -147,9 +157,10 @@ void CheckAllAccounts(DockletInstance* instance) {
     for (int32_t i = 0; i < instance->accountCount; ++i) {
         if (Stopping(instance))
             break;
+        ShowStaleAccounts(instance);
         if (instance->debug)
             WriteDebugLog(instance, "  Account %d", i);
-        counts[i] = CheckOrAskWatcher(instance, i);
+        counts[i] = CheckOrAskWatcher(instance, i, wanted);
         if (Stopping(instance))
             break;
         if (counts[i] == -1 && instance->debug)

@@ -9,6 +9,7 @@
 #include "log/debug_log.h"
 #include "check/check_cycle_win.h"
 #include "check/idle_watcher_win.h"
+#include "check/shown_total_win.h"
 #include "check/wake_coalescing.h"
 #include "signin/sign_in_board_win.h"
 #include "signin/sign_in_win.h"
@@ -27,27 +28,57 @@ struct OneShotLock {
 
 OneShotLock oneShotLock;
 
+// How often the pause between checks looks for accounts grown too old.
+const DWORD kStaleLookMs = 10 * 1000;
+
+// Waits out the pause between checks, measured on the tick count, which
+// goes on while the machine sleeps: a check due during a sleep comes soon
+// after it. False when the item goes away.
+bool PauseBetweenChecks(DockletInstance* instance) {
+    const DWORD pauseMs = static_cast<DWORD>(instance->delaySeconds) * 1000u;
+    const DWORD start = GetTickCount();
+    for (DWORD spent; (spent = GetTickCount() - start) < pauseMs;) {
+        const DWORD left = pauseMs - spent;
+        if (WaitForSingleObject(instance->stopEvent, left < kStaleLookMs ? left : kStaleLookMs) != WAIT_TIMEOUT)
+            return false;
+        ShowStaleAccounts(instance);
+    }
+    return true;
+}
+
 DWORD WINAPI TidewellThread(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
-    for (;;) {
+    do {
         if (instance->debug)
             WriteDebugLog(instance, "TidewellThread");
         HostServices::DoAttentionAnimation(instance->itemWindow);
-        CheckAllAccounts(instance);
-        DWORD pause = static_cast<DWORD>(instance->delaySeconds) * 1000u;
-        if (WaitForSingleObject(instance->stopEvent, pause) != WAIT_TIMEOUT)
-            return 0;
-    }
+        CheckAllAccounts(instance, kRecentCounts);
+    } while (PauseBetweenChecks(instance));
+    return 0;
 }
 
 DWORD WINAPI TidewellOnce(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
     if (instance->debug)
         WriteDebugLog(instance, "TidewellOnce");
-    const LONG woken = InterlockedExchange(&instance->wakeEvents, 0);
-    if (woken && instance->debug)
-        WriteDebugLog(instance, "  Checking at once: %s", WakeEventsText(static_cast<uint32_t>(woken)));
-    CheckAllAccounts(instance);
+    CheckAllAccounts(instance, kRecentCounts);
+    return 0;
+}
+
+// A held button, or a wake of the machine: the counts shown must be made now.
+DWORD WINAPI TidewellHeld(void* parameter) {
+    DockletInstance* instance = static_cast<DockletInstance*>(parameter);
+    if (instance->debug)
+        WriteDebugLog(instance, "TidewellOnce");
+    // Connections kept open from before the machine slept or changed network
+    // may lead nowhere: they are opened again while this check asks the servers.
+    if (const LONG woken = InterlockedExchange(&instance->wakeEvents, 0)) {
+        const char* why = WakeEventsText(static_cast<uint32_t>(woken));
+        if (instance->debug)
+            WriteDebugLog(instance, "  Checking at once: %s", why);
+        ReopenIdleConnections(instance, why);
+    }
+    CheckAllAccounts(instance, kVerifiedCounts);
     return 0;
 }
 
@@ -55,7 +86,7 @@ DWORD WINAPI TidewellSignIn(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
     const int32_t account = FirstWaitingAccount(instance->signIn);
     if (account >= 0 && SignInAccount(instance, account))
-        CheckAllAccounts(instance);
+        CheckAllAccounts(instance, kRecentCounts);
     return 0;
 }
 
@@ -110,21 +141,33 @@ void StopPeriodicWorker(DockletInstance* instance) {
     instance->periodicWorker = nullptr;
 }
 
-void StartOneShotWorker(DockletInstance* instance) {
+namespace {
+
+void StartOneShot(DockletInstance* instance, LPTHREAD_START_ROUTINE cycle) {
     OneShotWorkers* workers = &instance->oneShotWorkers;
     EnterCriticalSection(&oneShotLock.section);
     ReleaseEndedOneShotWorkers(workers);
     if (instance->stopEvent && MakeRoomForOneMore(workers)) {
-        HANDLE worker = CreateThread(nullptr, 0, TidewellOnce, instance, 0, nullptr);
+        HANDLE worker = CreateThread(nullptr, 0, cycle, instance, 0, nullptr);
         if (worker)
             workers->handles[workers->count++] = worker;
     }
     LeaveCriticalSection(&oneShotLock.section);
 }
 
+}  // namespace
+
+void StartOneShotWorker(DockletInstance* instance) {
+    StartOneShot(instance, TidewellOnce);
+}
+
+void StartHeldCheckWorker(DockletInstance* instance) {
+    StartOneShot(instance, TidewellHeld);
+}
+
 void CheckAtOnce(DockletInstance* instance, uint32_t wakeEvents) {
     InterlockedOr(&instance->wakeEvents, static_cast<LONG>(wakeEvents));
-    StartOneShotWorker(instance);
+    StartOneShot(instance, TidewellHeld);
 }
 
 void StopOneShotWorkers(DockletInstance* instance) {

@@ -10,15 +10,21 @@
 
 // Ends a periodic worker started earlier, then starts one that checks at once
 // and again DelaySecond seconds (10 s to a day) after the end of each check,
-// and with it the idle watchers (check/idle_watcher_win.h); stopping it stops them.
+// time asleep included, and with it the idle watchers
+// (check/idle_watcher_win.h); stopping it stops them. Between checks it
+// shows accounts whose counts grew too old as failed.
 void StartPeriodicWorker(DockletInstance* instance);
 void StopPeriodicWorker(DockletInstance* instance);
 
 // Starts a worker that runs one check cycle, first releasing the handles of
 // one-shot workers that have ended.
 void StartOneShotWorker(DockletInstance* instance);
-// The same from any thread, for wakeEvents (WakeEvent bits, check/wake_coalescing.h),
-// which the worker names in the debug log before its check. Never waits; the
+// The same for a held button: the user asks for fresh counts, so accounts in
+// IDLE count again for it (or log in anew), rather than give their last count.
+void StartHeldCheckWorker(DockletInstance* instance);
+// The same as a hold, from any thread, for wakeEvents (WakeEvent bits,
+// check/wake_coalescing.h), which the worker names in the debug log; it has
+// the idle connections opened again before its check. Never waits; the
 // caller keeps the item from going away meanwhile (OnDestroy stops one-shot
 // workers only after).
 void CheckAtOnce(DockletInstance* instance, uint32_t wakeEvents);

@@ -27,8 +27,11 @@ const int32_t kMinDelaySeconds = 10;
 const int32_t kMaxDelaySeconds = 24 * 60 * 60;
 // RFC 2177 asks for IDLE to be renewed within 29 minutes; servers may drop
 // a connection idle for 30. A minimum keeps a typo from a renewal storm.
+// By default a count every 5 minutes without news, well inside what home
+// routers and mobile networks allow a quiet connection (5 to 15 minutes).
 const int32_t kMinIdleRenewSeconds = 10;
 const int32_t kMaxIdleRenewSeconds = 24 * 60;
+const int32_t kDefaultIdleRenewSeconds = 5 * 60;
 
 static int32_t Bounded(int32_t value, int32_t lowest, int32_t highest) {
     return value < lowest ? lowest : value > highest ? highest : value;
@@ -264,7 +267,7 @@ void ReadConfiguration(DockletInstance* instance, const char* rootFolder, const 
     instance->protectPasswords = reader->readInt(iniPath, "common", "ProtectPasswords", 0) == 1;
     const int32_t renewWritten = reader->readInt(iniPath, "common", "IdleRenewSecond", kNotWritten);
     instance->idleRenewSeconds = renewWritten == kNotWritten
-                                     ? kMaxIdleRenewSeconds
+                                     ? kDefaultIdleRenewSeconds
                                      : Bounded(renewWritten, kMinIdleRenewSeconds, kMaxIdleRenewSeconds);
     CopyText(instance->iniPath, sizeof instance->iniPath, iniPath);
     reader->readText(iniPath, "Common", "Link", instance->link, sizeof instance->link);

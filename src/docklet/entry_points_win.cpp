@@ -126,7 +126,7 @@ BOOL __stdcall OnLeftButtonClick(void* data, POINT* /*cursor*/, SIZE* /*size*/) 
 
 BOOL __stdcall OnLeftButtonHeld(void* data, POINT* /*cursor*/, SIZE* /*size*/) {
     if (DockletInstance* instance = static_cast<DockletInstance*>(data))
-        StartOneShotWorker(instance);
+        StartHeldCheckWorker(instance);
     return TRUE;
 }
 

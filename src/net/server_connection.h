@@ -55,6 +55,12 @@ void ExchangeLastCommand(const DockletInstance* instance, Connection** connectio
 void ContinueCommand(const DockletInstance* instance, Connection** connection, Reply* reply,
                      ReplyEnd end, const char* text);
 
+// The same for a command sent as it stands whose reply a server gives at once
+// (IMAP DONE, IDLE): the reply is awaited at most boundMs, or the time-out
+// when that is shorter, so a path that has gone silent is noticed soon.
+void ExchangeQuickCommand(const DockletInstance* instance, Connection** connection, Reply* reply, ReplyEnd end,
+                          uint32_t boundMs, const char* text);
+
 // The same two with text sent as it stands and shown written to the debug
 // log in its place: the lines that carry a password the log must not show.
 void ExchangeCommandShown(const DockletInstance* instance, Connection** connection, Reply* reply,
@@ -79,6 +85,7 @@ void ExchangeUnshown(const DockletInstance* instance, Connection** connection, R
 enum ServerBytes {
     kBytesCame,        // one byte or more has been added to the reply
     kNothingInTime,    // the wait ran out with nothing received; the connection stays open
+    kWokenUp,          // wake was set before anything came; the connection stays open
     kConnectionEnded,  // closed, failed or stopped: the connection is closed, the reply says why
 };
 
@@ -88,9 +95,16 @@ enum ServerBytes {
 // else one receive's, which may end anywhere in a line. The reply, kept text
 // and all, stays within the longest reply. Writes nothing to the debug log:
 // the caller knows where lines end. Like every other wait it ends at once
-// when the instance's stop event is set, even while the server keeps sending.
-ServerBytes AwaitServerBytes(const DockletInstance* instance, Connection** connection, Reply* reply,
-                             uint32_t waitMs);
+// when the instance's stop event is set, even while the server keeps sending;
+// it also ends when wake (an event, or null) is set.
+ServerBytes AwaitServerBytes(Connection** connection, Reply* reply, uint32_t waitMs, HANDLE wake);
+
+// From now on every wait of the connection also ends when interrupt (an
+// event, or null for none) is set, as when the item goes away: the
+// connection is closed without a word and the reply is marked stopped. So
+// another thread can have a connection let go at once, without waiting for
+// a server on a path that may be gone.
+void InterruptConnectionWith(Connection* connection, HANDLE interrupt);
 
 // Leaves the reply's bytes from offset from on (received, not yet judged)
 // ahead of the next reply, which begins with them; the reply keeps the

@@ -74,7 +74,7 @@ protected:
 };
 
 TEST_F(CheckCycle, NoAccountsEndsWithTheNoMessageText) {
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
     EXPECT_EQ("  Error: no account to check: NbAccount is 0\r\n  Total mails:0\r\n", bed.Log());
 }
@@ -89,7 +89,7 @@ TEST_F(CheckCycle, CountsAboveZeroAddUpAndFailuresAreLogged) {
     bed.AddAccount(kAccountNone, 1);  // never asked
     bed.AddAccount(kAccountImap, none->Port());
     bed.AddAccount(kAccountImap, two->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "5 new"}), RecordingHost::Labels());
     EXPECT_EQ(2u, Count("    Failed !\r\n"));
     EXPECT_EQ(2u, Count("    Error: "));
@@ -104,13 +104,13 @@ TEST_F(CheckCycle, OneMessageShowsTheOneMessageTextUnformatted) {
     CopyText(bed.instance.oneMessageText, kLabelSize, "%d message");
     auto one = ServerFinding(" 4");
     bed.AddAccount(kAccountImap, one->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "%d message"}), RecordingHost::Labels());
 
     RecordingHost::Reset();
     auto two = ServerFinding(" 4 5");
     bed.instance.accounts[0].port = two->Port();
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "2 new"}), RecordingHost::Labels());
 }
 
@@ -137,7 +137,7 @@ TEST_F(CheckCycle, AMissingSoundFileIsAReasonLineOnARise) {
         bed.folder.Write("Debug.log", "");
         auto server = c.found ? ServerFinding(c.found) : RefusingServer();
         bed.instance.accounts[0].port = server->Port();
-        CheckAllAccounts(&bed.instance);
+        CheckAllAccounts(&bed.instance, kRecentCounts);
         EXPECT_EQ((Labels{"Checking", c.label}), RecordingHost::Labels());
         EXPECT_EQ(c.asks ? 1u : 0u, Count("  Sound: " + path + " cannot be found (Windows error 2: ")) << bed.Log();
         EXPECT_EQ(c.found ? 0u : 1u, Count("Failed")) << bed.Log();
@@ -151,7 +151,7 @@ TEST_F(CheckCycle, EveryAccountFailingLooksLikeNoMail) {
     auto second = RefusingServer();
     bed.AddAccount(kAccountImap, first->Port());
     bed.AddAccount(kAccountImap, second->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking", "None"}), RecordingHost::Labels());
     EXPECT_EQ(2u, Count("    Failed !\r\n"));
 }
@@ -196,7 +196,7 @@ TEST_F(CheckCycle, FailuresShowOnTheLabelWhenStringFailedIsSet) {
             local.AddAccount(account == kUnknownType ? kAccountNone : kAccountImap, servers.back()->Port());
         }
         RecordingHost::Reset();
-        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance, kRecentCounts);
         EXPECT_EQ((Labels{"", c.label}), RecordingHost::Labels());
     }
 }
@@ -205,10 +205,10 @@ TEST_F(CheckCycle, EmptyTextsEmptyTheLabel) {
     bed.instance.checkText[0] = '\0';
     bed.instance.noMessageText[0] = '\0';
     bed.instance.manyMessagesTemplate[0] = '\0';
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     auto three = ServerFinding(" 1 2 3");
     bed.AddAccount(kAccountImap, three->Port());
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"", "", "", ""}), RecordingHost::Labels());
 }
 
@@ -216,7 +216,7 @@ TEST_F(CheckCycle, AStoppedCycleLeavesTheItemAlone) {
     auto three = ServerFinding(" 1 2 3");
     bed.AddAccount(kAccountImap, three->Port());
     SetEvent(bed.instance.stopEvent);
-    CheckAllAccounts(&bed.instance);
+    CheckAllAccounts(&bed.instance, kRecentCounts);
     EXPECT_EQ((Labels{"Checking"}), RecordingHost::Labels());
     EXPECT_EQ("<missing>", bed.Log());  // not even a line
 }
@@ -264,7 +264,7 @@ TEST_F(CheckCycle, AProtectedPasswordIsUnprotectedOnlyForItsAccount) {
         account.maskPassword = true;
         c.change(&account);
         RecordingHost::Reset();
-        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance, kRecentCounts);
         const std::string log = local.Log();
         EXPECT_EQ(std::string::npos, log.find("s3cret")) << log;
         if (c.reason[0] == '\0') {
@@ -339,8 +339,8 @@ TEST_F(CheckCycle, ProtectPasswordsWritesTheFileBackOnce) {
             local.folder.Write("TidewellDocklet.ini", head + "\"n3w!\"" + tail);
         const std::string before = local.folder.Read("TidewellDocklet.ini");
         RecordingHost::Reset();
-        CheckAllAccounts(&local.instance);
-        CheckAllAccounts(&local.instance);
+        CheckAllAccounts(&local.instance, kRecentCounts);
+        CheckAllAccounts(&local.instance, kRecentCounts);
         EXPECT_EQ((Labels{"", "One", "", "One"}), RecordingHost::Labels());
         EXPECT_EQ(1u, Occurrences(local.Log(), c.logged)) << local.Log();
         const std::string after = local.folder.Read("TidewellDocklet.ini");
@@ -356,7 +356,7 @@ TEST_F(CheckCycle, ProtectPasswordsWritesTheFileBackOnce) {
             next.replace(next.find(port), port.size(), "Port=" + std::to_string(again->Port()));
             local.folder.Write("TidewellDocklet.ini", next);
             Restart(&local);
-            CheckAllAccounts(&local.instance);
+            CheckAllAccounts(&local.instance, kRecentCounts);
             EXPECT_EQ(next, local.folder.Read("TidewellDocklet.ini"));
             EXPECT_EQ(0u, again->Received().find("1 LOGIN me s3cret!\r\n"));
         }

@@ -205,7 +205,7 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             RecordingHost::Reset();
 
             DWORD start = GetTickCount();
-            CheckAllAccounts(&bed.instance);
+            CheckAllAccounts(&bed.instance, kRecentCounts);
             EXPECT_LT(GetTickCount() - start, 8000u);  // the time-out is a second
             const bool counted = fault == kByteByByte || at >= protocol.countKnownAfter;
             const std::vector<std::string> labels = RecordingHost::Labels();
@@ -225,7 +225,7 @@ TEST_P(FaultMatrix, EveryFaultAtEveryStep) {
             else
                 ASSERT_TRUE(server->WaitServed(1, 10000));
             RecordingHost::Reset();
-            CheckAllAccounts(&bed.instance);
+            CheckAllAccounts(&bed.instance, kRecentCounts);
             EXPECT_EQ("2 new", RecordingHost::Labels().back());
             ExpectLineStructured(bed.Log());
         }

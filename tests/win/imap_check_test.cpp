@@ -897,6 +897,14 @@ void RecordIdling(void* context) {
         SetEvent(record->stopEvent);
 }
 
+void IgnoreHeard(void*, bool) {}
+
+IdleListener Listener(IdleRecord* record, uint32_t renewMs, uint32_t checkInMs = 600000, uint32_t quickMs = 10000,
+                      HANDLE recount = nullptr, HANDLE interrupt = nullptr) {
+    return IdleListener{record,   renewMs,     checkInMs,    quickMs,    recount,
+                        interrupt, RecordCount, RecordIdling, IgnoreHeard};
+}
+
 std::vector<ServerStep> LoggedInAndCounted(const char* greeting, const std::string& search) {
     return {Send(greeting), ReadLine(), Send("1 OK Logged in\r\n"), ReadLine(), Send(kExamined), ReadLine(),
             Send(search)};
@@ -955,7 +963,7 @@ TEST(ImapIdle, CountsAgainOnEachChangeAndRenewalAndEndsOnEachFault) {
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port());
         IdleRecord record{bed.instance.stopEvent, c.stopAfter, false, {}};
-        const IdleListener listener{&record, 1000, RecordCount, RecordIdling};
+        const IdleListener listener = Listener(&record, 1000);
         EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
         EXPECT_EQ(c.counts, record.counts);
         EXPECT_TRUE(server.WaitServed(1, 5000));
@@ -983,7 +991,7 @@ TEST(ImapIdle, AChangeSplitAcrossReceivesIsSeenAtOnce) {
     CheckBed bed;
     bed.AddAccount(kAccountImap, server.Port());
     IdleRecord record{bed.instance.stopEvent, counts.size(), false, {}};
-    const IdleListener listener{&record, 5000, RecordCount, RecordIdling};
+    const IdleListener listener = Listener(&record, 5000);
     EXPECT_EQ(kIdleStopped, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener));
     EXPECT_EQ(counts, record.counts);
     const std::string log = bed.Log();
@@ -1010,7 +1018,7 @@ TEST(ImapIdle, AskedOnceWhenTheGreetingDoesNotSay) {
         CheckBed bed;
         bed.AddAccount(kAccountImap, server.Port());
         IdleRecord record{bed.instance.stopEvent, 9, true, {}};
-        const IdleListener listener{&record, 60000, RecordCount, RecordIdling};
+        const IdleListener listener = Listener(&record, 60000);
         EXPECT_EQ(c.end, WatchImapAccount(&bed.instance, &bed.instance.accounts[0], nullptr, &listener)) << c.capability;
         EXPECT_EQ(std::vector<int>{2}, record.counts);
         EXPECT_TRUE(server.WaitServed(1, 5000));
