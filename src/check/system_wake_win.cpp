@@ -21,12 +21,17 @@ namespace {
 const DWORD kCancelWaitMs = 1000;
 // Room for what the thread could not set up, a line or two.
 const size_t kNoticeSize = 512;
+// How long an item's creation waits for the thread's set-up, so that what
+// could not be set up comes first in its log, before any check's lines.
+const DWORD kSetUpWaitMs = 2000;
 
 // The thread's own record: made when the thread is started, freed by the
 // thread as it ends.
 struct WakeWatch {
     HMODULE module;           // this module, held loaded until the thread has ended
     HANDLE quit;              // set when the module's last item goes
+    HANDLE ready;             // set once the window and the first request are made, or not
+    bool settingUp;           // until then: what fails is for the items' creation to log
     OVERLAPPED addressChange; // the request for the next address change; its event resets by hand
     bool addressesWatched;    // a request is under way
     WakeRun run;              // the events waiting for their check; on the thread only
@@ -50,9 +55,10 @@ struct WakeItems {
 
 WakeItems wakeItems;
 
-// Tells every item's debug log what the thread could not set up. The logs are
-// written outside the lock, from copies of their paths: a log on a share
-// that hangs must not keep OnDestroy waiting.
+// Keeps what the thread could not set up for the items added later, and
+// tells the items there are once the set-up is over (during it, their
+// creation does). The logs are written outside the lock, from copies of
+// their paths: a log on a share that hangs must not keep OnDestroy waiting.
 void TellItems(WakeWatch* watch, const char* line) {
     EnterCriticalSection(&wakeItems.lock);
     char(*paths)[kPathSize] = nullptr;
@@ -61,7 +67,8 @@ void TellItems(WakeWatch* watch, const char* line) {
         const size_t used = strlen(wakeItems.notice);
         FormatText(wakeItems.notice + used, sizeof wakeItems.notice - used, "%s%s",
                    used ? "\n" : "", line);
-        paths = static_cast<char(*)[kPathSize]>(calloc(wakeItems.count + 1, kPathSize));
+        if (!watch->settingUp)
+            paths = static_cast<char(*)[kPathSize]>(calloc(wakeItems.count + 1, kPathSize));
         for (int32_t i = 0; paths && i < wakeItems.count; ++i) {
             const DockletInstance* item = wakeItems.items[i];
             if (item->debug && item->logPath[0] != '\0')
@@ -198,6 +205,8 @@ DWORD WINAPI WakeThread(void* parameter) {
     FormatText(className, sizeof className, "TidewellWake%08lX", GetCurrentThreadId());
     HWND window = MakeWakeWindow(watch, className);
     AskForAddressChange(watch);
+    watch->settingUp = false;
+    SetEvent(watch->ready);
     Listen(watch);
     if (window) {
         DestroyWindow(window);
@@ -207,6 +216,7 @@ DWORD WINAPI WakeThread(void* parameter) {
     if (CancelAddressRequest(watch)) {
         CloseHandle(watch->addressChange.hEvent);
         CloseHandle(watch->quit);
+        CloseHandle(watch->ready);
         free(watch);
     }
     FreeLibraryAndExitThread(module, 0);
@@ -219,10 +229,12 @@ void StartWakeThread() {
     WakeWatch* watch = static_cast<WakeWatch*>(calloc(1, sizeof(WakeWatch)));
     if (watch) {
         watch->quit = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        watch->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         watch->addressChange.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        watch->settingUp = true;
     }
     HANDLE thread = nullptr;
-    if (watch && watch->quit && watch->addressChange.hEvent &&
+    if (watch && watch->quit && watch->ready && watch->addressChange.hEvent &&
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                            reinterpret_cast<LPCSTR>(&WakeThread), &watch->module)) {
         thread = CreateThread(nullptr, 0, WakeThread, watch, 0, nullptr);
@@ -237,12 +249,29 @@ void StartWakeThread() {
     if (watch) {
         if (watch->quit)
             CloseHandle(watch->quit);
+        if (watch->ready)
+            CloseHandle(watch->ready);
         if (watch->addressChange.hEvent)
             CloseHandle(watch->addressChange.hEvent);
         free(watch);
     }
     CopyText(wakeItems.notice, sizeof wakeItems.notice,
              "Resume from sleep and network changes are not watched: no thread for them");
+}
+
+// Waits for the thread's set-up on the host's thread, dispatching the
+// messages sent to it meanwhile, as the waits for workers do. A set-up that
+// takes longer (a system that hangs) is not waited for: what it could not do
+// is then told to later items only.
+void AwaitSetUp(HANDLE ready) {
+    const DWORD start = GetTickCount();
+    for (DWORD spent; (spent = GetTickCount() - start) < kSetUpWaitMs;) {
+        if (MsgWaitForMultipleObjects(1, &ready, FALSE, kSetUpWaitMs - spent, QS_SENDMESSAGE) !=
+            WAIT_OBJECT_0 + 1)
+            return;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 bool MakeRoomForOneMore() {
@@ -261,17 +290,28 @@ bool MakeRoomForOneMore() {
 } // namespace
 
 void WatchSystemWake(DockletInstance* instance) {
-    char notice[kNoticeSize];
+    HANDLE ready = nullptr;
     EnterCriticalSection(&wakeItems.lock);
-    if (MakeRoomForOneMore()) {
+    const bool added = MakeRoomForOneMore();
+    if (added) {
         wakeItems.items[wakeItems.count++] = instance;
         if (!wakeItems.watch)
             StartWakeThread();
-        CopyText(notice, sizeof notice, wakeItems.notice);
-    } else {
-        CopyText(notice, sizeof notice,
-                 "Resume from sleep and network changes are not watched: no memory");
+        // The thread frees its own when it ends.
+        if (wakeItems.watch)
+            DuplicateHandle(GetCurrentProcess(), wakeItems.watch->ready, GetCurrentProcess(),
+                            &ready, 0, FALSE, DUPLICATE_SAME_ACCESS);
     }
+    LeaveCriticalSection(&wakeItems.lock);
+    if (ready) {
+        AwaitSetUp(ready);
+        CloseHandle(ready);
+    }
+    char notice[kNoticeSize];
+    EnterCriticalSection(&wakeItems.lock);
+    CopyText(notice, sizeof notice,
+             added ? wakeItems.notice
+                   : "Resume from sleep and network changes are not watched: no memory");
     LeaveCriticalSection(&wakeItems.lock);
     if (notice[0] != '\0' && instance->debug)
         WriteDebugLog(instance, "%s", notice);

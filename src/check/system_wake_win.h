@@ -12,8 +12,10 @@
 // (no display) or changes cannot be asked for, each item's debug log says so
 // and everything else goes on as before.
 
-// Adds the item, starting the thread with the first. On the host's thread,
-// once the item's workers have started (OnCreate).
+// Adds the item, starting the thread with the first, and waits for the
+// thread's set-up (milliseconds; at most 2 s), so that what could not be set
+// up is the item's first log line after its settings. On the host's thread,
+// in OnCreate, before the item's workers start.
 void WatchSystemWake(DockletInstance* instance);
 
 // Removes the item, first thing in OnDestroy: once this returns, the thread

@@ -66,8 +66,8 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         FormFolderPath(newMailPath, sizeof newMailPath, rootFolder, relativeFolder, "NewMail.png");
         instance->animator->Load(noMailPath, newMailPath, instance->badge);
     }
-    StartPeriodicWorker(instance);
     WatchSystemWake(instance);
+    StartPeriodicWorker(instance);
     return instance;
 }
 

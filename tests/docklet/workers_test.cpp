@@ -156,6 +156,12 @@ TEST(Workers, AnAddressChangeChecksEveryItemOnce) {
     const char* const reason = "TidewellOnce\r\n  Checking at once: the machine's network addresses changed\r\n";
     EXPECT_EQ(1u, Occurrences(first.Read("Debug.log"), reason)) << first.Read("Debug.log");
     EXPECT_EQ(2u, Occurrences(second.Read("Debug.log"), reason)) << second.Read("Debug.log");
+    // Wine makes no window without a display: that is said before the first check, and changes still count.
+    if (!getenv("DISPLAY")) {
+        EXPECT_NE(std::string::npos, first.Read("Debug.log").find("  RegKey:\r\nResume from sleep is not watched: "
+                                                                  "Windows made no window for it\r\nTidewellThread\r\n"))
+            << first.Read("Debug.log");
+    }
     EXPECT_EQ(5, server.Connections());
     int change = -1;
     for (const char* answer : {"delivered", "delivered", "delivered", "delivered", "none-waiting"}) {
