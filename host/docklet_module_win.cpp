@@ -7,6 +7,7 @@
 #include "journal_win.h"
 #include "launch_watch_win.h"
 #include "sound_watch_win.h"
+#include "system_events_win.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ bool DockletModule::Load(const std::string& path, std::string* error) {
         JournalEvent("-", "launch-watch", "the docklet imports no CreateProcessA");
     if (!WatchSounds(module_))
         JournalEvent("-", "sound-watch", "the docklet imports no PlaySoundA");
+    if (!StandInForAddressChanges(module_))
+        JournalEvent("-", "address-watch", "the docklet imports no NotifyAddrChange");
     return true;
 }
 

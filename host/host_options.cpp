@@ -25,6 +25,10 @@ const char kHostUsage[] =
     "  waitchange N PASSOVER MS   until the label is neither PASSOVER nor the last other one\n"
     "  waitframe N STRIP.png MS   until the picture is a frame of that strip\n"
     "  destroy N | info | save N FILE.png [SIDE] | stats | quit\n"
+    "  power suspend|resumesuspend|resumeautomatic   sent to the top-level windows of the\n"
+    "                        process, as Windows broadcasts it\n"
+    "  addresschange         an address of the machine changed: the docklet's waiting\n"
+    "                        NotifyAddrChange completes\n"
     "Ctrl-C or Ctrl-Break ends the steps early; every live item is then destroyed as after the last.\n";
 
 static bool ParseHiddenList(const std::string& list, std::vector<std::string>* hidden,

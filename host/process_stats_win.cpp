@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <psapi.h>
+#include <tlhelp32.h>
 
 namespace {
 
@@ -25,6 +26,21 @@ DWORD CountHandlesByProbing() {
     return count;
 }
 
+long CountOwnThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    long count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 }  // namespace
 
 std::string ProcessStats() {
@@ -37,5 +53,6 @@ std::string ProcessStats() {
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                          sizeof memory);
     return "handles=" + std::to_string(handles) + " pagefile=" +
-           std::to_string(memory.PagefileUsage) + " private=" + std::to_string(memory.PrivateUsage);
+           std::to_string(memory.PagefileUsage) + " private=" + std::to_string(memory.PrivateUsage) +
+           " threads=" + std::to_string(CountOwnThreads());
 }

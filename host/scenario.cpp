@@ -2,6 +2,12 @@
 
 #include <map>
 
+const PowerEvent kPowerEvents[3] = {
+    {"suspend", 4},          // PBT_APMSUSPEND
+    {"resumesuspend", 7},    // PBT_APMRESUMESUSPEND: resumed, and the user is there
+    {"resumeautomatic", 18}, // PBT_APMRESUMEAUTOMATIC: every resume
+};
+
 namespace {
 
 struct StepWord {
@@ -16,6 +22,7 @@ const StepWord kStepWords[] = {
     {"hold", StepKind::kHold},             {"destroy", StepKind::kDestroy},
     {"info", StepKind::kInfo},             {"save", StepKind::kSave},
     {"stats", StepKind::kStats},           {"quit", StepKind::kQuit},
+    {"power", StepKind::kPower},           {"addresschange", StepKind::kAddressChange},
 };
 
 bool ParseNumber(const std::string& word, unsigned long low, unsigned long high,
@@ -68,12 +75,27 @@ class StepReader {
         case StepKind::kSave:
             return Item(keyword, step) && Text(keyword, "a file name", &step->file) &&
                    NotEmpty(keyword, "file name", step->file) && OptionalSide(keyword, step);
+        case StepKind::kPower:
+            return Power(keyword, step);
         case StepKind::kInfo:
         case StepKind::kStats:
+        case StepKind::kAddressChange:
         case StepKind::kQuit:
             return true;
         }
         return true;
+    }
+
+    bool Power(const std::string& keyword, Step* step) {
+        if (!Text(keyword, "a power event", &step->text))
+            return false;
+        for (const PowerEvent& known : kPowerEvents) {
+            if (step->text == known.name)
+                return true;
+        }
+        *error_ = "\"" + keyword + "\" needs suspend, resumesuspend or resumeautomatic, not \"" +
+                  step->text + "\"";
+        return false;
     }
 
     bool Text(const std::string& keyword, const char* what, std::string* value) {
@@ -183,6 +205,8 @@ bool CheckOrder(const std::vector<Step>& steps, bool dllGiven, std::string* erro
             break;
         case StepKind::kWait:
         case StepKind::kStats:
+        case StepKind::kPower:
+        case StepKind::kAddressChange:
             break;
         }
         if ((needsItem || needsLiveItem) && found == items.end()) {

@@ -5,7 +5,8 @@
 #include "scenario_words.h"
 
 enum class StepKind {
-    kCreate, kWait, kWaitLabel, kWaitChange, kWaitFrame, kClick, kHold, kDestroy, kInfo, kSave, kStats, kQuit
+    kCreate, kWait, kWaitLabel, kWaitChange, kWaitFrame, kClick, kHold, kDestroy, kInfo, kSave, kStats,
+    kPower, kAddressChange, kQuit
 };
 
 struct Step {
@@ -14,13 +15,20 @@ struct Step {
     unsigned long ms = 0;    // wait, waitlabel, waitchange, waitframe
     std::string root;        // create
     std::string relative;    // create
-    std::string text;        // waitlabel; waitchange: the label it passes over
+    std::string text;        // waitlabel; waitchange: the label it passes over; power: the event (kPowerEvents)
     std::string file;        // save; waitframe: the strip's file name
     unsigned long side = 0;  // save: the picture's side in pixels, as a dock shrinks it; 0: as given
     std::string where;       // "step 3" or "FILE:LINE", for messages
 };
 
 const int kMaxItem = 9999;
+
+// The power events the power step broadcasts, by the names it takes.
+struct PowerEvent {
+    const char* name;
+    unsigned long code; // WM_POWERBROADCAST's wParam
+};
+extern const PowerEvent kPowerEvents[3];
 const unsigned long kMaxWaitMs = 24UL * 60 * 60 * 1000;
 const unsigned long kMinSaveSide = 16;
 const unsigned long kMaxSaveSide = 1024;

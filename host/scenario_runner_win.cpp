@@ -10,6 +10,7 @@
 #include "message_pump_win.h"
 #include "picture_file_win.h"
 #include "process_stats_win.h"
+#include "system_events_win.h"
 
 namespace {
 
@@ -100,6 +101,16 @@ bool ScenarioRunner::RunStep(const Step& step) {
         return Save(step);
     case StepKind::kStats:
         JournalEvent("-", "stats", ProcessStats() + " frames=" + std::to_string(FrameCount()));
+        return true;
+    case StepKind::kPower:
+        for (const PowerEvent& event : kPowerEvents) {
+            if (step.text == event.name)
+                JournalEvent("-", "power",
+                             step.text + " windows=" + std::to_string(BroadcastPower(event.code)));
+        }
+        return true;
+    case StepKind::kAddressChange:
+        JournalEvent("-", "addresschange", DeliverAddressChange() ? "delivered" : "none-waiting");
         return true;
     case StepKind::kQuit:
         return true;

@@ -15,6 +15,7 @@ packages=(
   python3 python3-pil python3-markdown
   curl procps
   openssl libssl-dev
+  xvfb
 )
 
 missing=()

@@ -10,10 +10,23 @@
 #include "check/check_cycle_win.h"
 #include "check/idle_watcher_win.h"
 #include "check/shown_total_win.h"
+#include "check/wake_coalescing.h"
 #include "signin/sign_in_board_win.h"
 #include "signin/sign_in_win.h"
 
 namespace {
+
+// The one-shot workers' lists of every item: holds start workers on the
+// host's thread, a wake of the machine on a thread of its own. Held only
+// around the list's edits and CreateThread, never while waiting.
+// Initialised while the module loads, before any worker can exist.
+struct OneShotLock {
+    CRITICAL_SECTION section;
+    OneShotLock() { InitializeCriticalSection(&section); }
+    ~OneShotLock() { DeleteCriticalSection(&section); }
+};
+
+OneShotLock oneShotLock;
 
 // How often the pause between checks looks for accounts grown too old.
 const DWORD kStaleLookMs = 10 * 1000;
@@ -52,10 +65,19 @@ DWORD WINAPI TidewellOnce(void* parameter) {
     return 0;
 }
 
+// A held button, or a wake of the machine: the counts shown must be made now.
 DWORD WINAPI TidewellHeld(void* parameter) {
     DockletInstance* instance = static_cast<DockletInstance*>(parameter);
     if (instance->debug)
         WriteDebugLog(instance, "TidewellOnce");
+    // Connections kept open from before the machine slept or changed network
+    // may lead nowhere: they are opened again while this check asks the servers.
+    if (const LONG woken = InterlockedExchange(&instance->wakeEvents, 0)) {
+        const char* why = WakeEventsText(static_cast<uint32_t>(woken));
+        if (instance->debug)
+            WriteDebugLog(instance, "  Checking at once: %s", why);
+        ReopenIdleConnections(instance, why);
+    }
     CheckAllAccounts(instance, kVerifiedCounts);
     return 0;
 }
@@ -123,12 +145,14 @@ namespace {
 
 void StartOneShot(DockletInstance* instance, LPTHREAD_START_ROUTINE cycle) {
     OneShotWorkers* workers = &instance->oneShotWorkers;
+    EnterCriticalSection(&oneShotLock.section);
     ReleaseEndedOneShotWorkers(workers);
-    if (!instance->stopEvent || !MakeRoomForOneMore(workers))
-        return;
-    HANDLE worker = CreateThread(nullptr, 0, cycle, instance, 0, nullptr);
-    if (worker)
-        workers->handles[workers->count++] = worker;
+    if (instance->stopEvent && MakeRoomForOneMore(workers)) {
+        HANDLE worker = CreateThread(nullptr, 0, cycle, instance, 0, nullptr);
+        if (worker)
+            workers->handles[workers->count++] = worker;
+    }
+    LeaveCriticalSection(&oneShotLock.section);
 }
 
 }  // namespace
@@ -141,12 +165,19 @@ void StartHeldCheckWorker(DockletInstance* instance) {
     StartOneShot(instance, TidewellHeld);
 }
 
+void CheckAtOnce(DockletInstance* instance, uint32_t wakeEvents) {
+    InterlockedOr(&instance->wakeEvents, static_cast<LONG>(wakeEvents));
+    StartOneShot(instance, TidewellHeld);
+}
+
 void StopOneShotWorkers(DockletInstance* instance) {
-    OneShotWorkers* workers = &instance->oneShotWorkers;
-    for (int32_t i = 0; i < workers->count; ++i)
-        StopWorker(instance, workers->handles[i]);
-    free(workers->handles);
-    *workers = OneShotWorkers{};
+    EnterCriticalSection(&oneShotLock.section);
+    OneShotWorkers workers = instance->oneShotWorkers;
+    instance->oneShotWorkers = OneShotWorkers{};
+    LeaveCriticalSection(&oneShotLock.section);
+    for (int32_t i = 0; i < workers.count; ++i)
+        StopWorker(instance, workers.handles[i]);
+    free(workers.handles);
 }
 
 bool StartSignInWorker(DockletInstance* instance) {

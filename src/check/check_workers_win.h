@@ -2,8 +2,8 @@
 #include "docklet/docklet_instance.h"
 
 // The item's check workers: one periodic worker for the item's whole life and
-// one one-shot worker per hold of the button. Started and stopped only on the
-// host's thread. Stopping sets the item's stop event, which ends every wait
+// one one-shot worker per hold of the button or wake of the machine. Started
+// and stopped on the host's thread, one-shot workers also by CheckAtOnce. Stopping sets the item's stop event, which ends every wait
 // of every check worker at once, and then waits for the workers to end while
 // dispatching messages sent to the host's thread; afterwards no check worker
 // of the item runs.
@@ -22,6 +22,12 @@ void StartOneShotWorker(DockletInstance* instance);
 // The same for a held button: the user asks for fresh counts, so accounts in
 // IDLE count again for it (or log in anew), rather than give their last count.
 void StartHeldCheckWorker(DockletInstance* instance);
+// The same as a hold, from any thread, for wakeEvents (WakeEvent bits,
+// check/wake_coalescing.h), which the worker names in the debug log; it has
+// the idle connections opened again before its check. Never waits; the
+// caller keeps the item from going away meanwhile (OnDestroy stops one-shot
+// workers only after).
+void CheckAtOnce(DockletInstance* instance, uint32_t wakeEvents);
 void StopOneShotWorkers(DockletInstance* instance);
 
 // On a click: when an OAuth2 account waits for its user, starts the sign-in

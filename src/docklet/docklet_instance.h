@@ -46,7 +46,7 @@ struct DockletInstance {
     char failedTemplate[kLabelSize];        // added to the label when checks failed; empty: nothing
     int32_t timeoutSeconds;     // bound on a connect and on each reply
     HANDLE stopEvent;           // set when the item goes away: every check worker's waits end
-    OneShotWorkers oneShotWorkers;  // touched only on the host's thread
+    OneShotWorkers oneShotWorkers;  // under the one-shot lock (check/check_workers_win.cpp)
     // Made by the item's first TLS check, on a worker, then shared by all its
     // checks; freed by OnDestroy once the workers have ended.
     mutable TlsCredentials* volatile tlsCredentials;
@@ -68,4 +68,7 @@ struct DockletInstance {
     int32_t sound;              // what plays when the total rises: kSoundNone, kSoundDefault, kSoundFile
     char soundPath[kPathSize];  // the .wav for kSoundFile, from the docklet folder when relative
     volatile long lastHeardTotal;  // the total last shown, a failed account at its last count
+    // What woke the machine since the last check it caused (WakeEvent bits,
+    // check/wake_coalescing.h): the next one-shot check names it and takes it.
+    volatile long wakeEvents;
 };

@@ -14,6 +14,7 @@
 #include "check/check_workers_win.h"
 #include "check/idle_watcher_win.h"
 #include "check/shown_total_win.h"
+#include "check/system_wake_win.h"
 #include "net/tls_credentials_win.h"
 #include "log/debug_log.h"
 #include "signin/sign_in_board_win.h"
@@ -66,6 +67,7 @@ void* __stdcall OnCreate(HWND item, HINSTANCE module, char* /*ini*/, char* /*ini
         FormFolderPath(newMailPath, sizeof newMailPath, rootFolder, relativeFolder, "NewMail.png");
         instance->animator->Load(noMailPath, newMailPath, instance->badge);
     }
+    WatchSystemWake(instance);
     StartPeriodicWorker(instance);
     return instance;
 }
@@ -74,6 +76,7 @@ void __stdcall OnDestroy(void* data, HWND /*item*/) {
     DockletInstance* instance = static_cast<DockletInstance*>(data);
     if (!instance)
         return;
+    UnwatchSystemWake(instance);
     StopPeriodicWorker(instance);
     StopOneShotWorkers(instance);
     StopSignInWorker(instance);

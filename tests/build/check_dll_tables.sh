@@ -16,7 +16,7 @@ if [ "$exports" != "$expected" ]; then
   exit 1
 fi
 
-allowed='^(KERNEL32|USER32|GDI32|GDIPLUS|WS2_32|WSOCK32|ADVAPI32|SECUR32|CRYPT32|MSVCRT|SHELL32|OLE32|WINMM)\.DLL$'
+allowed='^(KERNEL32|USER32|GDI32|GDIPLUS|WS2_32|WSOCK32|ADVAPI32|SECUR32|CRYPT32|MSVCRT|SHELL32|OLE32|WINMM|IPHLPAPI)\.DLL$'
 status=0
 while read -r name; do
   if ! grep -qiE "$allowed" <<<"$name"; then

@@ -189,7 +189,12 @@ Stats StatsAt(const HostRun& run, int n) {
     int line = -1;
     for (int i = 0; i <= n; ++i)
         line = run.Find("stats", "-", "", line + 1);
-    if (line >= 0)
-        sscanf(run.At(line).details.c_str(), "handles=%ld pagefile=%lld", &stats.handles, &stats.pagefile);
+    if (line >= 0) {
+        const std::string& details = run.At(line).details;
+        sscanf(details.c_str(), "handles=%ld pagefile=%lld", &stats.handles, &stats.pagefile);
+        const size_t threads = details.find(" threads=");
+        if (threads != std::string::npos)
+            sscanf(details.c_str() + threads, " threads=%ld", &stats.threads);
+    }
     return stats;
 }

@@ -65,5 +65,6 @@ HostRun RunHost(const std::vector<std::string>& arguments, const std::string& cu
 struct Stats {
     long handles = -1;
     long long pagefile = -1;
+    long threads = -1;
 };
 Stats StatsAt(const HostRun& run, int n);

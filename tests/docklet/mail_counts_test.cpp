@@ -97,6 +97,8 @@ TEST(DovecotImap, DebugLogOfOneCheck) {
         "----------------------------\r\nNbAccounts:1\r\nDelay:180 seconds\r\nLink:\r\n"
         "Account 0 :\r\n  Type:2 \\(IMAP\\)\r\n  Port:" + port + "\r\n  Address:127\\.0\\.0\\.1\r\n"
         "  Login:road\r\n  Password:road pass\r\n  RegKey:\r\n"
+        // Wine makes no window without a display.
+        "(Resume from sleep is not watched: Windows made no window for it\r\n)?"
         "TidewellThread\r\n  Account 0\r\n    Connect 127\\.0\\.0\\.1 " + port + "\r\n"
         "    \\* OK " + server + "\r\r\n\r\n"
         "    1 LOGIN road \"road pass\"\r\r\n\r\n"
@@ -765,6 +767,72 @@ TEST_F(DovecotBlackHole, OnDestroyWhileBlackHoledIsPrompt) {
     EXPECT_EQ(0, run.Count("LATE")) << run.Text();
     EXPECT_EQ(1, blackhole::CountConnections(port).total);
     dovecot::Empty("holedgone");
+}
+
+// Windows broadcasts WM_POWERBROADCAST to every top-level window when it
+// wakes. Mail delivered while the machine slept shows at once, not at the
+// periodic check an hour away, and the idle connection, which the router
+// forgot meanwhile, is opened again without waiting for it: a resume brings
+// two power messages, which make one check. The last OnDestroy ends the
+// window and its thread. Needs a display: run through with_display.sh (the
+// test DovecotWake.AResumeChecksAtOnce).
+TEST_F(DovecotTls, AResumeShowsWhatCameDuringSleep) {
+    if (!getenv("TIDEWELL_DISPLAY"))
+        GTEST_SKIP() << "runs only under tests/docklet/with_display.sh, which gives Wine a display "
+                        "(the test DovecotWake.AResumeChecksAtOnce)";
+    const dovecot::Ports ports = dovecot::ReadPorts();
+    for (const char* user : {"sleeper", "dreamer"}) {
+        dovecot::AddUser(user, std::string(user) + " pass");
+        dovecot::Empty(user);
+    }
+    const int route = blackhole::Forward(ports.imap);
+    std::string idle = Account("IMAP", route, "dreamer", "Idle=1\r\n");
+    idle.replace(0, sizeof "[account0]" - 1, "[account1]");
+    DockletFolder folder("Sleeper", Settings(Account("IMAP", ports.imap, "sleeper") + idle, 1,
+                                             "DelaySecond=3600\r\n", 2));
+    HostRun run;
+    std::thread host([&] {
+        run = RunHost({"stats", "create", "1", folder.Root(), folder.Relative(), "waitlabel", "1", "None",
+                       "30000", "wait", "5000", "power", "suspend", "wait", "2000", "power",
+                       "resumeautomatic", "power", "resumesuspend", "waitlabel", "1", "3 new", "5000",
+                       "destroy", "1", "wait", "300", "stats", "power", "suspend"});
+    });
+    const std::string log = folder.Path() + "Debug.log";
+    const std::string journal = TestWorkFolder() + "journal.txt";
+    const bool idling = WaitForText(log, "    + idling", 30000) != 0;
+    if (idling) {
+        EXPECT_EQ(1, blackhole::Hole(route, blackhole::Scope::OldConnections));
+    }
+    const bool asleep = WaitForText(journal, "\tpower\tsuspend", 30000) != 0;
+    if (asleep) {
+        dovecot::Deliver("sleeper", 2);
+        dovecot::Deliver("dreamer", 1);
+        EXPECT_EQ(std::string::npos, ReadWholeFile(journal).find("resumeautomatic"))
+            << "delivered after the resume";
+    }
+    host.join();
+    blackhole::Resume(route);
+    for (const char* user : {"sleeper", "dreamer"})
+        dovecot::Empty(user);
+    ASSERT_TRUE(idling) << folder.Read("Debug.log");
+    ASSERT_TRUE(asleep) << run.Text();
+    ASSERT_EQ(0, run.exitCode) << run.Text();
+    const int resumed = run.Find("power", "-", "resumeautomatic windows=");
+    ASSERT_GE(resumed, 0) << run.Text();
+    EXPECT_NE("resumeautomatic windows=0", run.At(resumed).details) << "no window heard it";
+    const int shown = run.Find("DockletSetLabel", "1", "\"3 new\"", resumed);
+    ASSERT_GE(shown, 0) << run.Text() << folder.Read("Debug.log");
+    RecordProperty("resume_to_label_ms", static_cast<int>(run.At(shown).milliseconds -
+                                                          run.At(resumed).milliseconds));
+    const std::string written = folder.Read("Debug.log");
+    const std::string reason = "TidewellOnce\r\n  Checking at once: Windows resumed from sleep\r\n";
+    EXPECT_NE(std::string::npos, written.find(reason)) << written;
+    EXPECT_EQ(written.find(reason), written.rfind(reason)) << "one check for two power messages";
+    // The watcher's first and new connections, and the check's own login meanwhile.
+    EXPECT_EQ(3, blackhole::CountConnections(route).total);
+    EXPECT_EQ("suspend windows=0", run.At(run.Find("power", "-", "suspend", shown)).details)
+        << "the window outlived the last item";
+    EXPECT_EQ(StatsAt(run, 0).threads, StatsAt(run, 1).threads) << run.Text();
 }
 
 // OAuth2 accounts against the stand-in authorization server and Dovecot's

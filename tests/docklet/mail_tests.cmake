@@ -30,8 +30,15 @@ set_tests_properties(WorkersTeardown.WhileResolvingOnASilentResolver PROPERTIES
   TIMEOUT 120 FAIL_REGULAR_EXPRESSION "SKIPPED|FAILED" SKIP_RETURN_CODE 77)
 
 add_mail_docklet_tests(dovecot_docklet_tests mail_counts_test.cpp stress_test.cpp)
-gtest_discover_tests(dovecot_docklet_tests TEST_FILTER -DovecotOAuth.* DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-  PROPERTIES FIXTURES_REQUIRED dovecot)
+gtest_discover_tests(dovecot_docklet_tests TEST_FILTER -DovecotOAuth.*:*.AResume* DISCOVERY_MODE PRE_TEST
+  DISCOVERY_TIMEOUT 120 PROPERTIES FIXTURES_REQUIRED dovecot)
 # Sign-ins script the stand-in OAuth2 server, whose behaviour is one for all.
 gtest_discover_tests(dovecot_docklet_tests TEST_FILTER DovecotOAuth.* DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES FIXTURES_REQUIRED dovecot RESOURCE_LOCK oauth)
+# A resume from sleep reaches a hidden top-level window, which Wine makes only
+# with a display: an Xvfb and a Wine prefix of the test's own.
+add_test(NAME DovecotWake.AResumeChecksAtOnce
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/with_display.sh ${TIDEWELL_WINEPREFIX}-display
+          $<TARGET_FILE:dovecot_docklet_tests> --gtest_filter=*.AResume*)
+set_tests_properties(DovecotWake.AResumeChecksAtOnce PROPERTIES FIXTURES_REQUIRED dovecot
+  RESOURCE_LOCK display TIMEOUT 180 FAIL_REGULAR_EXPRESSION "SKIPPED|FAILED")

@@ -74,10 +74,11 @@ TEST(ParseWordSteps, ReadsEveryKindOfStep) {
     ASSERT_TRUE(ParseWordSteps({"create", "2", "C:\\Dock\\", "", "wait", "0", "waitlabel", "2", "",
                                 "86400000", "click", "2", "hold", "2", "info", "save", "2", "p.png",
                                 "stats", "waitchange", "2", "Checking...", "500", "waitframe", "2",
-                                "NewMail.png", "0", "destroy", "2", "save", "2", "after.png", "48", "quit"},
+                                "NewMail.png", "0", "destroy", "2", "save", "2", "after.png", "48", "power",
+                                "resumeautomatic", "addresschange", "quit"},
                                false, &steps, &error))
         << error;
-    ASSERT_EQ(13u, steps.size());
+    ASSERT_EQ(15u, steps.size());
     EXPECT_EQ(StepKind::kCreate, steps[0].kind);
     EXPECT_EQ(2, steps[0].item);
     EXPECT_EQ("C:\\Dock\\", steps[0].root);
@@ -101,8 +102,11 @@ TEST(ParseWordSteps, ReadsEveryKindOfStep) {
     EXPECT_EQ("NewMail.png", steps[9].file);
     EXPECT_EQ(0ul, steps[9].ms);
     EXPECT_EQ(StepKind::kDestroy, steps[10].kind);
-    EXPECT_EQ(StepKind::kQuit, steps[12].kind);
-    EXPECT_EQ("step 13", steps[12].where);
+    EXPECT_EQ(StepKind::kPower, steps[12].kind);
+    EXPECT_EQ("resumeautomatic", steps[12].text);
+    EXPECT_EQ(StepKind::kAddressChange, steps[13].kind);
+    EXPECT_EQ(StepKind::kQuit, steps[14].kind);
+    EXPECT_EQ("step 15", steps[14].where);
 }
 
 TEST(ParseWordSteps, RejectsBadWordsWithTheirPlace) {
@@ -124,6 +128,8 @@ TEST(ParseWordSteps, RejectsBadWordsWithTheirPlace) {
     EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "a.png", "15"}).find("side from 16"));
     EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "a.png", "1025"}).find("not \"1025\""));
     EXPECT_NE(std::string::npos, WordStepsError({"save", "1", "a.png", "4x"}).find("pixels"));
+    EXPECT_NE(std::string::npos, WordStepsError({"power"}).find("needs a power event"));
+    EXPECT_NE(std::string::npos, WordStepsError({"power", "sleep"}).find("not \"sleep\""));
 }
 
 TEST(ParseWordSteps, ChecksTheItemsAcrossTheWholeScenario) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "check/idle_timing.h"
 #include "check/message_label.h"
+#include "check/wake_coalescing.h"
 
 namespace {
 
@@ -98,6 +100,64 @@ TEST(CycleLabel, TheSignInTextFollowsWhatWasCounted) {
         EXPECT_EQ(c.label, std::string(label))
             << c.countLabel << " / " << c.failedTemplate << " / " << c.failed;
     }
+}
+
+// Runs of wake events, delivered at their times from a start anywhere on the
+// tick count (across its wrap too), and the checks they cause: one a run,
+// once it has been quiet for a while or at the latest a while after its start.
+TEST(WakeRun, ARunOfEventsMakesOneCheck) {
+    struct Event {
+        uint32_t atMs;
+        uint32_t event;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Event> events;
+        std::vector<Event> checks; // when each check starts, and what it was for
+    };
+    const uint32_t resumed = kWakeResumed, changed = kWakeAddressesChanged;
+    const Case cases[] = {
+        {"one event", {{0, resumed}}, {{500, resumed}}},
+        {"two power messages", {{0, resumed}, {3, resumed}}, {{503, resumed}}},
+        {"resume, then the network", {{0, resumed}, {300, changed}, {700, changed}},
+         {{1200, resumed | changed}}},
+        {"a network that keeps changing", {{0, changed}, {400, changed}, {800, changed}, {1200, changed},
+          {1600, changed}, {1999, changed}, {2300, changed}},
+         {{2000, changed}, {2800, changed}}},
+        {"two runs apart", {{0, changed}, {5000, resumed}}, {{500, changed}, {5500, resumed}}},
+        {"an event just after a check", {{0, resumed}, {501, changed}}, {{500, resumed}, {1001, changed}}},
+    };
+    for (uint32_t start : {0u, 0xFFFFFF00u}) {
+        for (const Case& c : cases) {
+            WakeRun run{};
+            std::vector<Event> checks;
+            size_t next = 0;
+            for (uint32_t t = 0; t < 8000; ++t) {
+                const uint32_t now = start + t;
+                for (; next < c.events.size() && c.events[next].atMs == t; ++next)
+                    NoteWakeEvent(&run, c.events[next].event, now);
+                const uint32_t due = WakeCheckDueInMs(&run, now);
+                const uint32_t taken = TakeDueWakeEvents(&run, now);
+                EXPECT_EQ(due == 0, taken != 0) << c.what << " at " << t;
+                if (taken)
+                    checks.push_back({t, taken});
+                else if (due != kWakeNoneWaiting)
+                    EXPECT_EQ(0u, TakeDueWakeEvents(&run, now + due - 1)) << c.what << " at " << t;
+            }
+            ASSERT_EQ(c.checks.size(), checks.size()) << c.what << " from " << start;
+            for (size_t i = 0; i < checks.size(); ++i) {
+                EXPECT_EQ(c.checks[i].atMs, checks[i].atMs) << c.what << " from " << start;
+                EXPECT_EQ(c.checks[i].event, checks[i].event) << c.what << " from " << start;
+            }
+        }
+    }
+}
+
+TEST(WakeRun, TheReasonNamesEachEvent) {
+    EXPECT_STREQ("Windows resumed from sleep", WakeEventsText(kWakeResumed));
+    EXPECT_STREQ("the machine's network addresses changed", WakeEventsText(kWakeAddressesChanged));
+    EXPECT_STREQ("Windows resumed from sleep; the machine's network addresses changed",
+                 WakeEventsText(kWakeResumed | kWakeAddressesChanged));
 }
 
 }  // namespace
