@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/imap_count_win.h"
 #include "check/seen_board_win.h"
 #include "mail/imap_check.h"
 #include "mail/imap_idle_win.h"
@@ -907,7 +908,7 @@ void IgnoreHeard(void*, bool) {}
 IdleListener Listener(IdleRecord* record, uint32_t renewMs, uint32_t checkInMs = 600000, uint32_t quickMs = 10000,
                       HANDLE recount = nullptr, HANDLE interrupt = nullptr) {
     return IdleListener{record,   renewMs,     checkInMs,    quickMs,    recount,
-                        interrupt, RecordCount, RecordIdling, IgnoreHeard};
+                        interrupt, RecordCount, RecordIdling, IgnoreHeard, CountImapMailbox};
 }
 
 std::vector<ServerStep> LoggedInAndCounted(const char* greeting, const std::string& search) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/pop_count_win.h"
 #include "check/seen_board_win.h"
 #include "silent_pipe_win.h"
 #include "mail/pop_check.h"
