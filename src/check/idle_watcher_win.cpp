@@ -6,6 +6,7 @@
 
 #include "check/check_cycle_win.h"
 #include "check/idle_timing.h"
+#include "check/imap_count_win.h"
 #include "check/seen_board_win.h"
 #include "check/shown_total_win.h"
 #include "docklet/worker_wait_win.h"
@@ -236,7 +237,7 @@ IdleWatchers* MakeIdleWatchers(DockletInstance* instance) {
             kIdleCheckInMs, kIdleQuickReplyMs < timeoutMs ? kIdleQuickReplyMs : timeoutMs,
             watch->recount, watch->reopen,
             Counted,        Idling,
-            Heard};
+            Heard,          CountImapMailbox};
     }
     return watchers;
 }

@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "check/seen_board_win.h"
 #include "log/debug_log.h"
 #include "mail/bearer_login.h"
 #include "mail/imap_arguments.h"
@@ -219,17 +218,6 @@ void AbandonImapSession(const DockletInstance* instance, ImapSession* session) {
     DisconnectFromServer(&session->connection);
 }
 
-namespace {
-
-// "<tag> SEARCH UNSEEN"; true on the server's OK, the numbers in the reply.
-bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag) {
-    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c SEARCH UNSEEN%c%c",
-                    tag, 13, 10);
-    return HasImapOk(session->reply.text, tag);
-}
-
-} // namespace
-
 void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account,
                         const ImapSession* session, ImapCounting* counting) {
     *counting = ImapCounting{};
@@ -237,61 +225,25 @@ void ChooseImapCounting(const DockletInstance* instance, const MailAccount* acco
                                                          &counting->validity, &counting->uidNext);
 }
 
-bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
-                    ImapSession* session, ImapCounting* counting, char tag, int* count) {
+bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag, int* count) {
     *count = -1;
-    if (!counting->byUid) {
-        if (!SearchUnseen(instance, session, tag))
-            return false;
-        *count = CountSearchResults(session->reply.text);
-        return true;
-    }
-    // RFC 3501 section 2.3.1.1: UIDs only grow while UIDVALIDITY stays.
-    uint32_t floor = SeenImapFloor(instance, account, counting->validity, counting->uidNext);
-    uint32_t highest = 0;
-    for (int round = 1;; ++round) {
-        // Unseen as well: what the user has read elsewhere since is not new either.
-        ExchangeCommand(instance, &session->connection, &session->reply, tag,
-                        "%c UID SEARCH UNSEEN UID %lu:*%c%c", tag,
-                        static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
-        if (!HasImapOk(session->reply.text, tag))
-            return false;
-        highest = counting->uidNext - 1 > floor ? counting->uidNext - 1 : floor;
-        *count = CountUidsAbove(session->reply.text, floor, &highest);
-        // A click while the search was under way moved the mark: part of
-        // what it found is no longer new.
-        const uint32_t moved =
-            SeenImapFloor(instance, account, counting->validity, counting->uidNext);
-        if (moved == floor || round == 3)
-            break;
-        floor = moved;
-    }
-    if (*count != -1) {
-        counting->highest = highest;
-        NoteImapObserved(instance, account, counting->validity, highest);
-    }
+    ExchangeCommand(instance, &session->connection, &session->reply, tag, "%c SEARCH UNSEEN%c%c",
+                    tag, 13, 10);
+    if (!HasImapOk(session->reply.text, tag))
+        return false;
+    *count = CountSearchResults(session->reply.text);
     return true;
 }
 
-int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
-                     BearerLogin* bearer) {
-    ImapSession session;
-    bool accepted = LogInToImap(instance, account, bearer, &session) &&
-                    ExamineFolder(instance, account, &session);
-    ImapCounting counting;
-    if (accepted)
-        ChooseImapCounting(instance, account, &session, &counting);
-    int count = -1;
-    if (accepted && SearchAndCount(instance, account, &session, &counting, '3', &count)) {
-        LogOutOfImap(instance, &session);
-        if (instance->debug)
-            WriteDebugLog(instance, "    Nb Messages: %d", count);
-        // Accepted, yet without the search's answer.
-        if (count == -1 && instance->debug)
-            WriteDebugLog(instance, "    Error: rejected by the server: reply to SEARCH");
-    } else {
-        AbandonImapSession(instance, &session);
-    }
-    FreeReply(&session.reply);
-    return count;
+bool SearchUnseenAbove(const DockletInstance* instance, ImapSession* session, char tag,
+                       uint32_t floor, ImapUidsAbove* found) {
+    *found = ImapUidsAbove{-1, 0};
+    // Unseen as well: what the user has read elsewhere since is not new either.
+    ExchangeCommand(instance, &session->connection, &session->reply, tag,
+                    "%c UID SEARCH UNSEEN UID %lu:*%c%c", tag,
+                    static_cast<unsigned long>(floor < UINT32_MAX ? floor + 1 : floor), 13, 10);
+    if (!HasImapOk(session->reply.text, tag))
+        return false;
+    found->count = CountUidsAbove(session->reply.text, floor, &found->largest);
+    return true;
 }

@@ -8,16 +8,12 @@
 
 struct Connection;
 
-// Counts the unseen messages in the account's IMAP inbox: LOGIN, EXAMINE
-// INBOX, SEARCH UNSEEN, LOGOUT. Returns the count, or -1 when the check
-// failed. Blocks the calling check worker on the server, within the
-// instance's time-out; writes its dialogue to the debug log. With a bearer,
-// AUTHENTICATE XOAUTH2 with its access token takes the place of LOGIN, and
-// bearer->refused tells whether the server refused that token.
-int CheckImapAccount(const DockletInstance* instance, const MailAccount* account,
-                     BearerLogin* bearer);
-
-// The check's steps, for a dialogue that keeps the connection afterwards (IDLE).
+// The steps of an IMAP check, for a caller that judges what the server said
+// between them, and for a dialogue that keeps the connection afterwards
+// (IDLE). Each blocks the calling worker on the server, within the
+// instance's time-out, and writes its dialogue to the debug log. With a
+// bearer, AUTHENTICATE XOAUTH2 with its access token takes the place of
+// LOGIN, and bearer->refused tells whether the server refused that token.
 struct ImapSession {
     Connection* connection; // null once closed
     Reply reply;            // the last reply; FreeReply it when done
@@ -37,16 +33,24 @@ struct ImapCounting {
     bool byUid;
     uint32_t validity;
     uint32_t uidNext; // as EXAMINE gave it
-    uint32_t highest; // by UID: the highest UID the last count saw, which a click makes not new
+    uint32_t highest; // by UID: the highest UID the last count saw, which a click makes not new;
+                      // set by whoever judges the count
 };
 
 // After EXAMINE, from its reply; a reason line when CountNew cannot count by UID.
 void ChooseImapCounting(const DockletInstance* instance, const MailAccount* account,
                         const ImapSession* session, ImapCounting* counting);
-// Searches as counting says, above the mark as it is now; true on the
-// server's OK. *count: the count, -1 when the answer holds none.
-bool SearchAndCount(const DockletInstance* instance, const MailAccount* account,
-                    ImapSession* session, ImapCounting* counting, char tag, int* count);
+// "<tag> SEARCH UNSEEN"; true on the server's OK. *count: how many it
+// found, -1 when the answer holds none.
+bool SearchUnseen(const DockletInstance* instance, ImapSession* session, char tag, int* count);
+// What the server found unseen above the floor the caller gave.
+struct ImapUidsAbove {
+    int count;        // -1 when the answer holds none
+    uint32_t largest; // the largest of them, 0 when none
+};
+// "<tag> UID SEARCH UNSEEN UID <floor + 1>:*"; true on the server's OK.
+bool SearchUnseenAbove(const DockletInstance* instance, ImapSession* session, char tag,
+                       uint32_t floor, ImapUidsAbove* found);
 // "4 LOGOUT", then the normal close.
 void LogOutOfImap(const DockletInstance* instance, ImapSession* session);
 // Gives up: writes the reply's reason line and closes without a word.

@@ -30,7 +30,7 @@ int Abandon(const DockletInstance* instance, ImapSession* session) {
 bool Count(const DockletInstance* instance, const MailAccount* account, ImapSession* session,
            ImapCounting* counting, char tag, const IdleListener* listener) {
     int count = -1;
-    if (!SearchAndCount(instance, account, session, counting, tag, &count))
+    if (!listener->count(instance, account, session, counting, tag, &count))
         return false;
     if (count == -1) {
         SetReplyFailure(&session->reply, "rejected by the server: %s", session->reply.step);

@@ -14,6 +14,12 @@
 // (kMaxIdleTalk), or does not answer DONE or IDLE within the quick bound, is
 // left. The dialogue goes to the debug log as every other does.
 
+// Counts the mailbox on the session with the searches of imap_check.h, as
+// the caller judges what counts; false when the dialogue cannot go on.
+// *count: the count, -1 when the answer holds none.
+typedef bool (*ImapCount)(const DockletInstance* instance, const MailAccount* account,
+                          ImapSession* session, ImapCounting* counting, char tag, int* count);
+
 // Whom the dialogue tells what it learnt, and what it is asked; the calls
 // come on the watcher's thread.
 struct IdleListener {
@@ -31,6 +37,7 @@ struct IdleListener {
     // The server said something since IDLE began, answered: its answer to
     // DONE: the path to it is alive.
     void (*heard)(void* context, bool answered);
+    ImapCount count; // each count above
 };
 
 // How the dialogue ended.

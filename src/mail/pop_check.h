@@ -1,15 +1,42 @@
 #pragma once
+#include <cstddef>
+
 #include "config/mail_account.h"
 #include "mail/bearer_login.h"
 #include "docklet/docklet_instance.h"
+#include "net/reply.h"
 
-// The POP3 account's count of new messages: the server's STAT count (USER,
-// PASS, STAT, QUIT) less the messages already in the account's DBX files,
-// plus the unread count of its registry value when one can be read. -1 when
-// the check failed, including when a DBX file cannot be read (the server is
-// then not contacted); other negative numbers when the local files hold more
-// than the server. Blocks the calling check worker on the server, within the
-// instance's time-out; writes its steps to the debug log. With a bearer, AUTH
-// XOAUTH2 with its access token takes the place of USER and PASS, and
-// bearer->refused tells whether the server refused that token.
-int CheckPopAccount(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer);
+struct Connection;
+
+// The steps of a POP3 check, for a caller that judges what the server said
+// between them. Each blocks the calling check worker on the server, within
+// the instance's time-out, and writes its dialogue to the debug log.
+struct PopSession {
+    Connection* connection; // null once closed
+    Reply reply;            // the last reply; FreeReply it when done
+};
+
+// Connects, secures and logs in, then asks STAT; true on the server's +OK to
+// STAT, whose reply session->reply then holds. False when the dialogue
+// cannot go on (the reply says why). Initialises session->reply either way.
+// With a bearer (its flags false on entry), AUTH XOAUTH2 with its access
+// token takes the place of USER and PASS, and bearer->refused tells whether
+// the server refused that token.
+bool OpenPopMailbox(const DockletInstance* instance, const MailAccount* account, BearerLogin* bearer,
+                    PopSession* session);
+
+// The reply to UIDL as the server gave it, read where it came in: no copy,
+// good until the session's next command or its end.
+struct UidlReply {
+    bool listed; // "+OK": a listing follows
+    const char* text;
+    size_t length;
+};
+
+// Sends UIDL and logs its listing (a long one in part); false when the
+// connection was lost on the way.
+bool ListPopUids(const DockletInstance* instance, PopSession* session, UidlReply* said);
+// "QUIT", then the normal close.
+void QuitPop(const DockletInstance* instance, PopSession* session);
+// Gives up: writes the reply's reason line and closes without a word.
+void AbandonPopSession(const DockletInstance* instance, PopSession* session);

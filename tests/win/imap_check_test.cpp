@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/imap_count_win.h"
 #include "check/seen_board_win.h"
 #include "mail/imap_check.h"
 #include "mail/imap_idle_win.h"
@@ -147,6 +148,43 @@ TEST(ImapCheck, CountNewCountsUnseenUidsAboveTheLastClick) {
         bed.EndSeenStep(step.clickAfter, step.restartAfter);
     }
     EXPECT_EQ("Tidewell seen 1\nimap imap%2F127.0.0.1%2Fme%2F 78 11\n", bed.folder.Read("TidewellDocklet.seen"));
+}
+
+// The dialogue searches above the floor its caller gives and says what the
+// server found there, whatever marks the item keeps: it has none here.
+TEST(ImapCheck, TheUidSearchReportsWhatTheServerFoundAboveTheGivenFloor) {
+    const struct {
+        uint32_t floor;
+        const char* sent;
+        const char* found;  // the reply's untagged line
+        bool ok;
+        int count;
+        uint32_t largest;
+    } cases[] = {
+        {5, "UID 6:*", "* SEARCH 5 7 9\r\n", true, 2, 9},  // the last message comes though below
+        {0, "UID 1:*", "* SEARCH\r\n", true, 0, 0},
+        {UINT32_MAX, "UID 4294967295:*", "* SEARCH 4294967295\r\n", true, 0, 0},
+        {7, "UID 8:*", "* SEARCH 8 x\r\n", true, -1, 8},
+        {7, "UID 8:*", "", false, -1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent);
+        CheckBed bed;
+        ScriptedServer server(Dialogue(std::string(c.found) + (c.ok ? "3 OK\r\n" : "3 NO\r\n")));
+        MailAccount& account = bed.AddAccount(kAccountImap, server.Port());
+        ImapSession session;
+        ASSERT_TRUE(LogInToImap(&bed.instance, &account, nullptr, &session));
+        ASSERT_TRUE(ExamineFolder(&bed.instance, &account, &session));
+        ImapUidsAbove found;
+        EXPECT_EQ(c.ok, SearchUnseenAbove(&bed.instance, &session, '3', c.floor, &found));
+        EXPECT_EQ(c.count, found.count);
+        EXPECT_EQ(c.largest, found.largest);
+        LogOutOfImap(&bed.instance, &session);
+        FreeReply(&session.reply);
+        EXPECT_EQ(std::string("1 LOGIN me secret\r\n2 EXAMINE INBOX\r\n3 UID SEARCH UNSEEN ") + c.sent +
+                      "\r\n4 LOGOUT\r\n",
+                  server.Received());
+    }
 }
 
 TEST(ImapCheck, RepliesInPiecesAreReadWhole) {
@@ -907,7 +945,7 @@ void IgnoreHeard(void*, bool) {}
 IdleListener Listener(IdleRecord* record, uint32_t renewMs, uint32_t checkInMs = 600000, uint32_t quickMs = 10000,
                       HANDLE recount = nullptr, HANDLE interrupt = nullptr) {
     return IdleListener{record,   renewMs,     checkInMs,    quickMs,    recount,
-                        interrupt, RecordCount, RecordIdling, IgnoreHeard};
+                        interrupt, RecordCount, RecordIdling, IgnoreHeard, CountImapMailbox};
 }
 
 std::vector<ServerStep> LoggedInAndCounted(const char* greeting, const std::string& search) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check_bed_win.h"
+#include "check/pop_count_win.h"
 #include "check/seen_board_win.h"
 #include "silent_pipe_win.h"
 #include "mail/pop_check.h"
@@ -140,6 +141,43 @@ TEST_F(PopCheck, CountNewCountsTheIdsThatCameSinceTheLastClick) {
         bed.EndSeenStep(step.clickAfter, step.restartAfter);
     }
     EXPECT_EQ("Tidewell seen 1\npop pop%2F127.0.0.1%2Fme%2F 2\nc3\nf6\n", bed.folder.Read("TidewellDocklet.seen"));
+}
+
+// The listing comes back as the server sent it, read in the reply it came
+// in rather than copied, and only the caller judges it: no marks here.
+TEST_F(PopCheck, UidlReportsTheListingWhereItCameIn) {
+    const struct {
+        const char* reply;  // to UIDL; empty: the server closes instead
+        bool connected;
+        bool listed;
+    } cases[] = {
+        {"+OK\r\n1 a1\r\n2 b2\r\n.\r\n", true, true},
+        {"+OK\r\n1\r\n.\r\n", true, true},
+        {"-ERR Unknown command\r\n", true, false},
+        {"", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        CheckBed local;
+        ScriptedServer server({Send("+OK ready.\r\n"), ReadLine(), Send("+OK\r\n"), ReadLine(),
+                               Send("+OK Logged in.\r\n"), ReadLine(), Send("+OK 2 200\r\n"), ReadLine(),
+                               c.reply[0] ? Send(c.reply) : CloseConnection(), ReadLine(), Send("+OK Bye\r\n")});
+        MailAccount& account = local.AddAccount(kAccountPop, server.Port());
+        PopSession session;
+        ASSERT_TRUE(OpenPopMailbox(&local.instance, &account, nullptr, &session));
+        UidlReply said;
+        EXPECT_EQ(c.connected, ListPopUids(&local.instance, &session, &said));
+        EXPECT_EQ(c.listed, said.listed);
+        EXPECT_EQ(session.reply.text, said.text);
+        EXPECT_EQ(c.connected ? std::string(c.reply) : "", std::string(said.text, said.length));
+        if (c.connected)
+            QuitPop(&local.instance, &session);
+        else
+            AbandonPopSession(&local.instance, &session);
+        FreeReply(&session.reply);
+        EXPECT_EQ(std::string("USER me\r\nPASS secret\r\nSTAT\r\nUIDL\r\n") + (c.connected ? "QUIT\r\n" : ""),
+                  server.Received());
+    }
 }
 
 // Listings of several items sorted at the same moment, on threads of their
