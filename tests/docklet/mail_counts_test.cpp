@@ -828,8 +828,11 @@ TEST_F(DovecotTls, AResumeShowsWhatCameDuringSleep) {
     const std::string reason = "TidewellOnce\r\n  Checking at once: Windows resumed from sleep\r\n";
     EXPECT_NE(std::string::npos, written.find(reason)) << written;
     EXPECT_EQ(written.find(reason), written.rfind(reason)) << "one check for two power messages";
-    // The watcher's first and new connections, and the check's own login meanwhile.
-    EXPECT_EQ(3, blackhole::CountConnections(route).total);
+    // The watcher's first and new connections, and the check's own login
+    // meanwhile unless the new connection counted first for it.
+    const int connections = blackhole::CountConnections(route).total;
+    EXPECT_GE(connections, 2);
+    EXPECT_LE(connections, 3);
     EXPECT_EQ("suspend windows=0", run.At(run.Find("power", "-", "suspend", shown)).details)
         << "the window outlived the last item";
     EXPECT_EQ(StatsAt(run, 0).threads, StatsAt(run, 1).threads) << run.Text();
